@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages p1import needs (only those missing) and builds it into build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc libgl1-mesa-dev
+  mdbtools mdbtools-dev libsqlite3-dev
+  unixodbc-dev tdsodbc libsqliteodbc
+  libgtest-dev libgmock-dev
+  postgresql
+  xvfb xauth
+)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installation des paquets manquants : ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}"
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --parallel "$(nproc)"
