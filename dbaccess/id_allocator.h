@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/operator_ui.h"
+#include "platform/target_sql.h"
+
+namespace p1 {
+
+// The only access to the target's counters table ID_VALUES. Keeps nothing in memory: every call
+// reads or writes the table through its three statements. UI thread only.
+class IdAllocator {
+public:
+    IdAllocator(TargetConnection& target, OperatorUi& ui);
+
+    // The stored LAST_VALUE of the key; 0 when the key had to be created (or could not be).
+    // A failing read is not handled here: it reaches the caller.
+    qint64 ReadLastValue(const QString& key);
+    // Stores the value when it is above the stored one, or in any case when forced.
+    void RaiseLastValue(const QString& key, qint64 value, bool force = false);
+
+private:
+    OperatorUi& ui_;
+    TargetStatement QryReadIDValues;
+    TargetStatement QryInsertIDValues;
+    TargetStatement QryUpdateIDValues;
+};
+
+} // namespace p1

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "dbaccess/id_allocator.h"
+#include "platform/operator_ui.h"
+#include "platform/source_query.h"
+#include "platform/target_sql.h"
+
+namespace p1 {
+
+class ReferenceLookups;
+
+// What every stage receives from the import run: the operator seam, the source queries and
+// target datasets of the window (under the window's names), the allocator, the lookups and the
+// prescriptions table name. Everything runs on the UI thread.
+struct RunContext {
+    OperatorUi& ui;
+    SourceConnection& ADOConnectionSorvane;
+    SourceConnection& ADOConnectionSorvaneOrdo;
+    TargetConnection& ADOConnectionTessaris;
+
+    SourceQuery& Sorvane_Select;       // "SELECT * from ", a table line, an order line
+    SourceQuery& Sorvane_GLB_Medecin;  // "SELECT * from [GLB Medecin]"
+    SourceQuery& Sorvane_Query1;       // second source query of consultations and prescriptions
+
+    TargetDataset& Query1;
+    TargetDataset& Query2;
+    TargetDataset& Query3;
+    TargetStatement& Qry1;
+
+    IdAllocator& ids;
+    ReferenceLookups& lookups;
+    QString prescriptionTable;
+
+    QString sourceFolder() const { return ui.locationText(Location::SourceBase); }
+    QString lettersFolder() const { return ui.locationText(Location::SourceLetters); }
+    QString targetFolder() const { return ui.locationText(Location::TargetBase); }
+};
+
+} // namespace p1
