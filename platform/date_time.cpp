@@ -15,7 +15,7 @@ QDateTime zeroDay()
 
 QDateTime wallClock(const QDate& date, const QTime& time)
 {
-    return QDateTime(date, time, QTimeZone::UTC);
+    return QDateTime(date, time, Qt::UTC);
 }
 
 QDateTime currentWallClock()
