@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/source_query.h"
+
+#include <QString>
+
+namespace p1 {
+
+// The labels the stages read from the source's reference tables, one persistent parameterised
+// query each (parameter "code"). Every call runs its query again: there is no cache, so a label
+// is always the one the source holds now. A failing query (missing table, lost connection)
+// throws SourceError to the calling stage. UI thread only.
+class ReferenceLookups {
+public:
+    explicit ReferenceLookups(SourceConnection& ADOConnectionSorvane);
+
+    // The trimmed label of the code; empty when the code has no row or the label is NULL.
+    QString LookupSpecialtyLabel(qint64 code);
+    QString LookupFunctionLabel(qint64 code);
+    QString LookupProfessionLabel(qint64 code); // empty without a query for a code of 0 or less
+    QString LookupConsultationTypeLabel(qint64 code);
+
+    // "Antécédent du " + dateText unchanged + " : " + the trimmed label of the code.
+    QString BuildAntecedentLabel(qint64 code, const QString& dateText);
+
+private:
+    QString labelOf(SourceQuery& query, const QString& labelField, qint64 code);
+
+    SourceQuery Sorvane_GLB_SPECIALITE;
+    SourceQuery Sorvane_REF_FONCTION;
+    SourceQuery Sorvane_REF_PROFESSION;
+    SourceQuery Sorvane_ANT_ANTECED;
+    SourceQuery Sorvane_Type_consultation;
+};
+
+} // namespace p1
