@@ -1,0 +1,81 @@
+#pragma once
+
+#include "platform/target_sql.h"
+
+#include <gtest/gtest.h>
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace p1::test {
+
+// A fresh target database for one test. The folder is the target base folder (the SQLite file
+// lives there); it is a temporary folder, removed with the last copy of the TestTarget.
+// A PostgreSQL database is created on the throwaway server of scripts/with-postgres.sh and left
+// there: the server goes away with the script.
+struct TestTarget {
+    TargetEngine engine = TargetEngine::Sqlite;
+    QString folder;           // ends with "/"
+    QString connectionString; // the system's own form: "Provider=SQLOLEDB.1;...;Password=;"
+    QString databaseName;     // SQLite: the file name inside folder; PostgreSQL: the database
+    std::shared_ptr<QTemporaryDir> temporaryFolder;
+};
+
+// The Qt SQL drivers are plugins and need an application object; makes a QCoreApplication when
+// the test program has none yet (create your QApplication before, if a test needs widgets).
+void ensureQtApplication();
+
+bool postgresAvailable(); // P1_PG_HOST is set
+bool runningUnderCi();    // CI=true
+
+TestTarget makeSqliteTarget(bool withSchema = true);
+// Throws std::runtime_error without P1_PG_HOST: use P1_REQUIRE_POSTGRES() (or TargetEngineTest)
+// so that the test is skipped, or fails under CI.
+TestTarget makePostgresTarget(bool withSchema = true);
+TestTarget makeTarget(TargetEngine engine, bool withSchema = true);
+
+// An open connection to the test target, with the base folder set.
+std::unique_ptr<TargetConnection> connectTo(const TestTarget& target);
+
+// A whole table read back for assertions: one map per row, keyed by the column name in upper
+// case (PostgreSQL gives lower-case names), in the order given (the engine's order when empty).
+using TableRow = QMap<QString, TargetField>;
+QList<TableRow> readTable(TargetConnection& connection, const QString& table,
+                          const QString& orderBy = {});
+int countRows(TargetConnection& connection, const QString& table);
+
+// Runs the same test bodies on each engine that can run here:
+//   class MyTest : public p1::test::TargetEngineTest {};
+//   TEST_P(MyTest, Something) { ... target, *connection ... }
+//   INSTANTIATE_TEST_SUITE_P(Engines, MyTest, p1::test::testEngines(), p1::test::engineTestName);
+// Each test gets a fresh target with the schema; PostgreSQL tests skip without a server (fail
+// under CI).
+class TargetEngineTest : public ::testing::TestWithParam<TargetEngine> {
+protected:
+    void SetUp() override;
+
+    TestTarget target;
+    std::unique_ptr<TargetConnection> connection;
+};
+
+::testing::internal::ParamGenerator<TargetEngine> testEngines();
+std::string engineTestName(const ::testing::TestParamInfo<TargetEngine>& info);
+
+} // namespace p1::test
+
+// In a test body or SetUp: skips the test when no PostgreSQL server is at hand, or fails it
+// when the run is a CI run (CI=true).
+#define P1_REQUIRE_POSTGRES()                                                                  \
+    do {                                                                                       \
+        if (!::p1::test::postgresAvailable()) {                                                \
+            if (::p1::test::runningUnderCi())                                                  \
+                FAIL() << "P1_PG_HOST manquant : lancer le test sous scripts/with-postgres.sh"; \
+            GTEST_SKIP() << "pas de serveur PostgreSQL (P1_PG_HOST)";                           \
+        }                                                                                      \
+    } while (false)
