@@ -15,4 +15,9 @@ QString FormatPhoneNumber(const QString& text);
 // The digits of a social-insurance number, one blank after the 13th; other characters dropped.
 QString FormatInsuranceNumber(const QString& text);
 
+// The text without its leading and trailing characters of code 32 or less, as the source
+// product trims (QString::trimmed would also take non-breaking blanks, and keep control codes).
+QString trimmedText(const QString& text);
+bool isBlank(const QString& text);
+
 } // namespace p1
