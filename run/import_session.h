@@ -59,6 +59,8 @@ public:
     IdAllocator ids;
 
 private:
+    friend class ImportRun;
+
     OperatorUi& ui_;
     std::unique_ptr<ReferenceLookups> lookups_;
 };

@@ -1,0 +1,63 @@
+#include "dbaccess/id_allocator.h"
+
+namespace p1 {
+
+namespace {
+// The statement as the warning dialogs show it: every line followed by CR LF.
+QString fullText(const TargetStatement& statement)
+{
+    QString text;
+    for (const QString& line : statement.sql())
+        text += line + "\r\n";
+    return text;
+}
+} // namespace
+
+IdAllocator::IdAllocator(TargetConnection& target, OperatorUi& ui)
+    : ui_(ui),
+      QryReadIDValues(target, {QStringLiteral("SELECT LAST_VALUE FROM ID_VALUES WHERE KEY_NAME=:chaine")}),
+      QryInsertIDValues(target, {QStringLiteral("INSERT INTO ID_VALUES values (:chaine, 0)")}),
+      QryUpdateIDValues(target,
+                        {QStringLiteral("UPDATE ID_VALUES SET LAST_VALUE = :last_value WHERE KEY_NAME = :key_name")})
+{
+}
+
+qint64 IdAllocator::ReadLastValue(const QString& key)
+{
+    QryReadIDValues.setParameter(QStringLiteral("chaine"), key);
+    QryReadIDValues.open();
+    qint64 lastValue = 0;
+    if (QryReadIDValues.recordCount() == 1) {
+        lastValue = QryReadIDValues.field(QStringLiteral("LAST_VALUE")).asInteger();
+    } else {
+        // No row, or several rows that cannot be told apart: the key starts again from 0.
+        QryInsertIDValues.setParameter(QStringLiteral("chaine"), key);
+        try {
+            QryInsertIDValues.execute();
+        } catch (const std::exception&) {
+            ui_.showWarning("La requête " + fullText(QryInsertIDValues) + " avec le paramètre chaine=" + key
+                            + " a échoué.");
+        }
+        QryInsertIDValues.close();
+    }
+    QryReadIDValues.close();
+    return lastValue;
+}
+
+void IdAllocator::RaiseLastValue(const QString& key, qint64 value, bool force)
+{
+    const qint64 current = ReadLastValue(key);
+    if (current >= value && !force)
+        return;
+    QryUpdateIDValues.setParameter(QStringLiteral("last_value"), value);
+    QryUpdateIDValues.setParameter(QStringLiteral("key_name"), key);
+    try {
+        QryUpdateIDValues.execute();
+    } catch (const std::exception&) {
+        ui_.showWarning("La requête " + fullText(QryUpdateIDValues) + " avec les paramètres key_name=" + key
+                        + " et last_value=" + QString::number(value) + " a échoué.");
+    }
+    QryUpdateIDValues.close();
+}
+
+} // namespace p1

@@ -1,0 +1,81 @@
+#include "dbaccess/purge.h"
+
+#include "platform/errors.h"
+
+namespace p1 {
+
+namespace {
+
+const QStringList fixedTables = {
+    "PATMEDTR",     "MEDTRAIT", "IMAGES",   "ANTECED",    "LETTERS",  "LETTERS_EMAILED",
+    "LETTERS_WORKLIST", "SIMPLIFY", "TASKS", "IMPDATA",   "PLANNING", "PL_SUBJ_PARAM",
+    "PL_SUBJ_EXAM", "PL_SUBJ",  "CPACTES",  "CPBANKS",    "CPMAIN",   "CPGEST",
+    "CPORDPAY",     "CPORG",    "CPREM",    "CPTRANS",    "CPNLOTS",  "CPSVFACT",
+    "CPSVMED",      "CPSVNOE",  "CPSVXMD2", "VIDAL",      "DICOM_EXPORTS", "FAMILY_ID",
+    "DATA_PRESCR_BLANKS", "DRUGS_CURRENT", "MOTCONSU", "PATIENTS", "MEDECINS",
+};
+
+// Owner-qualified names ("DBO.DATA12") lose their first four characters.
+QString withoutOwner(const QString& name)
+{
+    return name.contains(QStringLiteral("DBO.")) ? name.mid(4, 100) : name;
+}
+
+bool isShortName(const QString& name)
+{
+    return name.size() < 11;
+}
+
+bool isWorkingTable(const QString& name)
+{
+    return name.left(4) == QStringLiteral("DATA");
+}
+
+void showStatus(OperatorUi& ui, const QString& text)
+{
+    ui.setStatus(text);
+    ui.processMessages();
+}
+
+void emptyTable(const QString& name, TargetStatement& Qry1, IdAllocator& ids, OperatorUi& ui)
+{
+    showStatus(ui, "Purge de la table [" + name + "] de la base Tessaris...");
+    try {
+        Qry1.sql() = QStringList{"DELETE FROM " + name};
+        Qry1.execute();
+        ids.RaiseLastValue(name, 0, true);
+        ui.addLogLine("Purge de la table " + name + " effectuée.");
+        ui.processMessages();
+    } catch (const std::exception& error) {
+        ui.addLogLine("La table " + name + " n'a pas pu être vidée :" + errorMessage(error));
+    }
+}
+
+} // namespace
+
+QStringList purgeList(const QStringList& discoveredNames)
+{
+    QStringList names;
+    for (const QString& discovered : discoveredNames) {
+        const QString name = withoutOwner(discovered.toUpper());
+        if (isShortName(name) && isWorkingTable(name))
+            names.append(name);
+    }
+    return names + fixedTables;
+}
+
+void PurgeTarget(TargetConnection& target, TargetStatement& Qry1, IdAllocator& ids, OperatorUi& ui)
+{
+    showStatus(ui, QStringLiteral("Récupération des tables de la base Tessaris..."));
+    const QStringList discovered = target.tableAndViewNames();
+    showStatus(ui, QStringLiteral("Récupération des tables de la base Tessaris terminée"));
+    const QStringList names = purgeList(discovered);
+    ui.addLogLine(QStringLiteral("Purge des données de la base de destination en cours..."));
+    showStatus(ui, QStringLiteral("Purge des tables de la base Kelvanor..."));
+    for (const QString& name : names)
+        emptyTable(name, Qry1, ids, ui);
+    ui.addLogLine(QStringLiteral("Purge des données terminée."));
+    ui.processMessages();
+}
+
+} // namespace p1

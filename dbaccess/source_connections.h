@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace p1 {
+
+// ADOConnectionSorvane: the V4.mdb file the operator chose.
+QString sourceConnectionString(const QString& chosenFile);
+// ADOConnectionSorvaneOrdo: Ordo.mdb in the folder of the chosen file (folder with separator).
+QString ordoConnectionString(const QString& sourceFolder);
+
+} // namespace p1

@@ -1,0 +1,208 @@
+#include "run/import_run.h"
+
+#include "dbaccess/purge.h"
+#include "platform/date_time.h"
+#include "platform/files.h"
+#include "platform/ini_file.h"
+#include "platform/locale_texts.h"
+#include "run/import_session.h"
+#include "run/stage_frame.h"
+#include "stages/correspondents_stage.h"
+#include "stages/patients_stage.h"
+#include "stages/users_stage.h"
+
+#include <QRegularExpression>
+
+namespace p1 {
+
+namespace {
+
+const QString noPrescriptionTable = QStringLiteral("erreur");
+
+// The stages in the order of the run. "resetAfter": the status line and the progress bar are
+// emptied after the stage whether it ran or not.
+struct Stage {
+    Box box;
+    void (*import)(RunContext&);
+    bool resetAfter;
+};
+const Stage stages[] = {
+    {Box::ImportMedecins, importUsers, false},
+    {Box::ImportCorrespondants, importCorrespondents, false},
+    {Box::ImportPatients, importPatients, true},
+};
+
+bool isPlainIdentifier(const QString& name)
+{
+    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z0-9_]+$"));
+    return identifier.match(name).hasMatch();
+}
+
+} // namespace
+
+ImportRun::ImportRun(ImportSession& session, OperatorUi& ui) : session_(session), ui_(ui) {}
+
+void ImportRun::execute()
+{
+    if (!sourceFilesPresent())
+        return;
+    ui_.setBusy(true);
+    ui_.setImportEnabled(false);
+    ui_.setStatus(QString());
+    ui_.setStatusVisible(true);
+    ui_.showLogPanel();
+    if (!confirmed()) {
+        restoreIdle();
+        return;
+    }
+    const QString prescriptionTable = FindPrescriptionTable(ui_.locationText(Location::TargetBase));
+    if (prescriptionTable == noPrescriptionTable) {
+        ui_.showError(QStringLiteral("Impossible de trouver la table des prescriptions !"));
+        restoreIdle();
+        return;
+    }
+    enterRunState();
+    try {
+        runStages(prescriptionTable);
+        end();
+    } catch (const RunEnded&) {
+        cleanUp();
+        return;
+    } catch (...) {
+        cleanUp();
+        throw;
+    }
+    cleanUp();
+}
+
+bool ImportRun::sourceFilesPresent()
+{
+    const QString folder = ui_.locationText(Location::SourceBase);
+    for (const QString& name : {QStringLiteral("V4.mdb"), QStringLiteral("Ordo.mdb")}) {
+        if (!fileExists(resolveWindowsName(folder, name))) {
+            ui_.showError("Le fichier [" + folder + name + "] n'existe pas.");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ImportRun::confirmed()
+{
+    return ui_.confirm(QStringLiteral("Souhaitez-vous lancer l'importation ?"));
+}
+
+QString ImportRun::FindPrescriptionTable(const QString& targetFolder)
+{
+    const IniFile editorIni(resolveWindowsName(folderOf(targetFolder), QStringLiteral("EDITOR.INI")));
+    const QString section = QStringLiteral("DataBases");
+    for (const QString& key : editorIni.keys(section)) {
+        if (editorIni.value(section, key).toUpper().contains(QStringLiteral("PRESCRIP")))
+            return isPlainIdentifier(key) ? key.toUpper() : noPrescriptionTable;
+    }
+    return noPrescriptionTable;
+}
+
+void ImportRun::enterRunState()
+{
+    ui_.setBusy(true);
+    ui_.setImportEnabled(false);
+    ui_.setCloseEnabled(false);
+    ui_.setProgressPosition(0);
+    ui_.setElapsedVisible(true);
+    ui_.startElapsedTimer();
+}
+
+void ImportRun::runStages(const QString& prescriptionTable)
+{
+    rebindSourceQueries();
+    if (ui_.isTicked(Box::Vider))
+        PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_);
+    RunContext run{ui_,
+                   session_.ADOConnectionSorvane,
+                   session_.ADOConnectionSorvaneOrdo,
+                   session_.ADOConnectionTessaris,
+                   session_.Sorvane_Select,
+                   session_.Sorvane_GLB_Medecin,
+                   session_.Sorvane_Query1,
+                   session_.Query1,
+                   session_.Query2,
+                   session_.Query3,
+                   session_.Qry1,
+                   session_.ids,
+                   *session_.lookups_,
+                   prescriptionTable};
+    for (const Stage& stage : stages) {
+        if (ui_.isTicked(stage.box))
+            stage.import(run);
+        if (stage.resetAfter) {
+            showStatus(QString());
+            ui_.setProgressPosition(0);
+        }
+    }
+}
+
+// The prescriptions stage leaves the shared source queries on Ordo.mdb; every other stage expects
+// them on V4.mdb with the shared query's lines as the window defines them.
+void ImportRun::rebindSourceQueries()
+{
+    session_.Sorvane_Select.setConnection(&session_.ADOConnectionSorvane);
+    session_.Sorvane_Select.sql() = sharedSelectLines();
+    session_.Sorvane_Query1.setConnection(&session_.ADOConnectionSorvane);
+}
+
+void ImportRun::end()
+{
+    showStatus(QString());
+    ui_.setProgressPosition(0);
+    ui_.addLogLine("Traitement terminé. Durée : " + ui_.elapsedText());
+    const QStringList lines = ui_.logLines();
+    if (lines.size() > 1)
+        writeWindows1252Lines(logFolder() + logFileName(currentWallClock()), lines);
+    ui_.setBusy(false);
+    ui_.showMessage(QStringLiteral("Le traitement est terminé."));
+}
+
+void ImportRun::cleanUp()
+{
+    ui_.setBusy(false);
+    ui_.setStatusVisible(false);
+    ui_.setImportEnabled(true);
+    ui_.setCloseEnabled(true);
+    ui_.setProgressPosition(0);
+    ui_.setElapsedVisible(false);
+    ui_.stopElapsedTimer();
+    ui_.processMessages();
+}
+
+void ImportRun::restoreIdle()
+{
+    ui_.setBusy(false);
+    ui_.setImportEnabled(true);
+}
+
+void ImportRun::showStatus(const QString& text)
+{
+    ui_.setStatus(text);
+    ui_.processMessages();
+}
+
+QString logFileName(const QDateTime& wallClockTime)
+{
+    const QString stamp = textLocale().toString(wallClockTime.date(), shortDateFormat()) + ' '
+                          + timeText(wallClockTime.time());
+    return "P1Import - " + MakeFileNameSafe(stamp) + ".log";
+}
+
+QStringList sharedSelectLines()
+{
+    return {QStringLiteral("SELECT * from "), QStringLiteral(":tablename"), QString()};
+}
+
+QString logFolder()
+{
+    const QString overridden = qEnvironmentVariable("P1IMPORT_LOG_FOLDER");
+    return overridden.isEmpty() ? programFolder() : EnsureTrailingBackslash(overridden);
+}
+
+} // namespace p1

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/operator_ui.h"
+
+#include <QString>
+
+namespace p1 {
+
+class ImportSession;
+
+// One press of the Import button: the checks, the purge, the stages in their fixed order, the end
+// line, the log file and the closing message. Whatever way it ends after the checks, the window
+// is restored; RunEnded ends it quietly, any other error escapes afterwards. UI thread only.
+class ImportRun {
+public:
+    ImportRun(ImportSession& session, OperatorUi& ui);
+    void execute();
+
+    // The key of EDITOR.INI [DataBases] naming the prescriptions table, upper-cased, or "erreur".
+    // A key that is no plain identifier (letters, digits, underscore) counts as none, since it
+    // becomes a table name in SQL statements.
+    static QString FindPrescriptionTable(const QString& targetFolder);
+
+private:
+    bool sourceFilesPresent();
+    bool confirmed();
+    void enterRunState();
+    void rebindSourceQueries();
+    void runStages(const QString& prescriptionTable);
+    void end();
+    void cleanUp();
+    void restoreIdle();
+    void showStatus(const QString& text);
+
+    ImportSession& session_;
+    OperatorUi& ui_;
+};
+
+// Sorvane_Select as the window defines it: "SELECT * from ", the table line, the order line.
+QStringList sharedSelectLines();
+
+// "P1Import - <date> <time>.log" in the log folder, "/" and ":" made safe.
+QString logFileName(const QDateTime& wallClockTime);
+// The program's folder, or P1IMPORT_LOG_FOLDER when it is set (tests, installations whose
+// program folder is read-only).
+QString logFolder();
+
+} // namespace p1
