@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QStringList>
 #include <QVariant>
 
@@ -27,6 +28,10 @@ struct ConnectionStringParts {
     QString password;
 };
 ConnectionStringParts parseConnectionString(const QString& connectionString);
+// The DSN-less ODBC connection string for SQL Server through the given ODBC driver:
+// "DRIVER={FreeTDS};SERVER=host;PORT=1433;DATABASE=...;UID=...;PWD=...;TDS_Version=7.4".
+// Data Source may be "host", "host,port" or "host\instance".
+QString odbcConnectionString(const ConnectionStringParts& parts, const QString& driver = "FreeTDS");
 
 // ADOConnectionTessaris. The password lives only in the connection string: it appears in no
 // error text. A closed connection is reopened on demand by the statements and datasets.
@@ -43,6 +48,8 @@ public:
     void setConnectionString(const QString& connectionString);
     // Folder against which a relative SQLite Initial Catalog is resolved.
     void setBaseFolder(const QString& folder);
+    // The ODBC driver of the SQL Server engine, as odbcinst.ini names it ("FreeTDS" by default).
+    void setOdbcDriver(const QString& driver);
 
     void open();       // throws TargetError
     void close();
@@ -53,6 +60,8 @@ public:
     QStringList tableAndViewNames();
 
     QSqlDatabase database(); // ensures it is open
+    // The engine's own text of an error (databaseText, else text), the password blanked out.
+    QString engineMessage(const QSqlError& error) const;
 
 private:
     struct Impl;
@@ -132,6 +141,7 @@ public:
     bool isPending() const;
 
     TargetField field(const QString& column) const; // current row, pending values included
+    QStringList fieldNames() const;                  // as the engine names the columns
 
 private:
     struct Impl;
