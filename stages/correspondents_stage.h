@@ -4,6 +4,8 @@
 
 namespace p1 {
 
+// Copies the source address book ([ADR CARNET ADRESSE]) into MEDTRAIT under each entry's source
+// code, then raises "MEDTRAIT" once to the highest code stored. UI thread only.
 void importCorrespondents(RunContext& run);
 
 } // namespace p1

@@ -4,6 +4,10 @@
 
 namespace p1 {
 
+// Copies the source patients ([GLB PATIENT]) into PATIENTS under each patient's source code,
+// with the profession as an ANTECED row and up to six PATMEDTR links to treating physicians,
+// both numbered from 1 in every run. Raises "PATIENTS", "ANTECED" and "PATMEDTR" once at the
+// end. UI thread only.
 void importPatients(RunContext& run);
 
 } // namespace p1

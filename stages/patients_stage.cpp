@@ -1,0 +1,230 @@
+#include "stages/patients_stage.h"
+
+#include "platform/date_time.h"
+#include "platform/errors.h"
+#include "platform/locale_texts.h"
+#include "run/stage_frame.h"
+#include "stages/normalisers.h"
+#include "stages/reference_lookups.h"
+#include "stages/stage_tables.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace p1 {
+
+namespace {
+
+const StageTexts patientsTexts{
+    QStringLiteral("Importation des patients..."),
+    QStringLiteral("Erreur lors de l'ouverture de la table [GLB PATIENT] de Sorvane : "),
+    QStringLiteral(" patient créé"),
+    QStringLiteral(" patients créés"),
+};
+const QString patientFailure = QStringLiteral(" : importation du patient n°");
+const QString professionFailure = QStringLiteral(" : importation de la profession du patient n°");
+const QString linkFailure = QStringLiteral(" : importation du médecin traitant du patient n°");
+const QString birthDateLine = QStringLiteral(" : la date de naissance (%1) de %2 n'est pas correcte");
+const QString importedStatus = QStringLiteral("Patient n°%1 - %2 importé");
+const QString floorLine = QStringLiteral("\rÉtage : ");
+const QString buildingCodeLine = QStringLiteral("\rCode immeuble : ");
+
+const int oldFileNumberLength = 9;
+const int treatingPhysicianColumns = 6;
+
+// The birth date, when its text reads as a date in the short date format (a text carrying a time
+// of day does not); nullopt for an invalid one.
+std::optional<QDateTime> birthDateOf(const SourceField& field)
+{
+    if (!dateFromShortDateText(field.asText()).isValid())
+        return std::nullopt;
+    try {
+        return field.asDateTime();
+    } catch (const SourceError&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<int> sexOf(qint64 sexCode)
+{
+    switch (sexCode) {
+    case 1: return 0;
+    case 2: return 1;
+    default: return std::nullopt;
+    }
+}
+
+class PatientsStage {
+public:
+    explicit PatientsStage(RunContext& run)
+        : run_(run), frame_(run, patientsTexts), source_(run.Sorvane_Select),
+          PATIENTS(run.Query1), ANTECED(run.Query2), PATMEDTR(run.Query3)
+    {
+    }
+
+    void run()
+    {
+        selectWholeTable(source_, run_.ADOConnectionSorvane, QStringLiteral("[GLB PATIENT]"),
+                         QStringLiteral("order by [CODE PATIENT]"));
+        frame_.start(source_);
+        openWholeTable(PATIENTS, QStringLiteral("PATIENTS"));
+        openWholeTable(ANTECED, QStringLiteral("ANTECED"));
+        openWholeTable(PATMEDTR, QStringLiteral("PATMEDTR"));
+        frame_.forEachRow(source_, [this] { importRow(); });
+        PATIENTS.close();
+        ANTECED.close();
+        PATMEDTR.close();
+        source_.close();
+        run_.ids.RaiseLastValue(QStringLiteral("PATIENTS"), highestPatientCode_);
+        run_.ids.RaiseLastValue(QStringLiteral("ANTECED"), antecedentNumber_);
+        run_.ids.RaiseLastValue(QStringLiteral("PATMEDTR"), linkNumber_);
+        frame_.finish(created_);
+    }
+
+private:
+    QString text(const QString& column) const { return source_.field(column).asText(); }
+    qint64 integer(const QString& column) const { return source_.field(column).asInteger(); }
+
+    void importRow()
+    {
+        const qint64 code = integer(QStringLiteral("CODE PATIENT"));
+        if (code <= 0)
+            return;
+        const QString name = text(QStringLiteral("NOM")) + u' ' + text(QStringLiteral("PRENOM"));
+        const QString identification = QString::number(code) + u' ' + name;
+        if (!importPatient(code, identification))
+            return;
+        // Counted once its row is stored: the profession and the links fail on their own.
+        ++created_;
+        importProfession(code, identification);
+        importTreatingPhysicians(code, identification);
+        frame_.showStatus(importedStatus.arg(QString::number(code), name));
+    }
+
+    bool importPatient(qint64 code, const QString& identification)
+    {
+        PATIENTS.append();
+        PATIENTS.setValue(QStringLiteral("PATIENTS_ID"), code);
+        PATIENTS.setValue(QStringLiteral("MEDECINS_ID"), integer(QStringLiteral("CODE MEDECIN PROPRIETAIRE")));
+        PATIENTS.setValue(QStringLiteral("NOM"), text(QStringLiteral("NOM")));
+        PATIENTS.setValue(QStringLiteral("PRENOM"), text(QStringLiteral("PRENOM")));
+        setBirthDate();
+        PATIENTS.setValue(QStringLiteral("ANCIEN_NUMERO_DE_DOSSIER"),
+                          text(QStringLiteral("NUMERO DOSSIER")).left(oldFileNumberLength));
+        const qint64 civility = integer(QStringLiteral("CODE TYPE CIVILITE"));
+        if (civility > 0)
+            PATIENTS.setValue(QStringLiteral("TITRE"), MapCivilityToTitle(civility));
+        const std::optional<int> sex = sexOf(integer(QStringLiteral("CODE TYPE SEXE")));
+        PATIENTS.setValue(QStringLiteral("SEXE"), sex ? QVariant(*sex) : QVariant());
+        PATIENTS.setValue(QStringLiteral("NOM_DE_JEUNE_FILLE"), text(QStringLiteral("NOM DE NAISSANCE")));
+        PATIENTS.setValue(QStringLiteral("TELEPHONE"), FormatPhoneNumber(text(QStringLiteral("TEL DOMICILE"))));
+        PATIENTS.setValue(QStringLiteral("TELEPHONE_BUREAU"), FormatPhoneNumber(text(QStringLiteral("TEL BUREAU"))));
+        PATIENTS.setValue(QStringLiteral("N_SS"),
+                          FormatInsuranceNumber(text(QStringLiteral("NUMERO SECURITE SOCIAL"))));
+        PATIENTS.setValue(QStringLiteral("FAX"), FormatPhoneNumber(text(QStringLiteral("FAX"))));
+        PATIENTS.setValue(QStringLiteral("ADRESSE"), address());
+        PATIENTS.setValue(QStringLiteral("CP"), text(QStringLiteral("CODE POSTAL")));
+        PATIENTS.setValue(QStringLiteral("VILLE"), text(QStringLiteral("VILLE")));
+        PATIENTS.setValue(QStringLiteral("DOSSIER_EXIT"), source_.field(QStringLiteral("EST SUPPRIMER")).asBoolean());
+        setInsuredName();
+        const QString memo = text(QStringLiteral("MEMO"));
+        if (!isBlank(memo))
+            PATIENTS.setValue(QStringLiteral("AUTRES_INFORMATIONS"), memo);
+        return frame_.guard(patientFailure + identification, [&] {
+            PATIENTS.post();
+            highestPatientCode_ = std::max(highestPatientCode_, code);
+        }, {&PATIENTS});
+    }
+
+    // An invalid birth date leaves NE_LE empty and is named in the log; the patient goes in.
+    void setBirthDate()
+    {
+        const SourceField field = source_.field(QStringLiteral("DATE NAISSANCE"));
+        const std::optional<QDateTime> birthDate = birthDateOf(field);
+        if (!birthDate) {
+            PATIENTS.setValue(QStringLiteral("NE_LE"), QVariant());
+            frame_.addLogLine(currentDateTimeText()
+                              + birthDateLine.arg(field.asText(),
+                                                  text(QStringLiteral("NOM")) + u' '
+                                                      + text(QStringLiteral("PRENOM"))));
+            return;
+        }
+        if (*birthDate > zeroDay())
+            PATIENTS.setValue(QStringLiteral("NE_LE"), *birthDate);
+    }
+
+    // The target keeps the floor and the building code as further lines of the address.
+    QString address() const
+    {
+        QString address = text(QStringLiteral("ADRESSE"));
+        const QString floor = text(QStringLiteral("ETAGE"));
+        if (!isBlank(floor))
+            address += floorLine + floor;
+        const QString buildingCode = text(QStringLiteral("CODE IMM"));
+        if (!isBlank(buildingCode))
+            address += buildingCodeLine + buildingCode;
+        return address;
+    }
+
+    void setInsuredName()
+    {
+        const QString surname = text(QStringLiteral("ASSURE NOM"));
+        const QString firstName = text(QStringLiteral("ASSURE PRENOM"));
+        if (isBlank(surname) && isBlank(firstName))
+            return;
+        PATIENTS.setValue(QStringLiteral("NOM_DE_L_ASSURE"),
+                          trimmedText(surname) + u' ' + trimmedText(firstName));
+    }
+
+    void importProfession(qint64 code, const QString& identification)
+    {
+        const qint64 profession = integer(QStringLiteral("CODE TYPE PROFESSION"));
+        if (profession <= 0)
+            return;
+        ANTECED.append();
+        ++antecedentNumber_;
+        ANTECED.setValue(QStringLiteral("ANTECED_ID"), antecedentNumber_);
+        ANTECED.setValue(QStringLiteral("PATIENTS_ID"), code);
+        // The label is read under the row's guard: a failing lookup loses the profession only.
+        frame_.guard(professionFailure + identification, [&] {
+            ANTECED.setValue(QStringLiteral("PROFESSION_ACTUELLE"),
+                             run_.lookups.LookupProfessionLabel(profession));
+            ANTECED.post();
+        }, {&ANTECED});
+    }
+
+    void importTreatingPhysicians(qint64 code, const QString& identification)
+    {
+        for (int n = 1; n <= treatingPhysicianColumns; ++n) {
+            const qint64 correspondent = integer(QStringLiteral("CODE CORRESPONDANT %1").arg(n));
+            if (correspondent <= 0)
+                continue;
+            PATMEDTR.append();
+            ++linkNumber_;
+            PATMEDTR.setValue(QStringLiteral("PATMEDTR_ID"), linkNumber_);
+            PATMEDTR.setValue(QStringLiteral("PATIENTS_ID"), code);
+            PATMEDTR.setValue(QStringLiteral("MEDTRAIT_ID"), correspondent);
+            frame_.guard(linkFailure + identification, [this] { PATMEDTR.post(); }, {&PATMEDTR});
+        }
+    }
+
+    RunContext& run_;
+    StageFrame frame_;
+    SourceQuery& source_;
+    TargetDataset& PATIENTS;
+    TargetDataset& ANTECED;
+    TargetDataset& PATMEDTR;
+    qint64 created_ = 0;
+    qint64 highestPatientCode_ = 0;
+    qint64 antecedentNumber_ = 0;
+    qint64 linkNumber_ = 0;
+};
+
+} // namespace
+
+void importPatients(RunContext& run)
+{
+    PatientsStage(run).run();
+}
+
+} // namespace p1

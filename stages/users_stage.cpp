@@ -1,0 +1,122 @@
+#include "stages/users_stage.h"
+
+#include "platform/date_time.h"
+#include "run/stage_frame.h"
+#include "stages/reference_lookups.h"
+#include "stages/stage_tables.h"
+
+namespace p1 {
+
+namespace {
+
+const StageTexts usersTexts{
+    QStringLiteral("Importation des utilisateurs..."),
+    QStringLiteral("Erreur lors de l'ouverture de la table des utilisateurs de Sorvane : "),
+    QStringLiteral(" utilisateur créé"),
+    QStringLiteral(" utilisateurs créés"),
+};
+const QString userFailure = QStringLiteral(" : importation de l'utilisateur n°");
+const QString planningFailureEnd = QStringLiteral(" dans le planning");
+const QString importedStatus = QStringLiteral("Utilisateur %1 importé");
+
+const QString systemFlags = QStringLiteral("*US PA RE CO DO CP TA CM SR AN");
+const QDate euroStart(2002, 1, 1);
+const int planningOwnerIsPhysician = 2;
+
+class UsersStage {
+public:
+    explicit UsersStage(RunContext& run)
+        : run_(run), frame_(run, usersTexts), source_(run.Sorvane_GLB_Medecin),
+          MEDECINS(run.Query1), PL_SUBJ(run.Query2)
+    {
+    }
+
+    void run()
+    {
+        // The progress position is not reset here: it is 0 after the run's start.
+        frame_.start(source_, true);
+        openWholeTable(MEDECINS, QStringLiteral("MEDECINS"));
+        openWholeTable(PL_SUBJ, QStringLiteral("PL_SUBJ"));
+        frame_.forEachRow(source_, [this] { importRow(); });
+        MEDECINS.close();
+        PL_SUBJ.close();
+        source_.close();
+        frame_.finish(created_);
+    }
+
+private:
+    QString text(const QString& column) const { return source_.field(column).asText(); }
+
+    void importRow()
+    {
+        const qint64 code = source_.field(QStringLiteral("CODE MEDECIN")).asInteger();
+        if (code <= 0)
+            return;
+        if (!importPhysician(code))
+            return;
+        ++created_;
+        const QString name = text(QStringLiteral("NOM")) + u' ' + text(QStringLiteral("PRENOM"));
+        importPlanningSubject(code, name);
+        // The user's own name, also when its planning subject was refused: the physician is in.
+        frame_.showStatus(importedStatus.arg(name));
+    }
+
+    bool importPhysician(qint64 code)
+    {
+        MEDECINS.append();
+        MEDECINS.setValue(QStringLiteral("MEDECINS_ID"), code);
+        MEDECINS.setValue(QStringLiteral("NOM"), text(QStringLiteral("NOM")));
+        MEDECINS.setValue(QStringLiteral("PRENOM"), text(QStringLiteral("PRENOM")));
+        MEDECINS.setValue(QStringLiteral("SYSTEM_FLAGS"), systemFlags);
+        MEDECINS.setValue(QStringLiteral("N_AGENDA"), code);
+        MEDECINS.setValue(QStringLiteral("N_MODELE"), 1);
+        MEDECINS.setValue(QStringLiteral("N_USE_PLAN"), false);
+        MEDECINS.setValue(QStringLiteral("ACCESSTOSV"), false);
+        MEDECINS.setValue(QStringLiteral("DATE_EUROSTART"), wallClock(euroStart));
+        MEDECINS.setValue(QStringLiteral("SPECIALISATION"),
+                          run_.lookups.LookupSpecialtyLabel(
+                              source_.field(QStringLiteral("CODE SPECIALITE")).asInteger()));
+        MEDECINS.setValue(QStringLiteral("ADRESSE"), text(QStringLiteral("ADRESSE")));
+        MEDECINS.setValue(QStringLiteral("CP"), text(QStringLiteral("CODE POSTAL")));
+        MEDECINS.setValue(QStringLiteral("VILLE"), text(QStringLiteral("VILLE")));
+        MEDECINS.setValue(QStringLiteral("TELEPHONE"), text(QStringLiteral("TELEPHONE")));
+        MEDECINS.setValue(QStringLiteral("FAX"), text(QStringLiteral("FAX")));
+        MEDECINS.setValue(QStringLiteral("ACCESS_CODE"), text(QStringLiteral("MOT DE PASSE MEDECIN")));
+        return frame_.guard(userFailure + QString::number(code), [&] {
+            MEDECINS.post();
+            run_.ids.RaiseLastValue(QStringLiteral("MEDECINS"), code);
+        }, {&MEDECINS});
+    }
+
+    void importPlanningSubject(qint64 code, const QString& name)
+    {
+        PL_SUBJ.append();
+        PL_SUBJ.setValue(QStringLiteral("PL_SUBJ_ID"), code);
+        PL_SUBJ.setValue(QStringLiteral("NAME"), name);
+        PL_SUBJ.setValue(QStringLiteral("OWNER_TYPE"), planningOwnerIsPhysician);
+        PL_SUBJ.setValue(QStringLiteral("OWNER_ID"), code);
+        PL_SUBJ.setValue(QStringLiteral("USE_PLAN"), true);
+        PL_SUBJ.setValue(QStringLiteral("SUBJ_ORDER"), code);
+        frame_.guard(userFailure + QString::number(code) + planningFailureEnd, [&] {
+            PL_SUBJ.post();
+            run_.ids.RaiseLastValue(QStringLiteral("PL_SUBJ"),
+                                    PL_SUBJ.field(QStringLiteral("PL_SUBJ_ID")).asInteger());
+        }, {&PL_SUBJ});
+    }
+
+    RunContext& run_;
+    StageFrame frame_;
+    SourceQuery& source_;
+    TargetDataset& MEDECINS;
+    TargetDataset& PL_SUBJ;
+    qint64 created_ = 0;
+};
+
+} // namespace
+
+void importUsers(RunContext& run)
+{
+    UsersStage(run).run();
+}
+
+} // namespace p1
