@@ -1,0 +1,195 @@
+#include "app/form_operator_ui.h"
+
+#include "app/main_window.h"
+#include "platform/date_time.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+namespace p1 {
+
+namespace {
+
+// Pending messages are processed after every row, but a repaint costs far more than a row:
+// the window is brought up to date at most this often.
+constexpr qint64 pumpIntervalMs = 50;
+
+QLabel* locationLabel(const TForm1& form, Location location)
+{
+    switch (location) {
+    case Location::SourceBase:
+        return form.SorvanePath;
+    case Location::SourceLetters:
+        return form.SorvaneRTFPath;
+    case Location::TargetBase:
+        return form.TessarisBase;
+    }
+    return nullptr;
+}
+
+QCheckBox* optionBox(const TForm1& form, Box box)
+{
+    return form.optionBoxes().at(static_cast<int>(box));
+}
+
+} // namespace
+
+FormOperatorUi::FormOperatorUi(TForm1& form) : form_(form) {}
+
+QString FormOperatorUi::locationText(Location location) const
+{
+    return locationLabel(form_, location)->text();
+}
+
+void FormOperatorUi::setLocationText(Location location, const QString& text)
+{
+    QLabel* label = locationLabel(form_, location);
+    label->setText(text);
+    // A long path is cut off by the strip; the tip shows it whole.
+    label->setToolTip(text);
+}
+
+bool FormOperatorUi::isTicked(Box box) const
+{
+    return optionBox(form_, box)->isChecked();
+}
+
+void FormOperatorUi::setStatus(const QString& text)
+{
+    form_.lEvolution->setText(text);
+}
+
+QString FormOperatorUi::status() const
+{
+    return form_.lEvolution->text();
+}
+
+void FormOperatorUi::setStatusVisible(bool visible)
+{
+    form_.lEvolution->setVisible(visible);
+}
+
+void FormOperatorUi::setProgressMaximum(int maximum)
+{
+    progressMaximum_ = qMax(0, maximum);
+    const int position = qBound(0, form_.PB1->value(), progressMaximum_);
+    form_.PB1->setRange(0, qMax(1, progressMaximum_));
+    form_.PB1->setValue(position);
+}
+
+void FormOperatorUi::setProgressPosition(int position)
+{
+    form_.PB1->setValue(qBound(0, position, progressMaximum_));
+}
+
+int FormOperatorUi::progressPosition() const
+{
+    return form_.PB1->value();
+}
+
+void FormOperatorUi::addLogLine(const QString& line)
+{
+    logLines_.append(line);
+    form_.Memo1->appendPlainText(line);
+}
+
+void FormOperatorUi::showLogPanel()
+{
+    form_.Memo1->show();
+    form_.Memo1->raise();
+}
+
+void FormOperatorUi::startElapsedTimer()
+{
+    runStart_ = currentWallClock();
+    form_.lTimer->show();
+    form_.Timer1->start();
+}
+
+void FormOperatorUi::stopElapsedTimer()
+{
+    form_.Timer1->stop();
+}
+
+void FormOperatorUi::setElapsedVisible(bool visible)
+{
+    form_.lTimer->setVisible(visible);
+}
+
+QString FormOperatorUi::elapsedText() const
+{
+    return form_.lTimer->text();
+}
+
+void FormOperatorUi::setImportEnabled(bool enabled)
+{
+    form_.BtExecuter->setEnabled(enabled);
+}
+
+bool FormOperatorUi::isImportEnabled() const
+{
+    return form_.BtExecuter->isEnabled();
+}
+
+// The location buttons follow the Close button: choosing another source or target in the middle
+// of a run would mix two practices' records in one target.
+void FormOperatorUi::setCloseEnabled(bool enabled)
+{
+    form_.BitBtn2->setEnabled(enabled);
+    form_.SBSelectSorvaneBase->setEnabled(enabled);
+    form_.SBSelectSorvaneRTF->setEnabled(enabled);
+    form_.SBSelectTessarisBase->setEnabled(enabled);
+}
+
+// The busy cursor is one state, not a stack: the run sets it more than once before it ends.
+void FormOperatorUi::setBusy(bool busy)
+{
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void FormOperatorUi::closeApplication()
+{
+    form_.closeApplication();
+}
+
+void FormOperatorUi::processMessages()
+{
+    if (sinceLastPump_.isValid() && sinceLastPump_.elapsed() < pumpIntervalMs)
+        return;
+    QCoreApplication::processEvents();
+    sinceLastPump_.start();
+}
+
+void FormOperatorUi::showError(const QString& text)
+{
+    form_.dialogs().showError(text);
+}
+
+void FormOperatorUi::showWarning(const QString& text)
+{
+    form_.dialogs().showWarning(text);
+}
+
+bool FormOperatorUi::confirm(const QString& text)
+{
+    return form_.dialogs().confirm(text);
+}
+
+void FormOperatorUi::showMessage(const QString& text)
+{
+    form_.dialogs().showMessage(text);
+}
+
+} // namespace p1

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/operator_ui.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QStringList>
+
+namespace p1 {
+
+class TForm1;
+
+// The operator seam over the main window's widgets and dialogs. UI thread only.
+class FormOperatorUi : public OperatorUi {
+public:
+    explicit FormOperatorUi(TForm1& form);
+
+    // The wall clock at which the running (or last) run started.
+    QDateTime runStart() const { return runStart_; }
+
+    QString locationText(Location location) const override;
+    void setLocationText(Location location, const QString& text) override;
+    bool isTicked(Box box) const override;
+
+    void setStatus(const QString& text) override;
+    QString status() const override;
+    void setStatusVisible(bool visible) override;
+
+    void setProgressMaximum(int maximum) override;
+    void setProgressPosition(int position) override;
+    int progressPosition() const override;
+
+    void addLogLine(const QString& line) override;
+    QStringList logLines() const override { return logLines_; }
+    void showLogPanel() override;
+
+    void startElapsedTimer() override;
+    void stopElapsedTimer() override;
+    void setElapsedVisible(bool visible) override;
+    QString elapsedText() const override;
+
+    void setImportEnabled(bool enabled) override;
+    bool isImportEnabled() const override;
+    void setCloseEnabled(bool enabled) override;
+    void setBusy(bool busy) override;
+    void closeApplication() override;
+
+    void processMessages() override;
+
+    void showError(const QString& text) override;
+    void showWarning(const QString& text) override;
+    bool confirm(const QString& text) override;
+    void showMessage(const QString& text) override;
+
+private:
+    TForm1& form_;
+    QDateTime runStart_;
+    // The bar's own range cannot be empty (Qt shows a busy animation then), so the maximum the
+    // run asked for is kept here and the position is held within it.
+    int progressMaximum_ = 100;
+    // The panel's text cannot tell an empty line from no line; the lines as added are kept.
+    QStringList logLines_;
+    bool busy_ = false;
+    QElapsedTimer sinceLastPump_;
+};
+
+} // namespace p1
