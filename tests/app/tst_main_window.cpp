@@ -1,0 +1,482 @@
+#include "app/form_operator_ui.h"
+#include "app/main_window.h"
+#include "platform/files.h"
+#include "platform/locale_texts.h"
+#include "run/import_session.h"
+#include "run/location_texts.h"
+#include "tests/app/scripted_dialogs.h"
+#include "tests/support/target_databases.h"
+#include "tools/jetwriter/jet_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+namespace p1 {
+namespace {
+
+using test::ScriptedDialogs;
+using Kind = ScriptedDialogs::Kind;
+
+QApplication& application()
+{
+    static int argc = 1;
+    static char name[] = "tst_main_window";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// A source folder with V4.mdb (and Ordo.mdb unless told otherwise), each holding one small
+// table so that the files are real Access files the reader opens.
+struct SourceFolder {
+    QTemporaryDir dir;
+    QString folder() const { return dir.path() + QLatin1Char('/'); }
+    QString v4() const { return folder() + QStringLiteral("V4.mdb"); }
+};
+
+void writeSmallAccessFile(const QString& path, const QString& table)
+{
+    jet::DatabaseBuilder database;
+    database.table(table)
+        .column(QStringLiteral("CODE MEDECIN"), jet::ColumnType::Long)
+        .column(QStringLiteral("NOM"), jet::ColumnType::Text, 50);
+    database.write(path);
+}
+
+std::unique_ptr<SourceFolder> makeSource(bool withOrdo)
+{
+    auto source = std::make_unique<SourceFolder>();
+    writeSmallAccessFile(source->v4(), QStringLiteral("GLB Medecin"));
+    if (withOrdo)
+        writeSmallAccessFile(source->folder() + QStringLiteral("Ordo.mdb"),
+                             QStringLiteral("ORD ORDONNANCE"));
+    return source;
+}
+
+void writeText(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(text);
+}
+
+// The target's own settings files beside the test database, as a practice's target holds them.
+void writeTargetSettings(const test::TestTarget& target, const QByteArray& serverName = "local")
+{
+    writeText(target.folder + QStringLiteral("Kelvanor.ver"),
+              "[DBKERNEL]\r\nDatabaseName=" + target.databaseName.toUtf8() + "\r\nServerName="
+                  + serverName + "\r\n");
+    writeText(target.folder + QStringLiteral("EDITOR.INI"),
+              "[DataBases]\r\nORDOPRESC=Prescriptions\r\n");
+}
+
+// With P1IMPORT_SCREENSHOT_DIR set (scripts/screenshot.sh), the window as the operator sees it is
+// saved there as a PNG.
+void saveScreenshot(QWidget& window, const QString& name)
+{
+    const QString folder = qEnvironmentVariable("P1IMPORT_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        return;
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.grab().save(QDir(folder).filePath(name + QStringLiteral(".png"))))
+        << name.toStdString();
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        application();
+        setTextLocale(QLocale(QLocale::French, QLocale::France));
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        dialogs = scripted.get();
+        form = std::make_unique<TForm1>(std::move(scripted), TargetEngine::Sqlite);
+        form->show();
+    }
+
+    void chooseSource(const SourceFolder& source)
+    {
+        dialogs->chosenFiles.append(source.v4());
+        form->SBSelectSorvaneBase->click();
+    }
+
+    void chooseTarget(const test::TestTarget& target)
+    {
+        dialogs->chosenFiles.append(target.folder + QStringLiteral("Kelvanor.ver"));
+        form->SBSelectTessarisBase->click();
+    }
+
+    void chooseLetters(const QString& folder)
+    {
+        dialogs->chosenFolders.append(folder);
+        form->SBSelectSorvaneRTF->click();
+    }
+
+    // Everything chosen: a source with both files, the letters folder and a target with schema.
+    void chooseAllLocations(bool targetWithSchema = true)
+    {
+        source = makeSource(true);
+        target = test::makeSqliteTarget(targetWithSchema);
+        writeTargetSettings(target);
+        chooseSource(*source);
+        chooseTarget(target);
+        chooseLetters(source->folder());
+    }
+
+    void setTicked(bool ticked)
+    {
+        for (QCheckBox* box : form->optionBoxes())
+            box->setChecked(ticked);
+    }
+
+    ScriptedDialogs* dialogs = nullptr;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<SourceFolder> source;
+    test::TestTarget target;
+};
+
+QStringList labelTexts(const QWidget& window)
+{
+    QStringList texts;
+    for (const QLabel* label : window.findChildren<QLabel*>())
+        texts.append(label->text());
+    return texts;
+}
+
+TEST_F(MainWindowTest, OpensWithTheDefaults)
+{
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Importation Sorvane"));
+    EXPECT_TRUE(labelTexts(*form).contains(QStringLiteral("A partir de :")));
+    EXPECT_TRUE(labelTexts(*form).contains(QStringLiteral("Dans :")));
+    EXPECT_EQ(form->SorvanePath->text(), defaultLocationText(Location::SourceBase));
+    EXPECT_EQ(form->SorvaneRTFPath->text(), defaultLocationText(Location::SourceLetters));
+    EXPECT_EQ(form->TessarisBase->text(), defaultLocationText(Location::TargetBase));
+
+    const QStringList captions = {
+        QStringLiteral("Vider la base avant importation"),
+        QStringLiteral("importer les médecins, utilisateurs"),
+        QStringLiteral("importer les correspondants"),
+        QStringLiteral("importer les patients"),
+        QStringLiteral("importer les antécédents"),
+        QStringLiteral("importer les consultations"),
+        QStringLiteral("importer les courriers"),
+        QStringLiteral("importer les prescriptions"),
+    };
+    const QList<QCheckBox*> boxes = form->optionBoxes();
+    ASSERT_EQ(boxes.size(), captions.size());
+    for (int i = 0; i < boxes.size(); ++i) {
+        EXPECT_EQ(boxes[i]->text(), captions[i]);
+        EXPECT_TRUE(boxes[i]->isChecked()) << captions[i].toStdString();
+    }
+    EXPECT_TRUE(form->CBVider->font().bold());
+    EXPECT_EQ(form->CBVider->palette().color(QPalette::WindowText), QColor(Qt::darkRed));
+    EXPECT_EQ(form->Button1->text(), QStringLiteral("tout (dé)cocher"));
+
+    EXPECT_TRUE(form->Memo1->isReadOnly());
+    EXPECT_TRUE(form->Memo1->toPlainText().isEmpty());
+    EXPECT_EQ(form->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_TRUE(form->lEvolution->text().isEmpty());
+    EXPECT_EQ(form->lTimer->text(), QStringLiteral("00:00:00"));
+    EXPECT_FALSE(form->lTimer->isVisible());
+    EXPECT_EQ(form->BtExecuter->text(), QStringLiteral("&Importer"));
+    EXPECT_FALSE(form->BtExecuter->isEnabled());
+    EXPECT_EQ(form->BitBtn2->text(), QStringLiteral("&Fermer"));
+    EXPECT_TRUE(form->BitBtn2->isEnabled());
+    EXPECT_EQ(form->PB1->value(), 0);
+    EXPECT_EQ(form->Timer1->interval(), 1000);
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_FALSE(form->session().ADOConnectionTessaris.isOpen());
+    EXPECT_FALSE(form->session().ADOConnectionSorvane.isOpen());
+    saveScreenshot(*form, QStringLiteral("fenetre-au-demarrage"));
+}
+
+TEST_F(MainWindowTest, ComponentsCarryTheirNames)
+{
+    for (const char* name : {"SorvanePath", "SorvaneRTFPath", "TessarisBase", "SBSelectSorvaneBase",
+                             "SBSelectSorvaneRTF", "SBSelectTessarisBase", "CBVider",
+                             "CBImportMedecins", "CBImportCorrespondants", "CBImportPatients",
+                             "CBImportAnteced", "CBImportConsultations", "cbImportCourriers",
+                             "cbImportOrdo", "Button1", "Memo1", "lEvolution", "lTimer",
+                             "BtExecuter", "BitBtn2", "PB1", "Timer1"})
+        EXPECT_NE(form->findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
+}
+
+// Each box is inverted on its own, so a mixed set stays mixed.
+TEST_F(MainWindowTest, ToggleAllInvertsEachBox)
+{
+    struct Case {
+        const char* name;
+        QList<bool> before;
+    };
+    const QList<Case> cases = {
+        {"all ticked", {true, true, true, true, true, true, true, true}},
+        {"all unticked", {false, false, false, false, false, false, false, false}},
+        {"only CBVider unticked", {false, true, true, true, true, true, true, true}},
+        {"mixed", {true, false, true, true, false, false, true, false}},
+    };
+    const QList<QCheckBox*> boxes = form->optionBoxes();
+    for (const Case& c : cases) {
+        for (int i = 0; i < boxes.size(); ++i)
+            boxes[i]->setChecked(c.before[i]);
+        form->Button1->click();
+        for (int i = 0; i < boxes.size(); ++i)
+            EXPECT_EQ(boxes[i]->isChecked(), !c.before[i]) << c.name << ", box " << i;
+    }
+}
+
+TEST_F(MainWindowTest, LettersFolderChosenFirstKeepsImportDisabled)
+{
+    chooseLetters(QStringLiteral("/srv/sorvane/Courrier"));
+
+    EXPECT_EQ(form->SorvaneRTFPath->text(), QStringLiteral("/srv/sorvane/Courrier/"));
+    EXPECT_FALSE(form->BtExecuter->isEnabled());
+    ASSERT_EQ(dialogs->folderRequests.size(), 1);
+    EXPECT_EQ(dialogs->folderRequests[0].first,
+              QStringLiteral("Sélectionner le répertoire des courriers Sorvane"));
+    EXPECT_EQ(dialogs->folderRequests[0].second, QDir::homePath());
+}
+
+TEST_F(MainWindowTest, LettersLabelEndsWithOneSeparator)
+{
+    const QList<QPair<QString, QString>> cases = {
+        {QStringLiteral("/"), QStringLiteral("/")},
+        {QStringLiteral("/srv/Courrier"), QStringLiteral("/srv/Courrier/")},
+        {QStringLiteral("/srv/Courrier/"), QStringLiteral("/srv/Courrier/")},
+        {QStringLiteral("/srv/Courriers 2026"), QStringLiteral("/srv/Courriers 2026/")},
+    };
+    for (const auto& [chosen, shown] : cases) {
+        chooseLetters(chosen);
+        EXPECT_EQ(form->SorvaneRTFPath->text(), shown) << chosen.toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, CancelledFolderBrowserKeepsTheLabel)
+{
+    chooseLetters(QStringLiteral("/srv/Courrier"));
+    chooseLetters(QString());
+    EXPECT_EQ(form->SorvaneRTFPath->text(), QStringLiteral("/srv/Courrier/"));
+    EXPECT_EQ(dialogs->folderRequests.size(), 2);
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+}
+
+TEST_F(MainWindowTest, SourceDialogOffersTheSourceBaseFile)
+{
+    form->SBSelectSorvaneBase->click();
+
+    ASSERT_EQ(dialogs->fileRequests.size(), 1);
+    const FileDialogRequest& request = dialogs->fileRequests[0];
+    EXPECT_EQ(request.initialFolder, QDir::homePath());
+    EXPECT_EQ(request.initialFileName, QStringLiteral("v4.mdb"));
+    EXPECT_EQ(request.filterName, QStringLiteral("Base Access de Sorvane"));
+    EXPECT_EQ(request.pattern, QStringLiteral("v4.mdb"));
+    EXPECT_EQ(form->SorvanePath->text(), defaultLocationText(Location::SourceBase));
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+}
+
+TEST_F(MainWindowTest, TargetDialogOffersTheSettingsFile)
+{
+    form->SBSelectTessarisBase->click();
+
+    ASSERT_EQ(dialogs->fileRequests.size(), 1);
+    const FileDialogRequest& request = dialogs->fileRequests[0];
+    EXPECT_EQ(request.initialFolder, QDir::homePath());
+    EXPECT_EQ(request.initialFileName, QStringLiteral("Kelvanor.ver"));
+    EXPECT_EQ(request.filterName, QStringLiteral("Base Tessaris"));
+    EXPECT_EQ(request.pattern, QStringLiteral("kelvanor.ver"));
+    EXPECT_EQ(form->TessarisBase->text(), defaultLocationText(Location::TargetBase));
+    EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(MainWindowTest, SourceWithoutOrdoKeepsImportDisabledUntilLabelsAreSet)
+{
+    const auto sourceWithoutOrdo = makeSource(false);
+    target = test::makeSqliteTarget();
+    writeTargetSettings(target);
+
+    chooseSource(*sourceWithoutOrdo);
+    EXPECT_EQ(form->SorvanePath->text(), sourceWithoutOrdo->folder());
+    const QStringList errors = dialogs->texts(Kind::Error);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Erreur lors de la connexion à la base de données ["
+                                      + sourceWithoutOrdo->folder() + "Ordo.mdb] : "))
+        << errors[0].toStdString();
+    EXPECT_TRUE(form->session().ADOConnectionSorvane.isOpen());
+    EXPECT_FALSE(form->BtExecuter->isEnabled());
+
+    chooseTarget(target);
+    EXPECT_EQ(form->TessarisBase->text(), target.folder);
+    EXPECT_FALSE(form->BtExecuter->isEnabled());
+
+    chooseLetters(sourceWithoutOrdo->folder());
+    EXPECT_TRUE(form->BtExecuter->isEnabled());
+    EXPECT_EQ(dialogs->texts(Kind::Error).size(), 1);
+}
+
+TEST_F(MainWindowTest, FailedTargetChoiceClosesTheApplication)
+{
+    target = test::makeSqliteTarget();
+    writeTargetSettings(target, "");
+
+    chooseTarget(target);
+
+    EXPECT_EQ(dialogs->texts(Kind::Error),
+              QStringList{"Initialisation de la base de données [" + target.folder
+                          + "] impossible !\rL'application va être fermée."});
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainWindowTest, FullRunEndsWithTheClosingMessageAndRestoresTheWindow)
+{
+    chooseAllLocations();
+    ASSERT_TRUE(form->BtExecuter->isEnabled());
+    setTicked(false);
+    form->CBVider->setChecked(true);
+
+    struct Snapshot {
+        bool busyCursor = false;
+        bool importEnabled = true;
+        bool closeEnabled = true;
+        bool sourceButtonEnabled = true;
+        bool timerShown = false;
+        bool timerRunning = false;
+        bool closeRefused = false;
+    } atClosingMessage;
+    dialogs->onMessage = [&](const ScriptedDialogs::Shown& shown) {
+        if (shown.kind != Kind::Message)
+            return;
+        atClosingMessage.importEnabled = form->BtExecuter->isEnabled();
+        atClosingMessage.closeEnabled = form->BitBtn2->isEnabled();
+        atClosingMessage.sourceButtonEnabled = form->SBSelectSorvaneBase->isEnabled();
+        atClosingMessage.timerShown = form->lTimer->isVisible();
+        atClosingMessage.timerRunning = form->Timer1->isActive();
+        atClosingMessage.closeRefused = !form->close();
+        atClosingMessage.busyCursor = QGuiApplication::overrideCursor() != nullptr;
+    };
+    const QStringList logsBefore = QDir(programFolder()).entryList({"P1Import - *.log"});
+
+    form->BtExecuter->click();
+
+    EXPECT_EQ(dialogs->texts(Kind::Confirm),
+              QStringList{QStringLiteral("Souhaitez-vous lancer l'importation ?")});
+    EXPECT_EQ(dialogs->texts(Kind::Message),
+              QStringList{QStringLiteral("Le traitement est terminé.")});
+    EXPECT_TRUE(dialogs->texts(Kind::Error).isEmpty());
+    ASSERT_FALSE(form->Memo1->toPlainText().isEmpty());
+    const QStringList panel = form->Memo1->toPlainText().split(QLatin1Char('\n'));
+    EXPECT_TRUE(panel.last().startsWith(QStringLiteral("Traitement terminé. Durée : ")));
+    EXPECT_GT(panel.size(), 1);
+
+    EXPECT_FALSE(atClosingMessage.importEnabled);
+    EXPECT_FALSE(atClosingMessage.closeEnabled);
+    EXPECT_FALSE(atClosingMessage.sourceButtonEnabled);
+    EXPECT_TRUE(atClosingMessage.timerShown);
+    EXPECT_TRUE(atClosingMessage.timerRunning);
+    EXPECT_TRUE(atClosingMessage.closeRefused);
+    EXPECT_FALSE(atClosingMessage.busyCursor);
+
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->BtExecuter->isEnabled());
+    EXPECT_TRUE(form->BitBtn2->isEnabled());
+    EXPECT_TRUE(form->SBSelectSorvaneBase->isEnabled());
+    EXPECT_FALSE(form->lTimer->isVisible());
+    EXPECT_FALSE(form->lEvolution->isVisible());
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->PB1->value(), 0);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    saveScreenshot(*form, QStringLiteral("fenetre-apres-importation"));
+
+    for (const QString& log : QDir(programFolder()).entryList({"P1Import - *.log"}))
+        if (!logsBefore.contains(log))
+            QFile::remove(programFolder() + log);
+}
+
+TEST_F(MainWindowTest, RunErrorIsShownInTheStandardErrorDialog)
+{
+    chooseAllLocations(false);
+    setTicked(false);
+    form->CBImportMedecins->setChecked(true);
+
+    form->BtExecuter->click();
+
+    const QStringList errors = dialogs->texts(Kind::Error);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_FALSE(errors[0].isEmpty());
+    EXPECT_TRUE(dialogs->texts(Kind::Message).isEmpty());
+    EXPECT_TRUE(form->BtExecuter->isEnabled());
+    EXPECT_TRUE(form->BitBtn2->isEnabled());
+    EXPECT_FALSE(form->lTimer->isVisible());
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainWindowTest, ClosingTheWindowClosesTheConnections)
+{
+    chooseAllLocations();
+    ASSERT_TRUE(form->session().ADOConnectionSorvane.isOpen());
+    ASSERT_TRUE(form->session().ADOConnectionTessaris.isOpen());
+
+    form->BitBtn2->click();
+
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(form->session().ADOConnectionTessaris.isOpen());
+    EXPECT_FALSE(form->session().ADOConnectionSorvane.isOpen());
+    EXPECT_FALSE(form->session().ADOConnectionSorvaneOrdo.isOpen());
+}
+
+TEST_F(MainWindowTest, OperatorSeamOverTheWidgets)
+{
+    FormOperatorUi ui(*form);
+
+    ui.setProgressMaximum(0);
+    EXPECT_GE(form->PB1->maximum(), 1) << "an empty range animates the bar as busy";
+    ui.setProgressPosition(1);
+    EXPECT_EQ(ui.progressPosition(), 0);
+    ui.setProgressMaximum(3);
+    ui.setProgressPosition(5);
+    EXPECT_EQ(ui.progressPosition(), 3);
+    ui.setProgressMaximum(2);
+    EXPECT_EQ(ui.progressPosition(), 2);
+
+    ui.addLogLine(QString());
+    ui.addLogLine(QStringLiteral("ligne"));
+    EXPECT_EQ(ui.logLines(), (QStringList{QString(), QStringLiteral("ligne")}));
+
+    ui.setBusy(true);
+    ui.setBusy(true);
+    ui.setBusy(false);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+
+    form->CBImportPatients->setChecked(false);
+    EXPECT_FALSE(ui.isTicked(Box::ImportPatients));
+    EXPECT_TRUE(ui.isTicked(Box::ImportOrdo));
+}
+
+TEST(ElapsedTimeText, IsATimeOfDayInTheLongTimeFormat)
+{
+    setTextLocale(QLocale(QLocale::French, QLocale::France));
+    const QDateTime start(QDate(2026, 12, 7), QTime(23, 59, 30), Qt::UTC);
+    const QList<QPair<qint64, QString>> cases = {
+        {0, QStringLiteral("00:00:00")},
+        {999, QStringLiteral("00:00:00")},
+        {75'000, QStringLiteral("00:01:15")},
+        {3'600'000 * 25LL + 5'000, QStringLiteral("01:00:05")},
+        {86'400'000, QStringLiteral("00:00:00")},
+        {-5'000, QStringLiteral("00:00:00")},
+    };
+    for (const auto& [elapsed, shown] : cases)
+        EXPECT_EQ(elapsedTimeText(start, start.addMSecs(elapsed)), shown) << elapsed;
+}
+
+} // namespace
+} // namespace p1
