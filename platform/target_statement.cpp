@@ -1,0 +1,172 @@
+#include "platform/errors.h"
+#include "platform/locale_texts.h"
+#include "platform/target_sql.h"
+#include "platform/target_values.h"
+
+#include <QSqlField>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace p1 {
+
+bool TargetField::isNull() const
+{
+    return !value_.isValid() || value_.isNull();
+}
+
+QString TargetField::asText() const
+{
+    if (isNull())
+        return {};
+    switch (value_.typeId()) {
+    case QMetaType::QDateTime:
+    case QMetaType::QDate:
+        return dateTimeText(asDateTime());
+    case QMetaType::Bool:
+        return value_.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    default:
+        return value_.toString();
+    }
+}
+
+qint64 TargetField::asInteger() const
+{
+    if (isNull())
+        return 0;
+    const auto number = valueForColumn(value_, ColumnKind::Integer);
+    return number ? number->toLongLong() : 0;
+}
+
+QDateTime TargetField::asDateTime() const
+{
+    if (isNull())
+        return {};
+    const auto dateTime = valueForColumn(value_, ColumnKind::DateTime);
+    return dateTime ? dateTime->toDateTime() : QDateTime();
+}
+
+bool TargetField::asBoolean() const
+{
+    if (isNull())
+        return false;
+    const auto flag = valueForColumn(value_, ColumnKind::Boolean);
+    return flag && flag->toBool();
+}
+
+struct TargetStatement::Impl {
+    TargetConnection& connection;
+    QStringList lines;
+    QHash<QString, QVariant> parameters;
+    QStringList columnNames;
+    QList<QList<QVariant>> rows;
+    bool open = false;
+    int current = 0;
+
+    explicit Impl(TargetConnection& target) : connection(target) {}
+    QSqlQuery run(bool forward);
+};
+
+// Prepared anew at every run: the text may have changed between two runs, and the statements
+// of this kind run once per table or per key, never per row of a large table.
+QSqlQuery TargetStatement::Impl::run(bool forward)
+{
+    QSqlQuery query(connection.database());
+    query.setForwardOnly(forward);
+    if (!query.prepare(lines.join('\n')))
+        throw TargetError(connection.engineMessage(query.lastError()));
+    const TargetEngine engine = connection.engine();
+    for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
+        query.bindValue(':' + it.key(), statementParameter(it.value(), engine));
+    if (!query.exec())
+        throw TargetError(connection.engineMessage(query.lastError()));
+    return query;
+}
+
+TargetStatement::TargetStatement(TargetConnection& connection, QStringList lines)
+    : impl_(std::make_unique<Impl>(connection))
+{
+    impl_->lines = std::move(lines);
+}
+
+TargetStatement::~TargetStatement() = default;
+
+QStringList& TargetStatement::sql()
+{
+    return impl_->lines;
+}
+
+const QStringList& TargetStatement::sql() const
+{
+    return impl_->lines;
+}
+
+void TargetStatement::setParameter(const QString& name, const QVariant& value)
+{
+    const QString key = name.startsWith(':') ? name.mid(1) : name;
+    impl_->parameters.insert(key, value);
+}
+
+void TargetStatement::execute()
+{
+    close();
+    impl_->run(true);
+}
+
+void TargetStatement::open()
+{
+    close();
+    QSqlQuery query = impl_->run(true);
+    const QSqlRecord record = query.record();
+    // SQLite reports date-times and booleans as texts and integers: TargetField reads them so.
+    QList<ColumnKind> kinds;
+    for (int column = 0; column < record.count(); ++column) {
+        impl_->columnNames.append(record.fieldName(column));
+        kinds.append(columnKindOf(record.field(column).metaType()));
+    }
+    while (query.next()) {
+        QList<QVariant> row;
+        row.reserve(record.count());
+        for (int column = 0; column < record.count(); ++column)
+            row.append(valueFromEngine(query.value(column), query.isNull(column), kinds.at(column)));
+        impl_->rows.append(row);
+    }
+    if (query.lastError().isValid())
+        throw TargetError(impl_->connection.engineMessage(query.lastError()));
+    impl_->open = true;
+}
+
+void TargetStatement::close()
+{
+    impl_->open = false;
+    impl_->columnNames.clear();
+    impl_->rows.clear();
+    impl_->current = 0;
+}
+
+int TargetStatement::recordCount() const
+{
+    return impl_->rows.size();
+}
+
+bool TargetStatement::eof() const
+{
+    return impl_->current >= impl_->rows.size();
+}
+
+void TargetStatement::next()
+{
+    if (!eof())
+        ++impl_->current;
+}
+
+TargetField TargetStatement::field(const QString& name) const
+{
+    const qsizetype column = indexOfName(impl_->columnNames, name);
+    if (column < 0 || !impl_->open)
+        throw TargetError(QStringLiteral("Champ %1 introuvable").arg(name));
+    if (eof())
+        return TargetField();
+    return TargetField(impl_->rows.at(impl_->current).at(column));
+}
+
+} // namespace p1
