@@ -1,0 +1,182 @@
+#include "tests/support/target_databases.h"
+
+#include "platform/target_schema.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+
+#include <stdexcept>
+
+namespace p1::test {
+
+namespace {
+
+const QString sqliteFileName = QStringLiteral("Tessaris.db");
+
+QString systemConnectionString(const QString& dataSource, const QString& catalog,
+                               const QString& user)
+{
+    return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;"
+                          "Data Source=%1;Initial Catalog=%2;User ID=%3;Password=;")
+        .arg(dataSource, catalog, user);
+}
+
+std::shared_ptr<QTemporaryDir> temporaryFolder()
+{
+    auto folder = std::make_shared<QTemporaryDir>();
+    if (!folder->isValid())
+        throw std::runtime_error("dossier temporaire impossible à créer");
+    return folder;
+}
+
+void createPostgresDatabase(const QString& name)
+{
+    const QString connectionName = "p1test-admin-" + name;
+    {
+        QSqlDatabase admin = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
+        admin.setHostName(qEnvironmentVariable("P1_PG_HOST"));
+        admin.setPort(qEnvironmentVariableIntValue("P1_PG_PORT"));
+        admin.setUserName(qEnvironmentVariable("P1_PG_USER"));
+        admin.setDatabaseName(QStringLiteral("postgres"));
+        if (!admin.open())
+            throw std::runtime_error(admin.lastError().text().toStdString());
+        QSqlQuery create(admin);
+        if (!create.exec("CREATE DATABASE " + name))
+            throw std::runtime_error(create.lastError().text().toStdString());
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+}
+
+void addSchema(const TestTarget& target)
+{
+    const auto connection = connectTo(target);
+    createTargetSchema(*connection);
+}
+
+} // namespace
+
+void ensureQtApplication()
+{
+    static int argc = 1;
+    static char name[] = "p1import-tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);
+}
+
+bool postgresAvailable()
+{
+    return !qEnvironmentVariable("P1_PG_HOST").isEmpty();
+}
+
+bool runningUnderCi()
+{
+    return qEnvironmentVariable("CI") == "true";
+}
+
+TestTarget makeSqliteTarget(bool withSchema)
+{
+    ensureQtApplication();
+    TestTarget target;
+    target.engine = TargetEngine::Sqlite;
+    target.temporaryFolder = temporaryFolder();
+    target.folder = target.temporaryFolder->path() + '/';
+    target.databaseName = sqliteFileName;
+    QFile file(target.folder + sqliteFileName);
+    if (!file.open(QIODevice::WriteOnly))
+        throw std::runtime_error("base SQLite impossible à créer");
+    file.close();
+    target.connectionString = systemConnectionString("localhost", sqliteFileName, "sa");
+    if (withSchema)
+        addSchema(target);
+    return target;
+}
+
+TestTarget makePostgresTarget(bool withSchema)
+{
+    if (!postgresAvailable())
+        throw std::runtime_error("P1_PG_HOST manquant : lancer le test sous scripts/with-postgres.sh");
+    ensureQtApplication();
+    TestTarget target;
+    target.engine = TargetEngine::Postgres;
+    target.temporaryFolder = temporaryFolder();
+    target.folder = target.temporaryFolder->path() + '/';
+    target.databaseName = "p1_" + QUuid::createUuid().toString(QUuid::Id128);
+    createPostgresDatabase(target.databaseName);
+    const QString dataSource =
+        qEnvironmentVariable("P1_PG_HOST") + ':' + qEnvironmentVariable("P1_PG_PORT", "5432");
+    target.connectionString =
+        systemConnectionString(dataSource, target.databaseName, qEnvironmentVariable("P1_PG_USER"));
+    if (withSchema)
+        addSchema(target);
+    return target;
+}
+
+TestTarget makeTarget(TargetEngine engine, bool withSchema)
+{
+    switch (engine) {
+    case TargetEngine::Sqlite:
+        return makeSqliteTarget(withSchema);
+    case TargetEngine::Postgres:
+        return makePostgresTarget(withSchema);
+    case TargetEngine::SqlServer:
+        break;
+    }
+    throw std::runtime_error("pas de serveur SQL Server pour les tests");
+}
+
+std::unique_ptr<TargetConnection> connectTo(const TestTarget& target)
+{
+    ensureQtApplication();
+    auto connection = std::make_unique<TargetConnection>(target.engine);
+    connection->setBaseFolder(target.folder);
+    connection->setConnectionString(target.connectionString);
+    connection->open();
+    return connection;
+}
+
+QList<TableRow> readTable(TargetConnection& connection, const QString& table, const QString& orderBy)
+{
+    TargetDataset dataset(connection);
+    dataset.setCommandText("SELECT * FROM " + table + (orderBy.isEmpty() ? "" : " ORDER BY " + orderBy));
+    dataset.open();
+    QList<TableRow> rows;
+    for (dataset.first(); !dataset.eof(); dataset.next()) {
+        TableRow row;
+        for (const QString& name : dataset.fieldNames())
+            row.insert(name.toUpper(), dataset.field(name));
+        rows.append(row);
+    }
+    return rows;
+}
+
+int countRows(TargetConnection& connection, const QString& table)
+{
+    TargetStatement count(connection, {"SELECT COUNT(*) AS ROW_COUNT FROM " + table});
+    count.open();
+    return int(count.field("ROW_COUNT").asInteger());
+}
+
+void TargetEngineTest::SetUp()
+{
+    if (GetParam() == TargetEngine::Postgres)
+        P1_REQUIRE_POSTGRES();
+    target = makeTarget(GetParam());
+    connection = connectTo(target);
+}
+
+::testing::internal::ParamGenerator<TargetEngine> testEngines()
+{
+    return ::testing::Values(TargetEngine::Sqlite, TargetEngine::Postgres);
+}
+
+std::string engineTestName(const ::testing::TestParamInfo<TargetEngine>& info)
+{
+    return info.param == TargetEngine::Postgres ? "Postgres" : "Sqlite";
+}
+
+} // namespace p1::test
