@@ -76,6 +76,8 @@ struct TargetDataset::Impl {
     QList<Column> columns;
     QStringList columnNames;
     int keyColumn = -1;
+    QString keyName;
+    QHash<QString, ColumnKind> declaredKinds;
     QList<Row> rows;
     int current = 0;
     Pending pending = Pending::None;
@@ -87,8 +89,9 @@ struct TargetDataset::Impl {
 
     explicit Impl(TargetConnection& target) : connection(target) {}
 
+    void readTableFacts();
+    void readSqliteFacts();
     void readLayout(const QSqlRecord& record);
-    void readSqliteLayout(QHash<QString, ColumnKind>& kinds, QString& keyName);
     int columnOf(const QString& name) const;
     void requireOpen() const;
     Row convertedPendingRow() const;
@@ -121,27 +124,33 @@ int TargetDataset::Impl::columnOf(const QString& name) const
 }
 
 // SQLite keeps only the declared types, which Qt does not pass on for date-times.
-void TargetDataset::Impl::readSqliteLayout(QHash<QString, ColumnKind>& kinds, QString& keyName)
+void TargetDataset::Impl::readSqliteFacts()
 {
     QSqlQuery info(connection.database());
     if (!info.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table)))
         fail(info);
     while (info.next()) {
         const QString name = info.value(1).toString().toUpper();
-        kinds.insert(name, columnKindOfDeclaredType(info.value(2).toString()));
+        declaredKinds.insert(name, columnKindOfDeclaredType(info.value(2).toString()));
         if (info.value(5).toInt() == 1)
             keyName = name;
     }
 }
 
-void TargetDataset::Impl::readLayout(const QSqlRecord& record)
+// Read before the rows: a PostgreSQL result is fetched row by row, and any other statement on
+// the connection meanwhile would discard it.
+void TargetDataset::Impl::readTableFacts()
 {
-    QHash<QString, ColumnKind> declaredKinds;
-    QString keyName;
+    declaredKinds.clear();
+    keyName.clear();
     if (connection.engine() == TargetEngine::Sqlite)
-        readSqliteLayout(declaredKinds, keyName);
+        readSqliteFacts();
     else
         keyName = connection.database().primaryIndex(table).fieldName(0);
+}
+
+void TargetDataset::Impl::readLayout(const QSqlRecord& record)
+{
     columns.clear();
     columnNames.clear();
     for (int at = 0; at < record.count(); ++at) {
@@ -321,6 +330,7 @@ void TargetDataset::open()
 {
     close();
     impl_->table = tableOfCommand(impl_->commandText);
+    impl_->readTableFacts();
     QSqlQuery query(impl_->connection.database());
     query.setForwardOnly(true);
     if (!query.exec(impl_->commandText))

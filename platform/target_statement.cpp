@@ -3,6 +3,7 @@
 #include "platform/target_sql.h"
 #include "platform/target_values.h"
 
+#include <QRegularExpression>
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -66,17 +67,37 @@ struct TargetStatement::Impl {
     QSqlQuery run(bool forward);
 };
 
+// The ":name" parameters a statement text uses ("::" is a PostgreSQL cast, not a parameter).
+QStringList parameterNames(const QString& text)
+{
+    static const QRegularExpression parameter(QStringLiteral(R"((?<![:\w]):(\w+))"));
+    QStringList names;
+    for (const QRegularExpressionMatch& match : parameter.globalMatch(text)) {
+        if (!names.contains(match.captured(1)))
+            names.append(match.captured(1));
+    }
+    return names;
+}
+
 // Prepared anew at every run: the text may have changed between two runs, and the statements
-// of this kind run once per table or per key, never per row of a large table.
+// of this kind run once per table or per key, never per row of a large table. A text without
+// parameters runs as it is: PostgreSQL cannot prepare a CREATE TABLE.
 QSqlQuery TargetStatement::Impl::run(bool forward)
 {
     QSqlQuery query(connection.database());
     query.setForwardOnly(forward);
-    if (!query.prepare(lines.join('\n')))
+    const QString text = lines.join('\n');
+    const QStringList names = parameterNames(text);
+    if (names.isEmpty()) {
+        if (!query.exec(text))
+            throw TargetError(connection.engineMessage(query.lastError()));
+        return query;
+    }
+    if (!query.prepare(text))
         throw TargetError(connection.engineMessage(query.lastError()));
     const TargetEngine engine = connection.engine();
-    for (auto it = parameters.cbegin(); it != parameters.cend(); ++it)
-        query.bindValue(':' + it.key(), statementParameter(it.value(), engine));
+    for (const QString& name : names)
+        query.bindValue(':' + name, statementParameter(parameters.value(name), engine));
     if (!query.exec())
         throw TargetError(connection.engineMessage(query.lastError()));
     return query;
