@@ -1,0 +1,124 @@
+#pragma once
+
+// What a stage test needs around a stage: a source V4.mdb built with the Jet writer, a fresh
+// target, the recording operator and the run context the import run would give the stage.
+
+#include "dbaccess/id_allocator.h"
+#include "dbaccess/source_connections.h"
+#include "platform/locale_texts.h"
+#include "run/run_context.h"
+#include "stages/reference_lookups.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/recording_ui.h"
+#include "tests/support/target_databases.h"
+#include "tools/jetwriter/jet_writer.h"
+
+#include <QLocale>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace p1::test {
+
+using jet::ColumnType;
+
+// The source files of one test; the tables are added by the test, then written.
+class SourceFiles {
+public:
+    SourceFiles() { EXPECT_TRUE(folder_.isValid()); }
+
+    jet::DatabaseBuilder& v4() { return v4_; }
+    jet::DatabaseBuilder& ordo() { return ordo_; }
+    QString folder() const { return folder_.path() + u'/'; }
+    QString v4Path() const { return folder_.filePath(QStringLiteral("V4.mdb")); }
+    QString ordoPath() const { return folder_.filePath(QStringLiteral("Ordo.mdb")); }
+    void write() const
+    {
+        v4_.write(v4Path());
+        ordo_.write(ordoPath());
+    }
+
+private:
+    QTemporaryDir folder_;
+    jet::DatabaseBuilder v4_;
+    jet::DatabaseBuilder ordo_;
+};
+
+// The components of the window that a stage reaches through its RunContext, on the written
+// source and the given target. Stamps and dates read the French way.
+class StageRunContext {
+public:
+    StageRunContext(const SourceFiles& source, TargetConnection& target)
+        : Query1(target), Query2(target), Query3(target), Qry1(target), ids(target, ui),
+          lookups(ADOConnectionSorvane),
+          context{ui,     ADOConnectionSorvane, ADOConnectionSorvaneOrdo, target,
+                  Sorvane_Select, Sorvane_GLB_Medecin, Sorvane_Query1,
+                  Query1, Query2, Query3, Qry1, ids, lookups, QStringLiteral("PRESCRIPTION")}
+    {
+        setTextLocale(QLocale(QLocale::French, QLocale::France));
+        ADOConnectionSorvane.setConnectionString(sourceConnectionString(source.v4Path()));
+        ADOConnectionSorvane.open();
+        ADOConnectionSorvaneOrdo.setConnectionString(ordoConnectionString(source.folder()));
+    }
+
+    // The log lines with the stamp of each failure line cut off before " : ".
+    QStringList logWithoutStamps() const
+    {
+        QStringList lines;
+        for (const QString& line : ui.logLines()) {
+            const qsizetype wording = line.indexOf(QStringLiteral(" : "));
+            const bool stamped = wording > 0 && line.at(0).isDigit();
+            lines.append(stamped ? line.mid(wording) : line);
+        }
+        return lines;
+    }
+
+    RecordingUi ui;
+    SourceConnection ADOConnectionSorvane;
+    SourceConnection ADOConnectionSorvaneOrdo;
+    SourceQuery Sorvane_Select{&ADOConnectionSorvane,
+                               {QStringLiteral("SELECT * from "), QString(), QString()}};
+    SourceQuery Sorvane_GLB_Medecin{&ADOConnectionSorvane,
+                                    {QStringLiteral("SELECT * from [GLB Medecin]")}};
+    SourceQuery Sorvane_Query1{&ADOConnectionSorvane};
+    TargetDataset Query1;
+    TargetDataset Query2;
+    TargetDataset Query3;
+    TargetStatement Qry1;
+    IdAllocator ids;
+    ReferenceLookups lookups;
+    RunContext context;
+};
+
+// The LAST_VALUE of a key of ID_VALUES; -1 when the key is missing.
+inline qint64 lastValueOf(TargetConnection& target, const QString& key)
+{
+    for (const TableRow& row : readTable(target, QStringLiteral("ID_VALUES")))
+        if (row.value(QStringLiteral("KEY_NAME")).asText() == key)
+            return row.value(QStringLiteral("LAST_VALUE")).asInteger();
+    return -1;
+}
+
+inline void insertRow(TargetConnection& target, const QString& table, const QVariantMap& values)
+{
+    TargetDataset dataset(target);
+    dataset.setCommandText(QStringLiteral("SELECT * FROM ") + table);
+    dataset.open();
+    dataset.append();
+    for (auto value = values.begin(); value != values.end(); ++value)
+        dataset.setValue(value.key(), value.value());
+    dataset.post();
+}
+
+inline void setLastValue(TargetConnection& target, const QString& key, qint64 value)
+{
+    TargetStatement insert(target, {QStringLiteral("INSERT INTO ID_VALUES (KEY_NAME, LAST_VALUE) "
+                                                   "VALUES (:key_name, :last_value)")});
+    insert.setParameter(QStringLiteral("key_name"), key);
+    insert.setParameter(QStringLiteral("last_value"), value);
+    insert.execute();
+}
+
+} // namespace p1::test
