@@ -1,0 +1,139 @@
+#include "dbaccess/purge.h"
+#include "tests/support/recording_ui.h"
+#include "tests/support/target_databases.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+namespace p1 {
+namespace {
+
+const QStringList fixedTables = {
+    "PATMEDTR", "MEDTRAIT", "IMAGES",   "ANTECED",  "LETTERS",  "LETTERS_EMAILED", "LETTERS_WORKLIST",
+    "SIMPLIFY", "TASKS",    "IMPDATA",  "PLANNING", "PL_SUBJ_PARAM", "PL_SUBJ_EXAM", "PL_SUBJ",
+    "CPACTES",  "CPBANKS",  "CPMAIN",   "CPGEST",   "CPORDPAY", "CPORG",    "CPREM",   "CPTRANS",
+    "CPNLOTS",  "CPSVFACT", "CPSVMED",  "CPSVNOE",  "CPSVXMD2", "VIDAL",    "DICOM_EXPORTS",
+    "FAMILY_ID", "DATA_PRESCR_BLANKS", "DRUGS_CURRENT", "MOTCONSU", "PATIENTS", "MEDECINS",
+};
+
+TEST(PurgeList, KeepsTheShortDataTablesBeforeTheFixedList)
+{
+    const struct {
+        QStringList discovered;
+        QStringList kept;
+    } cases[] = {
+        {{"DATA7", "dbo.DATA12", "DATA_PRESCR_BLANKS"}, {"DATA7", "DATA12"}},
+        {{"DATA1234567", "DATA123456"}, {"DATA123456"}},      // 11 characters are too many
+        {{"MYDATA", "data5", "Patients"}, {"DATA5"}},           // upper-cased before the filters
+        {{"DBO.DATA1234567"}, {}},                              // too long even without its owner
+        {{"XDBO.DATA9", "ADBO.X"}, {}},                         // four characters go, wherever DBO. stands
+        {{}, {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(purgeList(c.discovered), c.kept + fixedTables) << c.discovered.join(",").toStdString();
+}
+
+class PurgeTest : public test::TargetEngineTest {
+protected:
+    void execute(const QString& statement)
+    {
+        TargetStatement sql(*connection, {statement});
+        sql.execute();
+    }
+
+    void createFilledTable(const QString& name)
+    {
+        execute("CREATE TABLE " + name + " (N INTEGER)");
+        execute("INSERT INTO " + name + " (N) VALUES (1)");
+    }
+
+    qint64 counter(const QString& key)
+    {
+        for (const auto& row : test::readTable(*connection, "ID_VALUES"))
+            if (row["KEY_NAME"].asText() == key)
+                return row["LAST_VALUE"].asInteger();
+        return -1;
+    }
+
+    void purge()
+    {
+        TargetStatement Qry1(*connection);
+        IdAllocator ids(*connection, ui);
+        PurgeTarget(*connection, Qry1, ids, ui);
+    }
+
+    RecordingUi ui;
+};
+
+TEST_P(PurgeTest, EmptiesTheListedTablesResetsTheirCountersAndGoesOnPastFailures)
+{
+    for (const QString& name : QStringList{"DATA7", "DATA123456", "DATA1234567", "MYDATA"})
+        createFilledTable(name);
+    execute("DROP TABLE IMAGES");
+    execute("INSERT INTO MEDECINS (MEDECINS_ID, NOM) VALUES (4, 'Martin')");
+    execute("INSERT INTO ID_VALUES (KEY_NAME, LAST_VALUE) VALUES ('PATIENTS', 57)");
+
+    purge();
+
+    const QStringList lines = ui.logLines();
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.first(), "Purge des données de la base de destination en cours...");
+    EXPECT_EQ(lines.last(), "Purge des données terminée.");
+    EXPECT_TRUE(lines.contains("Purge de la table DATA7 effectuée."));
+    EXPECT_TRUE(lines.contains("Purge de la table DATA123456 effectuée."));
+    EXPECT_FALSE(lines.join('\n').contains("DATA1234567"));
+    EXPECT_FALSE(lines.join('\n').contains("MYDATA"));
+    EXPECT_EQ(lines.filter("DATA_PRESCR_BLANKS").size(), 1);
+
+    const qsizetype images = lines.indexOf(QRegularExpression("(?s)La table IMAGES n'a pas pu être vidée :\\S.*"));
+    ASSERT_GE(images, 0) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines[images - 1], "Purge de la table MEDTRAIT effectuée.");
+    EXPECT_EQ(lines[images + 1], "Purge de la table ANTECED effectuée.");
+    EXPECT_EQ(lines.size(), 2 + 2 + 35);
+
+    EXPECT_EQ(test::countRows(*connection, "DATA7"), 0);
+    EXPECT_EQ(test::countRows(*connection, "DATA1234567"), 1);
+    EXPECT_EQ(test::countRows(*connection, "MYDATA"), 1);
+    EXPECT_EQ(test::countRows(*connection, "MEDECINS"), 0);
+    EXPECT_EQ(counter("MEDECINS"), 0); // created
+    EXPECT_EQ(counter("PATIENTS"), 0); // forced down
+    EXPECT_EQ(counter("IMAGES"), -1);  // a failed table keeps its counter (none here)
+    EXPECT_TRUE(ui.dialogs().isEmpty());
+    EXPECT_EQ(ui.statusHistory().mid(0, 3),
+              QStringList({"Récupération des tables de la base Tessaris...",
+                           "Récupération des tables de la base Tessaris terminée",
+                           "Purge des tables de la base Kelvanor..."}));
+    EXPECT_EQ(ui.statusHistory().last(), "Purge de la table [MEDECINS] de la base Tessaris...");
+}
+
+TEST_P(PurgeTest, AFailedCounterWarnsButTheTableCountsAsEmptied)
+{
+    execute("DROP TABLE ID_VALUES");
+    execute("CREATE TABLE ID_VALUES (KEY_NAME VARCHAR(50), LAST_VALUE INTEGER, OWNER_ID INTEGER NOT NULL)");
+    purge();
+    EXPECT_TRUE(ui.logLines().contains("Purge de la table MEDECINS effectuée."));
+    EXPECT_EQ(ui.dialogTexts(RecordingUi::DialogKind::Warning).size(), 35);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, PurgeTest, test::testEngines(), test::engineTestName);
+
+// Owner-qualified names are listed as such by SQLite when a table is literally called so; the
+// purge deletes under the name without its owner.
+TEST(PurgeOwnerPrefix, DeletesUnderTheNameWithoutItsOwner)
+{
+    test::ensureQtApplication();
+    const test::TestTarget target = test::makeSqliteTarget();
+    auto connection = test::connectTo(target);
+    TargetStatement create(*connection, {"CREATE TABLE \"dbo.DATA12\" (N INTEGER)"});
+    create.execute();
+    RecordingUi ui;
+    TargetStatement Qry1(*connection);
+    IdAllocator ids(*connection, ui);
+    PurgeTarget(*connection, Qry1, ids, ui);
+    EXPECT_EQ(ui.logLines()[1].left(42), "La table DATA12 n'a pas pu être vidée :no ");
+    EXPECT_EQ(Qry1.sql(), QStringList{"DELETE FROM MEDECINS"});
+}
+
+} // namespace
+} // namespace p1
