@@ -175,11 +175,9 @@ void PracticeWriter::writePatients(DatabaseBuilder& v4)
                                  .column("CODE CORRESPONDANT 5", ColumnType::Long)
                                  .column("CODE CORRESPONDANT 6", ColumnType::Long);
     patients.row(junkPatientRow(code(0)));
-    for (int patient = 1; patient <= options_.patients; ++patient) {
+    for (int patient = 1; patient <= options_.patients; ++patient)
         patients.row(patientRow(patient));
-        if (patient == 1)
-            patients.row(junkPatientRow(null()));
-    }
+    patients.row(junkPatientRow(null()));
     patients.row(junkPatientRow(code(-5)));
 }
 
