@@ -253,7 +253,8 @@ void TargetConnection::open()
         const QString file = impl_->sqliteFile(parseConnectionString(impl_->connectionString));
         // SQLite would make an empty database of a mistyped name.
         if (!QFileInfo(file).isFile())
-            throw TargetError(QStringLiteral("La base de données %1 n'existe pas.").arg(file));
+            throw TargetError(withoutPassword(
+                QStringLiteral("La base de données %1 n'existe pas.").arg(file), impl_->password()));
     }
     impl_->connectionNames.append(uniqueConnectionName());
     impl_->database = impl_->prepared(impl_->connectionNames.last());
