@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace p1::jet {
+namespace p1::jet::writing {
 
 namespace {
 
@@ -185,4 +185,4 @@ void writeTableDefinition(const TableDefinition& definition, quint32 firstPage, 
     }
 }
 
-} // namespace p1::jet
+} // namespace p1::jet::writing

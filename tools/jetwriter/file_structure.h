@@ -5,7 +5,7 @@
 
 #include <vector>
 
-namespace p1::jet {
+namespace p1::jet::writing {
 
 // Page 0: the database header, its 128-byte region masked the way Jet masks it.
 QByteArray headerPage();
@@ -24,4 +24,4 @@ struct TableDefinition {
 // Writes the definition on its first page and chains continuation pages when it is longer.
 void writeTableDefinition(const TableDefinition& definition, quint32 firstPage, PageStore& store);
 
-} // namespace p1::jet
+} // namespace p1::jet::writing

@@ -8,6 +8,8 @@
 
 namespace p1::jet {
 
+using namespace writing;
+
 namespace {
 
 constexpr quint32 headerPageNumber = 0;
@@ -83,7 +85,7 @@ void writeGlobalUsageMap(PageStore& store)
 struct TableBuilder::Impl {
     PageStore& store;
     QString name;
-    QList<Column> columns;
+    QList<ColumnSpec> columns;
     TableLayout layout;
     RowPages rows;
     qint64 rowCount = 0;
@@ -99,10 +101,10 @@ TableBuilder::~TableBuilder() = default;
 
 TableBuilder& TableBuilder::column(const QString& name, ColumnType type, int textLength)
 {
-    return column(Column{name, type, textLength});
+    return column(ColumnSpec{name, type, textLength});
 }
 
-TableBuilder& TableBuilder::column(const Column& column)
+TableBuilder& TableBuilder::column(const ColumnSpec& column)
 {
     if (impl_->rowCount > 0)
         throw std::logic_error("colonne ajoutée après les premières lignes");
@@ -128,7 +130,7 @@ const QString& TableBuilder::name() const
     return impl_->name;
 }
 
-const QList<Column>& TableBuilder::columns() const
+const QList<ColumnSpec>& TableBuilder::columns() const
 {
     return impl_->columns;
 }

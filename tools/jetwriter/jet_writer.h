@@ -17,7 +17,7 @@ namespace p1::jet {
 
 enum class ColumnType { Boolean, Byte, Integer, Long, Double, DateTime, Text, Memo };
 
-struct Column {
+struct ColumnSpec {
     QString name;
     ColumnType type;
     int textLength = 255; // characters, Text columns only
@@ -28,7 +28,9 @@ struct Column {
 // A NULL Yes/No is written as No: Jet cannot store a NULL there.
 using Value = std::variant<std::monostate, qint64, double, bool, QDateTime, QString>;
 
+namespace writing {
 class PageStore;
+}
 
 class TableBuilder {
 public:
@@ -39,7 +41,7 @@ public:
     // Columns come first: adding one after the first row throws std::logic_error.
     // At most 255 columns.
     TableBuilder& column(const QString& name, ColumnType type, int textLength = 255);
-    TableBuilder& column(const Column& column);
+    TableBuilder& column(const ColumnSpec& column);
 
     // One value per column, in column order. Throws std::invalid_argument when the count, a
     // type or a range is wrong, or a text is longer than its column.
@@ -47,12 +49,12 @@ public:
     TableBuilder& row(const QList<Value>& values);
 
     const QString& name() const;
-    const QList<Column>& columns() const;
+    const QList<ColumnSpec>& columns() const;
     qint64 rowCount() const;
 
 private:
     friend class DatabaseBuilder;
-    TableBuilder(PageStore& pages, QString name);
+    TableBuilder(writing::PageStore& pages, QString name);
 
     struct Impl;
     std::unique_ptr<Impl> impl_;
@@ -73,7 +75,7 @@ public:
     void write(const QString& path) const;
 
 private:
-    std::unique_ptr<PageStore> pages_;
+    std::unique_ptr<writing::PageStore> pages_;
     std::vector<std::unique_ptr<TableBuilder>> tables_;
 };
 

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-namespace p1::jet {
+namespace p1::jet::writing {
 
 namespace {
 
@@ -127,4 +127,4 @@ void PageStore::save(const QString& path) const
             QStringLiteral("Impossible d'écrire le fichier %1 : %2").arg(path, file.errorString()).toStdString());
 }
 
-} // namespace p1::jet
+} // namespace p1::jet::writing

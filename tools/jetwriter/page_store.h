@@ -5,7 +5,7 @@
 
 #include <vector>
 
-namespace p1::jet {
+namespace p1::jet::writing {
 
 constexpr int pageSize = 0x1000;
 constexpr int rowPageHeaderSize = 0x0e;
@@ -52,4 +52,4 @@ private:
     quint32 longValuePage_ = 0;
 };
 
-} // namespace p1::jet
+} // namespace p1::jet::writing

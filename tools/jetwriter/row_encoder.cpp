@@ -8,7 +8,7 @@
 #include <limits>
 #include <stdexcept>
 
-namespace p1::jet {
+namespace p1::jet::writing {
 
 namespace {
 
@@ -324,4 +324,4 @@ QByteArray TableLayout::encodeRow(const QList<Value>& values, PageStore& longVal
     return row;
 }
 
-} // namespace p1::jet
+} // namespace p1::jet::writing

@@ -3,7 +3,7 @@
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/jetwriter/page_store.h"
 
-namespace p1::jet {
+namespace p1::jet::writing {
 
 // Jet's own type codes; the catalog also needs OLE, which tables written here never hold.
 enum class JetType : quint8 {
@@ -54,4 +54,4 @@ private:
 // Jet 4 text: UCS-2LE, or the compressed form when every character allows it and it is shorter.
 QByteArray encodeText(const QString& text, bool mayCompress);
 
-} // namespace p1::jet
+} // namespace p1::jet::writing
