@@ -282,8 +282,9 @@ void PracticeWriter::applyAwkwardValues(int patientCode, QList<Value>& row)
         row[23] = code(correspondentCount_ + 500);
         break;
     case awkward::emptyTexts:
-        for (int column : {5, 8, 9, 10, 11, 12, 14, 15, 19, 20})
+        for (int column : {5, 8, 9, 10, 11, 12, 15, 19, 20})
             row[column] = QString();
+        row[14] = QStringLiteral("   ");
         row[21] = QStringLiteral("   ");
         break;
     default:

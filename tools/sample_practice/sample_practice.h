@@ -31,18 +31,18 @@ struct SamplePractice {
 // Every practice also holds [GLB PATIENT] rows with the code 0, -5 and NULL, which the import
 // skips.
 namespace awkwardPatient {
-constexpr int emptyBirthDate = 2;        // NULL
-constexpr int birthDateWithTime = 3;     // 12/03/1975 14:30
-constexpr int bornBeforeZeroDay = 4;     // 02/05/1890
-constexpr int bornOnZeroDay = 5;         // 30/12/1899
-constexpr int longFileNumber = 6;        // NUMERO DOSSIER of 16 characters
-constexpr int floorAndBuilding = 7;      // ETAGE and CODE IMM set
-constexpr int insuredFirstNameOnly = 8;  // ASSURE NOM blank, ASSURE PRENOM "Jean"
-constexpr int longMemo = 9;              // MEMO over 64 KB
-constexpr int deleted = 10;              // EST SUPPRIMER Yes
+constexpr int emptyBirthDate = 2;         // NULL
+constexpr int birthDateWithTime = 3;      // 12/03/1975 14:30
+constexpr int bornBeforeZeroDay = 4;      // 02/05/1890
+constexpr int bornOnZeroDay = 5;          // 30/12/1899
+constexpr int longFileNumber = 6;         // NUMERO DOSSIER of 16 characters
+constexpr int floorAndBuilding = 7;       // ETAGE and CODE IMM set
+constexpr int insuredFirstNameOnly = 8;   // ASSURE NOM blank, ASSURE PRENOM "Jean"
+constexpr int longMemo = 9;               // MEMO over 64 KB
+constexpr int deleted = 10;               // EST SUPPRIMER Yes
 constexpr int unknownCivilityAndSex = 11; // CODE TYPE CIVILITE 0, CODE TYPE SEXE 3
-constexpr int unknownCorrespondent = 12; // CODE CORRESPONDANT 1 names no address-book entry
-constexpr int emptyTexts = 13;           // empty texts where others have NULL, blank-only MEMO
+constexpr int unknownCorrespondent = 12;  // CODE CORRESPONDANT 1 names no address-book entry
+constexpr int emptyTexts = 13;            // empty texts where others have NULL; ETAGE, MEMO blank-only
 } // namespace awkwardPatient
 
 // Writes the practice into folder (created when missing): V4.mdb, Ordo.mdb and Courriers/.
