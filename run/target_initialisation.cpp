@@ -5,6 +5,8 @@
 #include "platform/files.h"
 #include "platform/target_schema.h"
 
+#include <QFile>
+
 namespace p1 {
 
 namespace {
@@ -28,6 +30,14 @@ TargetConnectionSettings embeddedSettings()
     return settings;
 }
 
+// The connection opens existing database files only: SQLite takes an empty file as an empty database.
+void createEmptyDatabaseFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::NewOnly))
+        throw Error("Impossible de créer la base de données [" + path + "] : " + file.errorString());
+}
+
 void writeSettingsFiles(const QString& folder, const TargetConnectionSettings& settings)
 {
     writeWindows1252Lines(folder + "Kelvanor.ver", {"[DBKERNEL]", "DatabaseName=" + settings.DatabaseName,
@@ -44,6 +54,7 @@ void createEmbeddedTarget(const QString& folder)
     if (!makeFolder(folder))
         throw Error("Impossible de créer le dossier [" + folder + "].");
     const TargetConnectionSettings settings = embeddedSettings();
+    createEmptyDatabaseFile(folder + settings.DatabaseName);
     TargetConnection connection(TargetEngine::Sqlite);
     connection.setConnectionString(targetConnectionString(settings, QString()));
     connection.setBaseFolder(folder);

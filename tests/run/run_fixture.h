@@ -1,0 +1,105 @@
+#pragma once
+
+// A practice to import, for the run and command-line tests: a source folder with a small V4.mdb
+// and Ordo.mdb, a letters folder, a fresh target with its Kelvanor.ver and EDITOR.INI, and a log
+// folder that P1IMPORT_LOG_FOLDER points at.
+
+#include "platform/files.h"
+#include "platform/target_sql.h"
+#include "tests/support/target_databases.h"
+#include "tools/jetwriter/jet_writer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace p1::test {
+
+struct SourceUser {
+    qint64 code;
+    QString name;
+};
+
+struct SourceContent {
+    QList<SourceUser> users;
+    bool withUsersTable = true;
+    bool withOrdo = true;
+};
+
+inline void writeSourceFiles(const QString& folder, const SourceContent& content)
+{
+    using jet::ColumnType;
+    jet::DatabaseBuilder v4;
+    if (content.withUsersTable) {
+        auto& users = v4.table("GLB Medecin")
+                          .column("CODE MEDECIN", ColumnType::Long)
+                          .column("NOM", ColumnType::Text, 50)
+                          .column("PRENOM", ColumnType::Text, 50)
+                          .column("CODE SPECIALITE", ColumnType::Long)
+                          .column("ADRESSE", ColumnType::Memo)
+                          .column("CODE POSTAL", ColumnType::Text, 10)
+                          .column("VILLE", ColumnType::Text, 50)
+                          .column("TELEPHONE", ColumnType::Text, 20)
+                          .column("FAX", ColumnType::Text, 20)
+                          .column("MOT DE PASSE MEDECIN", ColumnType::Text, 20);
+        for (const SourceUser& user : content.users)
+            users.row({user.code, user.name, QString("Jeanne"), qint64(1), QString("3 rue Haute"),
+                       QString("75001"), QString("Paris"), QString("0102030405"), QString(), QString("pw")});
+    }
+    v4.table("GLB SPECIALITE")
+        .column("CODE SPECIALITE", ColumnType::Long)
+        .column("NOM SPECIALISTE", ColumnType::Text, 50)
+        .row({qint64(1), QString("Généraliste")});
+    v4.table("ADR CARNET ADRESSE").column("CODE CARNET ADRESSE", ColumnType::Long);
+    v4.table("GLB PATIENT").column("CODE PATIENT", ColumnType::Long).column("NOM", ColumnType::Text, 50);
+    v4.write(folder + "V4.mdb");
+    if (content.withOrdo) {
+        jet::DatabaseBuilder ordo;
+        ordo.table("ORD ORDONNANCE")
+            .column("CODE ORDONNANCE", ColumnType::Long)
+            .column("DATE", ColumnType::DateTime);
+        ordo.write(folder + "Ordo.mdb");
+    }
+}
+
+inline void writeTextFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write " + path.toStdString());
+    file.write(content);
+}
+
+inline void writeTargetSettings(const TestTarget& target,
+                                const QByteArray& editorIni = "[DataBases]\r\nPRESCRIPTIONS=Prescriptions\r\n")
+{
+    const ConnectionStringParts parts = parseConnectionString(target.connectionString);
+    writeTextFile(target.folder + "Kelvanor.ver",
+                  "[DBKERNEL]\r\nServerName=" + parts.dataSource.toUtf8() + "\r\nDatabaseName="
+                      + parts.initialCatalog.toUtf8() + "\r\nUserName=" + parts.userId.toUtf8() + "\r\n");
+    writeTextFile(target.folder + "EDITOR.INI", editorIni);
+}
+
+struct Practice {
+    explicit Practice(TargetEngine engine = TargetEngine::Sqlite, const SourceContent& content = {})
+        : target(makeTarget(engine))
+    {
+        QDir(temporary.path()).mkpath("source");
+        QDir(temporary.path()).mkpath("courriers");
+        QDir(temporary.path()).mkpath("logs");
+        writeSourceFiles(source, content);
+        writeTargetSettings(target);
+        qputenv("P1IMPORT_LOG_FOLDER", logs.toUtf8());
+    }
+    ~Practice() { qunsetenv("P1IMPORT_LOG_FOLDER"); }
+
+    QStringList logFiles() const { return QDir(logs).entryList({"*.log"}, QDir::Files); }
+
+    QTemporaryDir temporary;
+    QString source = EnsureTrailingBackslash(temporary.path()) + "source/";
+    QString letters = EnsureTrailingBackslash(temporary.path()) + "courriers/";
+    QString logs = EnsureTrailingBackslash(temporary.path()) + "logs/";
+    TestTarget target;
+};
+
+} // namespace p1::test
