@@ -1,0 +1,415 @@
+#include "platform/source_query.h"
+
+#include "platform/date_time.h"
+#include "platform/errors.h"
+#include "platform/locale_texts.h"
+#include "platform/source_staging.h"
+#include "platform/source_statement.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+namespace p1 {
+
+namespace {
+
+QString dataSourceOf(const QString& connectionString)
+{
+    for (const QString& part : connectionString.split(QLatin1Char(';'))) {
+        const int equals = part.indexOf(QLatin1Char('='));
+        if (equals < 0 || part.left(equals).trimmed().compare(QLatin1String("Data Source"), Qt::CaseInsensitive) != 0)
+            continue;
+        QString value = part.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+            value = value.mid(1, value.size() - 2);
+        return value;
+    }
+    return {};
+}
+
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using StatementPointer = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+struct SourceConnection::Impl {
+    QString connectionString;
+    std::unique_ptr<SourceDatabase> database;
+    std::unique_ptr<SourceStage> stage;
+    // Queries bound to this connection, closed with it (their statements live in the stage).
+    QList<SourceQuery*> queries;
+
+    void closeQueries()
+    {
+        for (SourceQuery* query : std::as_const(queries))
+            query->close();
+    }
+};
+
+SourceConnection::SourceConnection() : impl_(std::make_unique<Impl>()) {}
+
+SourceConnection::~SourceConnection()
+{
+    close();
+    const QList<SourceQuery*> queries = impl_->queries;
+    for (SourceQuery* query : queries)
+        query->setConnection(nullptr);
+}
+
+void SourceConnection::setConnectionString(const QString& connectionString)
+{
+    impl_->connectionString = connectionString;
+}
+
+QString SourceConnection::connectionString() const
+{
+    return impl_->connectionString;
+}
+
+QString SourceConnection::fileName() const
+{
+    return dataSourceOf(impl_->connectionString);
+}
+
+void SourceConnection::open()
+{
+    if (isOpen())
+        return;
+    const QString file = fileName();
+    if (file.isEmpty())
+        throw SourceError(QStringLiteral("La chaîne de connexion ne désigne aucun fichier (Data Source)."));
+    auto database = std::make_unique<SourceDatabase>(file);
+    impl_->stage = std::make_unique<SourceStage>(*database);
+    impl_->database = std::move(database);
+}
+
+void SourceConnection::close()
+{
+    impl_->closeQueries();
+    impl_->stage.reset();
+    impl_->database.reset();
+}
+
+bool SourceConnection::isOpen() const
+{
+    return impl_->stage != nullptr;
+}
+
+SourceConnection::Impl& SourceConnection::impl()
+{
+    return *impl_;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+SourceField::SourceField(QString name, SourceType type, SourceValue value)
+    : name_(std::move(name)), type_(type), value_(std::move(value))
+{
+}
+
+bool SourceField::isNull() const
+{
+    return std::holds_alternative<std::monostate>(value_);
+}
+
+QString SourceField::asText() const
+{
+    if (const auto* text = std::get_if<QString>(&value_))
+        return *text;
+    if (const auto* number = std::get_if<qint64>(&value_))
+        return QString::number(*number);
+    if (const auto* real = std::get_if<double>(&value_))
+        return QString::number(*real, 'g', 15).replace(QLatin1Char('.'), textLocale().decimalPoint());
+    if (const auto* flag = std::get_if<bool>(&value_))
+        return *flag ? QStringLiteral("True") : QStringLiteral("False");
+    if (const auto* moment = std::get_if<QDateTime>(&value_))
+        return dateTimeText(*moment);
+    return {};
+}
+
+qint64 SourceField::asInteger() const
+{
+    if (const auto* number = std::get_if<qint64>(&value_))
+        return *number;
+    if (const auto* flag = std::get_if<bool>(&value_))
+        return *flag ? 1 : 0;
+    if (const auto* real = std::get_if<double>(&value_))
+        return std::llround(*real);
+    if (const auto* text = std::get_if<QString>(&value_)) {
+        bool converted = false;
+        const qint64 number = text->trimmed().toLongLong(&converted);
+        if (converted)
+            return number;
+        throw SourceError(QStringLiteral("La valeur « %1 » du champ [%2] n'est pas un nombre entier.")
+                              .arg(*text, name_));
+    }
+    if (std::holds_alternative<QDateTime>(value_))
+        throw SourceError(QStringLiteral("Le champ [%1] est une date, pas un nombre entier.").arg(name_));
+    return 0;
+}
+
+QDateTime SourceField::asDateTime() const
+{
+    if (const auto* moment = std::get_if<QDateTime>(&value_))
+        return *moment;
+    if (isNull())
+        return zeroDay();
+    if (const auto* text = std::get_if<QString>(&value_)) {
+        const QString trimmed = text->trimmed();
+        const QLocale locale = textLocale();
+        QDateTime moment = locale.toDateTime(trimmed, shortDateFormat() + QLatin1Char(' ') + longTimeFormat());
+        if (!moment.isValid())
+            moment = QDateTime(locale.toDate(trimmed, shortDateFormat()), QTime(0, 0));
+        if (moment.isValid())
+            return wallClock(moment.date(), moment.time());
+    }
+    throw SourceError(QStringLiteral("La valeur « %1 » du champ [%2] n'est pas une date.").arg(asText(), name_));
+}
+
+bool SourceField::asBoolean() const
+{
+    if (const auto* flag = std::get_if<bool>(&value_))
+        return *flag;
+    if (const auto* number = std::get_if<qint64>(&value_))
+        return *number != 0;
+    if (const auto* real = std::get_if<double>(&value_))
+        return *real != 0;
+    if (const auto* text = std::get_if<QString>(&value_)) {
+        const QString word = text->trimmed().toLower();
+        if (word.isEmpty())
+            return false;
+        if (word == QLatin1String("true") || word == QLatin1String("vrai") || word == QLatin1String("1"))
+            return true;
+        if (word == QLatin1String("false") || word == QLatin1String("faux") || word == QLatin1String("0"))
+            return false;
+    }
+    if (isNull())
+        return false;
+    throw SourceError(QStringLiteral("La valeur « %1 » du champ [%2] n'est pas Oui/Non.").arg(asText(), name_));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct SourceQuery::Impl {
+    SourceConnection* connection = nullptr;
+    QStringList lines;
+    QHash<QString, QVariant> parameters; // by case-folded name, without the colon
+
+    // While open:
+    StatementPointer statement;
+    QString stageSql;
+    QString table;
+    QList<SourceType> types;
+    QStringList names;
+    bool atEnd = true;
+    std::optional<int> count;
+
+    SourceStage& stage() const { return *connection->impl().stage; }
+    void prepare(const QString& sql, StatementPointer& into) const;
+    void bindParameters(sqlite3_stmt* target) const;
+    void step();
+    int columnIndex(const QString& name) const;
+};
+
+namespace {
+
+SourceValue sourceValueOf(const QVariant& value)
+{
+    if (value.isNull())
+        return {};
+    switch (value.typeId()) {
+    case QMetaType::Bool: return value.toBool();
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort: return value.toLongLong();
+    case QMetaType::Double:
+    case QMetaType::Float: return value.toDouble();
+    case QMetaType::QDate: return wallClock(value.toDate());
+    case QMetaType::QDateTime: {
+        const QDateTime moment = value.toDateTime();
+        return wallClock(moment.date(), moment.time());
+    }
+    default: return value.toString();
+    }
+}
+
+} // namespace
+
+void SourceQuery::Impl::prepare(const QString& sql, StatementPointer& into) const
+{
+    sqlite3_stmt* raw = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    const int result = sqlite3_prepare_v2(stage().handle(), utf8.constData(), int(utf8.size()), &raw, nullptr);
+    into.reset(raw);
+    if (result != SQLITE_OK || !raw)
+        stage().fail(QStringLiteral("La requête [%1] ne peut pas être exécutée").arg(lines.join(' ').simplified()));
+    bindParameters(raw);
+}
+
+void SourceQuery::Impl::bindParameters(sqlite3_stmt* target) const
+{
+    for (int index = 1; index <= sqlite3_bind_parameter_count(target); ++index) {
+        const QString name = QString::fromUtf8(sqlite3_bind_parameter_name(target, index));
+        const auto found = parameters.constFind(name.mid(1).toCaseFolded());
+        if (found == parameters.constEnd())
+            throw SourceError(QStringLiteral("Le paramètre %1 de la requête [%2] n'a pas de valeur.")
+                                  .arg(name, lines.join(' ').simplified()));
+        bindSourceValue(target, index, sourceValueOf(*found));
+    }
+}
+
+void SourceQuery::Impl::step()
+{
+    const int result = sqlite3_step(statement.get());
+    if (result != SQLITE_ROW && result != SQLITE_DONE)
+        stage().fail(QStringLiteral("Erreur de lecture de la table [%1]").arg(table));
+    atEnd = result != SQLITE_ROW;
+}
+
+int SourceQuery::Impl::columnIndex(const QString& name) const
+{
+    for (int i = 0; i < names.size(); ++i)
+        if (names[i].compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+SourceQuery::SourceQuery(SourceConnection* connection, QStringList lines) : impl_(std::make_unique<Impl>())
+{
+    impl_->lines = std::move(lines);
+    setConnection(connection);
+}
+
+SourceQuery::~SourceQuery()
+{
+    setConnection(nullptr);
+}
+
+void SourceQuery::setConnection(SourceConnection* connection)
+{
+    close();
+    if (impl_->connection)
+        impl_->connection->impl().queries.removeOne(this);
+    impl_->connection = connection;
+    if (connection)
+        connection->impl().queries.append(this);
+}
+
+SourceConnection* SourceQuery::connection() const
+{
+    return impl_->connection;
+}
+
+QStringList& SourceQuery::sql()
+{
+    return impl_->lines;
+}
+
+const QStringList& SourceQuery::sql() const
+{
+    return impl_->lines;
+}
+
+void SourceQuery::setParameter(const QString& name, const QVariant& value)
+{
+    QString key = name.toCaseFolded();
+    if (key.startsWith(QLatin1Char(':')))
+        key.remove(0, 1);
+    impl_->parameters.insert(key, value);
+}
+
+void SourceQuery::open()
+{
+    close();
+    if (!impl_->connection)
+        throw SourceError(QStringLiteral("La requête [%1] n'est liée à aucune base de données.")
+                              .arg(impl_->lines.join(' ').simplified()));
+    impl_->connection->open();
+    SourceStage& stage = impl_->stage();
+    const StageStatement statement = translateStatement(impl_->lines.join(QLatin1Char('\n')), [&](const QString& name) {
+        const StagedTable& table = stage.table(name);
+        StatementTable found{table.name, {}};
+        for (const SourceColumn& column : table.columns)
+            found.columns.append(column.name);
+        return found;
+    });
+    for (const QString& column : statement.filterColumns)
+        stage.ensureIndex(statement.table, column);
+
+    StatementPointer prepared;
+    impl_->prepare(statement.sql, prepared);
+    const StagedTable& table = stage.table(statement.table);
+    impl_->types.clear();
+    impl_->names.clear();
+    for (int i = 0; i < sqlite3_column_count(prepared.get()); ++i) {
+        const QString name = QString::fromUtf8(sqlite3_column_name(prepared.get(), i));
+        const int column = table.columnIndex(name);
+        impl_->names.append(column < 0 ? name : table.columns[column].name);
+        impl_->types.append(column < 0 ? SourceType::Other : table.columns[column].type);
+    }
+    impl_->statement = std::move(prepared);
+    impl_->stageSql = statement.sql;
+    impl_->table = statement.table;
+    impl_->step();
+}
+
+void SourceQuery::close()
+{
+    impl_->statement.reset();
+    impl_->count.reset();
+    impl_->atEnd = true;
+}
+
+bool SourceQuery::isOpen() const
+{
+    return impl_->statement != nullptr;
+}
+
+int SourceQuery::recordCount() const
+{
+    if (!isOpen())
+        throw SourceError(QStringLiteral("La requête [%1] n'est pas ouverte.").arg(impl_->lines.join(' ').simplified()));
+    if (!impl_->count) {
+        StatementPointer counting;
+        impl_->prepare(QStringLiteral("SELECT count(*) FROM (%1)").arg(impl_->stageSql), counting);
+        if (sqlite3_step(counting.get()) != SQLITE_ROW)
+            impl_->stage().fail(QStringLiteral("Erreur de lecture de la table [%1]").arg(impl_->table));
+        impl_->count = sqlite3_column_int(counting.get(), 0);
+    }
+    return *impl_->count;
+}
+
+bool SourceQuery::eof() const
+{
+    return impl_->atEnd;
+}
+
+void SourceQuery::next()
+{
+    if (isOpen() && !impl_->atEnd)
+        impl_->step();
+}
+
+SourceField SourceQuery::field(const QString& name) const
+{
+    if (!isOpen() || impl_->atEnd)
+        throw SourceError(QStringLiteral("La requête [%1] n'a pas de ligne courante (champ [%2]).")
+                              .arg(impl_->lines.join(' ').simplified(), name));
+    const int index = impl_->columnIndex(name);
+    if (index < 0)
+        throw SourceError(QStringLiteral("Le champ [%1] n'existe pas dans la table [%2].").arg(name, impl_->table));
+    return SourceField(impl_->names[index], impl_->types[index],
+                       columnSourceValue(impl_->statement.get(), index, impl_->types[index]));
+}
+
+} // namespace p1

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/source_database.h"
+
+#include <QSet>
+#include <QString>
+
+#include <map>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace p1 {
+
+// A source table copied once into the stage: its rows in physical order (the row id), its
+// columns with their source types, and the columns that already carry an index.
+struct StagedTable {
+    QString name;        // as the file's catalog writes it
+    QString quotedName;  // for SQL texts
+    QList<SourceColumn> columns;
+    QSet<QString> indexedColumns;
+
+    int columnIndex(const QString& name) const; // without regard to case; -1 when absent
+};
+
+// The in-memory SQLite database in which a source connection runs its statements. Text columns
+// compare without regard to case, as Jet's do; date-times are stored as milliseconds from the
+// zero day, so that they order chronologically before 1899 too. UI thread only.
+class SourceStage {
+public:
+    explicit SourceStage(const SourceDatabase& database);
+    ~SourceStage();
+    SourceStage(const SourceStage&) = delete;
+    SourceStage& operator=(const SourceStage&) = delete;
+
+    const SourceDatabase& database() const { return database_; }
+    sqlite3* handle() const { return db_; }
+
+    // Copies the table on first use. Throws SourceError for a missing or unreadable table.
+    const StagedTable& table(const QString& name);
+    void ensureIndex(const QString& table, const QString& column);
+
+    [[noreturn]] void fail(const QString& what) const; // with SQLite's message
+
+private:
+    void execute(const QString& sql);
+    void copyRows(const StagedTable& table);
+
+    const SourceDatabase& database_;
+    sqlite3* db_ = nullptr;
+    std::map<QString, StagedTable> tables_; // by case-folded name; references stay valid
+    int indexCount_ = 0;
+};
+
+QString quotedIdentifier(const QString& name);
+
+// The stage's storage of a source value, and back.
+void bindSourceValue(sqlite3_stmt* statement, int index, const SourceValue& value);
+SourceValue columnSourceValue(sqlite3_stmt* statement, int index, SourceType type);
+
+} // namespace p1
