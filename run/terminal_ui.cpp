@@ -52,6 +52,7 @@ void TerminalUi::setStatus(const QString& text)
 
 void TerminalUi::setStatusVisible(bool visible)
 {
+    statusVisible_ = visible;
     if (!visible)
         clearProgress();
 }
@@ -123,7 +124,7 @@ void TerminalUi::printError(const QString& text)
 
 void TerminalUi::drawProgress()
 {
-    if (!progressShown_ || (lastDraw_.isValid() && lastDraw_.elapsed() < redrawIntervalMs))
+    if (!progressShown_ || !statusVisible_ || (lastDraw_.isValid() && lastDraw_.elapsed() < redrawIntervalMs))
         return;
     lastDraw_.start();
     const int filled = progressMaximum_ > 0 ? qBound(0, progressPosition_ * barWidth / progressMaximum_, barWidth) : 0;

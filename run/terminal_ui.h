@@ -72,6 +72,7 @@ private:
     TerminalStreams streams_;
     bool progressShown_;
     bool barDrawn_ = false;
+    bool statusVisible_ = false;
     QElapsedTimer lastDraw_;
     QMap<Location, QString> locations_;
     QMap<Box, bool> boxes_;

@@ -90,6 +90,23 @@ TEST_F(TargetChoiceTest, IncompleteSettingsCloseTheApplicationWithoutConnectionD
     }
 }
 
+TEST_F(TargetChoiceTest, StaleLockFilesBesideTheProgramGoEvenWhenTheSettingsAreIncomplete)
+{
+    const QStringList lockFiles = {programFolder() + "PDOXUSRS.LCK", programFolder() + "PARADOX.LCK",
+                                   programFolder() + "PDOXUSRS.NET"};
+    for (const QString& lockFile : lockFiles) {
+        QFile file(lockFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    writeSettings(folder, "[DBKERNEL]\r\nDatabaseName=DB\r\n");
+    ui.setLocationText(Location::TargetBase, folder);
+    ImportSession session(ui, TargetEngine::Sqlite);
+    EXPECT_FALSE(session.OpenTargetConnection());
+    EXPECT_TRUE(ui.dialogs().isEmpty());
+    for (const QString& lockFile : lockFiles)
+        EXPECT_FALSE(QFile::exists(lockFile)) << lockFile.toStdString();
+}
+
 TEST_F(TargetChoiceTest, RefusedConnectionShowsTheEngineMessageButNeverThePassword)
 {
     // "Secret!" scrambled with the program's key, whatever that key is.
