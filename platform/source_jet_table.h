@@ -10,7 +10,7 @@
 
 namespace p1::jet {
 
-enum ColumnType : std::uint8_t {
+enum StoredType : std::uint8_t {
     booleanType = 0x01, byteType = 0x02, integerType = 0x03, longType = 0x04, moneyType = 0x05,
     floatType = 0x06, doubleType = 0x07, dateTimeType = 0x08, binaryType = 0x09, textType = 0x0a,
     oleType = 0x0b, memoType = 0x0c, guidType = 0x0f, numericType = 0x10, complexType = 0x12
