@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -59,11 +60,12 @@ QCheckBox* newOptionBox(const QString& objectName, const QString& caption)
 }
 
 // A label that keeps its place in the strip while hidden, so the buttons do not move.
-QLabel* newStripLabel(const QString& objectName, const QString& text)
+QLabel* newStripLabel(const QString& objectName, const QString& text,
+                      QSizePolicy::Policy horizontal)
 {
     auto* label = new QLabel(text);
     label->setObjectName(objectName);
-    QSizePolicy policy = label->sizePolicy();
+    QSizePolicy policy(horizontal, QSizePolicy::Preferred);
     policy.setRetainSizeWhenHidden(true);
     label->setSizePolicy(policy);
     return label;
@@ -121,15 +123,12 @@ QWidget* TForm1::buildLocationsArea()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(newCaption(QStringLiteral("A partir de :")));
     layout->addWidget(buildLocationRow(SorvanePath, SBSelectSorvaneBase,
-                                       defaultLocationText(Location::SourceBase),
-                                       QStyle::SP_DriveHDIcon));
+                                       defaultLocationText(Location::SourceBase)));
     layout->addWidget(buildLocationRow(SorvaneRTFPath, SBSelectSorvaneRTF,
-                                       defaultLocationText(Location::SourceLetters),
-                                       QStyle::SP_DirIcon));
+                                       defaultLocationText(Location::SourceLetters)));
     layout->addWidget(newCaption(QStringLiteral("Dans :")));
     layout->addWidget(buildLocationRow(TessarisBase, SBSelectTessarisBase,
-                                       defaultLocationText(Location::TargetBase),
-                                       QStyle::SP_DriveHDIcon));
+                                       defaultLocationText(Location::TargetBase)));
     SorvanePath->setObjectName(QStringLiteral("SorvanePath"));
     SorvaneRTFPath->setObjectName(QStringLiteral("SorvaneRTFPath"));
     TessarisBase->setObjectName(QStringLiteral("TessarisBase"));
@@ -140,7 +139,7 @@ QWidget* TForm1::buildLocationsArea()
 }
 
 QWidget* TForm1::buildLocationRow(QLabel*& label, QToolButton*& button,
-                                  const QString& defaultText, QStyle::StandardPixmap icon)
+                                  const QString& defaultText)
 {
     auto* strip = new QFrame;
     strip->setFrameShape(QFrame::StyledPanel);
@@ -148,7 +147,7 @@ QWidget* TForm1::buildLocationRow(QLabel*& label, QToolButton*& button,
     auto* layout = new QHBoxLayout(strip);
 
     auto* picture = new QLabel;
-    picture->setPixmap(style()->standardIcon(icon).pixmap(32, 32));
+    picture->setPixmap(style()->standardIcon(QStyle::SP_DirIcon).pixmap(32, 32));
     layout->addWidget(picture);
 
     label = new QLabel(defaultText);
@@ -211,9 +210,10 @@ QWidget* TForm1::buildOptionsArea()
 
 QWidget* TForm1::buildBottomStrip()
 {
-    lEvolution = newStripLabel(QStringLiteral("lEvolution"), QString());
-    lEvolution->setSizePolicy(QSizePolicy::Ignored, lEvolution->sizePolicy().verticalPolicy());
-    lTimer = newStripLabel(QStringLiteral("lTimer"), QStringLiteral("00:00:00"));
+    // A long status text is cut off rather than pushing the buttons out of the window.
+    lEvolution = newStripLabel(QStringLiteral("lEvolution"), QString(), QSizePolicy::Ignored);
+    lTimer = newStripLabel(QStringLiteral("lTimer"), QStringLiteral("00:00:00"),
+                           QSizePolicy::Preferred);
     lTimer->hide();
 
     BtExecuter = new QPushButton(QStringLiteral("&Importer"));

@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QMainWindow>
-#include <QStyle>
 
 #include <memory>
 
@@ -88,8 +87,7 @@ protected:
 private:
     void FormClose();
     QWidget* buildLocationsArea();
-    QWidget* buildLocationRow(QLabel*& label, QToolButton*& button, const QString& defaultText,
-                              QStyle::StandardPixmap icon);
+    QWidget* buildLocationRow(QLabel*& label, QToolButton*& button, const QString& defaultText);
     QWidget* buildOptionsArea();
     QWidget* buildBottomStrip();
     void connectHandlers();

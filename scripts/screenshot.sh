@@ -8,7 +8,7 @@ build=${2:-build}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
-cmake --build "$build" --target tst_main_window >/dev/null
+cmake --build "$build" --target tst_main_window
 P1IMPORT_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 \
   xvfb-run -a -s "-screen 0 1280x1024x24" \
   "$build/tst_main_window" \

@@ -390,6 +390,7 @@ TEST_F(MainWindowTest, FullRunEndsWithTheClosingMessageAndRestoresTheWindow)
         atClosingMessage.timerRunning = form->Timer1->isActive();
         atClosingMessage.closeRefused = !form->close();
         atClosingMessage.busyCursor = QGuiApplication::overrideCursor() != nullptr;
+        saveScreenshot(*form, QStringLiteral("fenetre-fin-de-traitement"));
     };
     const QStringList logsBefore = QDir(programFolder()).entryList({"P1Import - *.log"});
 
@@ -439,7 +440,7 @@ TEST_F(MainWindowTest, RunErrorIsShownInTheStandardErrorDialog)
 
     const QStringList errors = dialogs->texts(Kind::Error);
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_FALSE(errors[0].isEmpty());
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("MEDECINS"))) << errors[0].toStdString();
     EXPECT_TRUE(dialogs->texts(Kind::Message).isEmpty());
     EXPECT_TRUE(form->BtExecuter->isEnabled());
     EXPECT_TRUE(form->BitBtn2->isEnabled());
