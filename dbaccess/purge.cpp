@@ -1,5 +1,6 @@
 #include "dbaccess/purge.h"
 
+#include "dbaccess/sql_names.h"
 #include "platform/errors.h"
 
 namespace p1 {
@@ -41,6 +42,8 @@ void emptyTable(const QString& name, TargetStatement& Qry1, IdAllocator& ids, Op
 {
     showStatus(ui, "Purge de la table [" + name + "] de la base Tessaris...");
     try {
+        if (!isPlainSqlName(name))
+            throw Error(QStringLiteral("ce nom de table ne peut pas être employé dans une requête."));
         Qry1.sql() = QStringList{"DELETE FROM " + name};
         Qry1.execute();
         ids.RaiseLastValue(name, 0, true);

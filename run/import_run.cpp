@@ -1,6 +1,7 @@
 #include "run/import_run.h"
 
 #include "dbaccess/purge.h"
+#include "dbaccess/sql_names.h"
 #include "platform/date_time.h"
 #include "platform/files.h"
 #include "platform/ini_file.h"
@@ -10,8 +11,6 @@
 #include "stages/correspondents_stage.h"
 #include "stages/patients_stage.h"
 #include "stages/users_stage.h"
-
-#include <QRegularExpression>
 
 namespace p1 {
 
@@ -31,12 +30,6 @@ const Stage stages[] = {
     {Box::ImportCorrespondants, importCorrespondents, false},
     {Box::ImportPatients, importPatients, true},
 };
-
-bool isPlainIdentifier(const QString& name)
-{
-    static const QRegularExpression identifier(QStringLiteral("^[A-Za-z0-9_]+$"));
-    return identifier.match(name).hasMatch();
-}
 
 } // namespace
 
@@ -98,7 +91,7 @@ QString ImportRun::FindPrescriptionTable(const QString& targetFolder)
     const QString section = QStringLiteral("DataBases");
     for (const QString& key : editorIni.keys(section)) {
         if (editorIni.value(section, key).toUpper().contains(QStringLiteral("PRESCRIP")))
-            return isPlainIdentifier(key) ? key.toUpper() : noPrescriptionTable;
+            return isPlainSqlName(key) ? key.toUpper() : noPrescriptionTable;
     }
     return noPrescriptionTable;
 }

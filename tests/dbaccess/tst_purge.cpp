@@ -118,20 +118,26 @@ TEST_P(PurgeTest, AFailedCounterWarnsButTheTableCountsAsEmptied)
 
 INSTANTIATE_TEST_SUITE_P(Engines, PurgeTest, test::testEngines(), test::engineTestName);
 
-// Owner-qualified names are listed as such by SQLite when a table is literally called so; the
-// purge deletes under the name without its owner.
-TEST(PurgeOwnerPrefix, DeletesUnderTheNameWithoutItsOwner)
+// SQLite lists tables named with any characters: an owner-qualified name is deleted under the
+// name without its owner, and a name that could not be pasted into SQL as it is is refused.
+TEST(PurgeDiscoveredNames, DeletesUnderTheNameWithoutItsOwnerAndRefusesUnsafeNames)
 {
     test::ensureQtApplication();
     const test::TestTarget target = test::makeSqliteTarget();
     auto connection = test::connectTo(target);
-    TargetStatement create(*connection, {"CREATE TABLE \"dbo.DATA12\" (N INTEGER)"});
-    create.execute();
+    for (const QString& statement : QStringList{"CREATE TABLE \"dbo.DATA12\" (N INTEGER)", "CREATE TABLE \"DATA 1\" (N INTEGER)",
+                                     "INSERT INTO \"DATA 1\" (N) VALUES (1)"}) {
+        TargetStatement sql(*connection, {statement});
+        sql.execute();
+    }
     RecordingUi ui;
     TargetStatement Qry1(*connection);
     IdAllocator ids(*connection, ui);
     PurgeTarget(*connection, Qry1, ids, ui);
-    EXPECT_EQ(ui.logLines()[1].left(42), "La table DATA12 n'a pas pu être vidée :no ");
+    EXPECT_TRUE(ui.logLines().contains(
+        "La table DATA 1 n'a pas pu être vidée :ce nom de table ne peut pas être employé dans une requête."));
+    EXPECT_EQ(ui.logLines().filter(QRegularExpression("^La table DATA12 n'a pas pu être vidée :no such table")).size(), 1);
+    EXPECT_EQ(test::countRows(*connection, "\"DATA 1\""), 1);
     EXPECT_EQ(Qry1.sql(), QStringList{"DELETE FROM MEDECINS"});
 }
 

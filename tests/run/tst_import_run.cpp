@@ -96,7 +96,7 @@ TEST_F(ImportRunTest, EarlyStopsLeaveTheWindowAndTheTargetAsTheyWere)
 
         QList<Dialog> expected = c.dialogs;
         for (Dialog& dialog : expected)
-            dialog.text = dialog.text.arg(practice.source);
+            dialog.text.replace("%1", practice.source);
         EXPECT_EQ(caseUi.dialogs(), expected);
         EXPECT_EQ(caseUi.logLines(), QStringList{"ligne d'un traitement précédent"});
         EXPECT_FALSE(caseUi.isBusy());
@@ -333,6 +333,64 @@ TEST(FindPrescriptionTable, TakesTheFirstKeyWhoseValueNamesPrescriptions)
         EXPECT_EQ(ImportRun::FindPrescriptionTable(path), c.table) << c.name;
     }
 }
+
+} // namespace
+} // namespace p1
+
+namespace p1 {
+namespace {
+
+// The whole run against each engine, twice in one window: the second purge takes back what the
+// first run stored, and the panel keeps the first run's lines.
+class RunOnEnginesTest : public ::testing::TestWithParam<TargetEngine> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == TargetEngine::Postgres)
+            P1_REQUIRE_POSTGRES();
+        test::ensureQtApplication();
+        setTextLocale(QLocale(QLocale::French, QLocale::France));
+    }
+};
+
+TEST_P(RunOnEnginesTest, PurgeThenStagesTwiceInOneWindow)
+{
+    Practice practice(GetParam(), {{{3, "Martin"}, {8, "Durand"}}});
+    RecordingUi ui;
+    ImportSession session(ui, GetParam());
+    session.lettersFolderChosen(practice.letters);
+    ASSERT_TRUE(session.targetChosen(practice.target.folder + "Kelvanor.ver"));
+    session.sourceBaseChosen(practice.source + "V4.mdb");
+    ASSERT_TRUE(ui.isImportEnabled()) << ui.dialogTexts(RecordingUi::DialogKind::Error).join('\n').toStdString();
+
+    session.ButtonExecuterClick();
+    const QStringList firstRun = ui.logLines();
+    session.ButtonExecuterClick();
+
+    EXPECT_EQ(ui.logLines().mid(0, firstRun.size()), firstRun);
+    EXPECT_EQ(ui.logLines().mid(firstRun.size()).filter(QRegularExpression("créé|terminé")),
+              firstRun.filter(QRegularExpression("créé|terminé")));
+    EXPECT_TRUE(firstRun.contains("2 utilisateurs créés"));
+    EXPECT_EQ(ui.dialogTexts(RecordingUi::DialogKind::Message), QStringList({closingMessage, closingMessage}));
+    EXPECT_EQ(ui.dialogTexts(RecordingUi::DialogKind::Error), QStringList());
+
+    auto target = test::connectTo(practice.target);
+    EXPECT_EQ(test::countRows(*target, "MEDECINS"), 2);
+    QMap<QString, qint64> counters;
+    for (const auto& row : test::readTable(*target, "ID_VALUES"))
+        counters[row["KEY_NAME"].asText()] = row["LAST_VALUE"].asInteger();
+    EXPECT_EQ(counters["MEDECINS"], 8);
+    EXPECT_EQ(counters["PL_SUBJ"], 8);
+    EXPECT_EQ(counters["IMAGES"], 0);
+    // The second run's file (the same name when both ended in the same second) holds both runs.
+    const QStringList files = practice.logFiles();
+    ASSERT_FALSE(files.isEmpty());
+    QFile latest(practice.logs + files.last());
+    ASSERT_TRUE(latest.open(QIODevice::ReadOnly));
+    EXPECT_EQ(latest.readAll(), toWindows1252(ui.logLines().join("\r\n") + "\r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RunOnEnginesTest, test::testEngines(), test::engineTestName);
 
 } // namespace
 } // namespace p1
