@@ -59,8 +59,7 @@ void ImportRun::execute()
         runStages(prescriptionTable);
         end();
     } catch (const RunEnded&) {
-        cleanUp();
-        return;
+        // The stage has shown why; nothing more is said.
     } catch (...) {
         cleanUp();
         throw;
