@@ -50,7 +50,7 @@ double runHeadless(const Locations& locations)
     timer.start();
     session.ButtonExecuterClick();
     const double seconds = secondsSince(timer);
-    std::printf("headless: %7.2f s  (%s)\n", seconds, qPrintable(ui.logLines().last()));
+    std::printf("headless: %7.2f s  (%s)\n", seconds, qPrintable(ui.logLines().filter(" patients ").join(", ")));
     return seconds;
 }
 
@@ -83,7 +83,7 @@ int main(int argc, char* argv[])
     const QStringList logsBefore = QDir(programFolder()).entryList({"P1Import - *.log"});
     QTemporaryDir work;
     SamplePracticeOptions options;
-    options.patients = 3000;
+    options.patients = 20000;
     const SamplePractice practice = writeSamplePractice(work.filePath(QStringLiteral("source")), options);
 
     double headless = 0;

@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc libgl1-mesa-dev
+  qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc libgl1-mesa-dev qt6-translations-l10n
   mdbtools mdbtools-dev libsqlite3-dev
   unixodbc-dev tdsodbc libsqliteodbc
   libgtest-dev libgmock-dev
