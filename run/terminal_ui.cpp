@@ -85,7 +85,7 @@ QString TerminalUi::elapsedText() const
 
 void TerminalUi::showError(const QString& text)
 {
-    printError(QStringLiteral("Erreur : ") + forTerminal(text));
+    printError(forTerminal(text));
 }
 
 void TerminalUi::showWarning(const QString& text)

@@ -133,7 +133,7 @@ TEST_F(CommandLineTest, ARunThatCannotStartOrFinishEndsWithStatusOne)
         QFile::remove(practice.source + "Ordo.mdb");
         const Outcome outcome = runCli(importArguments(practice) << "--yes");
         EXPECT_EQ(outcome.status, 1);
-        EXPECT_TRUE(outcome.err.contains("Erreur : Erreur lors de la connexion à la base de données [" + practice.source
+        EXPECT_TRUE(outcome.err.contains("Erreur lors de la connexion à la base de données [" + practice.source
                                          + "Ordo.mdb] : "))
             << outcome.err.toStdString();
         EXPECT_TRUE(outcome.out.isEmpty());
@@ -151,7 +151,7 @@ TEST_F(CommandLineTest, ARunThatCannotStartOrFinishEndsWithStatusOne)
         test::writeTextFile(practice.target.folder + "Kelvanor.ver", "[DBKERNEL]\r\nDatabaseName=x.db\r\n");
         const Outcome outcome = runCli(importArguments(practice) << "--yes");
         EXPECT_EQ(outcome.status, 1);
-        EXPECT_TRUE(outcome.err.contains("Erreur : Initialisation de la base de données [" + practice.target.folder
+        EXPECT_TRUE(outcome.err.contains("Initialisation de la base de données [" + practice.target.folder
                                          + "] impossible !\nL'application va être fermée."))
             << outcome.err.toStdString();
     }

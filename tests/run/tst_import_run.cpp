@@ -267,6 +267,23 @@ TEST_F(ImportRunTest, ImportStaysDisabledAfterAFailedOrdoUntilTheOtherLabelsAreC
     EXPECT_EQ(ui.dialogs().last().text, "Le fichier [" + practice.source + "Ordo.mdb] n'existe pas.");
 }
 
+TEST_F(ImportRunTest, AnUnreadableChosenFileIsReportedAndOrdoIsStillOpened)
+{
+    Practice practice;
+    test::writeTextFile(practice.source + "copie.mdb", "ceci n'est pas une base Access");
+    session.lettersFolderChosen(practice.letters);
+    ASSERT_TRUE(session.targetChosen(practice.target.folder + "Kelvanor.ver"));
+
+    session.sourceBaseChosen(practice.source + "copie.mdb");
+
+    ASSERT_EQ(ui.dialogs().size(), 1);
+    EXPECT_TRUE(ui.dialogs()[0].text.startsWith("Erreur lors de la connexion à la base de données [" + practice.source
+                                                + "copie.mdb] : "));
+    EXPECT_FALSE(session.ADOConnectionSorvane.isOpen());
+    EXPECT_TRUE(session.ADOConnectionSorvaneOrdo.isOpen());
+    EXPECT_FALSE(ui.isImportEnabled());
+}
+
 TEST_F(ImportRunTest, SourceChosenFirstLeavesImportDisabledUntilBothLabels)
 {
     Practice practice;
