@@ -10,6 +10,7 @@
 #include <QSqlRecord>
 
 #include <algorithm>
+#include <functional>
 
 namespace p1 {
 
@@ -25,7 +26,7 @@ using Row = QList<QVariant>;
 // Rows by the key their located columns make, in dataset order: the first is the one found.
 struct LocateIndex {
     QList<int> columns;
-    QHash<QString, QList<int>> rowsByKey;
+    QHash<LocateKey, QList<int>> rowsByKey;
 };
 
 enum class Pending { None, Insert, Update };
@@ -43,27 +44,21 @@ QString tableOfCommand(const QString& commandText)
     return table;
 }
 
-std::optional<QString> keyOf(const QList<int>& columns, const QList<Column>& layout,
-                             const QVariantList& values)
+// The key of the values given for the columns (values.at(i) for columns.at(i)), or of a row's
+// own values (values.at(columns.at(i))).
+enum class ValuesOf { Columns, Row };
+
+std::optional<LocateKey> keyOf(const QList<int>& columns, const QList<Column>& layout,
+                               const QVariantList& values, ValuesOf valuesOf)
 {
-    QString key;
-    for (qsizetype at = 0; at < columns.size(); ++at) {
-        const auto part = locateKeyPart(values.at(at), layout.at(columns.at(at)).kind);
-        if (!part)
+    LocateKey key;
+    for (int place = 0; place < columns.size(); ++place) {
+        const int column = columns.at(place);
+        const QVariant& value = values.at(valuesOf == ValuesOf::Row ? column : place);
+        if (!setLocateKeyPart(key, place, value, layout.at(column).kind))
             return std::nullopt;
-        if (at + 1 < columns.size())
-            key += QString::number(part->size()) + ':';
-        key += *part;
     }
     return key;
-}
-
-QVariantList valuesOf(const Row& row, const QList<int>& columns)
-{
-    QVariantList values;
-    for (int column : columns)
-        values.append(row.at(column));
-    return values;
 }
 
 } // namespace
@@ -95,7 +90,10 @@ struct TargetDataset::Impl {
     int columnOf(const QString& name) const;
     void requireOpen() const;
     Row convertedPendingRow() const;
-    QSqlQuery& preparedStore(const QString& mask, const QString& text);
+    QString setColumnsMask(QChar kind) const;
+    QStringList setColumnNames() const;
+    QSqlQuery& preparedStore(const QString& mask, const std::function<QString()>& text);
+    int bindSetValues(QSqlQuery& query, const Row& row) const;
     void insertPending();
     void updatePending();
     void indexRow(int row);
@@ -181,9 +179,32 @@ Row TargetDataset::Impl::convertedPendingRow() const
     return row;
 }
 
+QString TargetDataset::Impl::setColumnsMask(QChar kind) const
+{
+    QString mask(columns.size() + 1, '0');
+    mask[0] = kind;
+    for (int column = 0; column < columns.size(); ++column) {
+        if (pendingSet.at(column))
+            mask[column + 1] = '1';
+    }
+    return mask;
+}
+
+QStringList TargetDataset::Impl::setColumnNames() const
+{
+    const QSqlDriver* driver = connection.database().driver();
+    QStringList names;
+    for (int column = 0; column < columns.size(); ++column) {
+        if (pendingSet.at(column))
+            names.append(driver->escapeIdentifier(columns.at(column).name, QSqlDriver::FieldName));
+    }
+    return names;
+}
+
 // One prepared statement per set of columns written: a stage writes the same columns row
 // after row, so the engine parses each statement once.
-QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask, const QString& text)
+QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask,
+                                              const std::function<QString()>& text)
 {
     QSqlDatabase db = connection.database();
     if (preparedOn != db.connectionName()) {
@@ -193,36 +214,35 @@ QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask, const QString
     auto found = preparedStores.find(mask);
     if (found == preparedStores.end()) {
         auto query = std::make_shared<QSqlQuery>(db);
-        if (!query->prepare(text))
+        if (!query->prepare(text()))
             fail(*query);
         found = preparedStores.insert(mask, query);
     }
     return **found;
 }
 
-void TargetDataset::Impl::insertPending()
+int TargetDataset::Impl::bindSetValues(QSqlQuery& query, const Row& row) const
 {
-    const Row row = convertedPendingRow();
-    QStringList names;
-    QString mask(columns.size(), '0');
-    const QSqlDriver* driver = connection.database().driver();
-    for (int column = 0; column < columns.size(); ++column) {
-        if (pendingSet.at(column)) {
-            names.append(driver->escapeIdentifier(columns.at(column).name, QSqlDriver::FieldName));
-            mask[column] = '1';
-        }
-    }
-    const QString text = names.isEmpty()
-        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-              .arg(table, names.join(", "), QStringList(names.size(), "?").join(", "));
-    QSqlQuery& query = preparedStore('I' + mask, text);
     int place = 0;
     for (int column = 0; column < columns.size(); ++column) {
         if (pendingSet.at(column))
             query.bindValue(place++, parameterForEngine(row.at(column), columns.at(column).kind,
                                                         connection.engine()));
     }
+    return place;
+}
+
+void TargetDataset::Impl::insertPending()
+{
+    const Row row = convertedPendingRow();
+    QSqlQuery& query = preparedStore(setColumnsMask('I'), [this] {
+        const QStringList names = setColumnNames();
+        if (names.isEmpty())
+            return QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
+        return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(table, names.join(", "), QStringList(names.size(), "?").join(", "));
+    });
+    bindSetValues(query, row);
     if (!query.exec())
         fail(query);
     rows.append(row);
@@ -238,28 +258,15 @@ void TargetDataset::Impl::updatePending()
         throw TargetError(QStringLiteral("La table %1 n'a pas de clé : modification impossible").arg(table));
     const Row row = convertedPendingRow();
     const Row before = rows.at(current);
-    QStringList assignments;
-    QString mask(columns.size(), '0');
-    const QSqlDriver* driver = connection.database().driver();
-    for (int column = 0; column < columns.size(); ++column) {
-        if (pendingSet.at(column)) {
-            assignments.append(driver->escapeIdentifier(columns.at(column).name, QSqlDriver::FieldName)
-                               + QStringLiteral(" = ?"));
-            mask[column] = '1';
-        }
-    }
-    const QString text = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                             .arg(table, assignments.join(", "),
-                                  driver->escapeIdentifier(columns.at(keyColumn).name, QSqlDriver::FieldName));
-    QSqlQuery& query = preparedStore('U' + mask, text);
-    int place = 0;
-    for (int column = 0; column < columns.size(); ++column) {
-        if (pendingSet.at(column))
-            query.bindValue(place++, parameterForEngine(row.at(column), columns.at(column).kind,
-                                                        connection.engine()));
-    }
-    query.bindValue(place, parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind,
-                                              connection.engine()));
+    QSqlQuery& query = preparedStore(setColumnsMask('U'), [this] {
+        const QSqlDriver* driver = connection.database().driver();
+        return QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
+            .arg(table, setColumnNames().join(" = ?, "),
+                 driver->escapeIdentifier(columns.at(keyColumn).name, QSqlDriver::FieldName));
+    });
+    const int keyPlace = bindSetValues(query, row);
+    query.bindValue(keyPlace, parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind,
+                                                 connection.engine()));
     if (!query.exec())
         fail(query);
     if (query.numRowsAffected() == 0)
@@ -271,7 +278,7 @@ void TargetDataset::Impl::updatePending()
 void TargetDataset::Impl::indexRow(int row)
 {
     for (LocateIndex& index : indexes) {
-        if (auto key = keyOf(index.columns, columns, valuesOf(rows.at(row), index.columns)))
+        if (auto key = keyOf(index.columns, columns, rows.at(row), ValuesOf::Row))
             index.rowsByKey[*key].append(row);
     }
 }
@@ -279,8 +286,8 @@ void TargetDataset::Impl::indexRow(int row)
 void TargetDataset::Impl::reindexRow(int row, const Row& before)
 {
     for (LocateIndex& index : indexes) {
-        const auto oldKey = keyOf(index.columns, columns, valuesOf(before, index.columns));
-        const auto newKey = keyOf(index.columns, columns, valuesOf(rows.at(row), index.columns));
+        const auto oldKey = keyOf(index.columns, columns, before, ValuesOf::Row);
+        const auto newKey = keyOf(index.columns, columns, rows.at(row), ValuesOf::Row);
         if (oldKey == newKey)
             continue;
         if (oldKey)
@@ -302,7 +309,7 @@ LocateIndex& TargetDataset::Impl::indexFor(const QList<int>& columnsOfKey)
     index.columns = columnsOfKey;
     index.rowsByKey.reserve(rows.size());
     for (int row = 0; row < rows.size(); ++row) {
-        if (auto key = keyOf(columnsOfKey, columns, valuesOf(rows.at(row), columnsOfKey)))
+        if (auto key = keyOf(columnsOfKey, columns, rows.at(row), ValuesOf::Row))
             index.rowsByKey[*key].append(row);
     }
     return index;
@@ -392,14 +399,14 @@ void TargetDataset::next()
 bool TargetDataset::locate(const QStringList& columns, const QVariantList& values)
 {
     impl_->requireOpen();
-    if (columns.isEmpty() || columns.size() != values.size())
+    if (columns.isEmpty() || columns.size() > 2 || columns.size() != values.size())
         throw TargetError(QStringLiteral("Recherche dans la table %1 : colonnes et valeurs ne correspondent pas")
                               .arg(impl_->table));
     post();
     QList<int> columnsOfKey;
     for (const QString& name : columns)
         columnsOfKey.append(impl_->columnOf(name));
-    const auto key = keyOf(columnsOfKey, impl_->columns, values);
+    const auto key = keyOf(columnsOfKey, impl_->columns, values, ValuesOf::Columns);
     if (!key)
         return false;
     const LocateIndex& index = impl_->indexFor(columnsOfKey);

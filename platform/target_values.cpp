@@ -10,8 +10,6 @@ namespace p1 {
 
 namespace {
 
-const QString nullKey = QStringLiteral("\x01null");
-
 bool isTextType(const QVariant& value)
 {
     return value.typeId() == QMetaType::QString;
@@ -102,19 +100,43 @@ QTime timeFromText(const QString& text)
     return textLocale().toTime(text, longTimeFormat());
 }
 
+// The digits of text[from, from + count), or -1 when one of them is not a digit. Written out
+// because QDate::fromString parses its format again at every call, for every row read.
+int digitsAt(const QString& text, int from, int count)
+{
+    int value = 0;
+    for (int at = from; at < from + count; ++at) {
+        const char16_t c = text.at(at).unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+// "yyyy-MM-dd", then " HH:mm:ss" or "THH:mm:ss", then ".zzz" and "Z".
 QDateTime isoDateTimeFromText(QString text)
 {
     if (text.endsWith('Z'))
         text.chop(1);
-    const QString datePart = text.left(10);
-    const QDate date = QDate::fromString(datePart, QStringLiteral("yyyy-MM-dd"));
+    if (text.size() < 10 || text.at(4) != '-' || text.at(7) != '-')
+        return {};
+    const QDate date(digitsAt(text, 0, 4), digitsAt(text, 5, 2), digitsAt(text, 8, 2));
     if (!date.isValid())
         return {};
     if (text.size() == 10)
         return wallClock(date);
-    if (text.at(10) != ' ' && text.at(10) != 'T')
+    if (text.size() < 19 || (text.at(10) != ' ' && text.at(10) != 'T') || text.at(13) != ':'
+        || text.at(16) != ':')
         return {};
-    const QTime time = timeFromText(text.mid(11));
+    int milliseconds = 0;
+    if (text.size() > 19) {
+        if (text.at(19) != '.' || text.size() > 23)
+            return {};
+        const QString fraction = text.mid(20).leftJustified(3, '0');
+        milliseconds = digitsAt(fraction, 0, 3);
+    }
+    const QTime time(digitsAt(text, 11, 2), digitsAt(text, 14, 2), digitsAt(text, 17, 2), milliseconds);
     return time.isValid() ? wallClock(date, time) : QDateTime();
 }
 
@@ -293,37 +315,59 @@ QDateTime dateTimeFromText(const QString& text)
 
 QString dateTimeForEngine(const QDateTime& dateTime)
 {
-    const QString format = dateTime.time().msec() == 0 ? QStringLiteral("yyyy-MM-dd HH:mm:ss")
-                                                       : QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
-    return dateTime.toString(format);
+    const QDate date = dateTime.date();
+    const QTime time = dateTime.time();
+    QString text = QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(),
+                                     date.day(), time.hour(), time.minute(), time.second());
+    if (time.msec() != 0)
+        text += QString::asprintf(".%03d", time.msec());
+    return text;
 }
 
-std::optional<QString> locateKeyPart(const QVariant& value, ColumnKind kind)
+bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKind kind)
 {
-    if (!value.isValid() || (value.isNull() && !isTextType(value)))
-        return nullKey;
+    if (!value.isValid() || (value.isNull() && !isTextType(value))) {
+        key.nulls[place] = true;
+        return true;
+    }
     switch (kind) {
     case ColumnKind::Integer:
-        if (auto number = integerFrom(value))
-            return QString::number(*number);
-        return std::nullopt;
+        if (auto number = integerFrom(value)) {
+            key.numbers[place] = *number;
+            return true;
+        }
+        return false;
     case ColumnKind::Real:
-        if (auto number = realFrom(value))
-            return QString::number(*number, 'g', 17);
-        return std::nullopt;
+        if (auto number = realFrom(value)) {
+            key.texts[place] = QString::number(*number, 'g', 17);
+            return true;
+        }
+        return false;
     case ColumnKind::Boolean:
-        if (auto flag = booleanFrom(value))
-            return QString(*flag ? '1' : '0');
-        return std::nullopt;
+        if (auto flag = booleanFrom(value)) {
+            key.numbers[place] = *flag ? 1 : 0;
+            return true;
+        }
+        return false;
     case ColumnKind::DateTime:
-        if (auto dateTime = dateTimeFrom(value))
-            return dateTime->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-        return std::nullopt;
+        if (auto dateTime = dateTimeFrom(value)) {
+            key.numbers[place] = dateTime->date().toJulianDay() * 86'400'000
+                                 + dateTime->time().msecsSinceStartOfDay();
+            return true;
+        }
+        return false;
     case ColumnKind::Text:
     case ColumnKind::Other:
-        return value.toString();
+        key.texts[place] = value.toString();
+        return true;
     }
-    return std::nullopt;
+    return false;
+}
+
+size_t qHash(const LocateKey& key, size_t seed)
+{
+    return qHashMulti(seed, key.numbers[0], key.numbers[1], key.texts[0], key.texts[1],
+                      key.nulls[0], key.nulls[1]);
 }
 
 qsizetype indexOfName(const QStringList& names, const QString& name)

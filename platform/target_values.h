@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <array>
 #include <optional>
 
 namespace p1 {
@@ -38,9 +39,21 @@ QVariant statementParameter(const QVariant& value, TargetEngine engine);
 QDateTime dateTimeFromText(const QString& text);
 QString dateTimeForEngine(const QDateTime& dateTime);
 
-// The text a locate compares for a value of a column of the given kind; nullopt when the value
-// cannot equal any value of such a column (a text that is no number, for an integer column).
-std::optional<QString> locateKeyPart(const QVariant& value, ColumnKind kind);
+// What a locate compares, for one or two columns: integers, booleans and date-times as numbers
+// (a date-time in milliseconds), texts as they are, so that building a key allocates nothing
+// in the common cases.
+struct LocateKey {
+    std::array<qint64, 2> numbers{};
+    std::array<QString, 2> texts;
+    std::array<bool, 2> nulls{};
+    bool operator==(const LocateKey&) const = default;
+};
+size_t qHash(const LocateKey& key, size_t seed = 0);
+
+// Puts the value, seen as a value of a column of the given kind, at the place (0 or 1) of the
+// key; false when it cannot equal any value of such a column (a text that is no number, for an
+// integer column).
+bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKind kind);
 
 // The place of a column name in a list, without regard to case; -1 when missing.
 qsizetype indexOfName(const QStringList& names, const QString& name);
