@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <optional>
 
 namespace p1 {
@@ -43,13 +44,14 @@ struct SourceConnection::Impl {
     QString connectionString;
     std::unique_ptr<SourceDatabase> database;
     std::unique_ptr<SourceStage> stage;
-    // Queries bound to this connection, closed with it (their statements live in the stage).
-    QList<SourceQuery*> queries;
+    // Queries bound to this connection, each with what releases its prepared statement: the
+    // statements live in the stage, which goes when the connection closes.
+    QHash<SourceQuery*, std::function<void()>> queries;
 
-    void closeQueries()
+    void releaseQueries()
     {
-        for (SourceQuery* query : std::as_const(queries))
-            query->close();
+        for (const auto& release : std::as_const(queries))
+            release();
     }
 };
 
@@ -58,7 +60,7 @@ SourceConnection::SourceConnection() : impl_(std::make_unique<Impl>()) {}
 SourceConnection::~SourceConnection()
 {
     close();
-    const QList<SourceQuery*> queries = impl_->queries;
+    const QList<SourceQuery*> queries = impl_->queries.keys();
     for (SourceQuery* query : queries)
         query->setConnection(nullptr);
 }
@@ -92,7 +94,7 @@ void SourceConnection::open()
 
 void SourceConnection::close()
 {
-    impl_->closeQueries();
+    impl_->releaseQueries();
     impl_->stage.reset();
     impl_->database.reset();
 }
@@ -202,16 +204,22 @@ struct SourceQuery::Impl {
     QStringList lines;
     QHash<QString, QVariant> parameters; // by case-folded name, without the colon
 
-    // While open:
+    // The statement prepared for the text in preparedText, kept from one opening to the next:
+    // a look-up run once per source row then costs its binding and its rows only.
     StatementPointer statement;
+    QString preparedText;
     QString stageSql;
     QString table;
     QList<SourceType> types;
     QStringList names;
+
+    bool open = false;
     bool atEnd = true;
     std::optional<int> count;
 
     SourceStage& stage() const { return *connection->impl().stage; }
+    void release();
+    void prepareText(const QString& text);
     void prepare(const QString& sql, StatementPointer& into) const;
     void bindParameters(sqlite3_stmt* target) const;
     void step();
@@ -245,6 +253,46 @@ SourceValue sourceValueOf(const QVariant& value)
 
 } // namespace
 
+void SourceQuery::Impl::release()
+{
+    statement.reset();
+    preparedText.clear();
+    open = false;
+    atEnd = true;
+    count.reset();
+}
+
+void SourceQuery::Impl::prepareText(const QString& text)
+{
+    release();
+    SourceStage& staged = stage();
+    const StageStatement translated = translateStatement(text, [&](const QString& name) {
+        const StagedTable& table = staged.table(name);
+        StatementTable found{table.name, {}};
+        for (const SourceColumn& column : table.columns)
+            found.columns.append(column.name);
+        return found;
+    });
+    for (const QString& column : translated.filterColumns)
+        staged.ensureIndex(translated.table, column);
+
+    StatementPointer prepared;
+    prepare(translated.sql, prepared);
+    const StagedTable& staging = staged.table(translated.table);
+    types.clear();
+    names.clear();
+    for (int i = 0; i < sqlite3_column_count(prepared.get()); ++i) {
+        const QString name = QString::fromUtf8(sqlite3_column_name(prepared.get(), i));
+        const int column = staging.columnIndex(name);
+        names.append(column < 0 ? name : staging.columns[column].name);
+        types.append(column < 0 ? SourceType::Other : staging.columns[column].type);
+    }
+    statement = std::move(prepared);
+    preparedText = text;
+    stageSql = translated.sql;
+    table = translated.table;
+}
+
 void SourceQuery::Impl::prepare(const QString& sql, StatementPointer& into) const
 {
     sqlite3_stmt* raw = nullptr;
@@ -253,7 +301,6 @@ void SourceQuery::Impl::prepare(const QString& sql, StatementPointer& into) cons
     into.reset(raw);
     if (result != SQLITE_OK || !raw)
         stage().fail(QStringLiteral("La requête [%1] ne peut pas être exécutée").arg(lines.join(' ').simplified()));
-    bindParameters(raw);
 }
 
 void SourceQuery::Impl::bindParameters(sqlite3_stmt* target) const
@@ -297,12 +344,12 @@ SourceQuery::~SourceQuery()
 
 void SourceQuery::setConnection(SourceConnection* connection)
 {
-    close();
+    impl_->release();
     if (impl_->connection)
-        impl_->connection->impl().queries.removeOne(this);
+        impl_->connection->impl().queries.remove(this);
     impl_->connection = connection;
     if (connection)
-        connection->impl().queries.append(this);
+        connection->impl().queries.insert(this, [impl = impl_.get()] { impl->release(); });
 }
 
 SourceConnection* SourceQuery::connection() const
@@ -335,44 +382,27 @@ void SourceQuery::open()
         throw SourceError(QStringLiteral("La requête [%1] n'est liée à aucune base de données.")
                               .arg(impl_->lines.join(' ').simplified()));
     impl_->connection->open();
-    SourceStage& stage = impl_->stage();
-    const StageStatement statement = translateStatement(impl_->lines.join(QLatin1Char('\n')), [&](const QString& name) {
-        const StagedTable& table = stage.table(name);
-        StatementTable found{table.name, {}};
-        for (const SourceColumn& column : table.columns)
-            found.columns.append(column.name);
-        return found;
-    });
-    for (const QString& column : statement.filterColumns)
-        stage.ensureIndex(statement.table, column);
-
-    StatementPointer prepared;
-    impl_->prepare(statement.sql, prepared);
-    const StagedTable& table = stage.table(statement.table);
-    impl_->types.clear();
-    impl_->names.clear();
-    for (int i = 0; i < sqlite3_column_count(prepared.get()); ++i) {
-        const QString name = QString::fromUtf8(sqlite3_column_name(prepared.get(), i));
-        const int column = table.columnIndex(name);
-        impl_->names.append(column < 0 ? name : table.columns[column].name);
-        impl_->types.append(column < 0 ? SourceType::Other : table.columns[column].type);
-    }
-    impl_->statement = std::move(prepared);
-    impl_->stageSql = statement.sql;
-    impl_->table = statement.table;
+    const QString text = impl_->lines.join(QLatin1Char('\n'));
+    if (!impl_->statement || text != impl_->preparedText)
+        impl_->prepareText(text);
+    sqlite3_clear_bindings(impl_->statement.get());
+    impl_->bindParameters(impl_->statement.get());
+    impl_->open = true;
     impl_->step();
 }
 
 void SourceQuery::close()
 {
-    impl_->statement.reset();
-    impl_->count.reset();
+    if (impl_->statement)
+        sqlite3_reset(impl_->statement.get());
+    impl_->open = false;
     impl_->atEnd = true;
+    impl_->count.reset();
 }
 
 bool SourceQuery::isOpen() const
 {
-    return impl_->statement != nullptr;
+    return impl_->open;
 }
 
 int SourceQuery::recordCount() const
@@ -382,6 +412,7 @@ int SourceQuery::recordCount() const
     if (!impl_->count) {
         StatementPointer counting;
         impl_->prepare(QStringLiteral("SELECT count(*) FROM (%1)").arg(impl_->stageSql), counting);
+        impl_->bindParameters(counting.get());
         if (sqlite3_step(counting.get()) != SQLITE_ROW)
             impl_->stage().fail(QStringLiteral("Erreur de lecture de la table [%1]").arg(impl_->table));
         impl_->count = sqlite3_column_int(counting.get(), 0);

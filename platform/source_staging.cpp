@@ -15,9 +15,17 @@ QString declaredType(SourceType type)
     case SourceType::Double: return QStringLiteral("REAL");
     case SourceType::Text:
     case SourceType::Memo:
-    case SourceType::Other: return QStringLiteral("TEXT COLLATE NOCASE");
+    case SourceType::Other: return QStringLiteral("TEXT COLLATE JET");
     default: return QStringLiteral("INTEGER");
     }
+}
+
+// Jet compares texts without regard to case, accented capitals included (SQLite's NOCASE only
+// folds ASCII letters).
+int compareWithoutCase(void*, int leftBytes, const void* left, int rightBytes, const void* right)
+{
+    return QStringView(static_cast<const char16_t*>(left), leftBytes / 2)
+        .compare(QStringView(static_cast<const char16_t*>(right), rightBytes / 2), Qt::CaseInsensitive);
 }
 
 struct StatementFinalizer {
@@ -75,7 +83,8 @@ SourceValue columnSourceValue(sqlite3_stmt* statement, int index, SourceType typ
 
 SourceStage::SourceStage(const SourceDatabase& database) : database_(database)
 {
-    if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK
+        || sqlite3_create_collation(db_, "JET", SQLITE_UTF16_ALIGNED, nullptr, compareWithoutCase) != SQLITE_OK) {
         const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
         sqlite3_close(db_);
         throw SourceError(QStringLiteral("Impossible de préparer la lecture de [%1] : %2")

@@ -137,8 +137,12 @@ StageStatement translateStatement(const QString& text, const TableLookup& lookup
         if (inFilter && !statement.filterColumns.contains(*column))
             statement.filterColumns.append(*column);
     }
+    // The stage wraps the text (to count its rows): a closing semicolon cannot stay.
+    statement.sql = statement.sql.trimmed();
+    if (statement.sql.endsWith(QLatin1Char(';')))
+        statement.sql.chop(1);
     if (ordered)
-        statement.sql = statement.sql.trimmed() + QStringLiteral(", ") + physicalOrderName(table.columns);
+        statement.sql += QStringLiteral(", ") + physicalOrderName(table.columns);
     return statement;
 }
 

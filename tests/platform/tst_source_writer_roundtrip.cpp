@@ -118,15 +118,24 @@ TEST_F(SourceWriterRoundTrip, TextsCompareWithoutRegardToCase)
         .row({QString("Durand"), qint64(3)})
         .row({QString("ablin"), qint64(4)})
         .row({QString("Dupont"), qint64(5)})
-        .row({std::monostate{}, qint64(6)});
+        .row({std::monostate{}, qint64(6)})
+        .row({QString("élodie"), qint64(7)})
+        .row({QString("ÉLODIE"), qint64(8)})
+        .row({QString("Elodie"), qint64(9)});
     open(database);
 
-    SourceQuery lookup(&connection, {"SELECT * from Noms where Nom=:nom"});
-    lookup.setParameter("nom", QString("DuPont"));
-    lookup.open();
-    EXPECT_EQ(lookup.recordCount(), 3);
+    SourceQuery lookup(&connection, {"SELECT * from Noms where Nom=:nom;"});
+    const struct {
+        const char* name;
+        int count;
+    } lookups[] = {{"DuPont", 3}, {"Élodie", 2}, {"elodie", 1}, {"Dupond", 0}};
+    for (const auto& test : lookups) {
+        lookup.setParameter("nom", QString(test.name));
+        lookup.open();
+        EXPECT_EQ(lookup.recordCount(), test.count) << test.name;
+    }
 
-    SourceQuery ordered(&connection, {"SELECT * from Noms ORDER BY nom, rang"});
+    SourceQuery ordered(&connection, {"SELECT * from Noms where Rang < 7 ORDER BY nom, rang;"});
     ordered.open();
     QList<qint64> ranks;
     for (; !ordered.eof(); ordered.next())
