@@ -199,27 +199,37 @@ TEST_F(SourceQueryTest, ParameterisedLookupsFindTheirRowsInAnyCase)
     }
 }
 
-TEST_F(SourceQueryTest, DetailQueryPerHeaderRowAfterItsTableWasStaged)
+// The consultations stage's pattern: its detail query runs once per header row, while the
+// header query is still being walked, and stages its own table at its first opening.
+TEST_F(SourceQueryTest, DetailQueryPerHeaderRowWhileTheHeadersAreWalked)
 {
-    SourceQuery whole(&connection, {"SELECT * from [CON SOUS CONSULTATION]"});
-    whole.open();
+    const QJsonObject expected = expectedTable("CON SOUS CONSULTATION");
+    QMap<qint64, QList<QJsonArray>> linesByHeader;
+    for (const QJsonValue& row : expected["rows"].toArray())
+        linesByHeader[row[0].toInteger()].append(row.toArray());
+    for (QList<QJsonArray>& lines : linesByHeader)
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const QJsonArray& a, const QJsonArray& b) { return lessByKeys(a, b, {1}); });
+
+    SourceQuery headers(&connection, {"SELECT * from ", "[CON CONSULTATION]", "ORDER BY [CODE PATIENT], [Date], [CodeTitre]"});
     SourceQuery detail(&connection,
                        {"SELECT * from [CON SOUS CONSULTATION] where CodeTitre=:code ORDER BY CodeTitre, NroOrdre"});
-    const QJsonObject expected = expectedTable("CON SOUS CONSULTATION");
-    QMap<qint64, QList<QJsonArray>> byHeader;
-    for (const QJsonValue& row : expected["rows"].toArray())
-        byHeader[row[0].toInteger()].append(row.toArray());
-    ASSERT_GT(byHeader.size(), 100);
-    for (auto lines = byHeader.begin(); lines != byHeader.end(); ++lines) {
-        std::stable_sort(lines->begin(), lines->end(),
-                         [](const QJsonArray& a, const QJsonArray& b) { return lessByKeys(a, b, {1}); });
-        detail.setParameter("code", lines.key());
+    headers.open();
+    const int headerCount = headers.recordCount();
+    int headersWalked = 0;
+    int linesRead = 0;
+    for (; !headers.eof(); headers.next(), ++headersWalked) {
+        const qint64 code = headers.field("codetitre").asInteger();
+        detail.setParameter("code", code);
         detail.open();
-        EXPECT_EQ(detail.recordCount(), lines->size());
-        EXPECT_EQ(remainingRows(detail, expected["columns"].toArray()), *lines) << lines.key();
+        const QList<QJsonArray> lines = remainingRows(detail, expected["columns"].toArray());
+        EXPECT_EQ(lines, linesByHeader.value(code)) << code;
+        linesRead += lines.size();
         detail.close();
     }
-    EXPECT_EQ(remainingRows(whole, expected["columns"].toArray()).size(), expected["rows"].toArray().size());
+    EXPECT_EQ(headersWalked, headerCount);
+    EXPECT_EQ(headerCount, expectedTable("CON CONSULTATION")["rows"].toArray().size());
+    EXPECT_GT(linesRead, 1000);
 }
 
 TEST_F(SourceQueryTest, DatesBeforeTheZeroDayKeepTheirTypeAndOrder)
