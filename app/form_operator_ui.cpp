@@ -168,8 +168,10 @@ void FormOperatorUi::processMessages()
 {
     if (sinceLastPump_.isValid() && sinceLastPump_.elapsed() < pumpIntervalMs)
         return;
-    QCoreApplication::processEvents();
+    // Restarted first, so that a handler run by this pump (the one-second timer) does not pump
+    // again inside it.
     sinceLastPump_.start();
+    QCoreApplication::processEvents();
 }
 
 void FormOperatorUi::showError(const QString& text)

@@ -90,8 +90,9 @@ TForm1::TForm1(std::unique_ptr<Dialogs> dialogs, TargetEngine engine, QWidget* p
     Memo1 = new QPlainTextEdit;
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
+    // A vertical scroll bar only: long lines wrap.
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);

@@ -66,8 +66,6 @@ public:
 
     // The eight option boxes in the order of the options table.
     QList<QCheckBox*> optionBoxes() const;
-    // True from the run's busy state to its clean-up (the Close button is disabled meanwhile).
-    bool isRunning() const;
     // Closes the window even during a run (a failed target choice ends the application).
     void closeApplication();
 
@@ -86,6 +84,8 @@ protected:
 
 private:
     void FormClose();
+    // True from the run's busy state to its clean-up (the Close button is disabled meanwhile).
+    bool isRunning() const;
     QWidget* buildLocationsArea();
     QWidget* buildLocationRow(QLabel*& label, QToolButton*& button, const QString& defaultText);
     QWidget* buildOptionsArea();
