@@ -1,0 +1,192 @@
+// A whole run through the command line with the purge and the users, correspondents and
+// patients stages, on a generated practice into an embedded target: every source row with a
+// positive code ends either stored or named in a failure line.
+
+#include "dbaccess/target_connection.h"
+#include "platform/source_database.h"
+#include "run/command_line.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/recording_ui.h"
+#include "tests/support/target_databases.h"
+#include "tools/sample_practice/sample_practice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace p1::test {
+namespace {
+
+using Row = QMap<QString, SourceValue>;
+
+QList<Row> sourceRows(const QString& path, const QString& table)
+{
+    SourceDatabase database(path);
+    QStringList names;
+    for (const SourceColumn& column : database.columns(table))
+        names.append(column.name);
+    QList<Row> rows;
+    database.readRows(table, [&](const QList<SourceValue>& values) {
+        Row row;
+        for (qsizetype i = 0; i < names.size(); ++i)
+            row.insert(names[i], values[i]);
+        rows.append(row);
+    });
+    return rows;
+}
+
+qint64 integerOf(const SourceValue& value)
+{
+    return std::holds_alternative<qint64>(value) ? std::get<qint64>(value) : 0;
+}
+
+QSet<qint64> positiveCodes(const QList<Row>& rows, const QString& column)
+{
+    QSet<qint64> codes;
+    for (const Row& row : rows)
+        if (integerOf(row.value(column)) > 0)
+            codes.insert(integerOf(row.value(column)));
+    return codes;
+}
+
+QSet<qint64> storedCodes(TargetConnection& target, const QString& table, const QString& column)
+{
+    QSet<qint64> codes;
+    for (const TableRow& row : readTable(target, table))
+        codes.insert(row.value(column).asInteger());
+    return codes;
+}
+
+// The codes named by the failure lines of a wording (the text after the stamp up to "n°").
+QSet<qint64> failedCodes(const QStringList& log, const QString& wording, const QString& ending = {})
+{
+    const QRegularExpression line("^\\S+( \\S+)?" + QRegularExpression::escape(wording) + "(\\d+)"
+                                  + QRegularExpression::escape(ending) + "( |$)");
+    QSet<qint64> codes;
+    for (const QString& text : log) {
+        const QRegularExpressionMatch match = line.match(text);
+        if (match.hasMatch())
+            codes.insert(match.captured(2).toLongLong());
+    }
+    return codes;
+}
+
+QStringList readLines(FILE* file)
+{
+    std::fflush(file);
+    std::rewind(file);
+    QByteArray bytes;
+    char buffer[4096];
+    for (size_t read; (read = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        bytes.append(buffer, qsizetype(read));
+    return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
+}
+
+TEST(FirstStagesRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
+{
+    ensureQtApplication();
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    qputenv("P1IMPORT_LOG_FOLDER", folder.filePath("logs").toUtf8());
+    QDir().mkpath(folder.filePath("logs"));
+    const SamplePractice practice =
+        writeSamplePractice(folder.filePath("source"), {.patients = 400, .lettersPerPatient = 0});
+    const QString targetFolder = folder.filePath("target");
+
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    const TerminalStreams streams{out, err, stdin};
+    ASSERT_EQ(runCommandLine({"--init-target", targetFolder, "--target-engine", "sqlite"}, streams), 0);
+    const int status = runCommandLine({"--source", practice.v4Path, "--letters", practice.lettersFolder,
+                                       "--target", targetFolder, "--only",
+                                       "medecins,correspondants,patients", "--yes",
+                                       "--target-engine", "sqlite"},
+                                      streams);
+    const QStringList log = readLines(out);
+    ASSERT_EQ(status, 0) << readLines(err).join('\n').toStdString();
+    std::fclose(out);
+    std::fclose(err);
+
+    RecordingUi ui;
+    TargetConnection target(TargetEngine::Sqlite);
+    ASSERT_TRUE(openTargetConnection(target, ui, targetFolder + '/'));
+
+    const QList<Row> users = sourceRows(practice.v4Path, "GLB Medecin");
+    const QSet<qint64> userCodes = positiveCodes(users, "CODE MEDECIN");
+    const QSet<qint64> refusedUsers = failedCodes(log, " : importation de l'utilisateur n°");
+    EXPECT_EQ(storedCodes(target, "MEDECINS", "MEDECINS_ID") + refusedUsers, userCodes);
+    EXPECT_EQ(storedCodes(target, "PL_SUBJ", "PL_SUBJ_ID")
+                  + failedCodes(log, " : importation de l'utilisateur n°", " dans le planning")
+                  + refusedUsers,
+              userCodes);
+
+    const QList<Row> entries = sourceRows(practice.v4Path, "ADR CARNET ADRESSE");
+    EXPECT_EQ(storedCodes(target, "MEDTRAIT", "MEDTRAIT_ID")
+                  + failedCodes(log, " : importation du correspondant n°"),
+              positiveCodes(entries, "CODE CARNET ADRESSE"));
+
+    const QList<Row> patients = sourceRows(practice.v4Path, "GLB PATIENT");
+    const QSet<qint64> storedPatients = storedCodes(target, "PATIENTS", "PATIENTS_ID");
+    EXPECT_EQ(storedPatients + failedCodes(log, " : importation du patient n°"),
+              positiveCodes(patients, "CODE PATIENT"));
+    EXPECT_GE(storedPatients.size(), 400);
+
+    // Professions and links of the stored patients: a row each, or a failure line naming the patient.
+    qint64 professions = 0;
+    qint64 links = 0;
+    for (const Row& patient : patients) {
+        if (!storedPatients.contains(integerOf(patient.value("CODE PATIENT"))))
+            continue;
+        professions += integerOf(patient.value("CODE TYPE PROFESSION")) > 0;
+        for (int n = 1; n <= 6; ++n)
+            links += integerOf(patient.value(QString("CODE CORRESPONDANT %1").arg(n))) > 0;
+    }
+    const auto failureLines = [&](const QString& wording) {
+        return log.filter(wording).size();
+    };
+    EXPECT_GT(professions, 0);
+    EXPECT_GT(links, 0);
+    EXPECT_EQ(countRows(target, "ANTECED") + failureLines(" : importation de la profession du patient n°"),
+              professions);
+    EXPECT_EQ(countRows(target, "PATMEDTR") + failureLines(" : importation du médecin traitant du patient n°"),
+              links);
+
+    // The summary lines count what the target holds.
+    EXPECT_TRUE(log.contains(QString("%1 utilisateurs créés").arg(countRows(target, "MEDECINS"))));
+    EXPECT_TRUE(log.contains(QString("%1 correspondants créés").arg(countRows(target, "MEDTRAIT"))));
+    EXPECT_TRUE(log.contains(QString("%1 patients créés").arg(countRows(target, "PATIENTS"))));
+
+    EXPECT_FALSE(QDir(folder.filePath("logs")).entryList({"P1Import - *.log"}).isEmpty());
+
+    // Again without the purge: every row is refused by its identifier, named, and nothing changes.
+    FILE* againOut = std::tmpfile();
+    const int againStatus = runCommandLine({"--source", practice.v4Path, "--letters", practice.lettersFolder,
+                                            "--target", targetFolder, "--no-purge", "--only",
+                                            "medecins,correspondants,patients", "--yes",
+                                            "--target-engine", "sqlite"},
+                                           {againOut, stderr, stdin});
+    const QStringList again = readLines(againOut);
+    std::fclose(againOut);
+    ASSERT_EQ(againStatus, 0);
+    EXPECT_EQ(failedCodes(again, " : importation de l'utilisateur n°"), userCodes);
+    EXPECT_EQ(failedCodes(again, " : importation du correspondant n°"),
+              positiveCodes(entries, "CODE CARNET ADRESSE"));
+    EXPECT_EQ(failedCodes(again, " : importation du patient n°"), positiveCodes(patients, "CODE PATIENT"));
+    EXPECT_EQ(again.filter("   ERREUR : ").size(),
+              userCodes.size() + positiveCodes(entries, "CODE CARNET ADRESSE").size()
+                  + positiveCodes(patients, "CODE PATIENT").size());
+    EXPECT_TRUE(again.contains("0 utilisateur créé"));
+    EXPECT_TRUE(again.contains("0 correspondant créé"));
+    EXPECT_TRUE(again.contains("0 patient créé"));
+    EXPECT_EQ(storedCodes(target, "PATIENTS", "PATIENTS_ID"), storedPatients);
+    qunsetenv("P1IMPORT_LOG_FOLDER");
+}
+
+} // namespace
+} // namespace p1::test
