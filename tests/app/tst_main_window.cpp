@@ -16,7 +16,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QEventLoop>
+#include <QMessageBox>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -430,6 +433,34 @@ TEST_F(MainWindowTest, FullRunEndsWithTheClosingMessageAndRestoresTheWindow)
     EXPECT_EQ(removeLogFilesHolding(panel, logsBefore), 1);
 }
 
+// Waits while the window keeps handling its events, as it does under a modal dialog.
+void keepWindowAlive(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+TEST_F(MainWindowTest, ElapsedTimeLabelTicksDuringTheRun)
+{
+    chooseAllLocations(makeSource(true));
+    setTicked(false);
+    QString shownAfterAWhile;
+    dialogs->onMessage = [&](const ScriptedDialogs::Shown& shown) {
+        if (shown.kind != Kind::Message)
+            return;
+        keepWindowAlive(1300);
+        shownAfterAWhile = form->lTimer->text();
+    };
+
+    form->BtExecuter->click();
+
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^00:00:0[1-9]$")).match(shownAfterAWhile).hasMatch())
+        << shownAfterAWhile.toStdString();
+    EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("Traitement terminé. Durée : 00:00:00"));
+    EXPECT_FALSE(form->Timer1->isActive());
+}
+
 TEST_F(MainWindowTest, RunErrorIsShownInTheStandardErrorDialog)
 {
     chooseAllLocations(makeSource(true), false);
@@ -488,6 +519,44 @@ TEST_F(MainWindowTest, OperatorSeamOverTheWidgets)
     form->CBImportPatients->setChecked(false);
     EXPECT_FALSE(ui.isTicked(Box::ImportPatients));
     EXPECT_TRUE(ui.isTicked(Box::ImportOrdo));
+}
+
+// The real question dialog, answered by pressing its buttons as the operator would.
+TEST(QtDialogsTest, QuestionIsRefusedOnlyByNo)
+{
+    application();
+    QWidget owner;
+    QtDialogs dialogs(&owner);
+    struct Case {
+        const char* name;
+        std::function<void(QMessageBox&)> answer;
+        bool expected;
+    };
+    const QList<Case> cases = {
+        {"Oui", [](QMessageBox& box) { box.button(QMessageBox::Yes)->click(); }, true},
+        {"Non", [](QMessageBox& box) { box.button(QMessageBox::No)->click(); }, false},
+        {"Echap",
+         [](QMessageBox& box) {
+             QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+             QApplication::sendEvent(&box, &escape);
+         },
+         false},
+        {"fermeture", [](QMessageBox& box) { box.close(); }, false},
+    };
+    for (const Case& c : cases) {
+        QStringList captions;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            for (QAbstractButton* button : box->buttons())
+                captions.append(button->text());
+            c.answer(*box);
+        });
+        EXPECT_EQ(dialogs.confirm(QStringLiteral("Souhaitez-vous lancer l'importation ?")), c.expected)
+            << c.name;
+        captions.sort();
+        EXPECT_EQ(captions, (QStringList{QStringLiteral("&Non"), QStringLiteral("&Oui")})) << c.name;
+    }
 }
 
 TEST(ElapsedTimeText, IsATimeOfDayInTheLongTimeFormat)
