@@ -82,10 +82,15 @@ private:
         MEDECINS.setValue(QStringLiteral("TELEPHONE"), text(QStringLiteral("TELEPHONE")));
         MEDECINS.setValue(QStringLiteral("FAX"), text(QStringLiteral("FAX")));
         MEDECINS.setValue(QStringLiteral("ACCESS_CODE"), text(QStringLiteral("MOT DE PASSE MEDECIN")));
-        return frame_.guard(userFailure + QString::number(code), [&] {
+        // A stored physician counts and gets its planning subject even when the raise of its key
+        // fails afterwards: the failure lines say so, and the row is in the target.
+        bool stored = false;
+        frame_.guard(userFailure + QString::number(code), [&] {
             MEDECINS.post();
+            stored = true;
             run_.ids.RaiseLastValue(QStringLiteral("MEDECINS"), code);
         }, {&MEDECINS});
+        return stored;
     }
 
     void importPlanningSubject(qint64 code, const QString& name)

@@ -167,6 +167,25 @@ TEST_P(UsersStageTest, ARefusedPlanningSubjectAloneKeepsThePhysicianCounted)
     EXPECT_EQ(lastValueOf(*connection, "PL_SUBJ"), 8);
 }
 
+TEST_P(UsersStageTest, AStoredPhysicianWhoseKeyCannotBeRaisedIsNamedButKeptAndCounted)
+{
+    TargetStatement drop(*connection, {"DROP TABLE ID_VALUES"});
+    drop.execute();
+    SourceFiles source;
+    addUser(usersTable(source), 7, "Martin");
+
+    const QStringList log = importUsersFrom(source);
+
+    ASSERT_EQ(log.size(), 5);
+    EXPECT_EQ(log[0], " : importation de l'utilisateur n°7");
+    EXPECT_TRUE(log[1].startsWith("   ERREUR : "));
+    EXPECT_EQ(log[2], " : importation de l'utilisateur n°7 dans le planning");
+    EXPECT_TRUE(log[3].startsWith("   ERREUR : "));
+    EXPECT_EQ(log[4], "1 utilisateur créé");
+    EXPECT_EQ(countRows(*connection, "MEDECINS"), 1);
+    EXPECT_EQ(countRows(*connection, "PL_SUBJ"), 1);
+}
+
 TEST_P(UsersStageTest, KeysAreRaisedToNewCodesButNeverLowered)
 {
     setLastValue(*connection, "MEDECINS", 50);
