@@ -146,6 +146,18 @@ TEST(SqliteTarget, EachConnectionHasItsOwnQtConnectionRemovedAtTheEnd)
     EXPECT_EQ(QSqlDatabase::connectionNames(), before);
 }
 
+TEST(PostgresTarget, StoresDoNotWaitForTheLogFlush)
+{
+    P1_REQUIRE_POSTGRES();
+    const TestTarget target = makePostgresTarget(false);
+    auto connection = connectTo(target);
+    connection->close();
+    QSqlQuery setting(connection->database()); // reopened: the setting is made at every opening
+    ASSERT_TRUE(setting.exec("SHOW synchronous_commit"));
+    ASSERT_TRUE(setting.next());
+    EXPECT_EQ(setting.value(0).toString(), "off");
+}
+
 TEST(PostgresTarget, ThePasswordNeverAppearsInAConnectionError)
 {
     P1_REQUIRE_POSTGRES();
