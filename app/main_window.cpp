@@ -105,6 +105,9 @@ TForm1::TForm1(std::unique_ptr<Dialogs> dialogs, TargetEngine engine, QWidget* p
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
+    // A coarse timer may tick a little before the second is complete, and the label would then
+    // lag a second behind.
+    Timer1->setTimerType(Qt::PreciseTimer);
 
     ui_ = std::make_unique<FormOperatorUi>(*this);
     session_ = std::make_unique<ImportSession>(*ui_, engine);

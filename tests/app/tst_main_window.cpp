@@ -449,7 +449,7 @@ TEST_F(MainWindowTest, ElapsedTimeLabelTicksDuringTheRun)
     dialogs->onMessage = [&](const ScriptedDialogs::Shown& shown) {
         if (shown.kind != Kind::Message)
             return;
-        keepWindowAlive(1300);
+        keepWindowAlive(1500);
         shownAfterAWhile = form->lTimer->text();
     };
 
