@@ -28,11 +28,12 @@ int compareWithoutCase(void*, int leftBytes, const void* left, int rightBytes, c
         .compare(QStringView(static_cast<const char16_t*>(right), rightBytes / 2), Qt::CaseInsensitive);
 }
 
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-
 } // namespace
+
+void StatementFinalizer::operator()(sqlite3_stmt* statement) const
+{
+    sqlite3_finalize(statement);
+}
 
 QString quotedIdentifier(const QString& name)
 {
@@ -145,7 +146,7 @@ void SourceStage::copyRows(const StagedTable& table)
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db_, insert.constData(), -1, &raw, nullptr) != SQLITE_OK)
         fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name));
-    const std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement(raw);
+    const StatementPointer statement(raw);
     execute(QStringLiteral("BEGIN"));
     database_.readRows(table.name, [&](const QList<SourceValue>& row) {
         for (int i = 0; i < row.size(); ++i)

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <map>
+#include <memory>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -53,6 +54,11 @@ private:
 };
 
 QString quotedIdentifier(const QString& name);
+
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const;
+};
+using StatementPointer = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 // The stage's storage of a source value, and back.
 void bindSourceValue(sqlite3_stmt* statement, int index, const SourceValue& value);

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QSet>
 
+#include <algorithm>
+
 namespace p1 {
 
 namespace {
