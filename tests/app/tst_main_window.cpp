@@ -17,15 +17,14 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QEventLoop>
-#include <QMessageBox>
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -45,8 +44,7 @@ QApplication& application()
     return *app;
 }
 
-// A source folder with V4.mdb (and Ordo.mdb unless told otherwise), each holding one small
-// table so that the files are real Access files the reader opens.
+// A temporary source base folder.
 struct SourceFolder {
     QTemporaryDir dir;
     QString folder() const { return dir.path() + QLatin1Char('/'); }
@@ -62,6 +60,8 @@ void writeSmallAccessFile(const QString& path, const QString& table)
     database.write(path);
 }
 
+// V4.mdb, and Ordo.mdb unless told otherwise, each holding one small empty table: real Access
+// files that the reader opens.
 std::unique_ptr<SourceFolder> makeSource(bool withOrdo)
 {
     auto source = std::make_unique<SourceFolder>();
