@@ -14,6 +14,7 @@
 #include "tools/jetwriter/jet_writer.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -63,15 +64,14 @@ public:
         ADOConnectionSorvaneOrdo.setConnectionString(ordoConnectionString(source.folder()));
     }
 
-    // The log lines with the stamp of each failure line cut off before " : ".
+    // The log lines, each stamp (French short date, then the time unless midnight) cut off.
     QStringList logWithoutStamps() const
     {
+        static const QRegularExpression stamp(
+            QStringLiteral("^\\d\\d/\\d\\d/\\d{4}( \\d\\d:\\d\\d:\\d\\d)?(?= : )"));
         QStringList lines;
-        for (const QString& line : ui.logLines()) {
-            const qsizetype wording = line.indexOf(QStringLiteral(" : "));
-            const bool stamped = wording > 0 && line.at(0).isDigit();
-            lines.append(stamped ? line.mid(wording) : line);
-        }
+        for (QString line : ui.logLines())
+            lines.append(line.remove(stamp));
         return lines;
     }
 
