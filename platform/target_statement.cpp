@@ -64,7 +64,7 @@ struct TargetStatement::Impl {
     int current = 0;
 
     explicit Impl(TargetConnection& target) : connection(target) {}
-    QSqlQuery run(bool forward);
+    QSqlQuery run();
 };
 
 // The ":name" parameters a statement text uses ("::" is a PostgreSQL cast, not a parameter).
@@ -82,10 +82,10 @@ QStringList parameterNames(const QString& text)
 // Prepared anew at every run: the text may have changed between two runs, and the statements
 // of this kind run once per table or per key, never per row of a large table. A text without
 // parameters runs as it is: PostgreSQL cannot prepare a CREATE TABLE.
-QSqlQuery TargetStatement::Impl::run(bool forward)
+QSqlQuery TargetStatement::Impl::run()
 {
     QSqlQuery query(connection.database());
-    query.setForwardOnly(forward);
+    query.setForwardOnly(true);
     const QString text = lines.join('\n');
     const QStringList names = parameterNames(text);
     if (names.isEmpty()) {
@@ -130,13 +130,13 @@ void TargetStatement::setParameter(const QString& name, const QVariant& value)
 void TargetStatement::execute()
 {
     close();
-    impl_->run(true);
+    impl_->run();
 }
 
 void TargetStatement::open()
 {
     close();
-    QSqlQuery query = impl_->run(true);
+    QSqlQuery query = impl_->run();
     const QSqlRecord record = query.record();
     // SQLite reports date-times and booleans as texts and integers: TargetField reads them so.
     QList<ColumnKind> kinds;
