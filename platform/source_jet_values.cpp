@@ -201,7 +201,7 @@ QByteArray RowDecoder::longValue(const std::uint8_t* field, int size) const
     const quint32 word = le32(field);
     const quint32 length = word & longValueLengthMask;
     const quint32 pageRow = le32(field + 4);
-    if (length > file_.pageCount() * quint32(pageSize))
+    if (length > quint64(file_.pageCount()) * pageSize)
         file_.damaged(QStringLiteral("un mémo de la table [%1] annonce une longueur impossible").arg(table_.name));
     if ((word & inlineLongValue) && !(word & singleRowLongValue)) {
         if (length > quint32(size - longValueHeaderSize))
