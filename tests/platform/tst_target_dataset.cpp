@@ -239,6 +239,40 @@ TEST_P(TargetDatasetTest, EditUpdatesOnlyTheColumnsSetByTheKey)
     EXPECT_EQ(rows[1]["NOM"].asText(), "Autre");
 }
 
+TEST_P(TargetDatasetTest, TextsKeepEveryCharacter)
+{
+    const QStringList texts = {QStringLiteral("O'Brien \\ \"guillemets\" ; -- %"),
+                               QStringLiteral("Ligne 1\rLigne 2\r\nLigne 3\tfin"),
+                               QStringLiteral("Œuvre éàç ß 日本 😀"), QStringLiteral("  blancs  ")};
+    auto history = openTable("ANTECED");
+    for (int at = 0; at < texts.size(); ++at) {
+        history->append();
+        history->setValue("ANTECED_ID", at + 1);
+        history->setValue("ANTECEDENTS_MEDICAUX", texts[at]);
+        history->setValue("PROFESSION_ACTUELLE", texts[at]);
+        history->post();
+    }
+    const QList<TableRow> rows = readTable(*connection, "ANTECED", "ANTECED_ID");
+    ASSERT_EQ(rows.size(), texts.size());
+    for (int at = 0; at < texts.size(); ++at) {
+        EXPECT_EQ(rows[at]["ANTECEDENTS_MEDICAUX"].asText(), texts[at]) << at;
+        EXPECT_EQ(rows[at]["PROFESSION_ACTUELLE"].asText(), texts[at]) << at;
+    }
+}
+
+TEST_P(TargetDatasetTest, EditingARowDeletedMeanwhileIsAnErrorNotASilentSuccess)
+{
+    auto patients = openTable("PATIENTS");
+    appendPatient(*patients, 1, "Parti");
+    TargetStatement remove(*connection, {"DELETE FROM PATIENTS"});
+    remove.execute();
+    patients->edit();
+    patients->setValue("NOM", "Revenu");
+    EXPECT_THROW(patients->post(), TargetError);
+    patients->cancel();
+    EXPECT_EQ(count("PATIENTS"), 0);
+}
+
 TEST_P(TargetDatasetTest, ACancelledEditKeepsTheStoredRow)
 {
     auto history = openTable("ANTECED");
