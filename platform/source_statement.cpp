@@ -77,17 +77,21 @@ bool isKeyword(const Token& token, const char* keyword)
     return token.kind == Token::Keyword && token.text.compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0;
 }
 
-int tableTokenIndex(const QList<Token>& tokens, const QString& text)
+int skipBlanks(const QList<Token>& tokens, int index)
 {
-    int index = 0;
     while (index < tokens.size() && tokens[index].text.trimmed().isEmpty())
         ++index;
+    return index;
+}
+
+int tableTokenIndex(const QList<Token>& tokens, const QString& text)
+{
+    int index = skipBlanks(tokens, 0);
     if (index == tokens.size() || !isKeyword(tokens[index], "select"))
         unsupported(text);
     while (index < tokens.size() && !isKeyword(tokens[index], "from"))
         ++index;
-    for (++index; index < tokens.size() && tokens[index].text.trimmed().isEmpty(); ++index) {
-    }
+    index = skipBlanks(tokens, index + 1);
     if (index >= tokens.size() || tokens[index].kind != Token::Name)
         unsupported(text);
     return index;
@@ -117,10 +121,12 @@ StageStatement translateStatement(const QString& text, const TableLookup& lookup
     bool ordered = false;
     for (int i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens[i];
-        if (isKeyword(token, "where"))
+        if (isKeyword(token, "where")) {
             inFilter = true;
-        else if (isKeyword(token, "order"))
-            inFilter = false, ordered = true;
+        } else if (isKeyword(token, "order")) {
+            inFilter = false;
+            ordered = true;
+        }
         if (token.kind != Token::Name) {
             statement.sql += token.text;
             continue;
