@@ -4,6 +4,7 @@
 #include "platform/errors.h"
 #include "platform/locale_texts.h"
 #include "platform/source_query.h"
+#include "platform/source_statement.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -269,6 +270,43 @@ TEST_F(SourceQueryTest, MissingTableColumnOrParameterIsNamedInTheError)
         FAIL() << "no error";
     } catch (const SourceError& error) {
         EXPECT_EQ(error.message(), "Le champ [LIBELLE] n'existe pas dans la table [GLB SPECIALITE].");
+    }
+}
+
+TEST(SourceStatement, NamesBecomeTheTablesOwnWhateverTheirCaseOrBrackets)
+{
+    const TableLookup lookup = [](const QString& name) -> StatementTable {
+        if (name.compare("GLB PATIENT", Qt::CaseInsensitive) != 0)
+            throw SourceError("La table [" + name + "] n'existe pas.");
+        return {"GLB PATIENT", {"CODE PATIENT", "NOM", "CodeTitre"}};
+    };
+    const struct {
+        QString text;
+        QString sql; // empty: refused
+        QStringList filters;
+    } cases[] = {
+        {"SELECT * from \n[glb patient]\norder by [code patient]",
+         "SELECT * from \n\"GLB PATIENT\"\norder by \"CODE PATIENT\", rowid", {}},
+        {"select * FROM [GLB PATIENT] where codetitre=:code ORDER BY CodeTitre, Nom;",
+         "select * FROM \"GLB PATIENT\" where \"CodeTitre\"=:code ORDER BY \"CodeTitre\", \"NOM\", rowid",
+         {"CodeTitre"}},
+        {"SELECT * from [GLB PATIENT] where [NOM]='a [b]' and [Code Patient]=:c",
+         "SELECT * from \"GLB PATIENT\" where \"NOM\"='a [b]' and \"CODE PATIENT\"=:c", {"NOM", "CODE PATIENT"}},
+        {"SELECT * from \n:tablename\n", "", {}},
+        {"DELETE FROM [GLB PATIENT]", "", {}},
+        {"SELECT * from [GLB PATIENT", "", {}},
+        {"", "", {}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.text.toStdString());
+        if (test.sql.isEmpty()) {
+            EXPECT_THROW(translateStatement(test.text, lookup), SourceError);
+            continue;
+        }
+        const StageStatement statement = translateStatement(test.text, lookup);
+        EXPECT_EQ(statement.table, "GLB PATIENT");
+        EXPECT_EQ(statement.sql, test.sql);
+        EXPECT_EQ(statement.filterColumns, test.filters);
     }
 }
 
