@@ -15,6 +15,17 @@ bool isTextType(const QVariant& value)
     return value.typeId() == QMetaType::QString;
 }
 
+// A null, and for a column that holds no text also a blank text: a dataset field set to an
+// empty text is cleared, as the data-aware fields of the source's era did.
+bool standsForNull(const QVariant& value, ColumnKind kind)
+{
+    if (!value.isValid())
+        return true;
+    if (!isTextType(value))
+        return value.isNull();
+    return kind != ColumnKind::Text && kind != ColumnKind::Other && value.toString().trimmed().isEmpty();
+}
+
 std::optional<qint64> integerFrom(const QVariant& value)
 {
     switch (value.typeId()) {
@@ -235,7 +246,7 @@ QVariant valueFromEngine(const QVariant& raw, bool isNull, ColumnKind kind)
 
 std::optional<QVariant> valueForColumn(const QVariant& value, ColumnKind kind)
 {
-    if (!value.isValid() || (value.isNull() && !isTextType(value)))
+    if (standsForNull(value, kind))
         return QVariant();
     switch (kind) {
     case ColumnKind::Text:
@@ -326,7 +337,7 @@ QString dateTimeForEngine(const QDateTime& dateTime)
 
 bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKind kind)
 {
-    if (!value.isValid() || (value.isNull() && !isTextType(value))) {
+    if (standsForNull(value, kind)) {
         key.nulls[place] = true;
         return true;
     }

@@ -23,7 +23,8 @@ ColumnKind columnKindOfDeclaredType(const QString& declaredType);
 QVariant valueFromEngine(const QVariant& raw, bool isNull, ColumnKind kind);
 
 // A value given by the caller brought to the column's kind; nullopt when it does not convert.
-// A null QVariant stays null; a QString (null or not) for a text column is an empty text.
+// A null QVariant stays null; a QString (null or not) for a text column is an empty text, a
+// blank text for any other column is null.
 std::optional<QVariant> valueForColumn(const QVariant& value, ColumnKind kind);
 
 // The form in which a value in the layer's own form is bound on the engine. Date-times go as

@@ -74,7 +74,10 @@ TEST_P(TargetDatasetTest, AnEmptyTextStaysAnEmptyTextAndOnlyANullVariantStoresNu
     patients->setValue("PRENOM", QStringLiteral(""));
     patients->setValue("VILLE", QVariant());              // NULL
     patients->setValue("AUTRES_INFORMATIONS", QString()); // unbounded text too
+    patients->setValue("SEXE", QStringLiteral(""));        // not a text column: cleared
+    patients->setValue("NE_LE", QStringLiteral(" "));
     patients->post();
+    EXPECT_EQ(count("PATIENTS WHERE SEXE IS NULL AND NE_LE IS NULL"), 1);
 
     EXPECT_EQ(count("PATIENTS WHERE NOM = '' AND PRENOM = '' AND AUTRES_INFORMATIONS = ''"), 1);
     EXPECT_EQ(count("PATIENTS WHERE VILLE IS NULL"), 1);
