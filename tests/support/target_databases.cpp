@@ -180,3 +180,22 @@ std::string engineTestName(const ::testing::TestParamInfo<TargetEngine>& info)
 }
 
 } // namespace p1::test
+
+namespace p1 {
+
+void PrintTo(TargetEngine engine, std::ostream* out)
+{
+    switch (engine) {
+    case TargetEngine::SqlServer:
+        *out << "sqlserver";
+        break;
+    case TargetEngine::Sqlite:
+        *out << "sqlite";
+        break;
+    case TargetEngine::Postgres:
+        *out << "postgres";
+        break;
+    }
+}
+
+} // namespace p1

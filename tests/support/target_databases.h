@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,11 @@ protected:
 std::string engineTestName(const ::testing::TestParamInfo<TargetEngine>& info);
 
 } // namespace p1::test
+
+namespace p1 {
+// Lets GoogleTest name the engine of a parameterised test ("sqlite", "postgres").
+void PrintTo(TargetEngine engine, std::ostream* out);
+} // namespace p1
 
 // In a test body or SetUp: skips the test when no PostgreSQL server is at hand, or fails it
 // when the run is a CI run (CI=true).
