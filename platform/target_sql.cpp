@@ -35,7 +35,8 @@ QString passwordValue(const QString& rest)
                                           "data source", "initial catalog", "user id"};
     qsizetype end = rest.endsWith(';') ? rest.size() - 1 : rest.size();
     for (qsizetype at = rest.indexOf(';'); at >= 0 && at < end; at = rest.indexOf(';', at + 1)) {
-        if (otherKeys.contains(keyOf(rest.mid(at + 1).section(';', 0, 0)))) {
+        const QString segment = rest.mid(at + 1).section(';', 0, 0);
+        if (segment.contains('=') && otherKeys.contains(keyOf(segment))) {
             end = at;
             break;
         }

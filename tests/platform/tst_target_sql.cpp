@@ -43,6 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {"h", "c", "u", "a;b=c"}},
         ParseCase{"UnscrambleFailure", systemPrefix + "Data Source=h;Initial Catalog=c;User ID=u;Password=_;",
                   {"h", "c", "u", "_"}},
+        ParseCase{"PasswordWithAKeyWord", systemPrefix + "Data Source=h;Initial Catalog=c;User ID=u;Password=x;data source;",
+                  {"h", "c", "u", "x;data source"}},
         ParseCase{"PasswordNotLast", "Password=x;y;Data Source=h;Initial Catalog=c",
                   {"h", "c", "", "x;y"}},
         ParseCase{"KeysInAnyCase", "data source = h,1500 ;INITIAL CATALOG=c;user id=u;password=p",
