@@ -4,6 +4,7 @@
 #include "platform/locale_texts.h"
 #include "platform/target_schema.h"
 #include "platform/text_encoding.h"
+#include "run/command_line.h"
 #include "run/import_session.h"
 #include "run/location_texts.h"
 #include "tests/app/scripted_dialogs.h"
@@ -28,6 +29,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+
+#include <cstdio>
 
 namespace p1 {
 namespace {
@@ -431,6 +434,55 @@ TEST_F(MainWindowTest, FullRunEndsWithTheClosingMessageAndRestoresTheWindow)
     saveScreenshot(*form, QStringLiteral("fenetre-apres-importation"));
 
     EXPECT_EQ(removeLogFilesHolding(panel, logsBefore), 1);
+}
+
+// Stamps and durations differ from one run to the next; everything else must be the same.
+QStringList withoutStampsAndDuration(QStringList lines)
+{
+    static const QRegularExpression stamp(QStringLiteral(R"(^\d\d/\d\d/\d{4}( \d\d:\d\d:\d\d)? : )"));
+    static const QRegularExpression duration(QStringLiteral("Durée : .*$"));
+    for (QString& line : lines)
+        line.replace(stamp, QStringLiteral("<horodatage> : ")).replace(duration, QStringLiteral("Durée : <durée>"));
+    return lines;
+}
+
+QString printedBy(const QStringList& arguments)
+{
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    FILE* in = std::tmpfile();
+    EXPECT_EQ(runCommandLine(arguments, TerminalStreams{out, err, in}), 0);
+    std::rewind(out);
+    QFile printed;
+    printed.open(out, QIODevice::ReadOnly);
+    const QString text = QString::fromUtf8(printed.readAll());
+    printed.close();
+    for (FILE* stream : {out, err, in})
+        std::fclose(stream);
+    return text;
+}
+
+TEST_F(MainWindowTest, TheCommandLineLogsTheSameLinesAsTheWindowForTheSameInput)
+{
+    QTemporaryDir logFolder;
+    qputenv("P1IMPORT_LOG_FOLDER", logFolder.path().toUtf8());
+    chooseAllLocations(makeSamplePracticeSource());
+    form->BtExecuter->click();
+    const QStringList windowLines = form->Memo1->toPlainText().split(QLatin1Char('\n'));
+
+    const test::TestTarget otherTarget = test::makeSqliteTarget(true);
+    writeTargetSettings(otherTarget);
+    const QString printed = printedBy({QStringLiteral("--source"), source->v4(),
+                                       QStringLiteral("--letters"), source->folder() + QStringLiteral("Courriers"),
+                                       QStringLiteral("--target"), otherTarget.folder + QStringLiteral("Kelvanor.ver"),
+                                       QStringLiteral("--target-engine"), QStringLiteral("sqlite"),
+                                       QStringLiteral("--yes")});
+    qunsetenv("P1IMPORT_LOG_FOLDER");
+
+    EXPECT_TRUE(windowLines.contains(QStringLiteral("Purge des données terminée.")));
+    EXPECT_EQ(withoutStampsAndDuration(printed.split(QLatin1Char('\n'), Qt::SkipEmptyParts)),
+              withoutStampsAndDuration(windowLines));
+    EXPECT_GE(QDir(logFolder.path()).entryList({QStringLiteral("P1Import - *.log")}).size(), 1);
 }
 
 // Waits while the window keeps handling its events, as it does under a modal dialog.
