@@ -1,5 +1,7 @@
 #include "dbaccess/id_allocator.h"
 
+#include <algorithm>
+
 namespace p1 {
 
 namespace {
@@ -27,10 +29,13 @@ qint64 IdAllocator::ReadLastValue(const QString& key)
     QryReadIDValues.setParameter(QStringLiteral("chaine"), key);
     QryReadIDValues.open();
     qint64 lastValue = 0;
-    if (QryReadIDValues.recordCount() == 1) {
+    if (QryReadIDValues.recordCount() > 0) {
+        // A key stored twice keeps its highest value: reading it as 0 would hand out identifiers
+        // already in use, and inserting yet another row would only add to the confusion.
         lastValue = QryReadIDValues.field(QStringLiteral("LAST_VALUE")).asInteger();
+        for (QryReadIDValues.next(); !QryReadIDValues.eof(); QryReadIDValues.next())
+            lastValue = std::max(lastValue, QryReadIDValues.field(QStringLiteral("LAST_VALUE")).asInteger());
     } else {
-        // No row, or several rows that cannot be told apart: the key starts again from 0.
         QryInsertIDValues.setParameter(QStringLiteral("chaine"), key);
         try {
             QryInsertIDValues.execute();

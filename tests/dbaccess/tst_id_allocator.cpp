@@ -86,13 +86,17 @@ TEST_P(IdAllocatorTest, RaisingAMissingKeyCreatesItFirst)
     EXPECT_EQ(stored("PATMEDTR"), QList<qint64>{0});
 }
 
-TEST_P(IdAllocatorTest, ADuplicatedKeyReadsAsZeroAndGetsOneMoreRow)
+TEST_P(IdAllocatorTest, ADuplicatedKeyReadsAsItsHighestValueAndGetsNoMoreRows)
 {
     IdAllocator ids(*connection, ui);
     store("LETTERS", 4);
     store("LETTERS", 8);
-    EXPECT_EQ(ids.ReadLastValue("LETTERS"), 0);
-    EXPECT_EQ(stored("LETTERS"), (QList<qint64>{0, 4, 8}));
+    EXPECT_EQ(ids.ReadLastValue("LETTERS"), 8);
+    EXPECT_EQ(stored("LETTERS"), (QList<qint64>{4, 8}));
+    ids.RaiseLastValue("LETTERS", 6);
+    EXPECT_EQ(stored("LETTERS"), (QList<qint64>{4, 8}));
+    ids.RaiseLastValue("LETTERS", 12);
+    EXPECT_EQ(stored("LETTERS"), (QList<qint64>{12, 12}));
 }
 
 TEST_P(IdAllocatorTest, AFailedInsertWarnsWithTheStatementAndReadsAsZero)
