@@ -6,10 +6,6 @@
 #include <QFile>
 #include <QHash>
 
-// mdbtools.h opens an extern "C" block before it includes glib: glib must come first.
-#include <glib.h>
-#include <mdbtools.h>
-
 namespace p1 {
 
 namespace {
@@ -24,13 +20,9 @@ struct MdbCloser {
 };
 using MdbPointer = std::unique_ptr<MdbHandle, MdbCloser>;
 
-struct TableDefinitionFree {
-    void operator()(MdbTableDef* table) const { mdb_free_tabledef(table); }
-};
-
-jet::Column columnFrom(const MdbColumn& source)
+jetfile::Column columnFrom(const MdbColumn& source)
 {
-    jet::Column column;
+    jetfile::Column column;
     column.name = QString::fromUtf8(source.name);
     column.type = std::uint8_t(source.col_type);
     column.number = source.col_num;
@@ -43,21 +35,22 @@ jet::Column columnFrom(const MdbColumn& source)
 }
 
 // libmdb decodes the column records and names (spread over the definition's page chain) once
-// our own checks of that chain have passed.
-QList<jet::Column> readColumns(MdbHandle* mdb, const jet::PageFile& file, const jet::TableLayout& layout)
+// our own checks of that chain have passed; the rows are later split on that same definition.
+void readDefinition(MdbHandle* mdb, const jetfile::PageFile& file, jetfile::TableLayout& layout)
 {
-    MdbCatalogEntry entry{};
-    entry.mdb = mdb;
-    entry.object_type = MDB_TABLE;
-    entry.table_pg = layout.definitionPage;
-    qstrncpy(entry.object_name, layout.name.toUtf8().constData(), sizeof entry.object_name);
-    std::unique_ptr<MdbTableDef, TableDefinitionFree> table(mdb_read_table(&entry));
-    if (!table || !mdb_read_columns(table.get()))
+    auto definition = std::make_shared<jetfile::MdbDefinition>();
+    definition->entry.mdb = mdb;
+    definition->entry.object_type = MDB_TABLE;
+    definition->entry.table_pg = layout.definitionPage;
+    qstrncpy(definition->entry.object_name, layout.name.toUtf8().constData(),
+             sizeof definition->entry.object_name);
+    definition->table = mdb_read_table(&definition->entry);
+    MdbTableDef* table = definition->table;
+    if (!table || !mdb_read_columns(table) || table->columns->len != table->num_cols)
         file.damaged(QStringLiteral("la définition de la table [%1] est illisible").arg(layout.name));
-    QList<jet::Column> columns;
     for (guint i = 0; i < table->columns->len; ++i)
-        columns.append(columnFrom(*static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i))));
-    return columns;
+        layout.columns.append(columnFrom(*static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i))));
+    layout.definition = std::move(definition);
 }
 
 struct CatalogEntry {
@@ -70,14 +63,14 @@ struct CatalogEntry {
 struct SourceDatabase::Impl {
     explicit Impl(const QString& path);
 
-    const jet::TableLayout& layout(const QString& name, quint32 page) const;
-    const jet::TableLayout& userTable(const QString& name) const;
+    const jetfile::TableLayout& layout(const QString& name, quint32 page) const;
+    const jetfile::TableLayout& userTable(const QString& name) const;
     void readCatalog();
 
-    jet::PageFile file;
+    jetfile::PageFile file;
     MdbPointer mdb;
     QList<CatalogEntry> catalog;
-    mutable QHash<quint32, jet::TableLayout> layouts;
+    mutable QHash<quint32, jetfile::TableLayout> layouts;
 };
 
 SourceDatabase::Impl::Impl(const QString& path) : file(path)
@@ -88,14 +81,14 @@ SourceDatabase::Impl::Impl(const QString& path) : file(path)
     readCatalog();
 }
 
-const jet::TableLayout& SourceDatabase::Impl::layout(const QString& name, quint32 page) const
+const jetfile::TableLayout& SourceDatabase::Impl::layout(const QString& name, quint32 page) const
 {
     auto found = layouts.find(page);
     if (found != layouts.end())
         return *found;
-    jet::TableLayout table = jet::checkTableDefinition(file, name, page);
-    table.columns = readColumns(mdb.get(), file, table);
-    jet::checkColumns(file, table);
+    jetfile::TableLayout table = jetfile::checkTableDefinition(file, name, page);
+    readDefinition(mdb.get(), file, table);
+    jetfile::checkColumns(file, table);
     return *layouts.insert(page, table);
 }
 
@@ -103,7 +96,7 @@ const jet::TableLayout& SourceDatabase::Impl::layout(const QString& name, quint3
 // through libmdb's catalog reader, which parses property blobs that can make it loop forever.
 void SourceDatabase::Impl::readCatalog()
 {
-    const jet::TableLayout& objects = layout(QStringLiteral("MSysObjects"), catalogDefinitionPage);
+    const jetfile::TableLayout& objects = layout(QStringLiteral("MSysObjects"), catalogDefinitionPage);
     auto columnIndex = [&](const char* name) {
         for (int i = 0; i < objects.columns.size(); ++i)
             if (objects.columns[i].name.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
@@ -114,7 +107,7 @@ void SourceDatabase::Impl::readCatalog()
     const int name = columnIndex("Name");
     const int type = columnIndex("Type");
     const int flags = columnIndex("Flags");
-    jet::scanRows(file, objects, [&](const QList<SourceValue>& row) {
+    jetfile::scanRows(file, mdb.get(), objects, [&](const QList<SourceValue>& row) {
         const auto* typeValue = std::get_if<qint64>(&row[type]);
         const auto* flagsValue = std::get_if<qint64>(&row[flags]);
         if (!typeValue || *typeValue != userTableType || (flagsValue && (*flagsValue & systemObjectFlags)))
@@ -127,7 +120,7 @@ void SourceDatabase::Impl::readCatalog()
     });
 }
 
-const jet::TableLayout& SourceDatabase::Impl::userTable(const QString& name) const
+const jetfile::TableLayout& SourceDatabase::Impl::userTable(const QString& name) const
 {
     for (const CatalogEntry& entry : catalog)
         if (entry.name.compare(name, Qt::CaseInsensitive) == 0)
@@ -155,15 +148,15 @@ QStringList SourceDatabase::userTables() const
 QList<SourceColumn> SourceDatabase::columns(const QString& table) const
 {
     QList<SourceColumn> columns;
-    for (const jet::Column& column : impl_->userTable(table).columns)
-        columns.append({column.name, jet::sourceType(column.type)});
+    for (const jetfile::Column& column : impl_->userTable(table).columns)
+        columns.append({column.name, jetfile::sourceType(column.type)});
     return columns;
 }
 
 void SourceDatabase::readRows(const QString& table,
                               const std::function<void(const QList<SourceValue>&)>& onRow) const
 {
-    jet::scanRows(impl_->file, impl_->userTable(table), onRow);
+    jetfile::scanRows(impl_->file, impl_->mdb.get(), impl_->userTable(table), onRow);
 }
 
 } // namespace p1

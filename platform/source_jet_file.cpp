@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-namespace p1::jet {
+namespace p1::jetfile {
 
 namespace {
 
@@ -18,7 +18,6 @@ constexpr int databaseKeyOffset = 0x3e;
 constexpr char jetSignature[] = "Standard Jet DB";
 constexpr int rowCountOffset = 0x0c;
 constexpr int rowTableOffset = 0x0e;
-constexpr quint16 rowOffsetMask = 0x1fff;
 
 // The header region is masked with RC4 under a fixed key; its database key tells whether the
 // other pages are encrypted.
@@ -81,51 +80,68 @@ void PageFile::damaged(const QString& detail) const
                                      "(Compacter et réparer) avant l'importation.").arg(path_, detail));
 }
 
-void PageFile::read(quint32 page, Page& into) const
+void PageFile::checkPage(quint32 page) const
 {
     if (page >= pageCount_)
         damaged(QStringLiteral("la page %1 est au-delà de la fin du fichier").arg(page));
+}
+
+void PageFile::read(quint32 page, Page& into) const
+{
+    checkPage(page);
     if (!file_.seek(qint64(page) * pageSize)
         || file_.read(reinterpret_cast<char*>(into.data()), pageSize) != pageSize)
         damaged(QStringLiteral("la page %1 ne peut pas être lue (%2)").arg(page).arg(file_.errorString()));
 }
 
-RowSpan PageFile::readPointedRow(quint32 pageRow, Page& into) const
+quint32 PageFile::pointedPage(quint32 pageRow) const
 {
     const quint32 page = pageRow >> 8;
-    const int row = int(pageRow & 0xff);
     if (page == 0)
         damaged(QStringLiteral("un pointeur de ligne désigne la page d'en-tête"));
-    read(page, into);
-    if (into[0] != dataPage)
-        damaged(QStringLiteral("un pointeur de ligne désigne la page %1, qui ne porte pas de lignes").arg(page));
-    if (row >= rowCount(into))
-        damaged(QStringLiteral("un pointeur de ligne désigne la ligne %1 absente de la page %2").arg(row).arg(page));
-    return rowSpan(*this, into, row);
+    checkPage(page);
+    return page;
 }
 
-int rowCount(const Page& page)
+RowSpan PageFile::pointedRow(quint32 pageRow, const std::uint8_t* page) const
 {
-    return le16(page.data() + rowCountOffset);
+    const quint32 pageNumber = pageRow >> 8;
+    const int row = int(pageRow & 0xff);
+    if (page[0] != dataPage)
+        damaged(QStringLiteral("un pointeur de ligne désigne la page %1, qui ne porte pas de lignes").arg(pageNumber));
+    if (row >= rowCount(page))
+        damaged(QStringLiteral("un pointeur de ligne désigne la ligne %1 absente de la page %2").arg(row).arg(pageNumber));
+    return rowSpan(*this, page, row);
 }
 
-quint16 rowFlags(const Page& page, int row)
+RowSpan PageFile::readPointedRow(quint32 pageRow, Page& into) const
 {
-    return le16(page.data() + rowTableOffset + 2 * row) & ~rowOffsetMask;
+    read(pointedPage(pageRow), into);
+    return pointedRow(pageRow, into.data());
 }
 
-RowSpan rowSpan(const PageFile& file, const Page& page, int row)
+int rowCount(const std::uint8_t* page)
+{
+    return le16(page + rowCountOffset);
+}
+
+quint16 rowFlags(const std::uint8_t* page, int row)
+{
+    return le16(page + rowTableOffset + 2 * row) & ~rowOffsetMask;
+}
+
+RowSpan rowSpan(const PageFile& file, const std::uint8_t* page, int row)
 {
     const int count = rowCount(page);
     const int tableEnd = rowTableOffset + 2 * count;
     if (row >= count || tableEnd > pageSize)
         file.damaged(QStringLiteral("une table de lignes dépasse sa page"));
     RowSpan span;
-    span.start = le16(page.data() + rowTableOffset + 2 * row) & rowOffsetMask;
-    span.end = row == 0 ? pageSize : le16(page.data() + rowTableOffset + 2 * (row - 1)) & rowOffsetMask;
+    span.start = le16(page + rowTableOffset + 2 * row) & rowOffsetMask;
+    span.end = row == 0 ? pageSize : le16(page + rowTableOffset + 2 * (row - 1)) & rowOffsetMask;
     if (span.start < tableEnd || span.end <= span.start || span.end > pageSize)
         file.damaged(QStringLiteral("la ligne %1 d'une page a des limites impossibles").arg(row));
     return span;
 }
 
-} // namespace p1::jet
+} // namespace p1::jetfile

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-namespace p1::jet {
+namespace p1::jetfile {
 
 // The pages of a Jet 4 file, read with bounds checks. Every structure found damaged raises a
 // SourceError naming the file, so that nothing downstream (libmdb included) is handed bytes
@@ -37,9 +37,14 @@ public:
 
     const QString& path() const { return path_; }
     quint32 pageCount() const { return pageCount_; }
+    // Throws SourceError for a page beyond the end of the file.
+    void checkPage(quint32 page) const;
     void read(quint32 page, Page& into) const;
 
-    // The row a (page << 8 | row) pointer designates, checked against its page.
+    // The page a (page << 8 | row) pointer designates, checked against the file.
+    quint32 pointedPage(quint32 pageRow) const;
+    // The row such a pointer designates, checked against its page.
+    RowSpan pointedRow(quint32 pageRow, const std::uint8_t* page) const;
     RowSpan readPointedRow(quint32 pageRow, Page& into) const;
 
     [[noreturn]] void damaged(const QString& detail) const;
@@ -52,11 +57,13 @@ private:
     quint32 pageCount_ = 0;
 };
 
-int rowCount(const Page& page);
+// A page is read either into a Page of ours or into libmdb's own page buffer.
+int rowCount(const std::uint8_t* page);
 // The row's bytes; deleted and overflow flags are the caller's business (rowFlags).
-RowSpan rowSpan(const PageFile& file, const Page& page, int row);
-quint16 rowFlags(const Page& page, int row);
+RowSpan rowSpan(const PageFile& file, const std::uint8_t* page, int row);
+quint16 rowFlags(const std::uint8_t* page, int row);
+constexpr quint16 rowOffsetMask = 0x1fff;
 constexpr quint16 deletedRowFlag = 0x8000;
 constexpr quint16 overflowRowFlag = 0x4000;
 
-} // namespace p1::jet
+} // namespace p1::jetfile

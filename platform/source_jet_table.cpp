@@ -4,7 +4,7 @@
 
 #include <QSet>
 
-namespace p1::jet {
+namespace p1::jetfile {
 
 namespace {
 
@@ -193,19 +193,16 @@ SourceType sourceType(std::uint8_t jetType)
     }
 }
 
-void scanRows(const PageFile& file, const TableLayout& table, const RowHandler& onRow)
+// The page walk stays ours: libmdb's own walk trusts the page map and ends the process on a map
+// page beyond the end of the file.
+void scanRows(const PageFile& file, MdbHandle* mdb, const TableLayout& table, const RowHandler& onRow)
 {
-    RowDecoder decoder(file, table);
+    RowDecoder decoder(file, mdb, table);
     QList<SourceValue> values;
-    Page page;
-    Page movedRowPage;
     quint32 rowsRead = 0;
     for (const quint32 pageNumber : usedPages(file, table)) {
-        file.read(pageNumber, page);
-        if (page[0] != dataPage || le32(page.data() + 4) != table.definitionPage)
-            file.damaged(QStringLiteral("la page %1 de la table [%2] n'est pas une page de ses "
-                                        "lignes").arg(pageNumber).arg(table.name));
-        for (int row = 0; row < rowCount(page); ++row) {
+        for (int row = 0; row < rowCount(decoder.tablePage(pageNumber)); ++row) {
+            const std::uint8_t* page = decoder.tablePage(pageNumber);
             const quint16 flags = rowFlags(page, row);
             if (flags & deletedRowFlag)
                 continue;
@@ -215,13 +212,9 @@ void scanRows(const PageFile& file, const TableLayout& table, const RowHandler& 
                 if (span.size() < 4)
                     file.damaged(QStringLiteral("une ligne déplacée de la table [%1] a perdu son "
                                                 "adresse").arg(table.name));
-                const RowSpan moved = file.readPointedRow(le32(page.data() + span.start), movedRowPage);
-                if (le32(movedRowPage.data() + 4) != table.definitionPage)
-                    file.damaged(QStringLiteral("une ligne déplacée de la table [%1] pointe hors de "
-                                                "la table").arg(table.name));
-                decoder.decode(movedRowPage, moved, values);
+                decoder.decodeMoved(le32(page + span.start), values);
             } else {
-                decoder.decode(page, span, values);
+                decoder.decode(row, span, values);
             }
             onRow(values);
             ++rowsRead;
@@ -233,4 +226,4 @@ void scanRows(const PageFile& file, const TableLayout& table, const RowHandler& 
                          .arg(table.name).arg(table.declaredRowCount).arg(rowsRead));
 }
 
-} // namespace p1::jet
+} // namespace p1::jetfile

@@ -7,8 +7,13 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
-namespace p1::jet {
+// mdbtools.h opens an extern "C" block before it includes glib: glib must come first.
+#include <glib.h>
+#include <mdbtools.h>
+
+namespace p1::jetfile {
 
 enum StoredType : std::uint8_t {
     booleanType = 0x01, byteType = 0x02, integerType = 0x03, longType = 0x04, moneyType = 0x05,
@@ -27,13 +32,25 @@ struct Column {
     int scale = 0;       // decimals of a NUMERIC
 };
 
+// libmdb's definition of a table, with the catalog entry it points back to.
+struct MdbDefinition {
+    MdbCatalogEntry entry{};
+    MdbTableDef* table = nullptr;
+
+    MdbDefinition() = default;
+    MdbDefinition(const MdbDefinition&) = delete;
+    MdbDefinition& operator=(const MdbDefinition&) = delete;
+    ~MdbDefinition() { mdb_free_tabledef(table); }
+};
+
 struct TableLayout {
     QString name;
     quint32 definitionPage = 0;
     quint32 declaredRowCount = 0;
     quint32 usedPagesPointer = 0;
     bool hasVariableColumns = false;
-    QList<Column> columns; // in column-number order
+    QList<Column> columns; // in column-number order, as libmdb decoded them
+    std::shared_ptr<MdbDefinition> definition;
 };
 
 // Checks a table definition (its page chain, counts and page maps) before libmdb reads it:
@@ -46,6 +63,6 @@ SourceType sourceType(std::uint8_t jetType);
 
 // Calls onRow once per live row, in physical order, with one value per column.
 using RowHandler = std::function<void(const QList<SourceValue>&)>;
-void scanRows(const PageFile& file, const TableLayout& table, const RowHandler& onRow);
+void scanRows(const PageFile& file, MdbHandle* mdb, const TableLayout& table, const RowHandler& onRow);
 
-} // namespace p1::jet
+} // namespace p1::jetfile

@@ -4,10 +4,11 @@
 
 #include <QUuid>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
-namespace p1::jet {
+namespace p1::jetfile {
 
 namespace {
 
@@ -71,84 +72,129 @@ QString decodeText(const std::uint8_t* bytes, int size)
     return text;
 }
 
-struct RowDecoder::Cursor {
-    const std::uint8_t* row = nullptr; // the row's first byte
-    int columnCount = 0;
-    const std::uint8_t* nullMask = nullptr;
-    int variableCount = 0;
-    const std::uint8_t* variableTable = nullptr; // offset of slot k at variableTable - 2 * k
-    int fixedEnd = 0;
+static_assert(MDB_PGSIZE == pageSize, "libmdb's page buffer holds one Jet 4 page");
 
-    bool present(int number) const
-    {
-        return number < columnCount && (nullMask[number / 8] >> (number % 8) & 1);
-    }
-    int variableOffset(int slot) const { return le16(variableTable - 2 * slot); }
-};
-
-RowDecoder::RowDecoder(const PageFile& file, const TableLayout& table)
-    : file_(file), table_(table)
+RowDecoder::RowDecoder(const PageFile& file, MdbHandle* mdb, const TableLayout& table)
+    : file_(file), mdb_(mdb), table_(table), fields_(table.definition->table->num_cols)
 {
+    int fixedAreaEnd = 0;
+    fixedAreaEnds_.push_back(fixedAreaEnd);
+    for (const Column& column : table.columns) {
+        if (!column.fixed)
+            continue;
+        fixedColumnNumbers_.push_back(column.number);
+        fixedAreaEnd = std::max(fixedAreaEnd, 2 + column.fixedOffset + column.size);
+        fixedAreaEnds_.push_back(fixedAreaEnd);
+    }
 }
 
-void RowDecoder::decode(const Page& page, RowSpan span, QList<SourceValue>& values)
+const std::uint8_t* RowDecoder::loadPage(quint32 page)
 {
-    Cursor cursor;
-    cursor.row = page.data() + span.start;
+    file_.checkPage(page);
+    if (mdb_read_pg(mdb_, page) != pageSize)
+        file_.damaged(QStringLiteral("la page %1 ne peut pas être lue").arg(page));
+    return mdb_->pg_buf;
+}
+
+const std::uint8_t* RowDecoder::tablePage(quint32 pageNumber)
+{
+    const std::uint8_t* page = loadPage(pageNumber);
+    if (page[0] != dataPage || le32(page + 4) != table_.definitionPage)
+        file_.damaged(QStringLiteral("la page %1 de la table [%2] n'est pas une page de ses "
+                                     "lignes").arg(pageNumber).arg(table_.name));
+    return page;
+}
+
+void RowDecoder::decodeMoved(quint32 pageRow, QList<SourceValue>& values)
+{
+    const std::uint8_t* page = loadPage(file_.pointedPage(pageRow));
+    const RowSpan span = file_.pointedRow(pageRow, page);
+    if (le32(page + 4) != table_.definitionPage)
+        file_.damaged(QStringLiteral("une ligne déplacée de la table [%1] pointe hors de "
+                                     "la table").arg(table_.name));
+    decode(int(pageRow & 0xff), span, values);
+}
+
+void RowDecoder::decode(int row, RowSpan span, QList<SourceValue>& values)
+{
+    int start = 0;
+    size_t size = 0;
+    if (mdb_find_row(mdb_, row, &start, &size) != 0 || (start & rowOffsetMask) != span.start
+        || size != size_t(span.size()))
+        file_.damaged(QStringLiteral("la ligne %1 d'une page a des limites impossibles").arg(row));
+    const int columnCount = checkRow(span);
+    if (mdb_crack_row(table_.definition->table, span.start, size, fields_.data()) != columnCount)
+        file_.damaged(QStringLiteral("une ligne de la table [%1] a des valeurs hors de ses "
+                                     "limites").arg(table_.name));
+    values.resize(table_.columns.size());
+    for (int i = 0; i < table_.columns.size(); ++i)
+        values[i] = fieldValue(fields_[i], table_.columns[i], span, columnCount);
+}
+
+// What libmdb reads blindly: the column count and null mask, the variable offsets (which must
+// stay inside the row and never decrease), the counts that tell it which fixed columns the row
+// holds, and those columns' bytes. Returns the row's column count.
+int RowDecoder::checkRow(RowSpan span) const
+{
+    const std::uint8_t* row = mdb_->pg_buf + span.start;
     const int size = span.size();
     if (size < 3)
         file_.damaged(QStringLiteral("une ligne de la table [%1] est trop courte").arg(table_.name));
-    cursor.columnCount = le16(cursor.row);
-    const int maskSize = (cursor.columnCount + 7) / 8;
-    int tail = size - maskSize; // bytes before the null mask
-    cursor.nullMask = cursor.row + tail;
-    cursor.fixedEnd = tail;
+    const int columnCount = le16(row);
+    int tail = size - (columnCount + 7) / 8; // bytes before the null mask
+    int fixedEnd = tail;
+    int variableCount = 0;
     if (table_.hasVariableColumns) {
         tail -= 2;
         if (tail < 2)
             file_.damaged(QStringLiteral("une ligne de la table [%1] est tronquée").arg(table_.name));
-        cursor.variableCount = le16(cursor.row + tail);
-        const int tableStart = tail - 2 * (cursor.variableCount + 1);
+        variableCount = le16(row + tail);
+        const int tableStart = tail - 2 * (variableCount + 1);
         if (tableStart < 2)
             file_.damaged(QStringLiteral("une ligne de la table [%1] a une table de colonnes "
                                          "variables impossible").arg(table_.name));
-        cursor.variableTable = cursor.row + tail - 2;
         int previous = 2;
-        for (int slot = 0; slot <= cursor.variableCount; ++slot) {
-            const int offset = cursor.variableOffset(slot);
+        for (int slot = 0; slot <= variableCount; ++slot) {
+            const int offset = le16(row + tail - 2 - 2 * slot);
             if (offset < previous || offset > tableStart)
                 file_.damaged(QStringLiteral("une ligne de la table [%1] a des positions de "
                                              "colonnes impossibles").arg(table_.name));
             previous = offset;
         }
-        cursor.fixedEnd = cursor.variableOffset(0);
+        fixedEnd = le16(row + tail - 2);
     } else if (tail < 2) {
         file_.damaged(QStringLiteral("une ligne de la table [%1] est tronquée").arg(table_.name));
     }
-    values.resize(table_.columns.size());
-    for (int i = 0; i < table_.columns.size(); ++i)
-        values[i] = columnValue(cursor, table_.columns[i]);
+    // libmdb takes the first (column count - variable count) fixed columns from the fixed area
+    // and reports the others NULL: a row whose counts leave out a fixed column it holds would
+    // lose that value.
+    const auto fixedHeld = std::lower_bound(fixedColumnNumbers_.begin(), fixedColumnNumbers_.end(),
+                                            columnCount) - fixedColumnNumbers_.begin();
+    if (variableCount > columnCount || fixedHeld > columnCount - variableCount)
+        file_.damaged(QStringLiteral("une ligne de la table [%1] a des nombres de colonnes "
+                                     "incohérents").arg(table_.name));
+    const auto fixedTaken = std::min<qsizetype>(columnCount - variableCount, fixedColumnNumbers_.size());
+    if (fixedAreaEnds_[fixedTaken] > fixedEnd)
+        file_.damaged(QStringLiteral("une ligne de la table [%1] a une zone de valeurs fixes "
+                                     "tronquée").arg(table_.name));
+    return columnCount;
 }
 
-SourceValue RowDecoder::columnValue(const Cursor& row, const Column& column) const
+SourceValue RowDecoder::fieldValue(const MdbField& field, const Column& column, RowSpan span,
+                                   int rowColumnCount) const
 {
-    const bool present = row.present(column.number);
+    // A column added after the row was written has no null flag in it: libmdb would take one
+    // from the bytes past the row's null mask.
+    const bool present = !field.is_null && column.number < rowColumnCount;
     if (column.type == booleanType)
         return present;
     if (!present)
         return {};
-    if (column.fixed) {
-        const int start = 2 + column.fixedOffset;
-        if (start + column.size > row.fixedEnd)
-            file_.damaged(QStringLiteral("une valeur de la colonne [%1] de la table [%2] déborde "
-                                         "de sa ligne").arg(column.name, table_.name));
-        return fixedValue(row.row + start, column);
-    }
-    if (column.varIndex >= row.variableCount)
-        return {};
-    const int start = row.variableOffset(column.varIndex);
-    const int end = row.variableOffset(column.varIndex + 1);
-    return variableValue(row.row + start, end - start, column);
+    if (field.start < span.start + 2 || field.siz < 0 || field.start + field.siz > span.end)
+        file_.damaged(QStringLiteral("une valeur de la colonne [%1] de la table [%2] déborde "
+                                     "de sa ligne").arg(column.name, table_.name));
+    const std::uint8_t* bytes = mdb_->pg_buf + field.start;
+    return column.fixed ? fixedValue(bytes, column) : variableValue(bytes, field.siz, column);
 }
 
 SourceValue RowDecoder::fixedValue(const std::uint8_t* bytes, const Column& column) const
@@ -211,11 +257,11 @@ QByteArray RowDecoder::longValue(const std::uint8_t* field, int size) const
     if (word & inlineLongValue)
         file_.damaged(QStringLiteral("un mémo de la table [%1] a un en-tête incohérent").arg(table_.name));
     if (word & singleRowLongValue) {
-        const RowSpan row = longValueRow(pageRow);
-        if (length > quint32(row.size()))
+        const std::span<const std::uint8_t> row = longValueRow(pageRow);
+        if (length > row.size())
             file_.damaged(QStringLiteral("un mémo de la table [%1] est plus court que sa longueur "
                                          "annoncée").arg(table_.name));
-        return QByteArray(reinterpret_cast<const char*>(longValuePage_.data() + row.start), length);
+        return QByteArray(reinterpret_cast<const char*>(row.data()), length);
     }
     return chainedLongValue(pageRow, length);
 }
@@ -228,13 +274,12 @@ QByteArray RowDecoder::chainedLongValue(quint32 pageRow, quint32 length) const
         if (pageRow == 0)
             file_.damaged(QStringLiteral("un mémo de la table [%1] est plus court que sa longueur "
                                          "annoncée").arg(table_.name));
-        const RowSpan row = longValueRow(pageRow);
+        const std::span<const std::uint8_t> row = longValueRow(pageRow);
         // Every piece carries data, so the walk ends within the announced length.
         if (row.size() <= 4)
             file_.damaged(QStringLiteral("un morceau de mémo de la table [%1] est vide").arg(table_.name));
-        const std::uint8_t* bytes = longValuePage_.data() + row.start;
-        pageRow = le32(bytes);
-        value.append(reinterpret_cast<const char*>(bytes + 4), row.size() - 4);
+        pageRow = le32(row.data());
+        value.append(reinterpret_cast<const char*>(row.data() + 4), qsizetype(row.size() - 4));
     }
     if (quint32(value.size()) != length)
         file_.damaged(QStringLiteral("un mémo de la table [%1] est plus long que sa longueur "
@@ -242,13 +287,21 @@ QByteArray RowDecoder::chainedLongValue(quint32 pageRow, quint32 length) const
     return value;
 }
 
-RowSpan RowDecoder::longValueRow(quint32 pageRow) const
+// libmdb fetches the piece into its second page buffer once our own reading of the pointer has
+// found a sound row on a long-value page; the row it finds must be the one we checked.
+std::span<const std::uint8_t> RowDecoder::longValueRow(quint32 pageRow) const
 {
     const RowSpan row = file_.readPointedRow(pageRow, longValuePage_);
     if (std::memcmp(longValuePage_.data() + 4, longValuePageMarker, 4) != 0)
         file_.damaged(QStringLiteral("un mémo de la table [%1] désigne une page qui n'est pas une "
                                      "page de mémos").arg(table_.name));
-    return row;
+    void* page = nullptr;
+    int start = 0;
+    size_t size = 0;
+    if (mdb_find_pg_row(mdb_, int(pageRow), &page, &start, &size) != 0 || start != row.start
+        || size != size_t(row.size()))
+        file_.damaged(QStringLiteral("un mémo de la table [%1] ne peut pas être relu").arg(table_.name));
+    return {static_cast<const std::uint8_t*>(page) + start, size};
 }
 
-} // namespace p1::jet
+} // namespace p1::jetfile
