@@ -1,0 +1,150 @@
+// Row layouts that libmdb would split without a word of complaint, made by patching a written
+// file: a row older than the table's last columns reads those columns as NULL (Yes/No as No),
+// and a row whose offsets overlap or run backwards refuses the file instead of yielding values
+// taken from another column's bytes.
+#include "tools/jetwriter/jet_writer.h"
+
+#include "platform/errors.h"
+#include "platform/source_database.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace p1;
+
+namespace {
+
+constexpr int pageSize = 0x1000;
+constexpr int catalogPage = 2;
+constexpr int nullMaskSize = 1; // five columns
+
+quint32 readLe(const QByteArray& bytes, qint64 at, int size)
+{
+    quint32 value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | quint8(bytes[at + i]);
+    return value;
+}
+
+void writeLe(QByteArray& bytes, qint64 at, quint32 value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes[at + i] = char(value >> (8 * i));
+}
+
+// Row 0 of the only data page of a one-row table: Code (fixed, 4 bytes), Nom and Note
+// (variable), Ajout (fixed, 4 bytes), Actif (Yes/No, null-mask bit only). Row 0 ends at the page
+// end, so its trailing structures sit at fixed distances from there.
+class RowShape {
+public:
+    RowShape()
+    {
+        jet::DatabaseBuilder database;
+        database.table("Fiches")
+            .column("Code", jet::ColumnType::Long)
+            .column("Nom", jet::ColumnType::Text, 20)
+            .column("Note", jet::ColumnType::Text, 20)
+            .column("Ajout", jet::ColumnType::Long)
+            .column("Actif", jet::ColumnType::Boolean)
+            .row({qint64(1), QString("Dupont"), QString("Vu"), qint64(7), true});
+        path_ = folder_.filePath("fiches.mdb");
+        database.write(path_);
+        QFile file(path_);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        bytes = file.readAll();
+        for (qint64 page = 3; page * pageSize < bytes.size(); ++page) {
+            const quint32 owner = readLe(bytes, page * pageSize + 4, 4);
+            if (bytes[page * pageSize] == 0x01 && owner != catalogPage && owner * pageSize < bytes.size()
+                && bytes[owner * pageSize] == 0x02)
+                dataPage_ = page;
+        }
+        EXPECT_GT(dataPage_, 0);
+    }
+
+    qint64 rowStart() const { return dataPage_ * pageSize + readLe(bytes, dataPage_ * pageSize + 0x0e, 2); }
+    qint64 rowEnd() const { return (dataPage_ + 1) * pageSize; }
+    qint64 variableCountAt() const { return rowEnd() - nullMaskSize - 2; }
+    // Slot k of the variable offsets; slot 2 is the end of the variable data.
+    qint64 variableOffsetAt(int slot) const { return variableCountAt() - 2 - 2 * slot; }
+
+    QList<SourceValue> readRow()
+    {
+        QFile file(path_);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        QList<QList<SourceValue>> rows;
+        SourceDatabase(path_).readRows("Fiches", [&](const QList<SourceValue>& row) { rows.append(row); });
+        EXPECT_EQ(rows.size(), 1);
+        return rows.value(0);
+    }
+
+    QByteArray bytes;
+
+private:
+    QTemporaryDir folder_;
+    QString path_;
+    qint64 dataPage_ = 0;
+};
+
+// Its null mask keeps every bit set: a column the row predates has no flag there, whatever the
+// bit past the row's own columns says.
+TEST(SourceRowShape, RowOlderThanTheLastColumnsReadsThemAsNull)
+{
+    const SourceValue null = std::monostate{};
+    const struct {
+        const char* name;
+        quint16 columnCount;
+        quint16 variableCount;
+        QList<SourceValue> expected;
+    } cases[] = {
+        {"row as written", 5, 2, {qint64(1), QString("Dupont"), QString("Vu"), qint64(7), true}},
+        {"row written before Actif", 4, 2, {qint64(1), QString("Dupont"), QString("Vu"), qint64(7), false}},
+        {"row written before Ajout", 3, 2, {qint64(1), QString("Dupont"), QString("Vu"), null, false}},
+        {"row written before Note", 2, 1, {qint64(1), QString("Dupont"), null, null, false}},
+        // Three columns of which one variable leave room for a second fixed one, but Ajout
+        // comes after the row's last column.
+        {"row of three columns with one variable", 3, 1, {qint64(1), QString("Dupont"), null, null, false}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        RowShape row;
+        writeLe(row.bytes, row.rowStart(), test.columnCount, 2);
+        writeLe(row.bytes, row.variableCountAt(), test.variableCount, 2);
+        EXPECT_EQ(row.readRow(), test.expected);
+    }
+}
+
+TEST(SourceRowShape, OverlappingOrImpossibleOffsetsRefuseTheFile)
+{
+    const struct {
+        const char* name;
+        std::function<void(RowShape&)> damage;
+    } cases[] = {
+        {"variable data starting inside the fixed values",
+         [](RowShape& row) { writeLe(row.bytes, row.variableOffsetAt(0), 4, 2); }},
+        {"variable offsets running backwards",
+         [](RowShape& row) {
+             writeLe(row.bytes, row.variableOffsetAt(1), readLe(row.bytes, row.variableOffsetAt(0), 2) - 1, 2);
+         }},
+        {"null mask longer than the row",
+         [](RowShape& row) { writeLe(row.bytes, row.rowStart(), 0xffff, 2); }},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        RowShape row;
+        test.damage(row);
+        try {
+            row.readRow();
+            ADD_FAILURE() << "read";
+        } catch (const SourceError& error) {
+            EXPECT_TRUE(error.message().contains("est endommagé")) << error.message().toStdString();
+        }
+    }
+}
+
+} // namespace
