@@ -27,8 +27,11 @@ constexpr int inlineMapHeaderSize = 5;
 constexpr int bitmapPageHeaderSize = 4;
 constexpr quint32 pagesPerBitmapPage = (pageSize - bitmapPageHeaderSize) * 8;
 
-int definitionPageChainLength(const PageFile& file, const QString& name, const Page& first)
+// The definition as libmdb reads it: one byte stream made of the first page whole, then each
+// continuation page after its header.
+QByteArray definitionStream(const PageFile& file, const QString& name, const Page& first)
 {
+    QByteArray stream(reinterpret_cast<const char*>(first.data()), pageSize);
     Page page = first;
     QSet<quint32> seen;
     int pages = 1;
@@ -42,8 +45,23 @@ int definitionPageChainLength(const PageFile& file, const QString& name, const P
         if (page[0] != tableDefinitionPage)
             file.damaged(QStringLiteral("la définition de la table [%1] continue sur une page "
                                         "d'un autre type").arg(name));
+        stream.append(reinterpret_cast<const char*>(page.data()) + continuationHeaderSize,
+                      pageSize - continuationHeaderSize);
     }
-    return pages;
+    return stream;
+}
+
+// The column names follow the column records, each a 2-byte length and its bytes; libmdb
+// follows the page chain as far as the lengths say, past its end if they lie.
+bool columnNamesFit(const QByteArray& stream, qint64 namesStart, int columnCount)
+{
+    qint64 at = namesStart;
+    for (int i = 0; i < columnCount; ++i) {
+        if (at + 2 > stream.size())
+            return false;
+        at += 2 + le16(reinterpret_cast<const std::uint8_t*>(stream.constData()) + at);
+    }
+    return at <= stream.size();
 }
 
 void checkPageMap(const PageFile& file, const QString& name, quint32 pointer, int minimumSize)
@@ -129,19 +147,21 @@ TableLayout checkTableDefinition(const PageFile& file, const QString& name, quin
     if (definition[0] != tableDefinitionPage)
         file.damaged(QStringLiteral("la définition de la table [%1] n'est pas sur une page de "
                                     "définition").arg(name));
-    const int pages = definitionPageChainLength(file, name, definition);
+    const QByteArray stream = definitionStream(file, name, definition);
     const std::uint8_t* bytes = definition.data();
     const int columnCount = le16(bytes + columnCountOffset);
     const int variableCount = le16(bytes + variableColumnCountOffset);
     const quint32 indexCount = le32(bytes + indexCountOffset);
     const quint32 physicalIndexCount = le32(bytes + physicalIndexCountOffset);
-    const qint64 needed = columnRecordsOffset + qint64(physicalIndexCount) * physicalIndexEntrySize
-        + qint64(columnCount) * (columnRecordSize + 2);
-    const qint64 available = pageSize + qint64(pages - 1) * (pageSize - continuationHeaderSize);
     if (columnCount < 1 || columnCount > maxColumns || variableCount > columnCount
-        || indexCount > maxIndexes || physicalIndexCount > maxIndexes || needed > available)
+        || indexCount > maxIndexes || physicalIndexCount > maxIndexes)
         file.damaged(QStringLiteral("la définition de la table [%1] a des nombres de colonnes ou "
                                     "d'index impossibles").arg(name));
+    const qint64 namesStart = columnRecordsOffset + qint64(physicalIndexCount) * physicalIndexEntrySize
+        + qint64(columnCount) * columnRecordSize;
+    if (!columnNamesFit(stream, namesStart, columnCount))
+        file.damaged(QStringLiteral("la définition de la table [%1] a des colonnes qui dépassent "
+                                    "ses pages").arg(name));
     TableLayout table;
     table.name = name;
     table.definitionPage = page;

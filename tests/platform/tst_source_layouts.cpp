@@ -1,7 +1,8 @@
-// Row layouts that libmdb would split without a word of complaint, made by patching a written
-// file: a row older than the table's last columns reads those columns as NULL (Yes/No as No),
-// and a row whose offsets overlap or run backwards refuses the file instead of yielding values
-// taken from another column's bytes.
+// Table and row layouts that libmdb reads without a word of complaint, made by writing or
+// patching a file: a definition spread over several pages reads whole, one whose column names
+// run past its pages is refused; a row older than the table's last columns reads those columns
+// as NULL (Yes/No as No), and a row whose offsets overlap or run backwards refuses the file
+// instead of yielding values taken from another column's bytes.
 #include "tools/jetwriter/jet_writer.h"
 
 #include "platform/errors.h"
@@ -21,6 +22,10 @@ namespace {
 constexpr int pageSize = 0x1000;
 constexpr int catalogPage = 2;
 constexpr int nullMaskSize = 1; // five columns
+constexpr int physicalIndexCountAt = 0x33;
+constexpr int columnRecordsAt = 0x3f;
+constexpr int physicalIndexEntrySize = 12;
+constexpr int columnRecordSize = 25;
 
 quint32 readLe(const QByteArray& bytes, qint64 at, int size)
 {
@@ -60,9 +65,18 @@ public:
             const quint32 owner = readLe(bytes, page * pageSize + 4, 4);
             if (bytes[page * pageSize] == 0x01 && owner != catalogPage && owner * pageSize < bytes.size()
                 && bytes[owner * pageSize] == 0x02)
-                dataPage_ = page;
+                dataPage_ = page, definitionPage_ = owner;
         }
         EXPECT_GT(dataPage_, 0);
+    }
+
+    // The length of the first column name, after the physical indexes and the column records.
+    qint64 firstNameLengthAt() const
+    {
+        const qint64 definition = definitionPage_ * pageSize;
+        return definition + columnRecordsAt
+            + readLe(bytes, definition + physicalIndexCountAt, 4) * physicalIndexEntrySize
+            + 5 * columnRecordSize;
     }
 
     qint64 rowStart() const { return dataPage_ * pageSize + readLe(bytes, dataPage_ * pageSize + 0x0e, 2); }
@@ -89,7 +103,52 @@ private:
     QTemporaryDir folder_;
     QString path_;
     qint64 dataPage_ = 0;
+    qint64 definitionPage_ = 0;
 };
+
+void expectRefused(const std::function<void()>& read, const char* reason)
+{
+    try {
+        read();
+        ADD_FAILURE() << "read";
+    } catch (const SourceError& error) {
+        EXPECT_TRUE(error.message().contains("est endommagé")) << error.message().toStdString();
+        EXPECT_TRUE(error.message().contains(reason)) << error.message().toStdString();
+    }
+}
+
+TEST(SourceTableLayout, DefinitionOverSeveralPagesReadsWhole)
+{
+    constexpr int columnCount = 200;
+    jet::DatabaseBuilder database;
+    jet::TableBuilder& table = database.table("Large");
+    QList<jet::Value> values;
+    for (int c = 0; c < columnCount; ++c) {
+        table.column(QString("Colonne n°%1 d'une table très large").arg(c), jet::ColumnType::Long);
+        values.append(qint64(c * 3));
+    }
+    table.row(values);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("large.mdb");
+    database.write(path);
+
+    SourceDatabase source(path);
+    const QList<SourceColumn> columns = source.columns("Large");
+    ASSERT_EQ(columns.size(), columnCount);
+    EXPECT_EQ(columns.last().name, QString("Colonne n°199 d'une table très large"));
+    QList<QList<SourceValue>> rows;
+    source.readRows("Large", [&](const QList<SourceValue>& row) { rows.append(row); });
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].last(), SourceValue(qint64(597)));
+}
+
+TEST(SourceTableLayout, ColumnNameRunningPastTheDefinitionIsRefused)
+{
+    RowShape table;
+    writeLe(table.bytes, table.firstNameLengthAt(), 0xfff0, 2);
+    // Refused by the check of the names, before libmdb follows the lengths off the last page.
+    expectRefused([&] { table.readRow(); }, "des colonnes qui dépassent ses pages");
+}
 
 // Its null mask keeps every bit set: a column the row predates has no flag there, whatever the
 // bit past the row's own columns says.
@@ -124,26 +183,24 @@ TEST(SourceRowShape, OverlappingOrImpossibleOffsetsRefuseTheFile)
     const struct {
         const char* name;
         std::function<void(RowShape&)> damage;
+        const char* reason;
     } cases[] = {
         {"variable data starting inside the fixed values",
-         [](RowShape& row) { writeLe(row.bytes, row.variableOffsetAt(0), 4, 2); }},
+         [](RowShape& row) { writeLe(row.bytes, row.variableOffsetAt(0), 4, 2); },
+         "zone de valeurs fixes tronquée"},
         {"variable offsets running backwards",
          [](RowShape& row) {
              writeLe(row.bytes, row.variableOffsetAt(1), readLe(row.bytes, row.variableOffsetAt(0), 2) - 1, 2);
-         }},
+         },
+         "positions de colonnes impossibles"},
         {"null mask longer than the row",
-         [](RowShape& row) { writeLe(row.bytes, row.rowStart(), 0xffff, 2); }},
+         [](RowShape& row) { writeLe(row.bytes, row.rowStart(), 0xffff, 2); }, "est tronquée"},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
         RowShape row;
         test.damage(row);
-        try {
-            row.readRow();
-            ADD_FAILURE() << "read";
-        } catch (const SourceError& error) {
-            EXPECT_TRUE(error.message().contains("est endommagé")) << error.message().toStdString();
-        }
+        expectRefused([&] { row.readRow(); }, test.reason);
     }
 }
 
