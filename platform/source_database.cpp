@@ -4,7 +4,8 @@
 #include "platform/source_jet_table.h"
 
 #include <QFile>
-#include <QHash>
+
+#include <unordered_map>
 
 namespace p1 {
 
@@ -70,7 +71,8 @@ struct SourceDatabase::Impl {
     jetfile::PageFile file;
     MdbPointer mdb;
     QList<CatalogEntry> catalog;
-    mutable QHash<quint32, jetfile::TableLayout> layouts;
+    // Node-based so that a layout handed out stays put while later tables are added.
+    mutable std::unordered_map<quint32, jetfile::TableLayout> layouts;
 };
 
 SourceDatabase::Impl::Impl(const QString& path) : file(path)
@@ -83,13 +85,12 @@ SourceDatabase::Impl::Impl(const QString& path) : file(path)
 
 const jetfile::TableLayout& SourceDatabase::Impl::layout(const QString& name, quint32 page) const
 {
-    auto found = layouts.find(page);
-    if (found != layouts.end())
-        return *found;
+    if (auto found = layouts.find(page); found != layouts.end())
+        return found->second;
     jetfile::TableLayout table = jetfile::checkTableDefinition(file, name, page);
     readDefinition(mdb.get(), file, table);
     jetfile::checkColumns(file, table);
-    return *layouts.insert(page, table);
+    return layouts.emplace(page, std::move(table)).first->second;
 }
 
 // The catalog is itself a table (its definition on page 2), read like any other rather than
