@@ -8,11 +8,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "tests/support/test_values.h"
+
 #include <gtest/gtest.h>
 
 using namespace p1;
 
 namespace {
+
+using test::asJson;
 
 QString fixturePath(const QString& name)
 {
@@ -39,21 +43,6 @@ QString typeLetter(SourceType type)
     }
 }
 
-// The value as the expected files write it.
-QJsonValue asJson(const SourceValue& value)
-{
-    if (const auto* number = std::get_if<qint64>(&value))
-        return *number;
-    if (const auto* flag = std::get_if<bool>(&value))
-        return *flag;
-    if (const auto* text = std::get_if<QString>(&value))
-        return *text;
-    if (const auto* moment = std::get_if<QDateTime>(&value))
-        return moment->toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-    if (const auto* real = std::get_if<double>(&value))
-        return *real;
-    return QJsonValue::Null;
-}
 
 void expectTableReadsExactly(const SourceDatabase& database, const QString& table,
                              const QJsonObject& expected)

@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "tests/support/test_values.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,6 +20,8 @@
 using namespace p1;
 
 namespace {
+
+using test::asJson;
 
 const QString fixtureFolder = QStringLiteral(P1_SOURCE_DIR "/../shared/fixtures/independent/");
 const QString v4Path = fixtureFolder + "V4.mdb";
@@ -35,18 +39,6 @@ QJsonObject expectedTable(const QString& table)
     return QJsonDocument::fromJson(file.readAll()).object()[table].toObject();
 }
 
-QJsonValue asJson(const SourceValue& value)
-{
-    if (const auto* number = std::get_if<qint64>(&value))
-        return *number;
-    if (const auto* flag = std::get_if<bool>(&value))
-        return *flag;
-    if (const auto* text = std::get_if<QString>(&value))
-        return *text;
-    if (const auto* moment = std::get_if<QDateTime>(&value))
-        return moment->toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
-    return QJsonValue::Null;
-}
 
 // Every row left in the open query, each as the expected files write rows.
 QList<QJsonArray> remainingRows(SourceQuery& query, const QJsonArray& columns)

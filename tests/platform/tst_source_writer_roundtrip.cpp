@@ -7,6 +7,8 @@
 
 #include <QTemporaryDir>
 
+#include "tests/support/test_values.h"
+
 #include <gtest/gtest.h>
 
 using namespace p1;
@@ -14,18 +16,10 @@ using jet::ColumnType;
 
 namespace {
 
-QDateTime at(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
-{
-    return wallClock(QDate(year, month, day), QTime(hour, minute, second));
-}
+using test::at;
+using test::repeated;
 
-QString repeated(const QString& pattern, int length)
-{
-    QString text;
-    while (text.size() < length)
-        text += pattern;
-    return text.left(length);
-}
+
 
 QString connectionStringFor(const QString& file)
 {

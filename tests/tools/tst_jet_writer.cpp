@@ -5,12 +5,17 @@
 
 #include <QTemporaryDir>
 
+#include "tests/support/test_values.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 namespace p1::jet {
 namespace {
+
+using test::at;
+using test::repeated;
 
 using test::mdbCount;
 using test::mdbExport;
@@ -29,10 +34,6 @@ protected:
     QTemporaryDir folder;
 };
 
-QDateTime at(int year, int month, int day, int hour = 0, int minute = 0, int second = 0)
-{
-    return wallClock(QDate(year, month, day), QTime(hour, minute, second));
-}
 
 TEST_F(JetWriterTest, EveryTypeReadsBackThroughMdbExport)
 {
@@ -144,13 +145,6 @@ TEST_F(JetWriterTest, AccentedAndNonLatinTextRoundTrips)
         EXPECT_EQ(rows[i + 1], (QStringList{QString::number(i), texts[i], texts[i] + texts[i]}));
 }
 
-QString repeated(const QString& pattern, int length)
-{
-    QString text;
-    while (text.size() < length)
-        text += pattern;
-    return text.left(length);
-}
 
 TEST_F(JetWriterTest, MemosOfEverySizeReadBackWhole)
 {
