@@ -32,12 +32,6 @@ bool isWorkingTable(const QString& name)
     return name.left(4) == QStringLiteral("DATA");
 }
 
-void showStatus(OperatorUi& ui, const QString& text)
-{
-    ui.setStatus(text);
-    ui.processMessages();
-}
-
 void emptyTable(const QString& name, TargetStatement& Qry1, IdAllocator& ids, OperatorUi& ui)
 {
     showStatus(ui, "Purge de la table [" + name + "] de la base Tessaris...");

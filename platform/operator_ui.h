@@ -70,4 +70,11 @@ public:
     virtual void showMessage(const QString& text) = 0;
 };
 
+// Every change of the status line is followed by a pump, so that the window shows it at once.
+inline void showStatus(OperatorUi& ui, const QString& text)
+{
+    ui.setStatus(text);
+    ui.processMessages();
+}
+
 } // namespace p1

@@ -217,19 +217,14 @@ int runImport(const Options& options, const TerminalStreams& streams)
         session.closeConnections();
         return exitRunFailed;
     }
+    bool reachedItsEnd = false;
     try {
-        session.ButtonExecuterClick();
+        reachedItsEnd = session.ButtonExecuterClick();
     } catch (const std::exception& error) {
         ui.printError(QStringLiteral("Erreur : ") + errorMessage(error));
     }
     session.closeConnections();
-    return ui.runCompleted() ? exitSuccess : exitRunFailed;
-}
-
-void printText(FILE* stream, const QString& text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
+    return reachedItsEnd ? exitSuccess : exitRunFailed;
 }
 
 int initialiseTarget(const Options& options, const TerminalStreams& streams)

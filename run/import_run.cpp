@@ -35,10 +35,10 @@ const Stage stages[] = {
 
 ImportRun::ImportRun(ImportSession& session, OperatorUi& ui) : session_(session), ui_(ui) {}
 
-void ImportRun::execute()
+bool ImportRun::execute()
 {
     if (!sourceFilesPresent())
-        return;
+        return false;
     ui_.setBusy(true);
     ui_.setImportEnabled(false);
     ui_.setStatus(QString());
@@ -46,25 +46,27 @@ void ImportRun::execute()
     ui_.showLogPanel();
     if (!confirmed()) {
         restoreIdle();
-        return;
+        return false;
     }
     const QString prescriptionTable = FindPrescriptionTable(ui_.locationText(Location::TargetBase));
     if (prescriptionTable == noPrescriptionTable) {
         ui_.showError(QStringLiteral("Impossible de trouver la table des prescriptions !"));
         restoreIdle();
-        return;
+        return false;
     }
     enterRunState();
     try {
         runStages(prescriptionTable);
         end();
     } catch (const RunEnded&) {
-        // The stage has shown why; nothing more is said.
+        cleanUp();
+        return false;
     } catch (...) {
         cleanUp();
         throw;
     }
     cleanUp();
+    return true;
 }
 
 bool ImportRun::sourceFilesPresent()
@@ -128,7 +130,7 @@ void ImportRun::runStages(const QString& prescriptionTable)
         if (ui_.isTicked(stage.box))
             stage.import(run);
         if (stage.resetAfter) {
-            showStatus(QString());
+            showStatus(ui_, QString());
             ui_.setProgressPosition(0);
         }
     }
@@ -145,7 +147,7 @@ void ImportRun::rebindSourceQueries()
 
 void ImportRun::end()
 {
-    showStatus(QString());
+    showStatus(ui_, QString());
     ui_.setProgressPosition(0);
     ui_.addLogLine("Traitement terminé. Durée : " + ui_.elapsedText());
     const QStringList lines = ui_.logLines();
@@ -171,12 +173,6 @@ void ImportRun::restoreIdle()
 {
     ui_.setBusy(false);
     ui_.setImportEnabled(true);
-}
-
-void ImportRun::showStatus(const QString& text)
-{
-    ui_.setStatus(text);
-    ui_.processMessages();
 }
 
 QString logFileName(const QDateTime& wallClockTime)

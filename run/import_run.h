@@ -14,7 +14,8 @@ class ImportSession;
 class ImportRun {
 public:
     ImportRun(ImportSession& session, OperatorUi& ui);
-    void execute();
+    // True when the run reached its end line (and its closing message).
+    bool execute();
 
     // The key of EDITOR.INI [DataBases] naming the prescriptions table, upper-cased, or "erreur".
     // A key that is no plain identifier (letters, digits, underscore) counts as none, since it
@@ -30,7 +31,6 @@ private:
     void end();
     void cleanUp();
     void restoreIdle();
-    void showStatus(const QString& text);
 
     ImportSession& session_;
     OperatorUi& ui_;

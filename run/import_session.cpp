@@ -94,9 +94,9 @@ void ImportSession::applyImportEnablingRule(bool withSourceConnections)
     ui_.setImportEnabled(enabled);
 }
 
-void ImportSession::ButtonExecuterClick()
+bool ImportSession::ButtonExecuterClick()
 {
-    ImportRun(*this, ui_).execute();
+    return ImportRun(*this, ui_).execute();
 }
 
 void ImportSession::closeConnections()

@@ -40,7 +40,8 @@ public:
 
     // ButtonExecuterClick: the whole import run. An error that no stage handles escapes after
     // the clean-up has restored the window: the caller shows it in the standard error dialog.
-    void ButtonExecuterClick();
+    // Returns true when the run reached its end line.
+    bool ButtonExecuterClick();
 
     // FormClose.
     void closeConnections();

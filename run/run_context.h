@@ -30,10 +30,6 @@ struct RunContext {
     IdAllocator& ids;
     ReferenceLookups& lookups;
     QString prescriptionTable;
-
-    QString sourceFolder() const { return ui.locationText(Location::SourceBase); }
-    QString lettersFolder() const { return ui.locationText(Location::SourceLetters); }
-    QString targetFolder() const { return ui.locationText(Location::TargetBase); }
 };
 
 } // namespace p1

@@ -53,8 +53,7 @@ void StageFrame::logFailure(const QString& wording, const QString& message)
 
 void StageFrame::showStatus(const QString& text)
 {
-    run_.ui.setStatus(text);
-    run_.ui.processMessages();
+    p1::showStatus(run_.ui, text);
 }
 
 void StageFrame::addLogLine(const QString& line)

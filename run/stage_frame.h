@@ -48,8 +48,6 @@ public:
     // Empties the status line, pumps, adds the summary line, puts the progress back to 0.
     void finish(qint64 createdCount);
 
-    RunContext& run() { return run_; }
-
 private:
     RunContext& run_;
     StageTexts texts_;

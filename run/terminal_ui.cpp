@@ -13,7 +13,6 @@ namespace {
 
 constexpr int barWidth = 30;
 constexpr qint64 redrawIntervalMs = 100;
-const QString closingMessage = QStringLiteral("Le traitement est terminé.");
 
 // Dialog texts separate their lines with a lone carriage return, which a terminal would overwrite.
 QString forTerminal(const QString& text)
@@ -21,12 +20,6 @@ QString forTerminal(const QString& text)
     QString lines = text;
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace('\r', '\n');
     return lines;
-}
-
-void print(FILE* stream, const QString& text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
-    std::fflush(stream);
 }
 
 bool isYes(const QString& answer)
@@ -67,7 +60,7 @@ void TerminalUi::addLogLine(const QString& line)
 {
     logLines_.append(line);
     clearProgress();
-    print(streams_.out, line + '\n');
+    printText(streams_.out, line + '\n');
 }
 
 void TerminalUi::stopElapsedTimer()
@@ -97,13 +90,13 @@ bool TerminalUi::confirm(const QString& text)
 {
     clearProgress();
     if (answerYes_) {
-        print(streams_.err, forTerminal(text) + QStringLiteral(" oui (--yes)\n"));
+        printText(streams_.err, forTerminal(text) + QStringLiteral(" oui (--yes)\n"));
         return true;
     }
-    print(streams_.err, forTerminal(text) + QStringLiteral(" [o/N] "));
+    printText(streams_.err, forTerminal(text) + QStringLiteral(" [o/N] "));
     char answer[64] = {};
     if (std::fgets(answer, sizeof answer, streams_.in) == nullptr) {
-        print(streams_.err, QStringLiteral("\nPas de réponse : non.\n"));
+        printText(streams_.err, QStringLiteral("\nPas de réponse : non.\n"));
         return false;
     }
     return isYes(QString::fromUtf8(answer));
@@ -111,15 +104,13 @@ bool TerminalUi::confirm(const QString& text)
 
 void TerminalUi::showMessage(const QString& text)
 {
-    if (text == closingMessage)
-        runCompleted_ = true;
     printError(forTerminal(text));
 }
 
 void TerminalUi::printError(const QString& text)
 {
     clearProgress();
-    print(streams_.err, text + '\n');
+    printText(streams_.err, text + '\n');
 }
 
 void TerminalUi::drawProgress()
@@ -129,7 +120,7 @@ void TerminalUi::drawProgress()
     lastDraw_.start();
     const int filled = progressMaximum_ > 0 ? qBound(0, progressPosition_ * barWidth / progressMaximum_, barWidth) : 0;
     const QString bar = QString(filled, '#') + QString(barWidth - filled, '.');
-    print(streams_.err, QStringLiteral("\r\033[K[%1] %2/%3 %4").arg(bar).arg(progressPosition_).arg(progressMaximum_).arg(status_.left(60)));
+    printText(streams_.err, QStringLiteral("\r\033[K[%1] %2/%3 %4").arg(bar).arg(progressPosition_).arg(progressMaximum_).arg(status_.left(60)));
     barDrawn_ = true;
 }
 
@@ -137,9 +128,15 @@ void TerminalUi::clearProgress()
 {
     if (!barDrawn_)
         return;
-    print(streams_.err, QStringLiteral("\r\033[K"));
+    printText(streams_.err, QStringLiteral("\r\033[K"));
     barDrawn_ = false;
     lastDraw_.invalidate();
+}
+
+void printText(FILE* stream, const QString& text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
 }
 
 } // namespace p1

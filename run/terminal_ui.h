@@ -25,8 +25,6 @@ public:
 
     void setTicked(Box box, bool ticked) { boxes_[box] = ticked; }
     void answerYesInAdvance() { answerYes_ = true; }
-    // The run's closing message was shown: it reached its end.
-    bool runCompleted() const { return runCompleted_; }
 
     QString locationText(Location location) const override;
     void setLocationText(Location location, const QString& text) override { locations_[location] = text; }
@@ -84,7 +82,9 @@ private:
     qint64 lastElapsedMs_ = 0;
     bool importEnabled_ = false;
     bool answerYes_ = false;
-    bool runCompleted_ = false;
 };
+
+// Writes UTF-8 text to the stream at once.
+void printText(FILE* stream, const QString& text);
 
 } // namespace p1

@@ -92,23 +92,31 @@ private:
             return;
         const QString name = text(QStringLiteral("NOM")) + u' ' + text(QStringLiteral("PRENOM"));
         const QString identification = QString::number(code) + u' ' + name;
-        if (!importPatient(code, identification))
-            return;
-        // Counted once its row is stored: the profession and the links fail on their own.
         ++created_;
-        importProfession(code, identification);
-        importTreatingPhysicians(code, identification);
+        setPatientColumns(code, name);
+        // One guard for the patient, its profession and its links; the last two have their own
+        // guards inside it, so only what fails around them costs the patient its count.
+        const bool imported = frame_.guard(patientFailure + identification, [&] {
+            PATIENTS.post();
+            highestPatientCode_ = std::max(highestPatientCode_, code);
+            importProfession(code, identification);
+            importTreatingPhysicians(code, identification);
+        }, {&PATIENTS, &ANTECED, &PATMEDTR});
+        if (!imported) {
+            --created_;
+            return;
+        }
         frame_.showStatus(importedStatus.arg(QString::number(code), name));
     }
 
-    bool importPatient(qint64 code, const QString& identification)
+    void setPatientColumns(qint64 code, const QString& name)
     {
         PATIENTS.append();
         PATIENTS.setValue(QStringLiteral("PATIENTS_ID"), code);
         PATIENTS.setValue(QStringLiteral("MEDECINS_ID"), integer(QStringLiteral("CODE MEDECIN PROPRIETAIRE")));
         PATIENTS.setValue(QStringLiteral("NOM"), text(QStringLiteral("NOM")));
         PATIENTS.setValue(QStringLiteral("PRENOM"), text(QStringLiteral("PRENOM")));
-        setBirthDate();
+        setBirthDate(name);
         PATIENTS.setValue(QStringLiteral("ANCIEN_NUMERO_DE_DOSSIER"),
                           text(QStringLiteral("NUMERO DOSSIER")).left(oldFileNumberLength));
         const qint64 civility = integer(QStringLiteral("CODE TYPE CIVILITE"));
@@ -130,23 +138,16 @@ private:
         const QString memo = text(QStringLiteral("MEMO"));
         if (!isBlank(memo))
             PATIENTS.setValue(QStringLiteral("AUTRES_INFORMATIONS"), memo);
-        return frame_.guard(patientFailure + identification, [&] {
-            PATIENTS.post();
-            highestPatientCode_ = std::max(highestPatientCode_, code);
-        }, {&PATIENTS});
     }
 
     // An invalid birth date leaves NE_LE empty and is named in the log; the patient goes in.
-    void setBirthDate()
+    void setBirthDate(const QString& name)
     {
         const SourceField field = source_.field(QStringLiteral("DATE NAISSANCE"));
         const std::optional<QDateTime> birthDate = birthDateOf(field);
         if (!birthDate) {
             PATIENTS.setValue(QStringLiteral("NE_LE"), QVariant());
-            frame_.addLogLine(currentDateTimeText()
-                              + birthDateLine.arg(field.asText(),
-                                                  text(QStringLiteral("NOM")) + u' '
-                                                      + text(QStringLiteral("PRENOM"))));
+            frame_.addLogLine(currentDateTimeText() + birthDateLine.arg(field.asText(), name));
             return;
         }
         if (*birthDate > zeroDay())

@@ -1,5 +1,7 @@
 #include "stages/stage_tables.h"
 
+#include "run/import_run.h"
+
 namespace p1 {
 
 void selectWholeTable(SourceQuery& Sorvane_Select, SourceConnection& connection,
@@ -8,7 +10,10 @@ void selectWholeTable(SourceQuery& Sorvane_Select, SourceConnection& connection,
     Sorvane_Select.close();
     if (Sorvane_Select.connection() != &connection)
         Sorvane_Select.setConnection(&connection);
-    Sorvane_Select.sql() = {QStringLiteral("SELECT * from "), tableLine, orderLine};
+    QStringList lines = sharedSelectLines();
+    lines[1] = tableLine;
+    lines[2] = orderLine;
+    Sorvane_Select.sql() = lines;
 }
 
 void openWholeTable(TargetDataset& dataset, const QString& table)

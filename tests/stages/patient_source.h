@@ -41,7 +41,8 @@ inline jet::Value sourceText(const QString& text)
     return text.isNull() ? jet::Value() : jet::Value(text);
 }
 
-inline jet::TableBuilder& patientTable(jet::DatabaseBuilder& database)
+// A table made for an older source may lack the last treating-physician columns.
+inline jet::TableBuilder& patientTable(jet::DatabaseBuilder& database, int correspondentColumns = 6)
 {
     using jet::ColumnType;
     jet::TableBuilder& table = database.table(QStringLiteral("GLB PATIENT"));
@@ -68,7 +69,7 @@ inline jet::TableBuilder& patientTable(jet::DatabaseBuilder& database)
         .column(QStringLiteral("ASSURE PRENOM"), ColumnType::Text, 50)
         .column(QStringLiteral("MEMO"), ColumnType::Memo)
         .column(QStringLiteral("CODE TYPE PROFESSION"), ColumnType::Long);
-    for (int n = 1; n <= 6; ++n)
+    for (int n = 1; n <= correspondentColumns; ++n)
         table.column(QStringLiteral("CODE CORRESPONDANT %1").arg(n), ColumnType::Long);
     return table;
 }
@@ -100,8 +101,10 @@ inline void addPatient(jet::TableBuilder& table, const SourcePatient& patient)
         sourceText(patient.memo),
         patient.profession,
     };
-    for (qint64 correspondent : patient.correspondents)
-        values.append(correspondent == 0 ? jet::Value() : jet::Value(correspondent));
+    for (qint64 correspondent : patient.correspondents) {
+        if (values.size() < table.columns().size())
+            values.append(correspondent == 0 ? jet::Value() : jet::Value(correspondent));
+    }
     table.row(values);
 }
 

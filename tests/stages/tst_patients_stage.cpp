@@ -12,7 +12,8 @@ const QString noValue;
 class PatientsStageTest : public TargetEngineTest {
 protected:
     // A source with the given patients and the professions 4 (Boulanger) and 5 (blank-framed).
-    QStringList importPatientsOf(const QList<SourcePatient>& patients, bool withProfessions = true)
+    QStringList importPatientsOf(const QList<SourcePatient>& patients, bool withProfessions = true,
+                                 int correspondentColumns = 6)
     {
         SourceFiles source;
         if (withProfessions) {
@@ -20,7 +21,7 @@ protected:
                 .row({qint64(4), QString("Boulanger")})
                 .row({qint64(5), QString("  Maçon ")});
         }
-        jet::TableBuilder& table = patientTable(source.v4());
+        jet::TableBuilder& table = patientTable(source.v4(), correspondentColumns);
         for (const SourcePatient& patient : patients)
             addPatient(table, patient);
         source.write();
@@ -359,6 +360,28 @@ TEST_P(PatientsStageTest, AValueTooLongForItsColumnRefusesThatPatientAlone)
     EXPECT_EQ(log[2], "1 patient créé");
     EXPECT_EQ(countRows(*connection, "PATIENTS"), 1);
     EXPECT_EQ(countRows(*connection, "ANTECED"), 0);
+}
+
+TEST_P(PatientsStageTest, AFailureAroundTheProfessionAndLinksCostsThePatientItsCountOnly)
+{
+    const QDateTime born = wallClock(QDate(2000, 1, 1));
+    const QStringList log = importPatientsOf(
+        {
+            {.code = qint64(1), .surname = "Martin", .firstName = "Paul", .birthDate = born, .profession = 4,
+             .correspondents = {3, 0, 0, 0, 0, 0}},
+            {.code = qint64(2), .surname = "Durand", .firstName = "Anne", .birthDate = born},
+        },
+        true, 5);
+
+    ASSERT_EQ(log.size(), 5);
+    EXPECT_EQ(log[0], " : importation du patient n°1 Martin Paul");
+    EXPECT_EQ(log[1], "   ERREUR : Le champ [CODE CORRESPONDANT 6] n'existe pas dans la table [GLB PATIENT].");
+    EXPECT_EQ(log[2], " : importation du patient n°2 Durand Anne");
+    EXPECT_EQ(log[4], "0 patient créé");
+    // What was stored before the failure stays stored, as the rows of a refused patient do.
+    EXPECT_EQ(countRows(*connection, "PATIENTS"), 2);
+    EXPECT_EQ(countRows(*connection, "ANTECED"), 1);
+    EXPECT_EQ(countRows(*connection, "PATMEDTR"), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PatientsStageTest, testEngines(), engineTestName);
