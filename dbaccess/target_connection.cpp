@@ -66,15 +66,16 @@ QString UnscrambleServerPassword(const QString& stored)
 qint64 ParseHex(const QString& text)
 {
     static const QString hexDigits = QStringLiteral("0123456789ABCDEF");
-    qint64 value = 0;
-    qint64 weight = 1;
+    // Unsigned arithmetic wraps on texts longer than sixteen digits instead of overflowing.
+    quint64 value = 0;
+    quint64 weight = 1;
     for (qsizetype index = text.size() - 1; index >= 0; --index) {
         const qsizetype place = hexDigits.indexOf(text[index].toUpper());
         if (place >= 0)
-            value += place * weight;
+            value += quint64(place) * weight;
         weight *= 16;
     }
-    return value;
+    return qint64(value);
 }
 
 QString targetConnectionString(const TargetConnectionSettings& settings, const QString& password)

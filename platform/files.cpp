@@ -10,6 +10,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace p1 {
 
 QString EnsureTrailingBackslash(const QString& path)
@@ -78,6 +80,12 @@ QString resolveWindowsName(const QString& folder, const QString& windowsName)
 {
     QString path = EnsureTrailingBackslash(folder);
     const QStringList parts = windowsName.split(QRegularExpression(R"([\\/])"), Qt::SkipEmptyParts);
+    // A name from the database never leaves its folder: no parent, no drive.
+    const bool leavesFolder = std::any_of(parts.cbegin(), parts.cend(), [](const QString& part) {
+        return part == QStringLiteral(".") || part == QStringLiteral("..") || part.contains(':');
+    });
+    if (leavesFolder || parts.isEmpty())
+        return {};
     for (qsizetype i = 0; i < parts.size(); ++i) {
         path += matchingEntry(path, parts[i]);
         if (i + 1 < parts.size())

@@ -20,7 +20,8 @@ QString folderOf(const QString& filePath); // with separator
 
 // A file named by the source database (Windows name: "\" separates folders, letter case does
 // not matter) resolved under a folder of this machine; the exact existing path when found,
-// else the folder joined with the name's parts as given.
+// else the folder joined with the name's parts as given. Empty for a name that would leave the
+// folder (".", "..", a drive) or names nothing.
 QString resolveWindowsName(const QString& folder, const QString& windowsName);
 
 // Writes the lines, each ended by CR LF, in Windows-1252; replaces an existing file.

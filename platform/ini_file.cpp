@@ -9,6 +9,18 @@
 
 namespace p1 {
 
+namespace {
+
+// Windows drops one pair of matching quotes around a value.
+QString withoutQuotes(const QString& value)
+{
+    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
+                        && value.back() == value.front();
+    return quoted ? value.mid(1, value.size() - 2) : value;
+}
+
+} // namespace
+
 IniFile::IniFile(const QString& path)
 {
     QFile file(path);
@@ -33,7 +45,7 @@ IniFile::IniFile(const QString& path)
         const qsizetype equals = line.indexOf('=');
         if (current == nullptr || equals < 0)
             continue;
-        current->entries.append({line.left(equals).trimmed(), line.mid(equals + 1).trimmed()});
+        current->entries.append({line.left(equals).trimmed(), withoutQuotes(line.mid(equals + 1).trimmed())});
     }
 }
 

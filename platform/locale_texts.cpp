@@ -2,6 +2,8 @@
 
 #include "platform/date_time.h"
 
+#include <QRegularExpression>
+
 #include <optional>
 
 namespace p1 {
@@ -42,10 +44,12 @@ QLocale textLocale()
     return isPosixLocale(locale) ? QLocale(QLocale::French, QLocale::France) : locale;
 }
 
+// Windows writes four-digit years in its short dates where Qt's short formats keep two, which
+// would read 01/02/1985 back as 1885 or 1985 by guesswork.
 QString shortDateFormat()
 {
-    const QLocale locale = textLocale();
-    return locale.dateFormat(QLocale::ShortFormat);
+    static const QRegularExpression twoDigitYear(QStringLiteral("(?<!y)yy(?!y)"));
+    return textLocale().dateFormat(QLocale::ShortFormat).replace(twoDigitYear, QStringLiteral("yyyy"));
 }
 
 QString longTimeFormat()

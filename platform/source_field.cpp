@@ -3,6 +3,7 @@
 #include "platform/date_time.h"
 #include "platform/errors.h"
 #include "platform/locale_texts.h"
+#include "platform/numbers.h"
 
 #include <cmath>
 
@@ -39,8 +40,12 @@ qint64 SourceField::asInteger() const
         return *number;
     if (const auto* flag = std::get_if<bool>(&value_))
         return *flag ? 1 : 0;
-    if (const auto* real = std::get_if<double>(&value_))
+    if (const auto* real = std::get_if<double>(&value_)) {
+        if (!fitsInteger(std::round(*real)))
+            throw SourceError(QStringLiteral("La valeur %1 du champ [%2] ne tient pas dans un nombre entier.")
+                                  .arg(*real).arg(name_));
         return std::llround(*real);
+    }
     if (const auto* text = std::get_if<QString>(&value_)) {
         bool converted = false;
         const qint64 number = text->trimmed().toLongLong(&converted);

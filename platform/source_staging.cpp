@@ -95,7 +95,7 @@ SourceStage::SourceStage(const SourceDatabase& database) : database_(database)
 
 SourceStage::~SourceStage()
 {
-    sqlite3_close(db_);
+    sqlite3_close_v2(db_);
 }
 
 void SourceStage::fail(const QString& what) const
@@ -125,12 +125,15 @@ const StagedTable& SourceStage::table(const QString& name)
     QStringList definitions;
     for (const SourceColumn& column : table.columns)
         definitions.append(quotedIdentifier(column.name) + QLatin1Char(' ') + declaredType(column.type));
-    execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(table.quotedName, definitions.join(", ")));
+    // One transaction for the table and its rows: a copy that fails leaves nothing behind, and
+    // the reader's own message is what the operator sees.
+    execute(QStringLiteral("BEGIN"));
     try {
+        execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(table.quotedName, definitions.join(", ")));
         copyRows(table);
+        execute(QStringLiteral("COMMIT"));
     } catch (...) {
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        execute(QStringLiteral("DROP TABLE %1").arg(table.quotedName));
         throw;
     }
     return tables_.emplace(key, std::move(table)).first->second;
@@ -147,7 +150,6 @@ void SourceStage::copyRows(const StagedTable& table)
     if (sqlite3_prepare_v2(db_, insert.constData(), -1, &raw, nullptr) != SQLITE_OK)
         fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name));
     const StatementPointer statement(raw);
-    execute(QStringLiteral("BEGIN"));
     database_.readRows(table.name, [&](const QList<SourceValue>& row) {
         for (int i = 0; i < row.size(); ++i)
             bindSourceValue(raw, i + 1, row[i]);
@@ -155,7 +157,6 @@ void SourceStage::copyRows(const StagedTable& table)
             fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name));
         sqlite3_reset(raw);
     });
-    execute(QStringLiteral("COMMIT"));
 }
 
 void SourceStage::ensureIndex(const QString& tableName, const QString& column)

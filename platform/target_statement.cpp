@@ -35,7 +35,9 @@ qint64 TargetField::asInteger() const
     if (isNull())
         return 0;
     const auto number = valueForColumn(value_, ColumnKind::Integer);
-    return number ? number->toLongLong() : 0;
+    if (!number)
+        throw TargetError(QStringLiteral("La valeur « %1 » n'est pas un nombre entier.").arg(value_.toString()));
+    return number->toLongLong();
 }
 
 QDateTime TargetField::asDateTime() const
@@ -43,7 +45,9 @@ QDateTime TargetField::asDateTime() const
     if (isNull())
         return {};
     const auto dateTime = valueForColumn(value_, ColumnKind::DateTime);
-    return dateTime ? dateTime->toDateTime() : QDateTime();
+    if (!dateTime)
+        throw TargetError(QStringLiteral("La valeur « %1 » n'est pas une date.").arg(value_.toString()));
+    return dateTime->toDateTime();
 }
 
 bool TargetField::asBoolean() const
@@ -51,7 +55,9 @@ bool TargetField::asBoolean() const
     if (isNull())
         return false;
     const auto flag = valueForColumn(value_, ColumnKind::Boolean);
-    return flag && flag->toBool();
+    if (!flag)
+        throw TargetError(QStringLiteral("La valeur « %1 » n'est ni vrai ni faux.").arg(value_.toString()));
+    return flag->toBool();
 }
 
 struct TargetStatement::Impl {
@@ -96,8 +102,13 @@ QSqlQuery TargetStatement::Impl::run()
     if (!query.prepare(text))
         throw TargetError(connection.engineMessage(query.lastError()));
     const TargetEngine engine = connection.engine();
-    for (const QString& name : names)
-        query.bindValue(':' + name, statementParameter(parameters.value(name), engine));
+    for (const QString& name : names) {
+        // A parameter left unset would be bound as NULL and match nothing without a word.
+        const auto value = parameters.constFind(name.toLower());
+        if (value == parameters.constEnd())
+            throw TargetError(QStringLiteral("Le paramètre :%1 de la requête %2 n'a pas de valeur.").arg(name, text));
+        query.bindValue(':' + name, statementParameter(*value, engine));
+    }
     if (!query.exec())
         throw TargetError(connection.engineMessage(query.lastError()));
     return query;
@@ -124,7 +135,7 @@ const QStringList& TargetStatement::sql() const
 void TargetStatement::setParameter(const QString& name, const QVariant& value)
 {
     const QString key = name.startsWith(':') ? name.mid(1) : name;
-    impl_->parameters.insert(key, value);
+    impl_->parameters.insert(key.toLower(), value);
 }
 
 void TargetStatement::execute()

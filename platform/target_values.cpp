@@ -2,8 +2,10 @@
 
 #include "platform/date_time.h"
 #include "platform/locale_texts.h"
+#include "platform/numbers.h"
 
 #include <QDate>
+#include <QRegularExpression>
 #include <QTime>
 
 namespace p1 {
@@ -34,7 +36,7 @@ std::optional<qint64> integerFrom(const QVariant& value)
     case QMetaType::Double:
     case QMetaType::Float: {
         const double number = value.toDouble();
-        if (number != static_cast<double>(static_cast<qint64>(number)))
+        if (!fitsInteger(number) || number != static_cast<double>(static_cast<qint64>(number)))
             return std::nullopt;
         return static_cast<qint64>(number);
     }
@@ -390,10 +392,22 @@ qsizetype indexOfName(const QStringList& names, const QString& name)
     return -1;
 }
 
+// The password is masked wherever a driver could echo it: after "PWD=" or "Password=", in its
+// ODBC-escaped form, and bare. A bare password of fewer than four characters (the "_" of an
+// unreadable stored password, say) is not searched for: masking it would blank every such
+// character of the message.
 QString withoutPassword(QString message, const QString& password)
 {
-    if (!password.isEmpty())
+    static const QRegularExpression assignment(
+        QStringLiteral(R"(((?:PWD|Password)=)(\{(?:[^}]|\}\})*\}|[^;]*))"),
+        QRegularExpression::CaseInsensitiveOption);
+    message.replace(assignment, QStringLiteral("\\1****"));
+    if (password.size() >= 4) {
+        QString escaped = password;
+        escaped.replace('}', QStringLiteral("}}"));
+        message.replace(escaped, QStringLiteral("****"));
         message.replace(password, QStringLiteral("****"));
+    }
     return message;
 }
 

@@ -66,6 +66,8 @@ TEST(Files, WindowsNamesMatchWithoutRegardToCase)
     EXPECT_EQ(p1::resolveWindowsName(folder, "COURRIERS\\patient12\\lettre du 3.rtf"),
               folder + "Courriers/Patient12/Lettre Du 3.RTF");
     EXPECT_EQ(p1::resolveWindowsName(folder, "absent\\x.rtf"), folder + "absent/x.rtf");
+    for (const char* outside : {"..\\..\\etc\\passwd", "Courriers\\..\\..\\x", "C:\\Temp\\x.rtf", ".\\x", ""})
+        EXPECT_EQ(p1::resolveWindowsName(folder, outside), QString()) << outside;
 }
 
 TEST(Files, LogLinesAreWrittenInWindows1252WithCrLf)

@@ -33,7 +33,9 @@ TEST_F(IniFileTest, KeysComeInFileOrderWithTheFirstOccurrenceWinning)
 TEST_F(IniFileTest, SectionsAndKeysIgnoreCaseAndValuesKeepBackslashes)
 {
     const p1::IniFile ini(write("; comment\n[dbkernel]\nDatabaseName = C:\\Bases\\new\\tessaris \n"
-                                "ServerName=SRV\\SQLEXPRESS\n[Other]\nServerName=wrong\n"));
+                                "ServerName=SRV\\SQLEXPRESS\nUserName=\"medic\"\nSAPW='\n[Other]\nServerName=wrong\n"));
+    EXPECT_EQ(ini.value("DBKERNEL", "UserName"), "medic");
+    EXPECT_EQ(ini.value("DBKERNEL", "SAPW"), "'");
     EXPECT_EQ(ini.value("DBKERNEL", "DATABASENAME"), "C:\\Bases\\new\\tessaris");
     EXPECT_EQ(ini.value("DBKernel", "servername"), "SRV\\SQLEXPRESS");
 }

@@ -23,8 +23,9 @@ TEST(LocaleTexts, DateTimeTextLeavesOutMidnightInFrenchAndUsLocales)
         {french, p1::wallClock(QDate(2003, 5, 12), QTime(0, 0, 1)), "12/05/2003 00:00:01"},
         {french, p1::zeroDay(), "30/12/1899"},
         {french, p1::wallClock(QDate(1850, 3, 1), QTime(6, 0)), "01/03/1850 06:00:00"},
-        {us, p1::wallClock(QDate(2026, 12, 7), QTime(14, 15, 0)), "12/7/26 2:15:00 PM"},
-        {us, p1::wallClock(QDate(2003, 5, 12)), "5/12/03"},
+        {us, p1::wallClock(QDate(2026, 12, 7), QTime(14, 15, 0)), "12/7/2026 2:15:00 PM"},
+        {us, p1::wallClock(QDate(2003, 5, 12)), "5/12/2003"},
+        {QLocale(QLocale::German, QLocale::Germany), p1::wallClock(QDate(1985, 2, 1)), "01.02.1985"},
     };
     for (const DateTimeCase& c : cases) {
         p1::setTextLocale(c.locale);
@@ -56,6 +57,9 @@ TEST(LocaleTexts, ShortDateTextsConvertBackOnlyWithoutATime)
     EXPECT_FALSE(p1::dateFromShortDateText("12/05/2003 10:00:00").isValid());
     EXPECT_FALSE(p1::dateFromShortDateText("").isValid());
     EXPECT_FALSE(p1::dateFromShortDateText("31/02/2003").isValid());
+    p1::setTextLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(p1::dateFromShortDateText("2/1/1985"), QDate(1985, 2, 1));
+    EXPECT_EQ(p1::dateFromShortDateText(p1::dateTimeText(p1::wallClock(QDate(1885, 7, 3)))), QDate(1885, 7, 3));
 }
 
 TEST(LocaleTexts, MakeFileNameSafeReplacesOnlySlashesAndColons)

@@ -1,5 +1,6 @@
 #include "platform/errors.h"
 #include "platform/target_sql.h"
+#include "platform/target_values.h"
 #include "tests/support/target_databases.h"
 
 #include <gtest/gtest.h>
@@ -97,6 +98,24 @@ TEST(TargetEngineNames, TheEnvironmentChoosesTheDefault)
     EXPECT_EQ(defaultTargetEngine(), TargetEngine::SqlServer);
     if (!saved.isNull())
         qputenv("P1IMPORT_TARGET_ENGINE", saved);
+}
+
+TEST(EngineMessages, ThePasswordIsMaskedInEveryFormADriverCouldEchoIt)
+{
+    const struct {
+        const char* message;
+        const char* password;
+        const char* expected;
+    } cases[] = {
+        {"login failed for DRIVER={FreeTDS};PWD=s3cret;UID=sa", "s3cret", "login failed for DRIVER={FreeTDS};PWD=****;UID=sa"},
+        {"bad PWD={ab}}c;d};UID=sa", "ab}c;d", "bad PWD=****;UID=sa"},
+        {"Server=h;password=xyz12;UID=sa", "xyz12", "Server=h;password=****;UID=sa"},
+        {"database s3cret does not exist", "s3cret", "database **** does not exist"},
+        {"user {ab}}cd} unknown", "ab}cd", "user {****} unknown"},
+        {"no such table: ID_VALUES", "_", "no such table: ID_VALUES"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withoutPassword(c.message, c.password), QString::fromUtf8(c.expected)) << c.message;
 }
 
 TEST(SqliteTarget, AMissingDatabaseFileIsAnErrorWithoutThePasswordAndIsNotCreated)

@@ -309,7 +309,7 @@ TEST(LogFileName, KeepsEveryCharacterButSlashesAndColons)
     EXPECT_EQ(logFileName(end), "P1Import - 07-12-2026 14-15-00.log");
     setTextLocale(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(logFileName(QDateTime(QDate(2026, 12, 7), QTime(0, 0), Qt::UTC)),
-              "P1Import - 07.12.26 00-00-00.log"); // midnight keeps its time in the name
+              "P1Import - 07.12.2026 00-00-00.log"); // midnight keeps its time in the name
     setTextLocale(QLocale(QLocale::French, QLocale::France));
 }
 
