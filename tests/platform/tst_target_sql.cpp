@@ -248,6 +248,20 @@ TEST_P(TargetStatementTest, ARepeatedParameterTakesItsValueEverywhere)
     EXPECT_EQ(keys, QStringList({"A", "B"}));
 }
 
+TEST_P(TargetStatementTest, AnUnsetParameterIsAnErrorAndNamesIgnoreCase)
+{
+    TargetStatement update(*connection, {"UPDATE ID_VALUES SET LAST_VALUE = :last_value WHERE KEY_NAME = :key_name"});
+    update.setParameter("LAST_VALUE", 5);
+    try {
+        update.execute();
+        FAIL() << "ran with :key_name unset";
+    } catch (const TargetError& error) {
+        EXPECT_TRUE(error.message().startsWith("Le paramètre :key_name de la requête")) << error.what();
+    }
+    update.setParameter("Key_Name", QVariant()); // a NULL set on purpose is a value
+    EXPECT_NO_THROW(update.execute());
+}
+
 TEST_P(TargetStatementTest, AFailingStatementGivesTheEnginesText)
 {
     TargetStatement statement(*connection, {"DELETE FROM NO_SUCH_TABLE"});
