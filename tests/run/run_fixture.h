@@ -8,6 +8,7 @@
 #include "platform/target_sql.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"
+#include "tools/sample_practice/source_tables.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,36 +29,20 @@ struct SourceContent {
 
 inline void writeSourceFiles(const QString& folder, const SourceContent& content)
 {
-    using jet::ColumnType;
     jet::DatabaseBuilder v4;
     if (content.withUsersTable) {
-        auto& users = v4.table("GLB Medecin")
-                          .column("CODE MEDECIN", ColumnType::Long)
-                          .column("NOM", ColumnType::Text, 50)
-                          .column("PRENOM", ColumnType::Text, 50)
-                          .column("CODE SPECIALITE", ColumnType::Long)
-                          .column("ADRESSE", ColumnType::Memo)
-                          .column("CODE POSTAL", ColumnType::Text, 10)
-                          .column("VILLE", ColumnType::Text, 50)
-                          .column("TELEPHONE", ColumnType::Text, 20)
-                          .column("FAX", ColumnType::Text, 20)
-                          .column("MOT DE PASSE MEDECIN", ColumnType::Text, 20);
+        jet::TableBuilder& users = sample::physicianTable(v4);
         for (const SourceUser& user : content.users)
             users.row({user.code, user.name, QString("Jeanne"), qint64(1), QString("3 rue Haute"),
                        QString("75001"), QString("Paris"), QString("0102030405"), QString(), QString("pw")});
     }
-    v4.table("GLB SPECIALITE")
-        .column("CODE SPECIALITE", ColumnType::Long)
-        .column("NOM SPECIALISTE", ColumnType::Text, 50)
-        .row({qint64(1), QString("Généraliste")});
-    v4.table("ADR CARNET ADRESSE").column("CODE CARNET ADRESSE", ColumnType::Long);
-    v4.table("GLB PATIENT").column("CODE PATIENT", ColumnType::Long).column("NOM", ColumnType::Text, 50);
+    sample::specialtyTable(v4).row({qint64(1), QString("Généraliste")});
+    sample::addressBookTable(v4);
+    sample::patientTable(v4);
     v4.write(folder + "V4.mdb");
     if (content.withOrdo) {
         jet::DatabaseBuilder ordo;
-        ordo.table("ORD ORDONNANCE")
-            .column("CODE ORDONNANCE", ColumnType::Long)
-            .column("DATE", ColumnType::DateTime);
+        sample::prescriptionTable(ordo);
         ordo.write(folder + "Ordo.mdb");
     }
 }

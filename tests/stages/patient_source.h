@@ -1,9 +1,10 @@
 #pragma once
 
-// A readable builder of the source table [GLB PATIENT] for the patients stage's tests and
-// benchmark. A text left unset is NULL in the source; "" is an empty text.
+// A readable builder of the rows of the source table [GLB PATIENT] for the patients stage's tests
+// and benchmark. A text left unset is NULL in the source; "" is an empty text.
 
 #include "tools/jetwriter/jet_writer.h"
+#include "tools/sample_practice/source_tables.h"
 
 #include <array>
 
@@ -41,38 +42,9 @@ inline jet::Value sourceText(const QString& text)
     return text.isNull() ? jet::Value() : jet::Value(text);
 }
 
-// A table made for an older source may lack the last treating-physician columns.
-inline jet::TableBuilder& patientTable(jet::DatabaseBuilder& database, int correspondentColumns = 6)
-{
-    using jet::ColumnType;
-    jet::TableBuilder& table = database.table(QStringLiteral("GLB PATIENT"));
-    table.column(QStringLiteral("CODE PATIENT"), ColumnType::Long)
-        .column(QStringLiteral("CODE MEDECIN PROPRIETAIRE"), ColumnType::Long)
-        .column(QStringLiteral("NOM"), ColumnType::Text, 255)
-        .column(QStringLiteral("PRENOM"), ColumnType::Text, 50)
-        .column(QStringLiteral("DATE NAISSANCE"), ColumnType::DateTime)
-        .column(QStringLiteral("NUMERO DOSSIER"), ColumnType::Text, 20)
-        .column(QStringLiteral("CODE TYPE CIVILITE"), ColumnType::Long)
-        .column(QStringLiteral("CODE TYPE SEXE"), ColumnType::Long)
-        .column(QStringLiteral("NOM DE NAISSANCE"), ColumnType::Text, 50)
-        .column(QStringLiteral("TEL DOMICILE"), ColumnType::Text, 30)
-        .column(QStringLiteral("TEL BUREAU"), ColumnType::Text, 30)
-        .column(QStringLiteral("FAX"), ColumnType::Text, 30)
-        .column(QStringLiteral("NUMERO SECURITE SOCIAL"), ColumnType::Text, 30)
-        .column(QStringLiteral("ADRESSE"), ColumnType::Text, 100)
-        .column(QStringLiteral("ETAGE"), ColumnType::Text, 20)
-        .column(QStringLiteral("CODE IMM"), ColumnType::Text, 20)
-        .column(QStringLiteral("CODE POSTAL"), ColumnType::Text, 10)
-        .column(QStringLiteral("VILLE"), ColumnType::Text, 50)
-        .column(QStringLiteral("EST SUPPRIMER"), ColumnType::Boolean)
-        .column(QStringLiteral("ASSURE NOM"), ColumnType::Text, 50)
-        .column(QStringLiteral("ASSURE PRENOM"), ColumnType::Text, 50)
-        .column(QStringLiteral("MEMO"), ColumnType::Memo)
-        .column(QStringLiteral("CODE TYPE PROFESSION"), ColumnType::Long);
-    for (int n = 1; n <= correspondentColumns; ++n)
-        table.column(QStringLiteral("CODE CORRESPONDANT %1").arg(n), ColumnType::Long);
-    return table;
-}
+// The tables themselves are those of the sample practice.
+using sample::patientTable;
+using sample::professionTable;
 
 inline void addPatient(jet::TableBuilder& table, const SourcePatient& patient)
 {
@@ -106,13 +78,6 @@ inline void addPatient(jet::TableBuilder& table, const SourcePatient& patient)
             values.append(correspondent == 0 ? jet::Value() : jet::Value(correspondent));
     }
     table.row(values);
-}
-
-inline jet::TableBuilder& professionTable(jet::DatabaseBuilder& database)
-{
-    return database.table(QStringLiteral("REF TYPE PROFESSION"))
-        .column(QStringLiteral("CODE TYPE PROFESSION"), jet::ColumnType::Long)
-        .column(QStringLiteral("LIBELLE"), jet::ColumnType::Text, 50);
 }
 
 } // namespace p1::test

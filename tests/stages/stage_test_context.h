@@ -12,6 +12,7 @@
 #include "tests/support/recording_ui.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"
+#include "tools/sample_practice/source_tables.h"
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -22,8 +23,6 @@
 #include <memory>
 
 namespace p1::test {
-
-using jet::ColumnType;
 
 // The source files of one test; the tables are added by the test, then written.
 class SourceFiles {
@@ -46,6 +45,17 @@ private:
     jet::DatabaseBuilder v4_;
     jet::DatabaseBuilder ordo_;
 };
+
+// A row of a person table ([GLB Medecin], [ADR CARNET ADRESSE]): the code, the names, reference
+// code 0 and an empty text in every other column.
+inline void addPerson(jet::TableBuilder& table, const jet::Value& code, const QString& surname,
+                      const QString& firstName)
+{
+    QList<jet::Value> row{code, surname, firstName, qint64(0)};
+    while (row.size() < table.columns().size())
+        row.append(QString(""));
+    table.row(row);
+}
 
 // The components of the window that a stage reaches through its RunContext, on the written
 // source and the given target. Stamps and dates read the French way.

@@ -15,29 +15,8 @@ jet::Value text(const char* value)
 // FAX, DIVERS.
 jet::TableBuilder& addressBook(SourceFiles& source)
 {
-    source.v4().table("REF FONCTION")
-        .column("CODE FONCTION", ColumnType::Long)
-        .column("LIBELLE", ColumnType::Text, 50)
-        .row({qint64(2), text(" Kinésithérapeute  ")});
-    return source.v4().table("ADR CARNET ADRESSE")
-        .column("CODE CARNET ADRESSE", ColumnType::Long)
-        .column("NOM", ColumnType::Text, 255)
-        .column("PRENOM", ColumnType::Text, 50)
-        .column("CODE FONCTION", ColumnType::Long)
-        .column("RUE", ColumnType::Text, 100)
-        .column("CODE POSTAL", ColumnType::Text, 10)
-        .column("VILLE", ColumnType::Text, 50)
-        .column("ETAT", ColumnType::Text, 50)
-        .column("TELEPHONE PERSONNEL", ColumnType::Text, 20)
-        .column("TELEPHONE PROFESSIONNEL", ColumnType::Text, 20)
-        .column("FAX", ColumnType::Text, 20)
-        .column("DIVERS", ColumnType::Memo);
-}
-
-void addEntry(jet::TableBuilder& entries, jet::Value code, const char* surname, const char* firstName)
-{
-    entries.row({code, text(surname), text(firstName), qint64(0), text(""), text(""), text(""),
-                 text(""), text(""), text(""), text(""), text("")});
+    sample::functionTable(source.v4()).row({qint64(2), text(" Kinésithérapeute  ")});
+    return sample::addressBookTable(source.v4());
 }
 
 class CorrespondentsStageTest : public TargetEngineTest {
@@ -60,9 +39,9 @@ TEST_P(CorrespondentsStageTest, WritesEachEntryUnderItsSourceCode)
     entries.row({qint64(41), text("Durand"), text("Anne"), qint64(2), text("3 rue Y"), text("69000"),
                  text("Lyon"), text("France"), text("04.01.02.03.04"), text("04 99 88"),
                  text("0400"), text("Ligne 1\r\nLigne 2")});
-    addEntry(entries, qint64(0), "Zéro", "");
-    addEntry(entries, std::monostate(), "Vide", "");
-    addEntry(entries, qint64(-2), "Négatif", "");
+    addPerson(entries, qint64(0), "Zéro", "");
+    addPerson(entries, std::monostate(), "Vide", "");
+    addPerson(entries, qint64(-2), "Négatif", "");
     entries.row({qint64(17), text("Petit"), std::monostate(), qint64(8), std::monostate(),
                  std::monostate(), std::monostate(), std::monostate(), std::monostate(),
                  std::monostate(), std::monostate(), std::monostate()});
@@ -99,8 +78,8 @@ TEST_P(CorrespondentsStageTest, ARefusedEntryIsNamedAndNeitherCountedNorRaisingT
     insertRow(*connection, "MEDTRAIT", {{"MEDTRAIT_ID", 900}, {"NOM", "Déjà là"}});
     SourceFiles source;
     jet::TableBuilder& entries = addressBook(source);
-    addEntry(entries, qint64(320), "Petit", "Jean");
-    addEntry(entries, qint64(900), "Durand", "Anne");
+    addPerson(entries, qint64(320), "Petit", "Jean");
+    addPerson(entries, qint64(900), "Durand", "Anne");
 
     const QStringList log = importFrom(source);
 
@@ -113,7 +92,7 @@ TEST_P(CorrespondentsStageTest, ARefusedEntryIsNamedAndNeitherCountedNorRaisingT
     EXPECT_FALSE(run->ui.statusHistory().contains("Correspondant Durand Anne importé"));
 
     SourceFiles later;
-    addEntry(addressBook(later), qint64(640), "Moreau", "Luc");
+    addPerson(addressBook(later), qint64(640), "Moreau", "Luc");
     importFrom(later);
     EXPECT_EQ(lastValueOf(*connection, "MEDTRAIT"), 640);
 }
@@ -130,10 +109,8 @@ TEST_P(CorrespondentsStageTest, AnEmptyAddressBookCreatesTheKeyAtZero)
 TEST_P(CorrespondentsStageTest, ReadsTheAddressBookWhereverTheSharedQueryWasLeft)
 {
     SourceFiles source;
-    addEntry(addressBook(source), qint64(5), "Durand", "Anne");
-    source.ordo().table("ORD ORDONNANCE")
-        .column("CODE ORDONNANCE", ColumnType::Long)
-        .column("DATE", ColumnType::DateTime);
+    addPerson(addressBook(source), qint64(5), "Durand", "Anne");
+    sample::prescriptionTable(source.ordo());
     source.write();
     run = std::make_unique<StageRunContext>(source, *connection);
     run->Sorvane_Select.setConnection(&run->ADOConnectionSorvaneOrdo);
@@ -151,8 +128,8 @@ TEST_P(CorrespondentsStageTest, AValueTooLongForItsColumnRefusesThatEntryAlone)
     SourceFiles source;
     jet::TableBuilder& entries = addressBook(source);
     const QByteArray longName(200, 'x');
-    addEntry(entries, qint64(4), longName.constData(), "Anne");
-    addEntry(entries, qint64(6), "Durand", "Luc");
+    addPerson(entries, qint64(4), QString(longName), "Anne");
+    addPerson(entries, qint64(6), "Durand", "Luc");
 
     const QStringList log = importFrom(source);
 

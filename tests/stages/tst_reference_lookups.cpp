@@ -5,6 +5,7 @@
 #include "tests/support/qt_printers.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"
+#include "tools/sample_practice/source_tables.h"
 
 #include <QTemporaryDir>
 
@@ -13,17 +14,11 @@
 namespace p1 {
 namespace {
 
-using jet::ColumnType;
-
 // Each reference table holds: code 1 with a label framed by blanks and control characters,
 // code 2 with a NULL label, code 3 with a plain label.
-void addReferenceTable(jet::DatabaseBuilder& database, const QString& table,
-                       const QString& codeColumn, const QString& labelColumn, const QString& label)
+void fillReferenceTable(jet::TableBuilder& table, const QString& label)
 {
-    database.table(table)
-        .column(codeColumn, ColumnType::Long)
-        .column(labelColumn, ColumnType::Text, 50)
-        .row({qint64(1), QString("  \t" + label + "\r\n ")})
+    table.row({qint64(1), QString("  \t" + label + "\r\n ")})
         .row({qint64(2), std::monostate()})
         .row({qint64(3), QString("Autre")});
 }
@@ -35,11 +30,11 @@ protected:
         test::ensureQtApplication();
         ASSERT_TRUE(folder.isValid());
         jet::DatabaseBuilder database;
-        addReferenceTable(database, "GLB SPECIALITE", "CODE SPECIALITE", "NOM SPECIALISTE", "Cardiologue");
-        addReferenceTable(database, "REF FONCTION", "CODE FONCTION", "LIBELLE", "Kinésithérapeute");
-        addReferenceTable(database, "REF TYPE PROFESSION", "CODE TYPE PROFESSION", "LIBELLE", "Boulanger");
-        addReferenceTable(database, "ANT ANTECEDENT", "CODE ANTECEDENT", "LIBELLE", "Asthme");
-        addReferenceTable(database, "CON TYPE CONSULTATION", "CODE TYPE CONSULTATION", "LIBELLE", "Visite");
+        fillReferenceTable(sample::specialtyTable(database), "Cardiologue");
+        fillReferenceTable(sample::functionTable(database), "Kinésithérapeute");
+        fillReferenceTable(sample::professionTable(database), "Boulanger");
+        fillReferenceTable(sample::antecedentTable(database), "Asthme");
+        fillReferenceTable(sample::consultationTypeTable(database), "Visite");
         database.write(folder.filePath("V4.mdb"));
         connection.setConnectionString(sourceConnectionString(folder.filePath("V4.mdb")));
         connection.open();
@@ -95,7 +90,7 @@ TEST(ReferenceLookupsWithoutTables, AMissingTableReachesTheCaller)
     test::ensureQtApplication();
     QTemporaryDir folder;
     jet::DatabaseBuilder database;
-    database.table("GLB PATIENT").column("CODE PATIENT", ColumnType::Long);
+    sample::patientTable(database);
     database.write(folder.filePath("V4.mdb"));
     SourceConnection connection;
     connection.setConnectionString(sourceConnectionString(folder.filePath("V4.mdb")));

@@ -9,32 +9,13 @@ namespace {
 // ADRESSE, CODE POSTAL, VILLE, TELEPHONE, FAX, MOT DE PASSE MEDECIN.
 jet::TableBuilder& usersTable(SourceFiles& source)
 {
-    source.v4().table("GLB SPECIALITE")
-        .column("CODE SPECIALITE", ColumnType::Long)
-        .column("NOM SPECIALISTE", ColumnType::Text, 50)
-        .row({qint64(1), QString("  Cardiologue ")});
-    return source.v4().table("GLB Medecin")
-        .column("CODE MEDECIN", ColumnType::Long)
-        .column("NOM", ColumnType::Text, 255)
-        .column("PRENOM", ColumnType::Text, 50)
-        .column("CODE SPECIALITE", ColumnType::Long)
-        .column("ADRESSE", ColumnType::Text, 100)
-        .column("CODE POSTAL", ColumnType::Text, 10)
-        .column("VILLE", ColumnType::Text, 50)
-        .column("TELEPHONE", ColumnType::Text, 20)
-        .column("FAX", ColumnType::Text, 20)
-        .column("MOT DE PASSE MEDECIN", ColumnType::Text, 20);
+    sample::specialtyTable(source.v4()).row({qint64(1), QString("  Cardiologue ")});
+    return sample::physicianTable(source.v4());
 }
 
 jet::Value text(const char* value)
 {
     return QString::fromUtf8(value);
-}
-
-void addUser(jet::TableBuilder& users, qint64 code, const char* surname, const char* firstName = "Paul")
-{
-    users.row({code, text(surname), text(firstName), qint64(0), text(""), text(""), text(""),
-               text(""), text(""), text("")});
 }
 
 class UsersStageTest : public TargetEngineTest {
@@ -56,12 +37,9 @@ TEST_P(UsersStageTest, WritesEachUserAndItsPlanningSubjectUnderTheSourceCode)
     jet::TableBuilder& users = usersTable(source);
     users.row({qint64(12), text("Martin"), text("Paul"), qint64(1), text("1 rue X "), text("75001"),
                text("Paris"), text("01.02.03.04.05"), text(" 01 02"), text("sésame")});
-    users.row({qint64(0), text("Zéro"), text(""), qint64(0), text(""), text(""), text(""), text(""),
-               text(""), text("")});
-    users.row({std::monostate(), text("Vide"), text(""), qint64(0), text(""), text(""), text(""),
-               text(""), text(""), text("")});
-    users.row({qint64(-4), text("Négatif"), text(""), qint64(0), text(""), text(""), text(""),
-               text(""), text(""), text("")});
+    addPerson(users, qint64(0), "Zéro", "");
+    addPerson(users, std::monostate(), "Vide", "");
+    addPerson(users, qint64(-4), "Négatif", "");
     users.row({qint64(3), text("Durand"), std::monostate(), qint64(99), std::monostate(),
                std::monostate(), std::monostate(), std::monostate(), std::monostate(),
                std::monostate()});
@@ -121,7 +99,7 @@ TEST_P(UsersStageTest, SummaryIsSingularUpToOne)
         SourceFiles source;
         jet::TableBuilder& users = usersTable(source);
         for (qint64 code : codes)
-            addUser(users, code, "Martin");
+            addPerson(users, code, "Martin", "Paul");
         EXPECT_EQ(importUsersFrom(source).last(), summary);
     }
 }
@@ -131,8 +109,8 @@ TEST_P(UsersStageTest, ARefusedPhysicianIsLoggedNotCountedAndGetsNoPlanningSubje
     insertRow(*connection, "MEDECINS", {{"MEDECINS_ID", 3}, {"NOM", "Déjà là"}});
     SourceFiles source;
     jet::TableBuilder& users = usersTable(source);
-    addUser(users, 3, "Martin");
-    addUser(users, 5, "Durand");
+    addPerson(users, qint64(3), "Martin", "Paul");
+    addPerson(users, qint64(5), "Durand", "Paul");
 
     const QStringList log = importUsersFrom(source);
 
@@ -151,8 +129,8 @@ TEST_P(UsersStageTest, ARefusedPlanningSubjectAloneKeepsThePhysicianCounted)
     insertRow(*connection, "PL_SUBJ", {{"PL_SUBJ_ID", 7}, {"NAME", "Occupé"}});
     SourceFiles source;
     jet::TableBuilder& users = usersTable(source);
-    addUser(users, 7, "Martin");
-    addUser(users, 8, "Durand");
+    addPerson(users, qint64(7), "Martin", "Paul");
+    addPerson(users, qint64(8), "Durand", "Paul");
 
     const QStringList log = importUsersFrom(source);
 
@@ -172,7 +150,7 @@ TEST_P(UsersStageTest, AStoredPhysicianWhoseKeyCannotBeRaisedIsNamedButKeptAndCo
     TargetStatement drop(*connection, {"DROP TABLE ID_VALUES"});
     drop.execute();
     SourceFiles source;
-    addUser(usersTable(source), 7, "Martin");
+    addPerson(usersTable(source), qint64(7), "Martin", "Paul");
 
     const QStringList log = importUsersFrom(source);
 
@@ -191,14 +169,14 @@ TEST_P(UsersStageTest, KeysAreRaisedToNewCodesButNeverLowered)
     setLastValue(*connection, "MEDECINS", 50);
     SourceFiles source;
     jet::TableBuilder& users = usersTable(source);
-    addUser(users, 3, "Martin");
-    addUser(users, 12, "Durand");
+    addPerson(users, qint64(3), "Martin", "Paul");
+    addPerson(users, qint64(12), "Durand", "Paul");
     importUsersFrom(source);
     EXPECT_EQ(lastValueOf(*connection, "MEDECINS"), 50);
     EXPECT_EQ(lastValueOf(*connection, "PL_SUBJ"), 12);
 
     SourceFiles later;
-    addUser(usersTable(later), 120, "Petit");
+    addPerson(usersTable(later), qint64(120), "Petit", "Paul");
     importUsersFrom(later);
     EXPECT_EQ(lastValueOf(*connection, "MEDECINS"), 120);
 }
@@ -207,8 +185,8 @@ TEST_P(UsersStageTest, AValueTooLongForItsColumnRefusesThatUserAlone)
 {
     SourceFiles source;
     jet::TableBuilder& users = usersTable(source);
-    addUser(users, 4, QString(200, u'x').toUtf8().constData());
-    addUser(users, 6, "Durand");
+    addPerson(users, qint64(4), QString(200, u'x'), "Paul");
+    addPerson(users, qint64(6), "Durand", "Paul");
 
     const QStringList log = importUsersFrom(source);
 

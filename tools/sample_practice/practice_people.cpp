@@ -23,6 +23,15 @@ void writeLabels(TableBuilder& table, const QStringList& labels)
         table.row({code(i + 1), labels[i]});
 }
 
+// A row of a person table holding only its code, the names and reference code 1: NULL elsewhere.
+void addNamesOnly(TableBuilder& table, const Value& rowCode, const QString& surname, const QString& firstName)
+{
+    QList<Value> row{rowCode, surname, firstName, code(1)};
+    while (row.size() < table.columns().size())
+        row.append(null());
+    table.row(row);
+}
+
 } // namespace
 
 PracticeWriter::PracticeWriter(const SamplePracticeOptions& options, const QString& lettersFolder)
@@ -31,9 +40,8 @@ PracticeWriter::PracticeWriter(const SamplePracticeOptions& options, const QStri
     correspondentCount_ = std::max(15, options.patients / 10);
 }
 
-TableBuilder& PracticeWriter::table(DatabaseBuilder& database, const QString& name)
+TableBuilder& PracticeWriter::counted(TableBuilder& table)
 {
-    TableBuilder& table = database.table(name);
     tables_.append(&table);
     return table;
 }
@@ -52,76 +60,41 @@ int PracticeWriter::drawPhysician()
 
 void PracticeWriter::writeReferenceTables(DatabaseBuilder& v4)
 {
-    TableBuilder& specialties = table(v4, "GLB SPECIALITE")
-                                    .column("CODE SPECIALITE", ColumnType::Long)
-                                    .column("NOM SPECIALISTE", ColumnType::Text, 50);
+    TableBuilder& specialties = counted(specialtyTable(v4));
     writeLabels(specialties, sample::specialties());
     specialties.row({code(specialties.rowCount() + 1), null()});
 
-    writeLabels(table(v4, "REF FONCTION").column("CODE FONCTION", ColumnType::Long).column("LIBELLE", ColumnType::Text, 50),
-                functions());
-    writeLabels(table(v4, "REF TYPE PROFESSION")
-                    .column("CODE TYPE PROFESSION", ColumnType::Long)
-                    .column("LIBELLE", ColumnType::Text, 50),
-                professions());
-    writeLabels(table(v4, "REF TYPE CIVILITE")
-                    .column("CODE TYPE CIVILITE", ColumnType::Long)
-                    .column("LIBELLE", ColumnType::Text, 50),
-                civilities());
+    writeLabels(counted(functionTable(v4)), functions());
+    writeLabels(counted(professionTable(v4)), professions());
+    writeLabels(counted(civilityTable(v4)), civilities());
 
-    TableBuilder& antecedents =
-        table(v4, "ANT ANTECEDENT").column("CODE ANTECEDENT", ColumnType::Long).column("LIBELLE", ColumnType::Text, 100);
+    TableBuilder& antecedents = counted(antecedentTable(v4));
     writeLabels(antecedents, antecedentLabels());
     antecedents.row({code(antecedents.rowCount() + 1), QStringLiteral("  Asthme sévère  ")});
     antecedents.row({code(antecedents.rowCount() + 1), null()});
 
-    writeLabels(table(v4, "CON TYPE CONSULTATION")
-                    .column("CODE TYPE CONSULTATION", ColumnType::Long)
-                    .column("LIBELLE", ColumnType::Text, 50),
-                consultationTypes());
+    writeLabels(counted(consultationTypeTable(v4)), consultationTypes());
 }
 
 void PracticeWriter::writePhysicians(DatabaseBuilder& v4)
 {
-    TableBuilder& users = table(v4, "GLB Medecin")
-                              .column("CODE MEDECIN", ColumnType::Long)
-                              .column("NOM", ColumnType::Text, 50)
-                              .column("PRENOM", ColumnType::Text, 50)
-                              .column("CODE SPECIALITE", ColumnType::Long)
-                              .column("ADRESSE", ColumnType::Text, 255)
-                              .column("CODE POSTAL", ColumnType::Text, 10)
-                              .column("VILLE", ColumnType::Text, 50)
-                              .column("TELEPHONE", ColumnType::Text, 30)
-                              .column("FAX", ColumnType::Text, 30)
-                              .column("MOT DE PASSE MEDECIN", ColumnType::Text, 20);
+    TableBuilder& users = counted(physicianTable(v4));
     users.row({code(1), "Martin", "Paul", code(1), "12 rue Pasteur", "75011", "Paris", "01 45 67 89 10",
                "01.45.67.89.11", "paul"});
-    users.row({code(0), "Remplaçant", "Sans code", code(1), null(), null(), null(), null(), null(), null()});
+    addNamesOnly(users, code(0), "Remplaçant", "Sans code");
     users.row({code(2), "Lefèvre", "Hélène", code(2), "2 place de l’Hôtel-de-Ville", "25000", "Besançon",
                "06.12.34.56.78", "+33 3 81 00 00 00", "s3cr€t"});
     users.row({code(3), "Nguyen", null(), code(unknownSpecialty), "1 rue X", "75011", "Paris", "01 ", null(),
                QString()});
-    users.row({null(), "Sanscode", "Utilisateur", code(1), null(), null(), null(), null(), null(), null()});
+    addNamesOnly(users, null(), "Sanscode", "Utilisateur");
     users.row({code(12), "Œttinger", "Zoé", code(5), "8 quai Saint-Honoré", "67000", "Strasbourg",
                "0388123456", null(), "zoé"});
 }
 
 void PracticeWriter::writeAddressBook(DatabaseBuilder& v4)
 {
-    TableBuilder& book = table(v4, "ADR CARNET ADRESSE")
-                             .column("CODE CARNET ADRESSE", ColumnType::Long)
-                             .column("NOM", ColumnType::Text, 50)
-                             .column("PRENOM", ColumnType::Text, 50)
-                             .column("CODE FONCTION", ColumnType::Long)
-                             .column("RUE", ColumnType::Text, 255)
-                             .column("CODE POSTAL", ColumnType::Text, 10)
-                             .column("VILLE", ColumnType::Text, 50)
-                             .column("ETAT", ColumnType::Text, 50)
-                             .column("TELEPHONE PERSONNEL", ColumnType::Text, 30)
-                             .column("TELEPHONE PROFESSIONNEL", ColumnType::Text, 30)
-                             .column("FAX", ColumnType::Text, 30)
-                             .column("DIVERS", ColumnType::Memo);
-    book.row({code(0), "Sanscode", "Carnet", code(1), null(), null(), null(), null(), null(), null(), null(), null()});
+    TableBuilder& book = counted(addressBookTable(v4));
+    addNamesOnly(book, code(0), "Sanscode", "Carnet");
     for (int entry = 1; entry <= correspondentCount_; ++entry) {
         const Person person = drawPerson(draw_);
         const Town town = drawTown(draw_);
@@ -136,44 +109,14 @@ void PracticeWriter::writeAddressBook(DatabaseBuilder& v4)
                   textOrNull(draw_, 40, drawPhone(draw_)), textOrNull(draw_, 20, drawPhone(draw_)),
                   textOrNull(draw_, 60, drawPhone(draw_)), notes});
         if (entry == 2)
-            book.row({null(), "Sanscode", "Carnet", code(1), null(), null(), null(), null(), null(), null(), null(),
-                      null()});
+            addNamesOnly(book, null(), "Sanscode", "Carnet");
     }
-    book.row({code(-3), "Négatif", "Carnet", code(1), null(), null(), null(), null(), null(), null(), null(), null()});
+    addNamesOnly(book, code(-3), "Négatif", "Carnet");
 }
 
 void PracticeWriter::writePatients(DatabaseBuilder& v4)
 {
-    TableBuilder& patients = table(v4, "GLB PATIENT")
-                                 .column("CODE PATIENT", ColumnType::Long)
-                                 .column("CODE MEDECIN PROPRIETAIRE", ColumnType::Long)
-                                 .column("NOM", ColumnType::Text, 50)
-                                 .column("PRENOM", ColumnType::Text, 50)
-                                 .column("DATE NAISSANCE", ColumnType::DateTime)
-                                 .column("NUMERO DOSSIER", ColumnType::Text, 20)
-                                 .column("CODE TYPE CIVILITE", ColumnType::Long)
-                                 .column("CODE TYPE SEXE", ColumnType::Long)
-                                 .column("NOM DE NAISSANCE", ColumnType::Text, 50)
-                                 .column("TEL DOMICILE", ColumnType::Text, 30)
-                                 .column("TEL BUREAU", ColumnType::Text, 30)
-                                 .column("FAX", ColumnType::Text, 30)
-                                 .column("NUMERO SECURITE SOCIAL", ColumnType::Text, 30)
-                                 .column("ADRESSE", ColumnType::Text, 255)
-                                 .column("ETAGE", ColumnType::Text, 10)
-                                 .column("CODE IMM", ColumnType::Text, 10)
-                                 .column("CODE POSTAL", ColumnType::Text, 10)
-                                 .column("VILLE", ColumnType::Text, 50)
-                                 .column("EST SUPPRIMER", ColumnType::Boolean)
-                                 .column("ASSURE NOM", ColumnType::Text, 50)
-                                 .column("ASSURE PRENOM", ColumnType::Text, 50)
-                                 .column("MEMO", ColumnType::Memo)
-                                 .column("CODE TYPE PROFESSION", ColumnType::Long)
-                                 .column("CODE CORRESPONDANT 1", ColumnType::Long)
-                                 .column("CODE CORRESPONDANT 2", ColumnType::Long)
-                                 .column("CODE CORRESPONDANT 3", ColumnType::Long)
-                                 .column("CODE CORRESPONDANT 4", ColumnType::Long)
-                                 .column("CODE CORRESPONDANT 5", ColumnType::Long)
-                                 .column("CODE CORRESPONDANT 6", ColumnType::Long);
+    TableBuilder& patients = counted(patientTable(v4));
     patients.row(junkPatientRow(code(0)));
     for (int patient = 1; patient <= options_.patients; ++patient)
         patients.row(patientRow(patient));

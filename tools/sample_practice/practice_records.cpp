@@ -50,11 +50,7 @@ void writeFile(const QString& path, const QByteArray& content)
 
 void PracticeWriter::writeAntecedents(DatabaseBuilder& v4)
 {
-    TableBuilder& history = table(v4, "ANT ANTECEDENT PATIENT")
-                                .column("CODE ANTECEDENT PATIENT", ColumnType::Long)
-                                .column("CODE PATIENT", ColumnType::Long)
-                                .column("CODE ANTECEDENT", ColumnType::Long)
-                                .column("DATE", ColumnType::DateTime);
+    TableBuilder& history = counted(patientAntecedentTable(v4));
     const int labelCount = int(antecedentLabels().size()) + 2;
     int entryCode = 0;
     for (const PatientFacts& patient : patients_) {
@@ -72,18 +68,8 @@ void PracticeWriter::writeAntecedents(DatabaseBuilder& v4)
 
 void PracticeWriter::writeConsultations(DatabaseBuilder& v4)
 {
-    TableBuilder& consultations = table(v4, "CON CONSULTATION")
-                                      .column("CodeTitre", ColumnType::Long)
-                                      .column("CODE PATIENT", ColumnType::Long)
-                                      .column("Date", ColumnType::DateTime)
-                                      .column("CODE MEDECIN", ColumnType::Long)
-                                      .column("CODE TYPE CONSULTATION", ColumnType::Long)
-                                      .column("DONNEES", ColumnType::Memo);
-    TableBuilder& details = table(v4, "CON SOUS CONSULTATION")
-                                .column("CodeTitre", ColumnType::Long)
-                                .column("NroOrdre", ColumnType::Long)
-                                .column("DONNEES", ColumnType::Memo)
-                                .column("niveau", ColumnType::Integer);
+    TableBuilder& consultations = counted(consultationTable(v4));
+    TableBuilder& details = counted(consultationDetailTable(v4));
     for (const PatientFacts& patient : patients_) {
         QDateTime lastTime;
         for (int count = draw_.around(options_.detailsPerPatient); count > 0; --count)
@@ -134,12 +120,7 @@ void PracticeWriter::writeDetailLines(TableBuilder& details, int consultationCod
 
 void PracticeWriter::writeLetters(DatabaseBuilder& v4)
 {
-    TableBuilder& letters = table(v4, "COU COURRIER GENERE")
-                                .column("CODE COURRIER GENERE", ColumnType::Long)
-                                .column("CODE PATIENT", ColumnType::Long)
-                                .column("DATE", ColumnType::DateTime)
-                                .column("LIBELLE", ColumnType::Text, 100)
-                                .column("NOM FICHIER", ColumnType::Text, 255);
+    TableBuilder& letters = counted(letterTable(v4));
     for (const PatientFacts& patient : patients_) {
         for (int n = 0; n < options_.lettersPerPatient; ++n) {
             const int letterCode = int(letters.rowCount()) + 1;
@@ -188,19 +169,8 @@ PracticeWriter::LetterFile PracticeWriter::letterFile(int letterCode, const QDat
 
 void PracticeWriter::writePrescriptions(DatabaseBuilder& ordo)
 {
-    TableBuilder& prescriptions = table(ordo, "ORD ORDONNANCE")
-                                      .column("CODE ORDONNANCE", ColumnType::Long)
-                                      .column("CODE PATIENT", ColumnType::Long)
-                                      .column("CODE MEDECIN", ColumnType::Long)
-                                      .column("DATE CONSULTATION", ColumnType::DateTime)
-                                      .column("DATE", ColumnType::DateTime);
-    TableBuilder& items = table(ordo, "ORD PRESCRIPTION")
-                              .column("CODE ORDONNANCE", ColumnType::Long)
-                              .column("CODE ORDRE", ColumnType::Long)
-                              .column("NOM", ColumnType::Text, 255)
-                              .column("POSO", ColumnType::Text, 255)
-                              .column("REMARQUE", ColumnType::Text, 255)
-                              .column("COMMENTAIRE", ColumnType::Text, 255);
+    TableBuilder& prescriptions = counted(prescriptionTable(ordo));
+    TableBuilder& items = counted(prescriptionItemTable(ordo));
     for (const PatientFacts& patient : patients_) {
         QDateTime lastTime;
         for (int count = draw_.around(options_.detailsPerPatient); count > 0; --count) {

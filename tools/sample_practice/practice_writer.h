@@ -3,6 +3,7 @@
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/sample_practice/sample_data.h"
 #include "tools/sample_practice/sample_practice.h"
+#include "tools/sample_practice/source_tables.h"
 
 #include <QDir>
 
@@ -49,7 +50,8 @@ public:
     const QMap<QString, qint64>& rowCounts() const { return rowCounts_; }
 
 private:
-    TableBuilder& table(DatabaseBuilder& database, const QString& name);
+    // Notes the table for countRows().
+    TableBuilder& counted(TableBuilder& table);
     QList<Value> patientRow(int patientCode);
     void applyAwkwardValues(int patientCode, QList<Value>& row);
     QList<Value> junkPatientRow(const Value& patientCode);
