@@ -46,6 +46,11 @@ private:
     jet::DatabaseBuilder ordo_;
 };
 
+inline jet::Value text(const char* value)
+{
+    return QString::fromUtf8(value);
+}
+
 // A row of a person table ([GLB Medecin], [ADR CARNET ADRESSE]): the code, the names, reference
 // code 0 and an empty text in every other column.
 inline void addPerson(jet::TableBuilder& table, const jet::Value& code, const QString& surname,
@@ -100,6 +105,22 @@ public:
     IdAllocator ids;
     ReferenceLookups lookups;
     RunContext context;
+};
+
+// A test of one stage on each target engine.
+template <void (*stage)(RunContext&)>
+class StageTest : public TargetEngineTest {
+protected:
+    // Writes the source, runs the stage on it and its target, and gives the log without stamps.
+    QStringList importFrom(const SourceFiles& source)
+    {
+        source.write();
+        run = std::make_unique<StageRunContext>(source, *connection);
+        stage(run->context);
+        return run->logWithoutStamps();
+    }
+
+    std::unique_ptr<StageRunContext> run;
 };
 
 // The LAST_VALUE of a key of ID_VALUES; -1 when the key is missing.

@@ -5,11 +5,6 @@
 namespace p1::test {
 namespace {
 
-jet::Value text(const char* value)
-{
-    return QString::fromUtf8(value);
-}
-
 // [ADR CARNET ADRESSE] with its columns in this order: CODE CARNET ADRESSE, NOM, PRENOM,
 // CODE FONCTION, RUE, CODE POSTAL, VILLE, ETAT, TELEPHONE PERSONNEL, TELEPHONE PROFESSIONNEL,
 // FAX, DIVERS.
@@ -19,18 +14,7 @@ jet::TableBuilder& addressBook(SourceFiles& source)
     return sample::addressBookTable(source.v4());
 }
 
-class CorrespondentsStageTest : public TargetEngineTest {
-protected:
-    QStringList importFrom(const SourceFiles& source)
-    {
-        source.write();
-        run = std::make_unique<StageRunContext>(source, *connection);
-        importCorrespondents(run->context);
-        return run->logWithoutStamps();
-    }
-
-    std::unique_ptr<StageRunContext> run;
-};
+using CorrespondentsStageTest = StageTest<importCorrespondents>;
 
 TEST_P(CorrespondentsStageTest, WritesEachEntryUnderItsSourceCode)
 {

@@ -13,23 +13,7 @@ jet::TableBuilder& usersTable(SourceFiles& source)
     return sample::physicianTable(source.v4());
 }
 
-jet::Value text(const char* value)
-{
-    return QString::fromUtf8(value);
-}
-
-class UsersStageTest : public TargetEngineTest {
-protected:
-    QStringList importUsersFrom(const SourceFiles& source)
-    {
-        source.write();
-        run = std::make_unique<StageRunContext>(source, *connection);
-        importUsers(run->context);
-        return run->logWithoutStamps();
-    }
-
-    std::unique_ptr<StageRunContext> run;
-};
+using UsersStageTest = StageTest<importUsers>;
 
 TEST_P(UsersStageTest, WritesEachUserAndItsPlanningSubjectUnderTheSourceCode)
 {
@@ -44,7 +28,7 @@ TEST_P(UsersStageTest, WritesEachUserAndItsPlanningSubjectUnderTheSourceCode)
                std::monostate(), std::monostate(), std::monostate(), std::monostate(),
                std::monostate()});
 
-    EXPECT_EQ(importUsersFrom(source), QStringList{"2 utilisateurs créés"});
+    EXPECT_EQ(importFrom(source), QStringList{"2 utilisateurs créés"});
 
     const QList<TableRow> physicians = readTable(*connection, "MEDECINS", "MEDECINS_ID");
     ASSERT_EQ(physicians.size(), 2);
@@ -100,7 +84,7 @@ TEST_P(UsersStageTest, SummaryIsSingularUpToOne)
         jet::TableBuilder& users = usersTable(source);
         for (qint64 code : codes)
             addPerson(users, code, "Martin", "Paul");
-        EXPECT_EQ(importUsersFrom(source).last(), summary);
+        EXPECT_EQ(importFrom(source).last(), summary);
     }
 }
 
@@ -112,7 +96,7 @@ TEST_P(UsersStageTest, ARefusedPhysicianIsLoggedNotCountedAndGetsNoPlanningSubje
     addPerson(users, qint64(3), "Martin", "Paul");
     addPerson(users, qint64(5), "Durand", "Paul");
 
-    const QStringList log = importUsersFrom(source);
+    const QStringList log = importFrom(source);
 
     ASSERT_EQ(log.size(), 3);
     EXPECT_EQ(log[0], " : importation de l'utilisateur n°3");
@@ -132,7 +116,7 @@ TEST_P(UsersStageTest, ARefusedPlanningSubjectAloneKeepsThePhysicianCounted)
     addPerson(users, qint64(7), "Martin", "Paul");
     addPerson(users, qint64(8), "Durand", "Paul");
 
-    const QStringList log = importUsersFrom(source);
+    const QStringList log = importFrom(source);
 
     ASSERT_EQ(log.size(), 3);
     EXPECT_EQ(log[0], " : importation de l'utilisateur n°7 dans le planning");
@@ -152,7 +136,7 @@ TEST_P(UsersStageTest, AStoredPhysicianWhoseKeyCannotBeRaisedIsNamedButKeptAndCo
     SourceFiles source;
     addPerson(usersTable(source), qint64(7), "Martin", "Paul");
 
-    const QStringList log = importUsersFrom(source);
+    const QStringList log = importFrom(source);
 
     ASSERT_EQ(log.size(), 5);
     EXPECT_EQ(log[0], " : importation de l'utilisateur n°7");
@@ -171,13 +155,13 @@ TEST_P(UsersStageTest, KeysAreRaisedToNewCodesButNeverLowered)
     jet::TableBuilder& users = usersTable(source);
     addPerson(users, qint64(3), "Martin", "Paul");
     addPerson(users, qint64(12), "Durand", "Paul");
-    importUsersFrom(source);
+    importFrom(source);
     EXPECT_EQ(lastValueOf(*connection, "MEDECINS"), 50);
     EXPECT_EQ(lastValueOf(*connection, "PL_SUBJ"), 12);
 
     SourceFiles later;
     addPerson(usersTable(later), qint64(120), "Petit", "Paul");
-    importUsersFrom(later);
+    importFrom(later);
     EXPECT_EQ(lastValueOf(*connection, "MEDECINS"), 120);
 }
 
@@ -188,7 +172,7 @@ TEST_P(UsersStageTest, AValueTooLongForItsColumnRefusesThatUserAlone)
     addPerson(users, qint64(4), QString(200, u'x'), "Paul");
     addPerson(users, qint64(6), "Durand", "Paul");
 
-    const QStringList log = importUsersFrom(source);
+    const QStringList log = importFrom(source);
 
     ASSERT_EQ(log.size(), 3);
     EXPECT_EQ(log[0], " : importation de l'utilisateur n°4");

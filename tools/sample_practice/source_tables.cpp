@@ -5,6 +5,7 @@
 
 namespace p1::sample {
 
+using jet::ColumnSpec;
 using jet::ColumnType;
 using jet::DatabaseBuilder;
 using jet::TableBuilder;
@@ -13,27 +14,48 @@ namespace {
 
 constexpr int nameLength = 255;
 
+ColumnSpec code(const QString& name)
+{
+    return {name, ColumnType::Long};
+}
+
+ColumnSpec text(const QString& name, int length)
+{
+    return {name, ColumnType::Text, length};
+}
+
+ColumnSpec memo(const QString& name)
+{
+    return {name, ColumnType::Memo};
+}
+
+ColumnSpec dateTime(const QString& name)
+{
+    return {name, ColumnType::DateTime};
+}
+
+TableBuilder& tableOf(DatabaseBuilder& database, const QString& name, const QList<ColumnSpec>& columns)
+{
+    TableBuilder& table = database.table(name);
+    for (const ColumnSpec& column : columns)
+        table.column(column);
+    return table;
+}
+
 TableBuilder& referenceTable(DatabaseBuilder& database, const QString& name, const QString& codeColumn,
                              const QString& labelColumn, int labelLength = 50)
 {
-    return database.table(name).column(codeColumn, ColumnType::Long).column(labelColumn, ColumnType::Text, labelLength);
+    return tableOf(database, name, {code(codeColumn), text(labelColumn, labelLength)});
 }
 
 } // namespace
 
 TableBuilder& physicianTable(DatabaseBuilder& database)
 {
-    return database.table("GLB Medecin")
-        .column("CODE MEDECIN", ColumnType::Long)
-        .column("NOM", ColumnType::Text, nameLength)
-        .column("PRENOM", ColumnType::Text, 50)
-        .column("CODE SPECIALITE", ColumnType::Long)
-        .column("ADRESSE", ColumnType::Text, 255)
-        .column("CODE POSTAL", ColumnType::Text, 10)
-        .column("VILLE", ColumnType::Text, 50)
-        .column("TELEPHONE", ColumnType::Text, 30)
-        .column("FAX", ColumnType::Text, 30)
-        .column("MOT DE PASSE MEDECIN", ColumnType::Text, 20);
+    return tableOf(database, "GLB Medecin",
+                   {code("CODE MEDECIN"), text("NOM", nameLength), text("PRENOM", 50), code("CODE SPECIALITE"),
+                    text("ADRESSE", 255), text("CODE POSTAL", 10), text("VILLE", 50), text("TELEPHONE", 30),
+                    text("FAX", 30), text("MOT DE PASSE MEDECIN", 20)});
 }
 
 TableBuilder& specialtyTable(DatabaseBuilder& database)
@@ -43,19 +65,11 @@ TableBuilder& specialtyTable(DatabaseBuilder& database)
 
 TableBuilder& addressBookTable(DatabaseBuilder& database)
 {
-    return database.table("ADR CARNET ADRESSE")
-        .column("CODE CARNET ADRESSE", ColumnType::Long)
-        .column("NOM", ColumnType::Text, nameLength)
-        .column("PRENOM", ColumnType::Text, 50)
-        .column("CODE FONCTION", ColumnType::Long)
-        .column("RUE", ColumnType::Text, 255)
-        .column("CODE POSTAL", ColumnType::Text, 10)
-        .column("VILLE", ColumnType::Text, 50)
-        .column("ETAT", ColumnType::Text, 50)
-        .column("TELEPHONE PERSONNEL", ColumnType::Text, 30)
-        .column("TELEPHONE PROFESSIONNEL", ColumnType::Text, 30)
-        .column("FAX", ColumnType::Text, 30)
-        .column("DIVERS", ColumnType::Memo);
+    return tableOf(database, "ADR CARNET ADRESSE",
+                   {code("CODE CARNET ADRESSE"), text("NOM", nameLength), text("PRENOM", 50), code("CODE FONCTION"),
+                    text("RUE", 255), text("CODE POSTAL", 10), text("VILLE", 50), text("ETAT", 50),
+                    text("TELEPHONE PERSONNEL", 30), text("TELEPHONE PROFESSIONNEL", 30), text("FAX", 30),
+                    memo("DIVERS")});
 }
 
 TableBuilder& functionTable(DatabaseBuilder& database)
@@ -75,32 +89,16 @@ TableBuilder& civilityTable(DatabaseBuilder& database)
 
 TableBuilder& patientTable(DatabaseBuilder& database, int correspondentColumns)
 {
-    TableBuilder& table = database.table("GLB PATIENT")
-                              .column("CODE PATIENT", ColumnType::Long)
-                              .column("CODE MEDECIN PROPRIETAIRE", ColumnType::Long)
-                              .column("NOM", ColumnType::Text, nameLength)
-                              .column("PRENOM", ColumnType::Text, 50)
-                              .column("DATE NAISSANCE", ColumnType::DateTime)
-                              .column("NUMERO DOSSIER", ColumnType::Text, 20)
-                              .column("CODE TYPE CIVILITE", ColumnType::Long)
-                              .column("CODE TYPE SEXE", ColumnType::Long)
-                              .column("NOM DE NAISSANCE", ColumnType::Text, 50)
-                              .column("TEL DOMICILE", ColumnType::Text, 30)
-                              .column("TEL BUREAU", ColumnType::Text, 30)
-                              .column("FAX", ColumnType::Text, 30)
-                              .column("NUMERO SECURITE SOCIAL", ColumnType::Text, 30)
-                              .column("ADRESSE", ColumnType::Text, 255)
-                              .column("ETAGE", ColumnType::Text, 10)
-                              .column("CODE IMM", ColumnType::Text, 10)
-                              .column("CODE POSTAL", ColumnType::Text, 10)
-                              .column("VILLE", ColumnType::Text, 50)
-                              .column("EST SUPPRIMER", ColumnType::Boolean)
-                              .column("ASSURE NOM", ColumnType::Text, 50)
-                              .column("ASSURE PRENOM", ColumnType::Text, 50)
-                              .column("MEMO", ColumnType::Memo)
-                              .column("CODE TYPE PROFESSION", ColumnType::Long);
+    TableBuilder& table = tableOf(
+        database, "GLB PATIENT",
+        {code("CODE PATIENT"), code("CODE MEDECIN PROPRIETAIRE"), text("NOM", nameLength), text("PRENOM", 50),
+         dateTime("DATE NAISSANCE"), text("NUMERO DOSSIER", 20), code("CODE TYPE CIVILITE"), code("CODE TYPE SEXE"),
+         text("NOM DE NAISSANCE", 50), text("TEL DOMICILE", 30), text("TEL BUREAU", 30), text("FAX", 30),
+         text("NUMERO SECURITE SOCIAL", 30), text("ADRESSE", 255), text("ETAGE", 10), text("CODE IMM", 10),
+         text("CODE POSTAL", 10), text("VILLE", 50), {"EST SUPPRIMER", ColumnType::Boolean}, text("ASSURE NOM", 50),
+         text("ASSURE PRENOM", 50), memo("MEMO"), code("CODE TYPE PROFESSION")});
     for (int n = 1; n <= correspondentColumns; ++n)
-        table.column(QStringLiteral("CODE CORRESPONDANT %1").arg(n), ColumnType::Long);
+        table.column(code(QStringLiteral("CODE CORRESPONDANT %1").arg(n)));
     return table;
 }
 
@@ -111,22 +109,15 @@ TableBuilder& antecedentTable(DatabaseBuilder& database)
 
 TableBuilder& patientAntecedentTable(DatabaseBuilder& database)
 {
-    return database.table("ANT ANTECEDENT PATIENT")
-        .column("CODE ANTECEDENT PATIENT", ColumnType::Long)
-        .column("CODE PATIENT", ColumnType::Long)
-        .column("CODE ANTECEDENT", ColumnType::Long)
-        .column("DATE", ColumnType::DateTime);
+    return tableOf(database, "ANT ANTECEDENT PATIENT",
+                   {code("CODE ANTECEDENT PATIENT"), code("CODE PATIENT"), code("CODE ANTECEDENT"), dateTime("DATE")});
 }
 
 TableBuilder& consultationTable(DatabaseBuilder& database)
 {
-    return database.table("CON CONSULTATION")
-        .column("CodeTitre", ColumnType::Long)
-        .column("CODE PATIENT", ColumnType::Long)
-        .column("Date", ColumnType::DateTime)
-        .column("CODE MEDECIN", ColumnType::Long)
-        .column("CODE TYPE CONSULTATION", ColumnType::Long)
-        .column("DONNEES", ColumnType::Memo);
+    return tableOf(database, "CON CONSULTATION",
+                   {code("CodeTitre"), code("CODE PATIENT"), dateTime("Date"), code("CODE MEDECIN"),
+                    code("CODE TYPE CONSULTATION"), memo("DONNEES")});
 }
 
 TableBuilder& consultationTypeTable(DatabaseBuilder& database)
@@ -136,42 +127,29 @@ TableBuilder& consultationTypeTable(DatabaseBuilder& database)
 
 TableBuilder& consultationDetailTable(DatabaseBuilder& database)
 {
-    return database.table("CON SOUS CONSULTATION")
-        .column("CodeTitre", ColumnType::Long)
-        .column("NroOrdre", ColumnType::Long)
-        .column("DONNEES", ColumnType::Memo)
-        .column("niveau", ColumnType::Integer);
+    return tableOf(database, "CON SOUS CONSULTATION",
+                   {code("CodeTitre"), code("NroOrdre"), memo("DONNEES"), {"niveau", ColumnType::Integer}});
 }
 
 TableBuilder& letterTable(DatabaseBuilder& database)
 {
-    return database.table("COU COURRIER GENERE")
-        .column("CODE COURRIER GENERE", ColumnType::Long)
-        .column("CODE PATIENT", ColumnType::Long)
-        .column("DATE", ColumnType::DateTime)
-        .column("LIBELLE", ColumnType::Text, 100)
-        .column("NOM FICHIER", ColumnType::Text, 255);
+    return tableOf(database, "COU COURRIER GENERE",
+                   {code("CODE COURRIER GENERE"), code("CODE PATIENT"), dateTime("DATE"), text("LIBELLE", 100),
+                    text("NOM FICHIER", 255)});
 }
 
 TableBuilder& prescriptionTable(DatabaseBuilder& database)
 {
-    return database.table("ORD ORDONNANCE")
-        .column("CODE ORDONNANCE", ColumnType::Long)
-        .column("CODE PATIENT", ColumnType::Long)
-        .column("CODE MEDECIN", ColumnType::Long)
-        .column("DATE CONSULTATION", ColumnType::DateTime)
-        .column("DATE", ColumnType::DateTime);
+    return tableOf(database, "ORD ORDONNANCE",
+                   {code("CODE ORDONNANCE"), code("CODE PATIENT"), code("CODE MEDECIN"), dateTime("DATE CONSULTATION"),
+                    dateTime("DATE")});
 }
 
 TableBuilder& prescriptionItemTable(DatabaseBuilder& database)
 {
-    return database.table("ORD PRESCRIPTION")
-        .column("CODE ORDONNANCE", ColumnType::Long)
-        .column("CODE ORDRE", ColumnType::Long)
-        .column("NOM", ColumnType::Text, 255)
-        .column("POSO", ColumnType::Text, 255)
-        .column("REMARQUE", ColumnType::Text, 255)
-        .column("COMMENTAIRE", ColumnType::Text, 255);
+    return tableOf(database, "ORD PRESCRIPTION",
+                   {code("CODE ORDONNANCE"), code("CODE ORDRE"), text("NOM", 255), text("POSO", 255),
+                    text("REMARQUE", 255), text("COMMENTAIRE", 255)});
 }
 
 } // namespace p1::sample
