@@ -62,12 +62,14 @@ bool FormOperatorUi::isTicked(Box box) const
 
 void FormOperatorUi::setStatus(const QString& text)
 {
-    form_.lEvolution->setText(text);
+    status_ = text;
+    if (text.isEmpty())
+        showLatestProgress();
 }
 
 QString FormOperatorUi::status() const
 {
-    return form_.lEvolution->text();
+    return status_;
 }
 
 void FormOperatorUi::setStatusVisible(bool visible)
@@ -78,19 +80,29 @@ void FormOperatorUi::setStatusVisible(bool visible)
 void FormOperatorUi::setProgressMaximum(int maximum)
 {
     progressMaximum_ = qMax(0, maximum);
-    const int position = qBound(0, form_.PB1->value(), progressMaximum_);
+    progressPosition_ = qBound(0, progressPosition_, progressMaximum_);
     form_.PB1->setRange(0, qMax(1, progressMaximum_));
-    form_.PB1->setValue(position);
+    showLatestProgress();
 }
 
 void FormOperatorUi::setProgressPosition(int position)
 {
-    form_.PB1->setValue(qBound(0, position, progressMaximum_));
+    progressPosition_ = qBound(0, position, progressMaximum_);
+    if (progressPosition_ == 0)
+        showLatestProgress();
 }
 
 int FormOperatorUi::progressPosition() const
 {
-    return form_.PB1->value();
+    return progressPosition_;
+}
+
+void FormOperatorUi::showLatestProgress()
+{
+    if (form_.lEvolution->text() != status_)
+        form_.lEvolution->setText(status_);
+    if (form_.PB1->value() != progressPosition_)
+        form_.PB1->setValue(progressPosition_);
 }
 
 void FormOperatorUi::addLogLine(const QString& line)
@@ -171,6 +183,7 @@ void FormOperatorUi::processMessages()
     // Restarted first, so that a handler run by this pump (the one-second timer) does not pump
     // again inside it.
     sinceLastPump_.start();
+    showLatestProgress();
     QCoreApplication::processEvents();
 }
 

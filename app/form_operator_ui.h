@@ -58,10 +58,17 @@ private:
     // The bar's own range cannot be empty (Qt shows a busy animation then), so the maximum the
     // run asked for is kept here and the position is held within it.
     int progressMaximum_ = 100;
+    // Rows move the status line and the progress bar thousands of times a second, and a progress
+    // bar repaints itself at once: the widgets show the latest values at each pump, and the empty
+    // status and the position 0 (a stage's end, the clean-up) at once.
+    QString status_;
+    int progressPosition_ = 0;
     // The panel's text cannot tell an empty line from no line; the lines as added are kept.
     QStringList logLines_;
     bool busy_ = false;
     QElapsedTimer sinceLastPump_;
+
+    void showLatestProgress();
 };
 
 } // namespace p1
