@@ -1,7 +1,7 @@
 #include "app/form_operator_ui.h"
 
 #include "app/main_window.h"
-#include "platform/date_time.h"
+#include "common/date_time.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -35,7 +35,7 @@ QLabel* locationLabel(const TForm1& form, Location location)
 
 QCheckBox* optionBox(const TForm1& form, Box box)
 {
-    return form.optionBoxes().at(static_cast<int>(box));
+    return form.optionBox(box);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 #include "app/main_window.h"
-#include "run/command_line.h"
+#include "cli/command_line.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

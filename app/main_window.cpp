@@ -1,11 +1,12 @@
 #include "app/main_window.h"
 
 #include "app/form_operator_ui.h"
-#include "platform/date_time.h"
-#include "platform/errors.h"
-#include "platform/locale_texts.h"
+#include "common/date_time.h"
+#include "common/errors.h"
+#include "common/locale_texts.h"
 #include "run/import_session.h"
 #include "run/location_texts.h"
+#include "stages/stage_table.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -182,20 +183,8 @@ QWidget* TForm1::buildOptionsArea()
     warning.setColor(QPalette::WindowText, Qt::darkRed);
     CBVider->setPalette(warning);
 
-    CBImportMedecins = newOptionBox(QStringLiteral("CBImportMedecins"),
-                                    QStringLiteral("importer les médecins, utilisateurs"));
-    CBImportCorrespondants = newOptionBox(QStringLiteral("CBImportCorrespondants"),
-                                          QStringLiteral("importer les correspondants"));
-    CBImportPatients = newOptionBox(QStringLiteral("CBImportPatients"),
-                                    QStringLiteral("importer les patients"));
-    CBImportAnteced = newOptionBox(QStringLiteral("CBImportAnteced"),
-                                   QStringLiteral("importer les antécédents"));
-    CBImportConsultations = newOptionBox(QStringLiteral("CBImportConsultations"),
-                                         QStringLiteral("importer les consultations"));
-    cbImportCourriers = newOptionBox(QStringLiteral("cbImportCourriers"),
-                                     QStringLiteral("importer les courriers"));
-    cbImportOrdo = newOptionBox(QStringLiteral("cbImportOrdo"),
-                                QStringLiteral("importer les prescriptions"));
+    for (const StageEntry& stage : stageTable())
+        stageBoxes_.append({stage.box, newOptionBox(stage.boxName, stage.caption)});
 
     Button1 = new QPushButton(QStringLiteral("tout (dé)cocher"));
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -267,8 +256,20 @@ void TForm1::centreOnScreen()
 
 QList<QCheckBox*> TForm1::optionBoxes() const
 {
-    return {CBVider,         CBImportMedecins,      CBImportCorrespondants, CBImportPatients,
-            CBImportAnteced, CBImportConsultations, cbImportCourriers,      cbImportOrdo};
+    QList<QCheckBox*> boxes{CBVider};
+    for (const auto& [box, checkBox] : stageBoxes_)
+        boxes.append(checkBox);
+    return boxes;
+}
+
+QCheckBox* TForm1::optionBox(Box box) const
+{
+    if (box == Box::Vider)
+        return CBVider;
+    for (const auto& [stageBox, checkBox] : stageBoxes_)
+        if (stageBox == box)
+            return checkBox;
+    return nullptr;
 }
 
 bool TForm1::isRunning() const

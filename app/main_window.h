@@ -1,7 +1,8 @@
 #pragma once
 
 #include "app/dialogs.h"
-#include "platform/target_sql.h"
+#include "common/operator_ui.h"
+#include "target/target_sql.h"
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -48,13 +49,6 @@ public:
     QToolButton* SBSelectSorvaneRTF;
     QToolButton* SBSelectTessarisBase;
     QCheckBox* CBVider;
-    QCheckBox* CBImportMedecins;
-    QCheckBox* CBImportCorrespondants;
-    QCheckBox* CBImportPatients;
-    QCheckBox* CBImportAnteced;
-    QCheckBox* CBImportConsultations;
-    QCheckBox* cbImportCourriers;
-    QCheckBox* cbImportOrdo;
     QPushButton* Button1;
     QPlainTextEdit* Memo1;
     QLabel* lEvolution;
@@ -64,8 +58,9 @@ public:
     QProgressBar* PB1;
     QTimer* Timer1;
 
-    // The eight option boxes in the order of the options table.
+    // The purge's box, then one box per stage in the order of the run (CBImportMedecins, ...).
     QList<QCheckBox*> optionBoxes() const;
+    QCheckBox* optionBox(Box box) const;
     // Closes the window even during a run (a failed target choice ends the application).
     void closeApplication();
 
@@ -93,6 +88,7 @@ private:
     void connectHandlers();
     void centreOnScreen();
 
+    QList<std::pair<Box, QCheckBox*>> stageBoxes_;
     std::unique_ptr<Dialogs> dialogs_;
     std::unique_ptr<FormOperatorUi> ui_;
     std::unique_ptr<ImportSession> session_;

@@ -2,7 +2,7 @@
 // practice of 80,000 patients (antecedents, consultations, prescriptions, no letters). Both are
 // expected to stay linear: about a second per million rows.
 
-#include "platform/date_time.h"
+#include "common/date_time.h"
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/sample_practice/sample_practice.h"
 

@@ -2,8 +2,8 @@
 // copy (target: at least 200,000 rows/s), then a million parameterised look-ups run as the
 // consultations stage runs its detail query (target: under 20 µs each).
 
-#include "platform/date_time.h"
-#include "platform/source_query.h"
+#include "common/date_time.h"
+#include "source/source_query.h"
 #include "tools/jetwriter/jet_writer.h"
 
 #include <QElapsedTimer>

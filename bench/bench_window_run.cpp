@@ -3,7 +3,7 @@
 // both times and the window's extra cost, which the throttled repaint keeps near 10 % or below.
 
 #include "app/main_window.h"
-#include "platform/files.h"
+#include "common/files.h"
 #include "run/import_session.h"
 #include "run/target_initialisation.h"
 #include "tests/app/scripted_dialogs.h"

@@ -15,7 +15,7 @@ QString fullText(const TargetStatement& statement)
 }
 } // namespace
 
-IdAllocator::IdAllocator(TargetConnection& target, OperatorUi& ui)
+IdAllocator::IdAllocator(TargetConnection& target, RunMonitor& ui)
     : ui_(ui),
       QryReadIDValues(target, {QStringLiteral("SELECT LAST_VALUE FROM ID_VALUES WHERE KEY_NAME=:chaine")}),
       QryInsertIDValues(target, {QStringLiteral("INSERT INTO ID_VALUES values (:chaine, 0)")}),

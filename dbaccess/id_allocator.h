@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/operator_ui.h"
-#include "platform/target_sql.h"
+#include "common/operator_ui.h"
+#include "target/target_sql.h"
 
 namespace p1 {
 
@@ -9,7 +9,7 @@ namespace p1 {
 // reads or writes the table through its three statements. UI thread only.
 class IdAllocator {
 public:
-    IdAllocator(TargetConnection& target, OperatorUi& ui);
+    IdAllocator(TargetConnection& target, RunMonitor& ui);
 
     // The stored LAST_VALUE of the key; 0 when the key had to be created (or could not be).
     // A failing read is not handled here: it reaches the caller.
@@ -18,7 +18,7 @@ public:
     void RaiseLastValue(const QString& key, qint64 value, bool force = false);
 
 private:
-    OperatorUi& ui_;
+    RunMonitor& ui_;
     TargetStatement QryReadIDValues;
     TargetStatement QryInsertIDValues;
     TargetStatement QryUpdateIDValues;

@@ -1,7 +1,7 @@
 #include "dbaccess/purge.h"
 
 #include "dbaccess/sql_names.h"
-#include "platform/errors.h"
+#include "common/errors.h"
 
 namespace p1 {
 
@@ -32,7 +32,7 @@ bool isWorkingTable(const QString& name)
     return name.left(4) == QStringLiteral("DATA");
 }
 
-void emptyTable(const QString& name, TargetStatement& Qry1, IdAllocator& ids, OperatorUi& ui)
+void emptyTable(const QString& name, TargetStatement& Qry1, IdAllocator& ids, RunMonitor& ui)
 {
     showStatus(ui, "Purge de la table [" + name + "] de la base Tessaris...");
     try {
@@ -61,7 +61,7 @@ QStringList purgeList(const QStringList& discoveredNames)
     return names + fixedTables;
 }
 
-void PurgeTarget(TargetConnection& target, TargetStatement& Qry1, IdAllocator& ids, OperatorUi& ui)
+void PurgeTarget(TargetConnection& target, TargetStatement& Qry1, IdAllocator& ids, RunMonitor& ui)
 {
     showStatus(ui, QStringLiteral("Récupération des tables de la base Tessaris..."));
     const QStringList discovered = target.tableAndViewNames();

@@ -2,34 +2,18 @@
 
 #include "dbaccess/purge.h"
 #include "dbaccess/sql_names.h"
-#include "platform/date_time.h"
-#include "platform/files.h"
-#include "platform/ini_file.h"
-#include "platform/locale_texts.h"
+#include "common/date_time.h"
+#include "common/files.h"
+#include "common/ini_file.h"
+#include "common/locale_texts.h"
 #include "run/import_session.h"
-#include "run/stage_frame.h"
-#include "stages/correspondents_stage.h"
-#include "stages/patients_stage.h"
-#include "stages/users_stage.h"
+#include "stages/stage_table.h"
 
 namespace p1 {
 
 namespace {
 
 const QString noPrescriptionTable = QStringLiteral("erreur");
-
-// The stages in the order of the run. "resetAfter": the status line and the progress bar are
-// emptied after the stage whether it ran or not.
-struct Stage {
-    Box box;
-    void (*import)(RunContext&);
-    bool resetAfter;
-};
-const Stage stages[] = {
-    {Box::ImportMedecins, importUsers, false},
-    {Box::ImportCorrespondants, importCorrespondents, false},
-    {Box::ImportPatients, importPatients, true},
-};
 
 } // namespace
 
@@ -126,9 +110,12 @@ void ImportRun::runStages(const QString& prescriptionTable)
                    session_.ids,
                    *session_.lookups_,
                    prescriptionTable};
-    for (const Stage& stage : stages) {
-        if (ui_.isTicked(stage.box))
-            stage.import(run);
+    for (const StageEntry& stage : stageTable()) {
+        if (stage.import && ui_.isTicked(stage.box)) {
+            StageCounts counts = stage.import(run);
+            counts.stage = stage.word;
+            stageCounts_.append(counts);
+        }
         if (stage.resetAfter) {
             showStatus(ui_, QString());
             ui_.setProgressPosition(0);
@@ -180,11 +167,6 @@ QString logFileName(const QDateTime& wallClockTime)
     const QString stamp = textLocale().toString(wallClockTime.date(), shortDateFormat()) + ' '
                           + timeText(wallClockTime.time());
     return "P1Import - " + MakeFileNameSafe(stamp) + ".log";
-}
-
-QStringList sharedSelectLines()
-{
-    return {QStringLiteral("SELECT * from "), QStringLiteral(":tablename"), QString()};
 }
 
 QString logFolder()

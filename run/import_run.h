@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/operator_ui.h"
+#include "common/operator_ui.h"
+#include "stages/stage_frame.h"
 
 #include <QString>
 
@@ -22,6 +23,9 @@ public:
     // becomes a table name in SQL statements.
     static QString FindPrescriptionTable(const QString& targetFolder);
 
+    // What each stage that ran did, in the order of the run.
+    const QList<StageCounts>& stageCounts() const { return stageCounts_; }
+
 private:
     bool sourceFilesPresent();
     bool confirmed();
@@ -34,10 +38,8 @@ private:
 
     ImportSession& session_;
     OperatorUi& ui_;
+    QList<StageCounts> stageCounts_;
 };
-
-// Sorvane_Select as the window defines it: "SELECT * from ", the table line, the order line.
-QStringList sharedSelectLines();
 
 // "P1Import - <date> <time>.log" in the log folder, "/" and ":" made safe.
 QString logFileName(const QDateTime& wallClockTime);

@@ -1,9 +1,9 @@
 #include "run/import_session.h"
 
 #include "dbaccess/source_connections.h"
-#include "dbaccess/target_connection.h"
-#include "platform/errors.h"
-#include "platform/files.h"
+#include "dbaccess/target_settings.h"
+#include "common/errors.h"
+#include "common/files.h"
 #include "run/import_run.h"
 #include "run/location_texts.h"
 #include "stages/reference_lookups.h"
@@ -96,7 +96,15 @@ void ImportSession::applyImportEnablingRule(bool withSourceConnections)
 
 bool ImportSession::ButtonExecuterClick()
 {
-    return ImportRun(*this, ui_).execute();
+    ImportRun run(*this, ui_);
+    try {
+        const bool ended = run.execute();
+        lastRunCounts_ = run.stageCounts();
+        return ended;
+    } catch (...) {
+        lastRunCounts_ = run.stageCounts();
+        throw;
+    }
 }
 
 void ImportSession::closeConnections()

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "dbaccess/id_allocator.h"
-#include "platform/operator_ui.h"
-#include "platform/source_query.h"
-#include "platform/target_sql.h"
+#include "stages/stage_frame.h"
+#include "common/operator_ui.h"
+#include "source/source_query.h"
+#include "target/target_sql.h"
 
 #include <memory>
 
@@ -43,6 +44,9 @@ public:
     // Returns true when the run reached its end line.
     bool ButtonExecuterClick();
 
+    // What each stage of the last run did (also when the run stopped).
+    const QList<StageCounts>& lastRunCounts() const { return lastRunCounts_; }
+
     // FormClose.
     void closeConnections();
 
@@ -64,6 +68,7 @@ private:
 
     OperatorUi& ui_;
     std::unique_ptr<ReferenceLookups> lookups_;
+    QList<StageCounts> lastRunCounts_;
 };
 
 } // namespace p1

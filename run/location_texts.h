@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/operator_ui.h"
+#include "common/operator_ui.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #include "run/target_initialisation.h"
 
-#include "dbaccess/target_connection.h"
-#include "platform/errors.h"
-#include "platform/files.h"
-#include "platform/target_schema.h"
+#include "dbaccess/target_settings.h"
+#include "common/errors.h"
+#include "common/files.h"
+#include "target/target_schema.h"
 
 #include <QFile>
 

@@ -1,8 +1,6 @@
 #include "stages/correspondents_stage.h"
 
-#include "run/stage_frame.h"
 #include "stages/reference_lookups.h"
-#include "stages/stage_tables.h"
 
 #include <algorithm>
 
@@ -19,44 +17,31 @@ const StageTexts correspondentsTexts{
 const QString correspondentFailure = QStringLiteral(" : importation du correspondant n°");
 const QString importedStatus = QStringLiteral("Correspondant %1 importé");
 
-class CorrespondentsStage {
+class CorrespondentsStage : public ImportStage {
 public:
+    // The prescriptions stage of an earlier run may have left the shared query on Ordo.mdb.
     explicit CorrespondentsStage(RunContext& run)
-        : run_(run), frame_(run, correspondentsTexts), source_(run.Sorvane_Select),
+        : ImportStage(run, correspondentsTexts,
+                      {run.Sorvane_Select, &run.ADOConnectionSorvane,
+                       QStringLiteral("[ADR CARNET ADRESSE]"), QString()},
+                      {{run.Query1, wholeTable(QStringLiteral("MEDTRAIT"))}}),
           MEDTRAIT(run.Query1)
     {
     }
 
-    void run()
-    {
-        // The prescriptions stage of an earlier run may have left the shared query on Ordo.mdb.
-        selectWholeTable(source_, run_.ADOConnectionSorvane,
-                         QStringLiteral("[ADR CARNET ADRESSE]"), QString());
-        frame_.start(source_);
-        openWholeTable(MEDTRAIT, QStringLiteral("MEDTRAIT"));
-        frame_.forEachRow(source_, [this] { importRow(); });
-        MEDTRAIT.close();
-        run_.ids.RaiseLastValue(QStringLiteral("MEDTRAIT"), highestStoredCode_);
-        source_.close();
-        frame_.finish(created_);
-    }
-
 private:
-    QString text(const QString& column) const { return source_.field(column).asText(); }
-
-    void importRow()
+    RowOutcome importRow() override
     {
-        const qint64 code = source_.field(QStringLiteral("CODE CARNET ADRESSE")).asInteger();
+        const qint64 code = integer(QStringLiteral("CODE CARNET ADRESSE"));
         if (code <= 0)
-            return;
-        const QString name = text(QStringLiteral("NOM")) + u' ' + text(QStringLiteral("PRENOM"));
+            return RowOutcome::Skipped;
+        const QString name = fullName();
         MEDTRAIT.append();
         MEDTRAIT.setValue(QStringLiteral("MEDTRAIT_ID"), code);
         MEDTRAIT.setValue(QStringLiteral("NOM"), text(QStringLiteral("NOM")));
         MEDTRAIT.setValue(QStringLiteral("PRENOM"), text(QStringLiteral("PRENOM")));
         MEDTRAIT.setValue(QStringLiteral("SPECIALISATION"),
-                          run_.lookups.LookupFunctionLabel(
-                              source_.field(QStringLiteral("CODE FONCTION")).asInteger()));
+                          run_.lookups.LookupFunctionLabel(integer(QStringLiteral("CODE FONCTION"))));
         MEDTRAIT.setValue(QStringLiteral("ADRESSE"), text(QStringLiteral("RUE")));
         MEDTRAIT.setValue(QStringLiteral("CP"), text(QStringLiteral("CODE POSTAL")));
         MEDTRAIT.setValue(QStringLiteral("VILLE"), text(QStringLiteral("VILLE")));
@@ -65,28 +50,29 @@ private:
         MEDTRAIT.setValue(QStringLiteral("TELBUREAU"), text(QStringLiteral("TELEPHONE PROFESSIONNEL")));
         MEDTRAIT.setValue(QStringLiteral("FAX"), text(QStringLiteral("FAX")));
         MEDTRAIT.setValue(QStringLiteral("COMMENTAIRE"), text(QStringLiteral("DIVERS")));
-        const bool stored = frame_.guard(correspondentFailure + QString::number(code) + u' ' + name,
-                                         [this] { MEDTRAIT.post(); }, {&MEDTRAIT});
+        const bool stored = guard(correspondentFailure + QString::number(code) + u' ' + name,
+                                  [this] { MEDTRAIT.post(); }, {&MEDTRAIT});
         if (!stored)
-            return;
-        ++created_;
+            return RowOutcome::Refused;
         highestStoredCode_ = std::max(highestStoredCode_, code);
-        frame_.showStatus(importedStatus.arg(name));
+        showStatus(importedStatus.arg(name));
+        return RowOutcome::Stored;
     }
 
-    RunContext& run_;
-    StageFrame frame_;
-    SourceQuery& source_;
+    std::vector<RaisedKey> raisedKeys() const override
+    {
+        return {{QStringLiteral("MEDTRAIT"), highestStoredCode_}};
+    }
+
     TargetDataset& MEDTRAIT;
-    qint64 created_ = 0;
     qint64 highestStoredCode_ = 0;
 };
 
 } // namespace
 
-void importCorrespondents(RunContext& run)
+StageCounts importCorrespondents(RunContext& run)
 {
-    CorrespondentsStage(run).run();
+    return CorrespondentsStage(run).run();
 }
 
 } // namespace p1

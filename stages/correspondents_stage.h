@@ -1,11 +1,11 @@
 #pragma once
 
-#include "run/run_context.h"
+#include "stages/stage_frame.h"
 
 namespace p1 {
 
 // Copies the source address book ([ADR CARNET ADRESSE]) into MEDTRAIT under each entry's source
 // code, then raises "MEDTRAIT" once to the highest code stored. UI thread only.
-void importCorrespondents(RunContext& run);
+StageCounts importCorrespondents(RunContext& run);
 
 } // namespace p1

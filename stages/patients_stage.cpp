@@ -1,12 +1,10 @@
 #include "stages/patients_stage.h"
 
-#include "platform/date_time.h"
-#include "platform/errors.h"
-#include "platform/locale_texts.h"
-#include "run/stage_frame.h"
+#include "common/date_time.h"
+#include "common/errors.h"
+#include "common/locale_texts.h"
 #include "stages/normalisers.h"
 #include "stages/reference_lookups.h"
-#include "stages/stage_tables.h"
 
 #include <algorithm>
 #include <optional>
@@ -54,59 +52,47 @@ std::optional<int> sexOf(qint64 sexCode)
     }
 }
 
-class PatientsStage {
+class PatientsStage : public ImportStage {
 public:
     explicit PatientsStage(RunContext& run)
-        : run_(run), frame_(run, patientsTexts), source_(run.Sorvane_Select),
+        : ImportStage(run, patientsTexts,
+                      {run.Sorvane_Select, &run.ADOConnectionSorvane, QStringLiteral("[GLB PATIENT]"),
+                       QStringLiteral("order by [CODE PATIENT]")},
+                      {{run.Query1, wholeTable(QStringLiteral("PATIENTS"))},
+                       {run.Query2, wholeTable(QStringLiteral("ANTECED"))},
+                       {run.Query3, wholeTable(QStringLiteral("PATMEDTR"))}}),
           PATIENTS(run.Query1), ANTECED(run.Query2), PATMEDTR(run.Query3)
     {
     }
 
-    void run()
-    {
-        selectWholeTable(source_, run_.ADOConnectionSorvane, QStringLiteral("[GLB PATIENT]"),
-                         QStringLiteral("order by [CODE PATIENT]"));
-        frame_.start(source_);
-        openWholeTable(PATIENTS, QStringLiteral("PATIENTS"));
-        openWholeTable(ANTECED, QStringLiteral("ANTECED"));
-        openWholeTable(PATMEDTR, QStringLiteral("PATMEDTR"));
-        frame_.forEachRow(source_, [this] { importRow(); });
-        PATIENTS.close();
-        ANTECED.close();
-        PATMEDTR.close();
-        source_.close();
-        run_.ids.RaiseLastValue(QStringLiteral("PATIENTS"), highestPatientCode_);
-        run_.ids.RaiseLastValue(QStringLiteral("ANTECED"), antecedentNumber_);
-        run_.ids.RaiseLastValue(QStringLiteral("PATMEDTR"), linkNumber_);
-        frame_.finish(created_);
-    }
-
 private:
-    QString text(const QString& column) const { return source_.field(column).asText(); }
-    qint64 integer(const QString& column) const { return source_.field(column).asInteger(); }
-
-    void importRow()
+    RowOutcome importRow() override
     {
         const qint64 code = integer(QStringLiteral("CODE PATIENT"));
         if (code <= 0)
-            return;
-        const QString name = text(QStringLiteral("NOM")) + u' ' + text(QStringLiteral("PRENOM"));
+            return RowOutcome::Skipped;
+        const QString name = fullName();
         const QString identification = QString::number(code) + u' ' + name;
-        ++created_;
         setPatientColumns(code, name);
         // One guard for the patient, its profession and its links; the last two have their own
         // guards inside it, so only what fails around them costs the patient its count.
-        const bool imported = frame_.guard(patientFailure + identification, [&] {
+        const bool imported = guard(patientFailure + identification, [&] {
             PATIENTS.post();
             highestPatientCode_ = std::max(highestPatientCode_, code);
             importProfession(code, identification);
             importTreatingPhysicians(code, identification);
         }, {&PATIENTS, &ANTECED, &PATMEDTR});
-        if (!imported) {
-            --created_;
-            return;
-        }
-        frame_.showStatus(importedStatus.arg(QString::number(code), name));
+        if (!imported)
+            return RowOutcome::Refused;
+        showStatus(importedStatus.arg(QString::number(code), name));
+        return RowOutcome::Stored;
+    }
+
+    std::vector<RaisedKey> raisedKeys() const override
+    {
+        return {{QStringLiteral("PATIENTS"), highestPatientCode_},
+                {QStringLiteral("ANTECED"), antecedentNumber_},
+                {QStringLiteral("PATMEDTR"), linkNumber_}};
     }
 
     void setPatientColumns(qint64 code, const QString& name)
@@ -133,7 +119,7 @@ private:
         PATIENTS.setValue(QStringLiteral("ADRESSE"), address());
         PATIENTS.setValue(QStringLiteral("CP"), text(QStringLiteral("CODE POSTAL")));
         PATIENTS.setValue(QStringLiteral("VILLE"), text(QStringLiteral("VILLE")));
-        PATIENTS.setValue(QStringLiteral("DOSSIER_EXIT"), source_.field(QStringLiteral("EST SUPPRIMER")).asBoolean());
+        PATIENTS.setValue(QStringLiteral("DOSSIER_EXIT"), field(QStringLiteral("EST SUPPRIMER")).asBoolean());
         setInsuredName();
         const QString memo = text(QStringLiteral("MEMO"));
         if (!isBlank(memo))
@@ -143,11 +129,11 @@ private:
     // An invalid birth date leaves NE_LE empty and is named in the log; the patient goes in.
     void setBirthDate(const QString& name)
     {
-        const SourceField field = source_.field(QStringLiteral("DATE NAISSANCE"));
-        const std::optional<QDateTime> birthDate = birthDateOf(field);
+        const SourceField birthField = field(QStringLiteral("DATE NAISSANCE"));
+        const std::optional<QDateTime> birthDate = birthDateOf(birthField);
         if (!birthDate) {
             PATIENTS.setValue(QStringLiteral("NE_LE"), QVariant());
-            frame_.addLogLine(currentDateTimeText() + birthDateLine.arg(field.asText(), name));
+            addLogLine(currentDateTimeText() + birthDateLine.arg(birthField.asText(), name));
             return;
         }
         if (*birthDate > zeroDay())
@@ -187,7 +173,7 @@ private:
         ANTECED.setValue(QStringLiteral("ANTECED_ID"), antecedentNumber_);
         ANTECED.setValue(QStringLiteral("PATIENTS_ID"), code);
         // The label is read under the row's guard: a failing lookup loses the profession only.
-        frame_.guard(professionFailure + identification, [&] {
+        guard(professionFailure + identification, [&] {
             ANTECED.setValue(QStringLiteral("PROFESSION_ACTUELLE"),
                              run_.lookups.LookupProfessionLabel(profession));
             ANTECED.post();
@@ -205,17 +191,13 @@ private:
             PATMEDTR.setValue(QStringLiteral("PATMEDTR_ID"), linkNumber_);
             PATMEDTR.setValue(QStringLiteral("PATIENTS_ID"), code);
             PATMEDTR.setValue(QStringLiteral("MEDTRAIT_ID"), correspondent);
-            frame_.guard(linkFailure + identification, [this] { PATMEDTR.post(); }, {&PATMEDTR});
+            guard(linkFailure + identification, [this] { PATMEDTR.post(); }, {&PATMEDTR});
         }
     }
 
-    RunContext& run_;
-    StageFrame frame_;
-    SourceQuery& source_;
     TargetDataset& PATIENTS;
     TargetDataset& ANTECED;
     TargetDataset& PATMEDTR;
-    qint64 created_ = 0;
     qint64 highestPatientCode_ = 0;
     qint64 antecedentNumber_ = 0;
     qint64 linkNumber_ = 0;
@@ -223,9 +205,9 @@ private:
 
 } // namespace
 
-void importPatients(RunContext& run)
+StageCounts importPatients(RunContext& run)
 {
-    PatientsStage(run).run();
+    return PatientsStage(run).run();
 }
 
 } // namespace p1

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "run/run_context.h"
+#include "stages/stage_frame.h"
 
 namespace p1 {
 
@@ -8,6 +8,6 @@ namespace p1 {
 // with the profession as an ANTECED row and up to six PATMEDTR links to treating physicians,
 // both numbered from 1 in every run. Raises "PATIENTS", "ANTECED" and "PATMEDTR" once at the
 // end. UI thread only.
-void importPatients(RunContext& run);
+StageCounts importPatients(RunContext& run);
 
 } // namespace p1

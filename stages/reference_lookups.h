@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/source_query.h"
+#include "source/source_query.h"
 
 #include <QString>
 

@@ -1,9 +1,7 @@
 #include "stages/users_stage.h"
 
-#include "platform/date_time.h"
-#include "run/stage_frame.h"
+#include "common/date_time.h"
 #include "stages/reference_lookups.h"
-#include "stages/stage_tables.h"
 
 namespace p1 {
 
@@ -23,42 +21,31 @@ const QString systemFlags = QStringLiteral("*US PA RE CO DO CP TA CM SR AN");
 const QDate euroStart(2002, 1, 1);
 const int planningOwnerIsPhysician = 2;
 
-class UsersStage {
+class UsersStage : public ImportStage {
 public:
     explicit UsersStage(RunContext& run)
-        : run_(run), frame_(run, usersTexts), source_(run.Sorvane_GLB_Medecin),
+        : ImportStage(run, usersTexts, {run.Sorvane_GLB_Medecin},
+                      {{run.Query1, wholeTable(QStringLiteral("MEDECINS"))},
+                       {run.Query2, wholeTable(QStringLiteral("PL_SUBJ"))}}),
           MEDECINS(run.Query1), PL_SUBJ(run.Query2)
     {
-    }
-
-    void run()
-    {
         // The progress position is not reset here: it is 0 after the run's start.
-        frame_.start(source_, true);
-        openWholeTable(MEDECINS, QStringLiteral("MEDECINS"));
-        openWholeTable(PL_SUBJ, QStringLiteral("PL_SUBJ"));
-        frame_.forEachRow(source_, [this] { importRow(); });
-        MEDECINS.close();
-        PL_SUBJ.close();
-        source_.close();
-        frame_.finish(created_);
+        keepProgressPosition();
     }
 
 private:
-    QString text(const QString& column) const { return source_.field(column).asText(); }
-
-    void importRow()
+    RowOutcome importRow() override
     {
-        const qint64 code = source_.field(QStringLiteral("CODE MEDECIN")).asInteger();
+        const qint64 code = integer(QStringLiteral("CODE MEDECIN"));
         if (code <= 0)
-            return;
+            return RowOutcome::Skipped;
         if (!importPhysician(code))
-            return;
-        ++created_;
-        const QString name = text(QStringLiteral("NOM")) + u' ' + text(QStringLiteral("PRENOM"));
+            return RowOutcome::Refused;
+        const QString name = fullName();
         importPlanningSubject(code, name);
         // The user's own name, also when its planning subject was refused: the physician is in.
-        frame_.showStatus(importedStatus.arg(name));
+        showStatus(importedStatus.arg(name));
+        return RowOutcome::Stored;
     }
 
     bool importPhysician(qint64 code)
@@ -75,7 +62,7 @@ private:
         MEDECINS.setValue(QStringLiteral("DATE_EUROSTART"), wallClock(euroStart));
         MEDECINS.setValue(QStringLiteral("SPECIALISATION"),
                           run_.lookups.LookupSpecialtyLabel(
-                              source_.field(QStringLiteral("CODE SPECIALITE")).asInteger()));
+                              integer(QStringLiteral("CODE SPECIALITE"))));
         MEDECINS.setValue(QStringLiteral("ADRESSE"), text(QStringLiteral("ADRESSE")));
         MEDECINS.setValue(QStringLiteral("CP"), text(QStringLiteral("CODE POSTAL")));
         MEDECINS.setValue(QStringLiteral("VILLE"), text(QStringLiteral("VILLE")));
@@ -85,7 +72,7 @@ private:
         // A stored physician counts and gets its planning subject even when the raise of its key
         // fails afterwards: the failure lines say so, and the row is in the target.
         bool stored = false;
-        frame_.guard(userFailure + QString::number(code), [&] {
+        guard(userFailure + QString::number(code), [&] {
             MEDECINS.post();
             stored = true;
             run_.ids.RaiseLastValue(QStringLiteral("MEDECINS"), code);
@@ -102,26 +89,22 @@ private:
         PL_SUBJ.setValue(QStringLiteral("OWNER_ID"), code);
         PL_SUBJ.setValue(QStringLiteral("USE_PLAN"), true);
         PL_SUBJ.setValue(QStringLiteral("SUBJ_ORDER"), code);
-        frame_.guard(userFailure + QString::number(code) + planningFailureEnd, [&] {
+        guard(userFailure + QString::number(code) + planningFailureEnd, [&] {
             PL_SUBJ.post();
             run_.ids.RaiseLastValue(QStringLiteral("PL_SUBJ"),
                                     PL_SUBJ.field(QStringLiteral("PL_SUBJ_ID")).asInteger());
         }, {&PL_SUBJ});
     }
 
-    RunContext& run_;
-    StageFrame frame_;
-    SourceQuery& source_;
     TargetDataset& MEDECINS;
     TargetDataset& PL_SUBJ;
-    qint64 created_ = 0;
 };
 
 } // namespace
 
-void importUsers(RunContext& run)
+StageCounts importUsers(RunContext& run)
 {
-    UsersStage(run).run();
+    return UsersStage(run).run();
 }
 
 } // namespace p1

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "run/run_context.h"
+#include "stages/stage_frame.h"
 
 namespace p1 {
 
 // Copies the source users ([GLB Medecin]) into MEDECINS, each with a planning subject in
 // PL_SUBJ, both under the user's source code. Raises "MEDECINS" and "PL_SUBJ" after each stored
 // row. UI thread only.
-void importUsers(RunContext& run);
+StageCounts importUsers(RunContext& run);
 
 } // namespace p1

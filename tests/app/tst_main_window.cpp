@@ -1,10 +1,10 @@
 #include "app/form_operator_ui.h"
 #include "app/main_window.h"
-#include "platform/files.h"
-#include "platform/locale_texts.h"
-#include "platform/target_schema.h"
-#include "platform/text_encoding.h"
-#include "run/command_line.h"
+#include "common/files.h"
+#include "common/locale_texts.h"
+#include "target/target_schema.h"
+#include "common/text_encoding.h"
+#include "cli/command_line.h"
 #include "run/import_session.h"
 #include "run/location_texts.h"
 #include "tests/app/scripted_dialogs.h"
@@ -517,7 +517,7 @@ TEST_F(MainWindowTest, RunErrorIsShownInTheStandardErrorDialog)
 {
     chooseAllLocations(makeSource(true), false);
     setTicked(false);
-    form->CBImportMedecins->setChecked(true);
+    form->optionBox(Box::ImportMedecins)->setChecked(true);
 
     form->BtExecuter->click();
 
@@ -568,7 +568,7 @@ TEST_F(MainWindowTest, OperatorSeamOverTheWidgets)
     ui.setBusy(false);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
-    form->CBImportPatients->setChecked(false);
+    form->optionBox(Box::ImportPatients)->setChecked(false);
     EXPECT_FALSE(ui.isTicked(Box::ImportPatients));
     EXPECT_TRUE(ui.isTicked(Box::ImportOrdo));
 }

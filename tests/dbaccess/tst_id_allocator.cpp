@@ -1,5 +1,5 @@
 #include "dbaccess/id_allocator.h"
-#include "platform/errors.h"
+#include "common/errors.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/target_databases.h"
 

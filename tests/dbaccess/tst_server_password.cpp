@@ -1,4 +1,4 @@
-#include "dbaccess/target_connection.h"
+#include "dbaccess/target_settings.h"
 
 #include <gtest/gtest.h>
 

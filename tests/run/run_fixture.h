@@ -4,8 +4,8 @@
 // and Ordo.mdb, a letters folder, a fresh target with its Kelvanor.ver and EDITOR.INI, and a log
 // folder that P1IMPORT_LOG_FOLDER points at.
 
-#include "platform/files.h"
-#include "platform/target_sql.h"
+#include "common/files.h"
+#include "target/target_sql.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/sample_practice/source_tables.h"

@@ -5,8 +5,8 @@
 
 #include "dbaccess/id_allocator.h"
 #include "dbaccess/source_connections.h"
-#include "platform/locale_texts.h"
-#include "run/run_context.h"
+#include "common/locale_texts.h"
+#include "stages/stage_frame.h"
 #include "stages/reference_lookups.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"
@@ -108,7 +108,7 @@ public:
 };
 
 // A test of one stage on each target engine.
-template <void (*stage)(RunContext&)>
+template <StageCounts (*stage)(RunContext&)>
 class StageTest : public TargetEngineTest {
 protected:
     // Writes the source, runs the stage on it and its target, and gives the log without stamps.
@@ -116,11 +116,12 @@ protected:
     {
         source.write();
         run = std::make_unique<StageRunContext>(source, *connection);
-        stage(run->context);
+        counts = stage(run->context);
         return run->logWithoutStamps();
     }
 
     std::unique_ptr<StageRunContext> run;
+    StageCounts counts;
 };
 
 // The LAST_VALUE of a key of ID_VALUES; -1 when the key is missing.

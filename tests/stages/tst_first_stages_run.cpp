@@ -2,9 +2,9 @@
 // patients stages, on a generated practice into an embedded target: every source row with a
 // positive code ends either stored or named in a failure line.
 
-#include "dbaccess/target_connection.h"
-#include "platform/source_database.h"
-#include "run/command_line.h"
+#include "dbaccess/target_settings.h"
+#include "source/source_database.h"
+#include "cli/command_line.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/target_databases.h"

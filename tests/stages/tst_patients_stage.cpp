@@ -1,6 +1,6 @@
 #include "stages/patients_stage.h"
 
-#include "platform/date_time.h"
+#include "common/date_time.h"
 #include "tests/stages/patient_source.h"
 #include "tests/stages/stage_test_context.h"
 

@@ -1,7 +1,7 @@
 #include "stages/reference_lookups.h"
 
 #include "dbaccess/source_connections.h"
-#include "platform/errors.h"
+#include "common/errors.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/target_sql.h"
+#include "target/target_sql.h"
 
 #include <gtest/gtest.h>
 

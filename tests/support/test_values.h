@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/date_time.h"
-#include "platform/source_database.h"
+#include "common/date_time.h"
+#include "source/source_database.h"
 
 #include <QJsonValue>
 #include <QString>

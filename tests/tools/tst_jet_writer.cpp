@@ -1,6 +1,6 @@
 #include "tools/jetwriter/jet_writer.h"
 
-#include "platform/date_time.h"
+#include "common/date_time.h"
 #include "tests/tools/mdb_tools.h"
 
 #include <QTemporaryDir>

@@ -3,8 +3,8 @@
 // before 30 December 1899).
 #include "tools/jetwriter/jet_writer.h"
 
-#include "platform/date_time.h"
-#include "platform/source_database.h"
+#include "common/date_time.h"
+#include "source/source_database.h"
 
 #include <QTemporaryDir>
 

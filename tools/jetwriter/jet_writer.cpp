@@ -85,7 +85,7 @@ void writeGlobalUsageMap(PageStore& store)
 struct TableBuilder::Impl {
     PageStore& store;
     QString name;
-    QList<ColumnSpec> columns;
+    QList<ColumnDefinition> columns;
     TableLayout layout;
     RowPages rows;
     qint64 rowCount = 0;
@@ -101,10 +101,10 @@ TableBuilder::~TableBuilder() = default;
 
 TableBuilder& TableBuilder::column(const QString& name, ColumnType type, int textLength)
 {
-    return column(ColumnSpec{name, type, textLength});
+    return column(ColumnDefinition{name, type, textLength});
 }
 
-TableBuilder& TableBuilder::column(const ColumnSpec& column)
+TableBuilder& TableBuilder::column(const ColumnDefinition& column)
 {
     if (impl_->rowCount > 0)
         throw std::logic_error("colonne ajoutée après les premières lignes");
@@ -130,7 +130,7 @@ const QString& TableBuilder::name() const
     return impl_->name;
 }
 
-const QList<ColumnSpec>& TableBuilder::columns() const
+const QList<ColumnDefinition>& TableBuilder::columns() const
 {
     return impl_->columns;
 }

@@ -17,7 +17,7 @@ namespace p1::jet {
 
 enum class ColumnType { Boolean, Byte, Integer, Long, Double, DateTime, Text, Memo };
 
-struct ColumnSpec {
+struct ColumnDefinition {
     QString name;
     ColumnType type;
     int textLength = 255; // characters, Text columns only
@@ -41,7 +41,7 @@ public:
     // Columns come first: adding one after the first row throws std::logic_error.
     // At most 255 columns.
     TableBuilder& column(const QString& name, ColumnType type, int textLength = 255);
-    TableBuilder& column(const ColumnSpec& column);
+    TableBuilder& column(const ColumnDefinition& column);
 
     // One value per column, in column order. Throws std::invalid_argument when the count, a
     // type or a range is wrong, or a text is longer than its column.
@@ -49,7 +49,7 @@ public:
     TableBuilder& row(const QList<Value>& values);
 
     const QString& name() const;
-    const QList<ColumnSpec>& columns() const;
+    const QList<ColumnDefinition>& columns() const;
     qint64 rowCount() const;
 
 private:

@@ -1,6 +1,6 @@
 #include "tools/jetwriter/row_encoder.h"
 
-#include "platform/date_time.h"
+#include "common/date_time.h"
 
 #include <QtEndian>
 
@@ -322,6 +322,14 @@ QByteArray TableLayout::encodeRow(const QList<Value>& values, PageStore& longVal
     if (row.size() > largestRow)
         refuse(QStringLiteral("ligne de %1 octets, plus longue qu'une page").arg(row.size()));
     return row;
+}
+
+double toJetDays(const QDateTime& dateTime)
+{
+    constexpr double millisecondsPerDay = 86'400'000;
+    const qint64 dayNumber = zeroDay().date().daysTo(dateTime.date());
+    const double fraction = dateTime.time().msecsSinceStartOfDay() / millisecondsPerDay;
+    return dayNumber >= 0 ? dayNumber + fraction : dayNumber - fraction;
 }
 
 } // namespace p1::jet::writing

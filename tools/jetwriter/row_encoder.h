@@ -54,4 +54,8 @@ private:
 // Jet 4 text: UCS-2LE, or the compressed form when every character allows it and it is shorter.
 QByteArray encodeText(const QString& text, bool mayCompress);
 
+// The Jet day count of a date-time: whole days from the zero day, signed, and the time of day
+// counted forward from that day.
+double toJetDays(const QDateTime& dateTime);
+
 } // namespace p1::jet::writing

@@ -1,6 +1,6 @@
 #include "tools/sample_practice/practice_writer.h"
 
-#include "platform/date_time.h"
+#include "common/date_time.h"
 
 #include <QFile>
 

@@ -5,7 +5,7 @@
 
 namespace p1::sample {
 
-using jet::ColumnSpec;
+using jet::ColumnDefinition;
 using jet::ColumnType;
 using jet::DatabaseBuilder;
 using jet::TableBuilder;
@@ -14,30 +14,30 @@ namespace {
 
 constexpr int nameLength = 255;
 
-ColumnSpec code(const QString& name)
+ColumnDefinition code(const QString& name)
 {
     return {name, ColumnType::Long};
 }
 
-ColumnSpec text(const QString& name, int length)
+ColumnDefinition text(const QString& name, int length)
 {
     return {name, ColumnType::Text, length};
 }
 
-ColumnSpec memo(const QString& name)
+ColumnDefinition memo(const QString& name)
 {
     return {name, ColumnType::Memo};
 }
 
-ColumnSpec dateTime(const QString& name)
+ColumnDefinition dateTime(const QString& name)
 {
     return {name, ColumnType::DateTime};
 }
 
-TableBuilder& tableOf(DatabaseBuilder& database, const QString& name, const QList<ColumnSpec>& columns)
+TableBuilder& tableOf(DatabaseBuilder& database, const QString& name, const QList<ColumnDefinition>& columns)
 {
     TableBuilder& table = database.table(name);
-    for (const ColumnSpec& column : columns)
+    for (const ColumnDefinition& column : columns)
         table.column(column);
     return table;
 }

@@ -1,0 +1,265 @@
+#include "cli/command_line.h"
+
+#include "common/errors.h"
+#include "common/files.h"
+#include "run/import_session.h"
+#include "stages/stage_table.h"
+#include "run/target_initialisation.h"
+
+#include <QFileInfo>
+
+#include <optional>
+
+namespace p1 {
+
+namespace {
+
+constexpr int exitSuccess = 0;
+constexpr int exitRunFailed = 1;
+constexpr int exitBadArguments = 2;
+
+const QString usage = QStringLiteral(
+    "Utilisation :\n"
+    "  p1import --source <V4.mdb ou son dossier> --letters <dossier des courriers>\n"
+    "           --target <Kelvanor.ver ou son dossier> [--no-purge] [--only <étapes>] [--yes]\n"
+    "           [--target-engine sqlserver|postgres|sqlite]\n"
+    "  p1import --init-target <dossier> [--target-engine sqlite]\n"
+    "  p1import --help\n"
+    "\n"
+    "Importe dans la base Tessaris les données de la base Sorvane, sans fenêtre.\n"
+    "\n"
+    "  --source         le fichier V4.mdb de Sorvane (Ordo.mdb doit être dans le même dossier)\n"
+    "  --letters        le dossier des courriers de Sorvane\n"
+    "  --target         le fichier Kelvanor.ver de la base Tessaris\n"
+    "  --no-purge       ne pas vider la base Tessaris avant l'importation\n"
+    "  --only           les étapes à exécuter, séparées par des virgules, parmi :\n"
+    "                   medecins, correspondants, patients, antecedents, consultations,\n"
+    "                   courriers, prescriptions (toutes par défaut)\n"
+    "  --yes            ne pas demander de confirmation\n"
+    "  --target-engine  le moteur de la base Tessaris (sqlserver par défaut, ou la variable\n"
+    "                   d'environnement P1IMPORT_TARGET_ENGINE)\n"
+    "  --init-target    crée dans le dossier une base Tessaris vide (SQLite) : Kelvanor.ver,\n"
+    "                   EDITOR.INI et la base avec toutes ses tables\n"
+    "\n"
+    "Les lignes du journal sont écrites sur la sortie standard et enregistrées dans le fichier\n"
+    "« P1Import - <date> <heure>.log » du dossier du programme (ou de P1IMPORT_LOG_FOLDER).\n"
+    "Code de sortie : 0 quand le traitement est allé jusqu'au bout, 1 sinon, 2 pour des\n"
+    "arguments incorrects.\n");
+
+
+struct Options {
+    bool help = false;
+    QString source;
+    QString letters;
+    QString target;
+    QString initTarget;
+    bool purge = true;
+    bool yes = false;
+    QList<Box> stages;
+    std::optional<TargetEngine> engine;
+};
+
+class BadArguments : public Error {
+public:
+    using Error::Error;
+};
+
+QList<Box> parseStages(const QString& list)
+{
+    QList<Box> boxes;
+    for (const QString& name : list.split(',', Qt::SkipEmptyParts)) {
+        const QList<StageEntry>& stages = stageTable();
+        const auto known = std::find_if(stages.begin(), stages.end(),
+                                        [&](const StageEntry& stage) { return stage.word == name.trimmed(); });
+        if (known == stages.end())
+            throw BadArguments("Étape inconnue : « " + name.trimmed() + " ».");
+        boxes.append(known->box);
+    }
+    if (boxes.isEmpty())
+        throw BadArguments(QStringLiteral("--only attend au moins une étape."));
+    return boxes;
+}
+
+// Walks "--name value" and "--name=value" forms.
+class ArgumentReader {
+public:
+    explicit ArgumentReader(const QStringList& arguments) : arguments_(arguments) {}
+
+    bool atEnd() const { return index_ >= arguments_.size(); }
+
+    QString nextName()
+    {
+        QString argument = arguments_[index_++];
+        const qsizetype equals = argument.indexOf('=');
+        if (argument.startsWith(QStringLiteral("--")) && equals > 0) {
+            inlineValue_ = argument.mid(equals + 1);
+            argument.truncate(equals);
+        }
+        return argument;
+    }
+
+    QString valueOf(const QString& name)
+    {
+        if (inlineValue_) {
+            const QString value = *inlineValue_;
+            inlineValue_.reset();
+            return value;
+        }
+        if (atEnd() || arguments_[index_].startsWith(QStringLiteral("--")))
+            throw BadArguments("L'option " + name + " attend une valeur.");
+        return arguments_[index_++];
+    }
+
+    void refuseValue(const QString& name)
+    {
+        if (inlineValue_)
+            throw BadArguments("L'option " + name + " ne prend pas de valeur.");
+    }
+
+private:
+    const QStringList& arguments_;
+    qsizetype index_ = 0;
+    std::optional<QString> inlineValue_;
+};
+
+Options parseOptions(const QStringList& arguments)
+{
+    Options options;
+    ArgumentReader reader(arguments);
+    while (!reader.atEnd()) {
+        const QString name = reader.nextName();
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+        } else if (name == "--source") {
+            options.source = reader.valueOf(name);
+        } else if (name == "--letters") {
+            options.letters = reader.valueOf(name);
+        } else if (name == "--target") {
+            options.target = reader.valueOf(name);
+        } else if (name == "--init-target") {
+            options.initTarget = reader.valueOf(name);
+        } else if (name == "--only") {
+            options.stages = parseStages(reader.valueOf(name));
+        } else if (name == "--target-engine") {
+            const QString engine = reader.valueOf(name);
+            options.engine = targetEngineFromName(engine);
+            if (!options.engine)
+                throw BadArguments("Moteur inconnu : « " + engine + " » (sqlserver, postgres ou sqlite).");
+        } else if (name == "--no-purge") {
+            reader.refuseValue(name);
+            options.purge = false;
+        } else if (name == "--yes") {
+            reader.refuseValue(name);
+            options.yes = true;
+        } else {
+            throw BadArguments("Argument inconnu : « " + name + " ».");
+        }
+    }
+    return options;
+}
+
+QString absolutePath(const QString& path)
+{
+    return QFileInfo(path).absoluteFilePath();
+}
+
+// A file given directly, or by its folder (found there whatever its letter case).
+QString fileOrFileInFolder(const QString& path, const QString& fileName, const QString& what,
+                           const QString& option)
+{
+    if (path.isEmpty())
+        throw BadArguments("L'option " + option + " est obligatoire.");
+    const QFileInfo info(path);
+    const QString file =
+        info.isDir() ? resolveWindowsName(EnsureTrailingBackslash(absolutePath(path)), fileName) : absolutePath(path);
+    if (!fileExists(file))
+        throw BadArguments(what + " [" + file + "] n'existe pas.");
+    return file;
+}
+
+QString existingFolder(const QString& path)
+{
+    if (path.isEmpty())
+        throw BadArguments(QStringLiteral("L'option --letters est obligatoire."));
+    if (!QFileInfo(path).isDir())
+        throw BadArguments("Le dossier des courriers [" + path + "] n'existe pas.");
+    return absolutePath(path);
+}
+
+void tickBoxes(TerminalUi& ui, const Options& options)
+{
+    ui.setTicked(Box::Vider, options.purge);
+    for (const StageEntry& stage : stageTable())
+        ui.setTicked(stage.box, options.stages.isEmpty() || options.stages.contains(stage.box));
+}
+
+int runImport(const Options& options, const TerminalStreams& streams)
+{
+    const QString sourceFile = fileOrFileInFolder(options.source, "V4.mdb", "La base source", "--source");
+    const QString letters = existingFolder(options.letters);
+    const QString targetFile = fileOrFileInFolder(options.target, "Kelvanor.ver", "La base cible", "--target");
+
+    TerminalUi ui(streams);
+    tickBoxes(ui, options);
+    if (options.yes)
+        ui.answerYesInAdvance();
+    ImportSession session(ui, options.engine.value_or(defaultTargetEngine()));
+    session.lettersFolderChosen(letters);
+    if (!session.targetChosen(targetFile))
+        return exitRunFailed;
+    session.sourceBaseChosen(sourceFile);
+    if (!ui.isImportEnabled()) {
+        ui.printError(QStringLiteral("L'importation ne peut pas commencer : la base source n'a pas pu être ouverte."));
+        session.closeConnections();
+        return exitRunFailed;
+    }
+    bool reachedItsEnd = false;
+    try {
+        reachedItsEnd = session.ButtonExecuterClick();
+    } catch (const std::exception& error) {
+        ui.printError(QStringLiteral("Erreur : ") + errorMessage(error));
+    }
+    session.closeConnections();
+    return reachedItsEnd ? exitSuccess : exitRunFailed;
+}
+
+int initialiseTarget(const Options& options, const TerminalStreams& streams)
+{
+    if (!options.source.isEmpty() || !options.letters.isEmpty() || !options.target.isEmpty())
+        throw BadArguments(QStringLiteral("--init-target ne se combine pas avec --source, --letters ou --target."));
+    if (options.engine.value_or(TargetEngine::Sqlite) != TargetEngine::Sqlite)
+        throw BadArguments(QStringLiteral("--init-target ne crée qu'une base SQLite (--target-engine sqlite)."));
+    const QString folder = EnsureTrailingBackslash(absolutePath(options.initTarget));
+    createEmbeddedTarget(folder);
+    printText(streams.out, "Base Tessaris vide créée dans [" + folder + "].\n");
+    return exitSuccess;
+}
+
+} // namespace
+
+int runCommandLine(const QStringList& arguments)
+{
+    return runCommandLine(arguments, TerminalStreams{});
+}
+
+int runCommandLine(const QStringList& arguments, const TerminalStreams& streams)
+{
+    try {
+        const Options options = parseOptions(arguments);
+        if (options.help) {
+            printText(streams.out, usage);
+            return exitSuccess;
+        }
+        if (!options.initTarget.isEmpty())
+            return initialiseTarget(options, streams);
+        return runImport(options, streams);
+    } catch (const BadArguments& error) {
+        printText(streams.err, error.message() + "\n\n" + usage);
+        return exitBadArguments;
+    } catch (const std::exception& error) {
+        printText(streams.err, "Erreur : " + errorMessage(error) + "\n");
+        return exitRunFailed;
+    }
+}
+
+} // namespace p1

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "cli/terminal_ui.h"
+
+#include <QStringList>
+
+namespace p1 {
+
+// The import run without the window (arguments without the program name):
+//   --source <V4.mdb or folder> --letters <folder> --target <Kelvanor.ver or folder>
+//   [--no-purge] [--only <stages>] [--yes] [--target-engine sqlserver|postgres|sqlite]
+//   --init-target <folder> [--target-engine sqlite]
+//   --help
+// 0 for a run that reached its end (or an empty target created, or the help), 1 for a run that
+// stopped or failed, 2 for arguments it cannot use.
+int runCommandLine(const QStringList& arguments);
+int runCommandLine(const QStringList& arguments, const TerminalStreams& streams);
+
+} // namespace p1

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QDateTime>
+
+namespace p1 {
+
+// Date-times are wall-clock values: a QDateTime in UTC stands for the time as written, with no
+// zone and no daylight saving. The source stores them as Jet does: days since 30 December 1899,
+// the whole part signed and the time of day counted forward from that day.
+QDateTime zeroDay();
+QDateTime fromJetDays(double days);
+QDateTime wallClock(const QDate& date, const QTime& time = QTime(0, 0));
+QDateTime currentWallClock();
+
+} // namespace p1

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+namespace p1 {
+
+enum class Location { SourceBase, SourceLetters, TargetBase };
+
+enum class Box {
+    Vider,
+    ImportMedecins,
+    ImportCorrespondants,
+    ImportPatients,
+    ImportAnteced,
+    ImportConsultations,
+    ImportCourriers,
+    ImportOrdo,
+};
+
+// What the engine (purge, allocator, stages) needs of the operator: the status line, the
+// progress bar, the log panel, the pump and two kinds of dialog. UI thread only.
+class RunMonitor {
+public:
+    virtual ~RunMonitor() = default;
+
+    // Status line lEvolution.
+    virtual void setStatus(const QString& text) = 0;
+
+    // Progress bar PB1.
+    virtual void setProgressMaximum(int maximum) = 0;
+    virtual void setProgressPosition(int position) = 0;
+    virtual int progressPosition() const = 0;
+
+    // Log panel Memo1: never cleared; lines of later runs follow earlier ones.
+    virtual void addLogLine(const QString& line) = 0;
+
+    // Pending window messages (throttled repaint in the window).
+    virtual void processMessages() = 0;
+
+    virtual void showError(const QString& text) = 0;
+    virtual void showWarning(const QString& text) = 0;
+};
+
+// The session's whole seam to the operator: the run monitor plus the locations, the boxes, the
+// buttons, the elapsed time and the other dialogs. The window implements it with widgets, the
+// command line with a terminal, the tests with a recorder.
+class OperatorUi : public RunMonitor {
+public:
+    // The three location labels (SorvanePath, SorvaneRTFPath, TessarisBase).
+    virtual QString locationText(Location location) const = 0;
+    virtual void setLocationText(Location location, const QString& text) = 0;
+
+    // The option boxes, read when a stage is reached.
+    virtual bool isTicked(Box box) const = 0;
+
+    virtual QString status() const = 0;
+    virtual void setStatusVisible(bool visible) = 0;
+
+    virtual QStringList logLines() const = 0;
+    virtual void showLogPanel() = 0;
+
+    // Elapsed time label lTimer and its one-second timer Timer1.
+    virtual void startElapsedTimer() = 0;
+    virtual void stopElapsedTimer() = 0;
+    virtual void setElapsedVisible(bool visible) = 0;
+    virtual QString elapsedText() const = 0;
+
+    // Buttons BtExecuter and BitBtn2, busy cursor, closing the application.
+    virtual void setImportEnabled(bool enabled) = 0;
+    virtual bool isImportEnabled() const = 0;
+    virtual void setCloseEnabled(bool enabled) = 0;
+    virtual void setBusy(bool busy) = 0;
+    virtual void closeApplication() = 0;
+
+    // confirm() is the Yes/No question; it returns false only for No.
+    virtual bool confirm(const QString& text) = 0;
+    virtual void showMessage(const QString& text) = 0;
+};
+
+// Every change of the status line is followed by a pump, so that the window shows it at once.
+inline void showStatus(RunMonitor& monitor, const QString& text)
+{
+    monitor.setStatus(text);
+    monitor.processMessages();
+}
+
+} // namespace p1

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "common/operator_ui.h"
+#include "target/target_sql.h"
+
+#include <QString>
+
+namespace p1 {
+
+// Section [DBKERNEL] of the target's Kelvanor.ver.
+struct TargetConnectionSettings {
+    QString DatabaseName;
+    QString ServerName;
+    QString UserName = QStringLiteral("sa");
+    QString SAPW; // scrambled server password
+
+    // A missing file, section or key gives the defaults.
+    static TargetConnectionSettings read(const QString& settingsFile);
+};
+
+// "_" for a stored text of odd length or with a character outside "0".."F"; otherwise one
+// character per pair of stored characters, unscrambled with the server password key.
+QString UnscrambleServerPassword(const QString& stored);
+// Hexadecimal value of the text; characters that are no hexadecimal digit count as 0.
+qint64 ParseHex(const QString& text);
+
+QString targetConnectionString(const TargetConnectionSettings& settings, const QString& password);
+
+// Stale lock files of the desktop database engine next to the program (and at the drive root on
+// Windows); a file that cannot be deleted is left alone.
+void deleteLockFiles();
+
+// Builds and opens the target connection from the Kelvanor.ver of the target base folder; true
+// when it is open afterwards. A refused connection has shown its error dialog.
+bool openTargetConnection(TargetConnection& connection, OperatorUi& ui, const QString& targetFolder);
+
+} // namespace p1

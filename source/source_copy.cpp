@@ -1,0 +1,174 @@
+#include "source/source_copy.h"
+
+#include "common/date_time.h"
+#include "common/errors.h"
+
+#include <sqlite3.h>
+
+namespace p1 {
+
+namespace {
+
+QString declaredType(SourceType type)
+{
+    switch (type) {
+    case SourceType::Double: return QStringLiteral("REAL");
+    case SourceType::Text:
+    case SourceType::Memo:
+    case SourceType::Other: return QStringLiteral("TEXT COLLATE JET");
+    default: return QStringLiteral("INTEGER");
+    }
+}
+
+// Jet compares texts without regard to case, accented capitals included (SQLite's NOCASE only
+// folds ASCII letters).
+int compareWithoutCase(void*, int leftBytes, const void* left, int rightBytes, const void* right)
+{
+    return QStringView(static_cast<const char16_t*>(left), leftBytes / 2)
+        .compare(QStringView(static_cast<const char16_t*>(right), rightBytes / 2), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+void StatementFinalizer::operator()(sqlite3_stmt* statement) const
+{
+    sqlite3_finalize(statement);
+}
+
+QString quotedIdentifier(const QString& name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+int CopiedTable::columnIndex(const QString& name) const
+{
+    for (int i = 0; i < columns.size(); ++i)
+        if (columns[i].name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+void bindSourceValue(sqlite3_stmt* statement, int index, const SourceValue& value)
+{
+    if (const auto* number = std::get_if<qint64>(&value))
+        sqlite3_bind_int64(statement, index, *number);
+    else if (const auto* real = std::get_if<double>(&value))
+        sqlite3_bind_double(statement, index, *real);
+    else if (const auto* flag = std::get_if<bool>(&value))
+        sqlite3_bind_int(statement, index, *flag ? 1 : 0);
+    else if (const auto* moment = std::get_if<QDateTime>(&value))
+        sqlite3_bind_int64(statement, index, zeroDay().msecsTo(*moment));
+    else if (const auto* text = std::get_if<QString>(&value))
+        sqlite3_bind_text16(statement, index, text->utf16(), int(text->size() * 2), SQLITE_TRANSIENT);
+    else
+        sqlite3_bind_null(statement, index);
+}
+
+SourceValue columnSourceValue(sqlite3_stmt* statement, int index, SourceType type)
+{
+    if (sqlite3_column_type(statement, index) == SQLITE_NULL)
+        return {};
+    switch (type) {
+    case SourceType::Boolean: return sqlite3_column_int(statement, index) != 0;
+    case SourceType::Byte:
+    case SourceType::Integer:
+    case SourceType::Long: return qint64(sqlite3_column_int64(statement, index));
+    case SourceType::Double: return sqlite3_column_double(statement, index);
+    case SourceType::DateTime: return zeroDay().addMSecs(sqlite3_column_int64(statement, index));
+    default: {
+        const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(statement, index));
+        return QString::fromUtf16(text, sqlite3_column_bytes16(statement, index) / 2);
+    }
+    }
+}
+
+MemoryCopy::MemoryCopy(const SourceDatabase& database) : database_(database)
+{
+    if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK
+        || sqlite3_create_collation(db_, "JET", SQLITE_UTF16_ALIGNED, nullptr, compareWithoutCase) != SQLITE_OK) {
+        const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
+        sqlite3_close(db_);
+        throw SourceError(QStringLiteral("Impossible de préparer la lecture de [%1] : %2")
+                              .arg(database.path(), message));
+    }
+}
+
+MemoryCopy::~MemoryCopy()
+{
+    sqlite3_close_v2(db_);
+}
+
+void MemoryCopy::fail(const QString& what) const
+{
+    throw SourceError(QStringLiteral("%1 : %2").arg(what, QString::fromUtf8(sqlite3_errmsg(db_))));
+}
+
+void MemoryCopy::execute(const QString& sql)
+{
+    if (sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(database_.path()));
+}
+
+const CopiedTable& MemoryCopy::table(const QString& name)
+{
+    const QString key = name.toCaseFolded();
+    const auto found = tables_.find(key);
+    if (found != tables_.end())
+        return found->second;
+
+    CopiedTable table;
+    table.columns = database_.columns(name);
+    for (const QString& candidate : database_.userTables())
+        if (candidate.compare(name, Qt::CaseInsensitive) == 0)
+            table.name = candidate;
+    table.quotedName = quotedIdentifier(table.name);
+    QStringList definitions;
+    for (const SourceColumn& column : table.columns)
+        definitions.append(quotedIdentifier(column.name) + QLatin1Char(' ') + declaredType(column.type));
+    // One transaction for the table and its rows: a copy that fails leaves nothing behind, and
+    // the reader's own message is what the operator sees.
+    execute(QStringLiteral("BEGIN"));
+    try {
+        execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(table.quotedName, definitions.join(", ")));
+        copyRows(table);
+        execute(QStringLiteral("COMMIT"));
+    } catch (...) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+    return tables_.emplace(key, std::move(table)).first->second;
+}
+
+void MemoryCopy::copyRows(const CopiedTable& table)
+{
+    QStringList placeholders;
+    for (int i = 1; i <= table.columns.size(); ++i)
+        placeholders.append(QStringLiteral("?%1").arg(i));
+    const QByteArray insert =
+        QStringLiteral("INSERT INTO %1 VALUES (%2)").arg(table.quotedName, placeholders.join(",")).toUtf8();
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, insert.constData(), -1, &raw, nullptr) != SQLITE_OK)
+        fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name));
+    const StatementPointer statement(raw);
+    database_.readRows(table.name, [&](const QList<SourceValue>& row) {
+        for (int i = 0; i < row.size(); ++i)
+            bindSourceValue(raw, i + 1, row[i]);
+        if (sqlite3_step(raw) != SQLITE_DONE)
+            fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name));
+        sqlite3_reset(raw);
+    });
+}
+
+void MemoryCopy::ensureIndex(const QString& tableName, const QString& column)
+{
+    CopiedTable& table = tables_.at(tableName.toCaseFolded());
+    const QString key = column.toCaseFolded();
+    if (table.indexedColumns.contains(key))
+        return;
+    execute(QStringLiteral("CREATE INDEX p1_index_%1 ON %2 (%3)")
+                .arg(++indexCount_)
+                .arg(table.quotedName, quotedIdentifier(column)));
+    table.indexedColumns.insert(key);
+}
+
+} // namespace p1

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "source/source_database.h"
+
+#include <QHash>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+
+namespace p1 {
+
+// A connection to one source file, built from the system's connection string
+// ("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=<file>;Mode=Share Deny None;...").
+// It copies each table it is asked for once (into an in-memory SQLite database, with an index
+// on every parameter column used) so that statements run as written, ORDER BY included, and a
+// parameterised query costs the rows it returns. Copied tables are dropped when it closes.
+// UI thread only.
+class SourceConnection {
+public:
+    SourceConnection();
+    ~SourceConnection();
+    SourceConnection(const SourceConnection&) = delete;
+    SourceConnection& operator=(const SourceConnection&) = delete;
+
+    void setConnectionString(const QString& connectionString);
+    QString connectionString() const;
+    QString fileName() const; // the Data Source part
+
+    void open(); // throws SourceError
+    void close();
+    bool isOpen() const;
+
+    struct Impl;
+    Impl& impl();
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// A field of the current row of an open source query, read by the source value rules:
+// text is empty for NULL, integer is 0 for NULL, a date-time rendered as text follows the
+// date-time text rule (short date, then the long time unless midnight).
+class SourceField {
+public:
+    SourceField(QString name, SourceType type, SourceValue value);
+
+    const QString& name() const { return name_; }
+    bool isNull() const;
+    QString asText() const;
+    qint64 asInteger() const;      // throws SourceError for a text that is no integer
+    QDateTime asDateTime() const;  // the zero day for NULL; throws for a value that is no date
+    bool asBoolean() const;        // false for NULL
+    const SourceValue& value() const { return value_; }
+
+private:
+    QString name_;
+    SourceType type_;
+    SourceValue value_;
+};
+
+// A statement on a source connection, run as written: "SELECT * from [T]" with an optional
+// "where [C]=:name" line and an optional "ORDER BY a, b" line, bracketed or plain names, any
+// case. Its lines can be set one by one, like the shared three-line query. The result is static:
+// its row count is known once it is open.
+class SourceQuery {
+public:
+    explicit SourceQuery(SourceConnection* connection = nullptr, QStringList lines = {});
+    ~SourceQuery();
+
+    void setConnection(SourceConnection* connection); // closes the query
+    SourceConnection* connection() const;
+
+    QStringList& sql();             // the lines; change them while the query is closed
+    const QStringList& sql() const;
+    void setParameter(const QString& name, const QVariant& value);
+
+    void open();  // opens the connection on demand; throws SourceError
+    void close();
+    bool isOpen() const;
+
+    int recordCount() const;
+    bool eof() const;
+    void next();
+    SourceField field(const QString& name) const; // by name, any case; throws SourceError
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace p1

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "dbaccess/id_allocator.h"
+#include "common/operator_ui.h"
+#include "source/source_query.h"
+#include "target/target_sql.h"
+
+namespace p1 {
+
+class ReferenceLookups;
+
+// What every stage receives from the import run: the operator seam, the source queries and
+// target datasets of the window (under the window's names), the allocator, the lookups and the
+// prescriptions table name. Everything runs on the UI thread.
+struct RunContext {
+    RunMonitor& ui;
+    SourceConnection& ADOConnectionSorvane;
+    SourceConnection& ADOConnectionSorvaneOrdo;
+    TargetConnection& ADOConnectionTessaris;
+
+    SourceQuery& Sorvane_Select;       // "SELECT * from ", a table line, an order line
+    SourceQuery& Sorvane_GLB_Medecin;  // "SELECT * from [GLB Medecin]"
+    SourceQuery& Sorvane_Query1;       // second source query of consultations and prescriptions
+
+    TargetDataset& Query1;
+    TargetDataset& Query2;
+    TargetDataset& Query3;
+    TargetStatement& Qry1;
+
+    IdAllocator& ids;
+    ReferenceLookups& lookups;
+    QString prescriptionTable;
+};
+
+} // namespace p1

@@ -1,0 +1,180 @@
+#include "stages/stage_frame.h"
+
+#include "common/errors.h"
+#include "common/locale_texts.h"
+
+#include <QElapsedTimer>
+
+namespace p1 {
+
+ImportStage::ImportStage(RunContext& run, StageTexts texts, StageSource source,
+                         std::vector<TargetTable> targets)
+    : run_(run), source_(source.query), texts_(std::move(texts)),
+      sourceDeclaration_(std::move(source)), targets_(std::move(targets))
+{
+}
+
+StageCounts ImportStage::run()
+{
+    QElapsedTimer clock;
+    clock.start();
+    openSource();
+    openTargets();
+    started();
+    walkRows();
+    closeTargets();
+    for (const RaisedKey& raised : raisedKeys())
+        run_.ids.RaiseLastValue(raised.key, raised.value);
+    source_.close();
+    finish();
+    counts_.seconds = clock.elapsed() / 1000.0;
+    return counts_;
+}
+
+void ImportStage::openSource()
+{
+    if (sourceDeclaration_.connection)
+        selectWholeTable(source_, *sourceDeclaration_.connection, sourceDeclaration_.tableLine,
+                         sourceDeclaration_.orderLine);
+    prepare();
+    showStatus(texts_.status);
+    try {
+        source_.open();
+    } catch (const std::exception& error) {
+        run_.ui.showError(texts_.openingError + errorMessage(error));
+        throw RunEnded();
+    }
+    run_.ui.setProgressMaximum(source_.recordCount());
+    if (!keepProgressPosition_)
+        run_.ui.setProgressPosition(0);
+}
+
+void ImportStage::openTargets()
+{
+    for (const TargetTable& target : targets_)
+        openWholeTable(target.dataset, target.commandText);
+}
+
+void ImportStage::walkRows()
+{
+    for (; !source_.eof(); source_.next()) {
+        run_.ui.setProgressPosition(run_.ui.progressPosition() + 1);
+        run_.ui.processMessages();
+        count(importRow());
+    }
+}
+
+void ImportStage::count(RowOutcome outcome)
+{
+    ++counts_.read;
+    switch (outcome) {
+    case RowOutcome::Skipped: ++counts_.skipped; break;
+    case RowOutcome::Stored: ++counts_.stored; break;
+    case RowOutcome::Merged: ++counts_.merged; break;
+    case RowOutcome::Refused: ++counts_.refused; break;
+    }
+}
+
+void ImportStage::closeTargets()
+{
+    for (const TargetTable& target : targets_)
+        target.dataset.close();
+}
+
+// Empties the status line, pumps, adds the summary line, puts the progress back to 0.
+void ImportStage::finish()
+{
+    showStatus(QString());
+    qint64 summarised = counts_.stored + counts_.merged;
+    if (summaryCount_ == SummaryCount::ProcessedRows)
+        summarised += counts_.refused;
+    addLogLine(QString::number(summarised) + (summarised < 2 ? texts_.singular : texts_.plural));
+    run_.ui.setProgressPosition(0);
+}
+
+SourceField ImportStage::field(const QString& column) const
+{
+    return source_.field(column);
+}
+
+QString ImportStage::text(const QString& column) const
+{
+    return source_.field(column).asText();
+}
+
+qint64 ImportStage::integer(const QString& column) const
+{
+    return source_.field(column).asInteger();
+}
+
+QString ImportStage::fullName() const
+{
+    return text(QStringLiteral("NOM")) + u' ' + text(QStringLiteral("PRENOM"));
+}
+
+bool ImportStage::guard(const QString& wording, const std::function<void()>& store,
+                        std::initializer_list<TargetDataset*> cancelOnFailure)
+{
+    try {
+        store();
+        return true;
+    } catch (const std::exception& error) {
+        logFailure(wording, errorMessage(error));
+        for (TargetDataset* dataset : cancelOnFailure)
+            if (dataset->isPending())
+                dataset->cancel();
+        return false;
+    }
+}
+
+void ImportStage::logFailure(const QString& wording, const QString& message)
+{
+    logFailureLines(run_.ui, wording, message);
+}
+
+void ImportStage::showStatus(const QString& text)
+{
+    p1::showStatus(run_.ui, text);
+}
+
+void ImportStage::addLogLine(const QString& line)
+{
+    run_.ui.addLogLine(line);
+}
+
+void logFailureLines(RunMonitor& monitor, const QString& wording, const QString& message)
+{
+    monitor.addLogLine(currentDateTimeText() + wording);
+    monitor.addLogLine(QStringLiteral("   ERREUR : ") + message);
+}
+
+QStringList sharedSelectLines()
+{
+    return {QStringLiteral("SELECT * from "), QStringLiteral(":tablename"), QString()};
+}
+
+void selectWholeTable(SourceQuery& Sorvane_Select, SourceConnection& connection,
+                      const QString& tableLine, const QString& orderLine)
+{
+    Sorvane_Select.close();
+    if (Sorvane_Select.connection() != &connection)
+        Sorvane_Select.setConnection(&connection);
+    QStringList lines = sharedSelectLines();
+    lines[1] = tableLine;
+    lines[2] = orderLine;
+    Sorvane_Select.sql() = lines;
+}
+
+void openWholeTable(TargetDataset& dataset, const QString& commandText)
+{
+    dataset.close();
+    dataset.setCommandText(commandText);
+    dataset.open();
+}
+
+QString wholeTable(const QString& table)
+{
+    return QStringLiteral("SELECT * FROM ") + table;
+}
+
+} // namespace p1

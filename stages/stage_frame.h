@@ -1,0 +1,148 @@
+#pragma once
+
+#include "stages/run_context.h"
+
+#include <exception>
+#include <functional>
+#include <initializer_list>
+#include <vector>
+
+namespace p1 {
+
+// Thrown when a stage's source table cannot be opened: its error dialog has been shown and the
+// whole run ends through its clean-up, with no end line, log file or closing message.
+class RunEnded : public std::exception {
+public:
+    const char* what() const noexcept override { return "run ended"; }
+};
+
+// The fixed texts of a stage.
+struct StageTexts {
+    QString status;       // status line at the start, e.g. "Importation des patients..."
+    QString openingError; // dialog text before the error's message
+    QString singular;     // summary words for a count of 0 or 1, e.g. " patient créé"
+    QString plural;       // summary words for 2 or more
+};
+
+// What became of one source row.
+enum class RowOutcome {
+    Skipped, // code 0 or less: no line, no count
+    Stored,  // a new target row
+    Merged,  // added to a row already in the target (same patient and date)
+    Refused, // named in the log
+};
+
+// The rows a stage's summary line counts: the rows stored (new or merged), or every row with a
+// positive code whatever became of it (the history stage).
+enum class SummaryCount { StoredRows, ProcessedRows };
+
+// What one stage did, for the run's report. read = skipped + stored + merged + refused.
+struct StageCounts {
+    QString stage; // the stage's command-line word
+    qint64 read = 0;
+    qint64 skipped = 0;
+    qint64 stored = 0;
+    qint64 merged = 0;
+    qint64 refused = 0;
+    double seconds = 0;
+};
+
+// A target table a stage writes, opened whole on its command text ("SELECT * FROM T ...").
+struct TargetTable {
+    TargetDataset& dataset;
+    QString commandText;
+};
+
+// A key of ID_VALUES raised at the end of a stage, and the value it is raised to.
+struct RaisedKey {
+    QString key;
+    qint64 value;
+};
+
+// Where a stage reads its rows: the shared three-line query pointed at a table of a connection,
+// or (no connection) a query of the stage's own, run as it stands.
+struct StageSource {
+    SourceQuery& query;
+    SourceConnection* connection = nullptr;
+    QString tableLine;
+    QString orderLine;
+};
+
+// The frame every stage follows: start status, source opened (or the run ends), progress sized
+// to the source rows, target tables opened whole, one progress step and one pump per row, the
+// row's outcome counted, targets closed, keys raised, summary line. A stage declares its texts,
+// source and targets, and imports one row; it writes only its own columns and texts.
+class ImportStage {
+public:
+    virtual ~ImportStage() = default;
+    StageCounts run();
+
+protected:
+    ImportStage(RunContext& run, StageTexts texts, StageSource source,
+                std::vector<TargetTable> targets);
+
+    // The summary counts stored rows unless the stage says otherwise.
+    void countInSummary(SummaryCount count) { summaryCount_ = count; }
+    // The users stage leaves the progress position as the run left it.
+    void keepProgressPosition() { keepProgressPosition_ = true; }
+
+    // After the source is selected, before it opens: a stage's second query.
+    virtual void prepare() {}
+    // The targets are open: a stage reads its counters here.
+    virtual void started() {}
+    virtual RowOutcome importRow() = 0;
+    virtual std::vector<RaisedKey> raisedKeys() const { return {}; }
+
+    // The current source row, by the source value rules.
+    SourceField field(const QString& column) const;
+    QString text(const QString& column) const;
+    qint64 integer(const QString& column) const;
+    // NOM, a blank, PRENOM.
+    QString fullName() const;
+
+    // Runs store(); on an error writes the two failure lines (stamp + wording, then
+    // "   ERREUR : " + message), cancels the pending row of each given dataset and returns false.
+    bool guard(const QString& wording, const std::function<void()>& store,
+               std::initializer_list<TargetDataset*> cancelOnFailure);
+    void logFailure(const QString& wording, const QString& message);
+    void showStatus(const QString& text); // status line, then a pump
+    void addLogLine(const QString& line);
+
+    RunContext& run_;
+    SourceQuery& source_;
+
+private:
+    void openSource();
+    void openTargets();
+    void walkRows();
+    void count(RowOutcome outcome);
+    void closeTargets();
+    void finish();
+
+    StageTexts texts_;
+    StageSource sourceDeclaration_;
+    std::vector<TargetTable> targets_;
+    SummaryCount summaryCount_ = SummaryCount::StoredRows;
+    bool keepProgressPosition_ = false;
+    StageCounts counts_;
+};
+
+// The two failure lines of a refused row: stamp + wording, then "   ERREUR : " + message.
+void logFailureLines(RunMonitor& monitor, const QString& wording, const QString& message);
+
+// Sorvane_Select as the window defines it: "SELECT * from ", the table line, the order line.
+QStringList sharedSelectLines();
+
+// Points the shared three-line source query at a table of the given connection. An earlier
+// stage may have left it open or on the other file.
+void selectWholeTable(SourceQuery& Sorvane_Select, SourceConnection& connection,
+                      const QString& tableLine, const QString& orderLine);
+
+// Opens the dataset on its command text, ready for appending. A dataset that an earlier run
+// left open (its run ended on an error) is closed first.
+void openWholeTable(TargetDataset& dataset, const QString& commandText);
+
+// "SELECT * FROM " + table.
+QString wholeTable(const QString& table);
+
+} // namespace p1

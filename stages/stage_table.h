@@ -1,0 +1,25 @@
+#pragma once
+
+#include "common/operator_ui.h"
+#include "stages/stage_frame.h"
+
+#include <QList>
+
+namespace p1 {
+
+// One stage of the run: its box in the window (object name and caption), its word on the
+// command line, its import (none while the stage is not built), and whether the status line and the progress bar are emptied after
+// it whether it ran or not.
+struct StageEntry {
+    Box box;
+    QString boxName;
+    QString caption;
+    QString word;
+    StageCounts (*import)(RunContext&);
+    bool resetAfter;
+};
+
+// The stages in the order of the run. The window, the command line and the run read it.
+const QList<StageEntry>& stageTable();
+
+} // namespace p1

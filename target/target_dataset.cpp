@@ -1,0 +1,496 @@
+#include "common/errors.h"
+#include "target/target_sql.h"
+#include "target/target_values.h"
+
+#include <QRegularExpression>
+#include <QSqlDriver>
+#include <QSqlField>
+#include <QSqlIndex>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <algorithm>
+#include <functional>
+
+namespace p1 {
+
+namespace {
+
+struct Column {
+    QString name;
+    ColumnKind kind;
+};
+
+using Row = QList<QVariant>;
+
+// Rows by the key their located columns make, in dataset order: the first is the one found.
+struct LocateIndex {
+    QList<int> columns;
+    QHash<LocateKey, QList<int>> rowsByKey;
+};
+
+enum class Pending { None, Insert, Update };
+
+QString tableOfCommand(const QString& commandText)
+{
+    static const QRegularExpression from(QStringLiteral(R"(\bFROM\s+(\[[^\]]+\]|"[^"]+"|[\w.]+))"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = from.match(commandText);
+    if (!match.hasMatch())
+        throw TargetError(QStringLiteral("Table introuvable dans la requête %1").arg(commandText));
+    QString table = match.captured(1);
+    if (table.startsWith('[') || table.startsWith('"'))
+        table = table.mid(1, table.size() - 2);
+    return table;
+}
+
+// The key of the values given for the columns (values.at(i) for columns.at(i)), or of a row's
+// own values (values.at(columns.at(i))).
+enum class ValuesOf { Columns, Row };
+
+std::optional<LocateKey> keyOf(const QList<int>& columns, const QList<Column>& layout,
+                               const QVariantList& values, ValuesOf valuesOf)
+{
+    LocateKey key;
+    for (int place = 0; place < columns.size(); ++place) {
+        const int column = columns.at(place);
+        const QVariant& value = values.at(valuesOf == ValuesOf::Row ? column : place);
+        if (!setLocateKeyPart(key, place, value, layout.at(column).kind))
+            return std::nullopt;
+    }
+    return key;
+}
+
+} // namespace
+
+struct TargetDataset::Impl {
+    TargetConnection& connection;
+    QString commandText;
+    QString table;
+    bool open = false;
+    QList<Column> columns;
+    QStringList columnNames;
+    int keyColumn = -1;
+    QString keyName;
+    QHash<QString, ColumnKind> declaredKinds;
+    QList<Row> rows;
+    int current = 0;
+    Pending pending = Pending::None;
+    Row pendingValues;
+    QList<bool> pendingSet;
+    std::vector<LocateIndex> indexes;
+    QString preparedOn;
+    QHash<QString, std::shared_ptr<QSqlQuery>> preparedStores;
+
+    explicit Impl(TargetConnection& target) : connection(target) {}
+
+    void readTableFacts();
+    void readSqliteFacts();
+    void readLayout(const QSqlRecord& record);
+    int columnOf(const QString& name) const;
+    void requireOpen() const;
+    Row convertedPendingRow() const;
+    QString setColumnsMask(QChar kind) const;
+    QStringList setColumnNames() const;
+    QSqlQuery& preparedStore(const QString& mask, const std::function<QString()>& text);
+    int bindSetValues(QSqlQuery& query, const Row& row) const;
+    void insertPending();
+    void updatePending();
+    void indexRow(int row);
+    void reindexRow(int row, const Row& before);
+    LocateIndex& indexFor(const QList<int>& columnsOfKey);
+    [[noreturn]] void fail(const QSqlQuery& query) const;
+};
+
+void TargetDataset::Impl::fail(const QSqlQuery& query) const
+{
+    throw TargetError(connection.engineMessage(query.lastError()));
+}
+
+void TargetDataset::Impl::requireOpen() const
+{
+    if (!open)
+        throw TargetError(QStringLiteral("La table %1 n'est pas ouverte").arg(table));
+}
+
+int TargetDataset::Impl::columnOf(const QString& name) const
+{
+    const qsizetype column = indexOfName(columnNames, name);
+    if (column < 0)
+        throw TargetError(QStringLiteral("Champ %1 introuvable dans la table %2").arg(name, table));
+    return int(column);
+}
+
+// SQLite keeps only the declared types, which Qt does not pass on for date-times.
+void TargetDataset::Impl::readSqliteFacts()
+{
+    QSqlQuery info(connection.database());
+    if (!info.exec(QStringLiteral("PRAGMA table_info(\"%1\")").arg(table)))
+        fail(info);
+    while (info.next()) {
+        const QString name = info.value(1).toString().toUpper();
+        declaredKinds.insert(name, columnKindOfDeclaredType(info.value(2).toString()));
+        if (info.value(5).toInt() == 1)
+            keyName = name;
+    }
+}
+
+// Read before the rows: a PostgreSQL result is fetched row by row, and any other statement on
+// the connection meanwhile would discard it.
+void TargetDataset::Impl::readTableFacts()
+{
+    declaredKinds.clear();
+    keyName.clear();
+    if (connection.engine() == TargetEngine::Sqlite)
+        readSqliteFacts();
+    else
+        keyName = connection.database().primaryIndex(table).fieldName(0);
+}
+
+void TargetDataset::Impl::readLayout(const QSqlRecord& record)
+{
+    columns.clear();
+    columnNames.clear();
+    for (int at = 0; at < record.count(); ++at) {
+        const QString name = record.fieldName(at);
+        const ColumnKind kind = declaredKinds.value(name.toUpper(),
+                                                   columnKindOf(record.field(at).metaType()));
+        columns.append({name, kind});
+        columnNames.append(name);
+    }
+    keyColumn = keyName.isEmpty() ? -1 : int(indexOfName(columnNames, keyName));
+    if (keyColumn < 0)
+        keyColumn = int(indexOfName(columnNames, table.section('.', -1) + QStringLiteral("_ID")));
+}
+
+Row TargetDataset::Impl::convertedPendingRow() const
+{
+    Row row = pendingValues;
+    for (int column = 0; column < columns.size(); ++column) {
+        if (!pendingSet.at(column))
+            continue;
+        const auto value = valueForColumn(pendingValues.at(column), columns.at(column).kind);
+        if (!value) {
+            throw TargetError(QStringLiteral("Valeur « %1 » incorrecte pour le champ %2")
+                                  .arg(pendingValues.at(column).toString(), columns.at(column).name));
+        }
+        row[column] = *value;
+    }
+    return row;
+}
+
+QString TargetDataset::Impl::setColumnsMask(QChar kind) const
+{
+    QString mask(columns.size() + 1, '0');
+    mask[0] = kind;
+    for (int column = 0; column < columns.size(); ++column) {
+        if (pendingSet.at(column))
+            mask[column + 1] = '1';
+    }
+    return mask;
+}
+
+QStringList TargetDataset::Impl::setColumnNames() const
+{
+    const QSqlDriver* driver = connection.database().driver();
+    QStringList names;
+    for (int column = 0; column < columns.size(); ++column) {
+        if (pendingSet.at(column))
+            names.append(driver->escapeIdentifier(columns.at(column).name, QSqlDriver::FieldName));
+    }
+    return names;
+}
+
+// One prepared statement per set of columns written: a stage writes the same columns row
+// after row, so the engine parses each statement once.
+QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask,
+                                              const std::function<QString()>& text)
+{
+    QSqlDatabase db = connection.database();
+    if (preparedOn != db.connectionName()) {
+        preparedStores.clear();
+        preparedOn = db.connectionName();
+    }
+    auto found = preparedStores.find(mask);
+    if (found == preparedStores.end()) {
+        auto query = std::make_shared<QSqlQuery>(db);
+        if (!query->prepare(text()))
+            fail(*query);
+        found = preparedStores.insert(mask, query);
+    }
+    return **found;
+}
+
+int TargetDataset::Impl::bindSetValues(QSqlQuery& query, const Row& row) const
+{
+    int place = 0;
+    for (int column = 0; column < columns.size(); ++column) {
+        if (pendingSet.at(column))
+            query.bindValue(place++, parameterForEngine(row.at(column), columns.at(column).kind,
+                                                        connection.engine()));
+    }
+    return place;
+}
+
+void TargetDataset::Impl::insertPending()
+{
+    const Row row = convertedPendingRow();
+    QSqlQuery& query = preparedStore(setColumnsMask('I'), [this] {
+        const QStringList names = setColumnNames();
+        if (names.isEmpty())
+            return QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
+        return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            .arg(table, names.join(", "), QStringList(names.size(), "?").join(", "));
+    });
+    bindSetValues(query, row);
+    if (!query.exec())
+        fail(query);
+    rows.append(row);
+    current = int(rows.size()) - 1;
+    indexRow(current);
+}
+
+void TargetDataset::Impl::updatePending()
+{
+    if (!pendingSet.contains(true))
+        return;
+    if (keyColumn < 0)
+        throw TargetError(QStringLiteral("La table %1 n'a pas de clé : modification impossible").arg(table));
+    const Row row = convertedPendingRow();
+    const Row before = rows.at(current);
+    QSqlQuery& query = preparedStore(setColumnsMask('U'), [this] {
+        const QSqlDriver* driver = connection.database().driver();
+        return QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
+            .arg(table, setColumnNames().join(" = ?, "),
+                 driver->escapeIdentifier(columns.at(keyColumn).name, QSqlDriver::FieldName));
+    });
+    const int keyPlace = bindSetValues(query, row);
+    query.bindValue(keyPlace, parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind,
+                                                 connection.engine()));
+    if (!query.exec())
+        fail(query);
+    if (query.numRowsAffected() == 0)
+        throw TargetError(QStringLiteral("La ligne à modifier n'existe plus dans la table %1").arg(table));
+    rows[current] = row;
+    reindexRow(current, before);
+}
+
+void TargetDataset::Impl::indexRow(int row)
+{
+    for (LocateIndex& index : indexes) {
+        if (auto key = keyOf(index.columns, columns, rows.at(row), ValuesOf::Row))
+            index.rowsByKey[*key].append(row);
+    }
+}
+
+void TargetDataset::Impl::reindexRow(int row, const Row& before)
+{
+    for (LocateIndex& index : indexes) {
+        const auto oldKey = keyOf(index.columns, columns, before, ValuesOf::Row);
+        const auto newKey = keyOf(index.columns, columns, rows.at(row), ValuesOf::Row);
+        if (oldKey == newKey)
+            continue;
+        if (oldKey)
+            index.rowsByKey[*oldKey].removeOne(row);
+        if (newKey) {
+            QList<int>& list = index.rowsByKey[*newKey];
+            list.insert(std::lower_bound(list.begin(), list.end(), row), row);
+        }
+    }
+}
+
+LocateIndex& TargetDataset::Impl::indexFor(const QList<int>& columnsOfKey)
+{
+    for (LocateIndex& index : indexes) {
+        if (index.columns == columnsOfKey)
+            return index;
+    }
+    LocateIndex& index = indexes.emplace_back();
+    index.columns = columnsOfKey;
+    index.rowsByKey.reserve(rows.size());
+    for (int row = 0; row < rows.size(); ++row) {
+        if (auto key = keyOf(columnsOfKey, columns, rows.at(row), ValuesOf::Row))
+            index.rowsByKey[*key].append(row);
+    }
+    return index;
+}
+
+TargetDataset::TargetDataset(TargetConnection& connection)
+    : impl_(std::make_unique<Impl>(connection))
+{
+}
+
+TargetDataset::~TargetDataset() = default;
+
+void TargetDataset::setCommandText(const QString& text)
+{
+    close();
+    impl_->commandText = text;
+}
+
+QString TargetDataset::commandText() const
+{
+    return impl_->commandText;
+}
+
+void TargetDataset::open()
+{
+    close();
+    impl_->table = tableOfCommand(impl_->commandText);
+    impl_->readTableFacts();
+    QSqlQuery query(impl_->connection.database());
+    query.setForwardOnly(true);
+    if (!query.exec(impl_->commandText))
+        impl_->fail(query);
+    impl_->readLayout(query.record());
+    const int count = int(impl_->columns.size());
+    while (query.next()) {
+        Row row;
+        row.reserve(count);
+        for (int column = 0; column < count; ++column)
+            row.append(valueFromEngine(query.value(column), query.isNull(column),
+                                       impl_->columns.at(column).kind));
+        impl_->rows.append(std::move(row));
+    }
+    if (query.lastError().isValid())
+        impl_->fail(query);
+    impl_->open = true;
+}
+
+void TargetDataset::close()
+{
+    cancel();
+    impl_->open = false;
+    impl_->rows.clear();
+    impl_->indexes.clear();
+    impl_->preparedStores.clear();
+    impl_->current = 0;
+}
+
+bool TargetDataset::isOpen() const
+{
+    return impl_->open;
+}
+
+int TargetDataset::recordCount() const
+{
+    return int(impl_->rows.size());
+}
+
+bool TargetDataset::eof() const
+{
+    return impl_->current >= impl_->rows.size();
+}
+
+// Moving to another row stores a pending row first, as a dataset in edit mode does.
+void TargetDataset::first()
+{
+    post();
+    impl_->current = 0;
+}
+
+void TargetDataset::next()
+{
+    post();
+    if (!eof())
+        ++impl_->current;
+}
+
+bool TargetDataset::locate(const QStringList& columns, const QVariantList& values)
+{
+    impl_->requireOpen();
+    if (columns.isEmpty() || columns.size() > 2 || columns.size() != values.size())
+        throw TargetError(QStringLiteral("Recherche dans la table %1 : colonnes et valeurs ne correspondent pas")
+                              .arg(impl_->table));
+    post();
+    QList<int> columnsOfKey;
+    for (const QString& name : columns)
+        columnsOfKey.append(impl_->columnOf(name));
+    const auto key = keyOf(columnsOfKey, impl_->columns, values, ValuesOf::Columns);
+    if (!key)
+        return false;
+    const LocateIndex& index = impl_->indexFor(columnsOfKey);
+    const auto found = index.rowsByKey.constFind(*key);
+    if (found == index.rowsByKey.cend() || found->isEmpty())
+        return false;
+    impl_->current = found->first();
+    return true;
+}
+
+void TargetDataset::append()
+{
+    impl_->requireOpen();
+    post();
+    impl_->pending = Pending::Insert;
+    impl_->pendingValues = Row(impl_->columns.size());
+    impl_->pendingSet = QList<bool>(impl_->columns.size(), false);
+}
+
+void TargetDataset::edit()
+{
+    impl_->requireOpen();
+    post();
+    if (eof())
+        throw TargetError(QStringLiteral("Aucune ligne courante à modifier dans la table %1").arg(impl_->table));
+    impl_->pending = Pending::Update;
+    impl_->pendingValues = impl_->rows.at(impl_->current);
+    impl_->pendingSet = QList<bool>(impl_->columns.size(), false);
+}
+
+void TargetDataset::setValue(const QString& column, const QVariant& value)
+{
+    impl_->requireOpen();
+    const int place = impl_->columnOf(column);
+    if (impl_->pending == Pending::None)
+        throw TargetError(QStringLiteral("La table %1 n'est ni en ajout ni en modification").arg(impl_->table));
+    impl_->pendingValues[place] = value;
+    impl_->pendingSet[place] = true;
+}
+
+void TargetDataset::post()
+{
+    switch (impl_->pending) {
+    case Pending::None:
+        return;
+    case Pending::Insert:
+        impl_->insertPending();
+        break;
+    case Pending::Update:
+        impl_->updatePending();
+        break;
+    }
+    impl_->pending = Pending::None;
+}
+
+void TargetDataset::cancel()
+{
+    impl_->pending = Pending::None;
+    impl_->pendingValues.clear();
+    impl_->pendingSet.clear();
+}
+
+bool TargetDataset::isPending() const
+{
+    return impl_->pending != Pending::None;
+}
+
+TargetField TargetDataset::field(const QString& column) const
+{
+    impl_->requireOpen();
+    const int place = impl_->columnOf(column);
+    if (impl_->pending != Pending::None) {
+        const QVariant& value = impl_->pendingValues.at(place);
+        const auto converted = valueForColumn(value, impl_->columns.at(place).kind);
+        return TargetField(converted.value_or(value));
+    }
+    if (eof())
+        return TargetField();
+    return TargetField(impl_->rows.at(impl_->current).at(place));
+}
+
+QStringList TargetDataset::fieldNames() const
+{
+    return impl_->columnNames;
+}
+
+} // namespace p1

@@ -1,0 +1,150 @@
+#pragma once
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+
+namespace p1 {
+
+// The target engine behind the system's SQL Server connection string. SQL Server over ODBC
+// (FreeTDS) in production; SQLite (Initial Catalog = database file, relative to the target base
+// folder) and PostgreSQL (Data Source = host[:port] or socket folder) run the same code.
+enum class TargetEngine { SqlServer, Sqlite, Postgres };
+
+// "sqlserver", "sqlite", "postgres"; nullopt for anything else.
+std::optional<TargetEngine> targetEngineFromName(const QString& name);
+// P1IMPORT_TARGET_ENGINE when set to a known name, else SQL Server.
+TargetEngine defaultTargetEngine();
+
+struct ConnectionStringParts {
+    QString dataSource;
+    QString initialCatalog;
+    QString userId;
+    QString password;
+};
+ConnectionStringParts parseConnectionString(const QString& connectionString);
+// The DSN-less ODBC connection string for SQL Server through the given ODBC driver:
+// "DRIVER={FreeTDS};SERVER=host;PORT=1433;DATABASE=...;UID=...;PWD=...;TDS_Version=7.4".
+// Data Source may be "host", "host,port" or "host\instance".
+QString odbcConnectionString(const ConnectionStringParts& parts, const QString& driver = "FreeTDS");
+
+// ADOConnectionTessaris. The password lives only in the connection string: it appears in no
+// error text. A closed connection is reopened on demand by the statements and datasets.
+// UI thread only.
+class TargetConnection {
+public:
+    explicit TargetConnection(TargetEngine engine = defaultTargetEngine());
+    ~TargetConnection();
+    TargetConnection(const TargetConnection&) = delete;
+    TargetConnection& operator=(const TargetConnection&) = delete;
+
+    TargetEngine engine() const;
+    void setConnectionString(const QString& connectionString);
+    // Folder against which a relative SQLite Initial Catalog is resolved.
+    void setBaseFolder(const QString& folder);
+    // The ODBC driver of the SQL Server engine, as odbcinst.ini names it ("FreeTDS" by default).
+    void setOdbcDriver(const QString& driver);
+
+    void open();       // throws TargetError
+    void close();
+    bool isOpen() const;
+    void ensureOpen(); // opens with the last settings when closed
+
+    // Names of the tables and views, system tables excluded, as the engine lists them.
+    QStringList tableAndViewNames();
+
+    QSqlDatabase database(); // ensures it is open
+    // The engine's own text of an error (databaseText, else text), the password blanked out.
+    QString engineMessage(const QSqlError& error) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A value read from the target: text, integer, date-time, boolean, with the source's null rules.
+class TargetField {
+public:
+    explicit TargetField(QVariant value = {}) : value_(std::move(value)) {}
+    bool isNull() const;
+    QString asText() const;
+    qint64 asInteger() const;
+    QDateTime asDateTime() const;
+    bool asBoolean() const;
+    const QVariant& value() const { return value_; }
+
+private:
+    QVariant value_;
+};
+
+// A statement with ":name" parameters (Qry1 and the ID_VALUES statements).
+class TargetStatement {
+public:
+    explicit TargetStatement(TargetConnection& connection, QStringList lines = {});
+    ~TargetStatement();
+
+    QStringList& sql();
+    const QStringList& sql() const;
+    void setParameter(const QString& name, const QVariant& value);
+
+    void execute(); // no result; throws TargetError with the engine's message
+    void open();    // with result; throws TargetError
+    void close();
+    int recordCount() const;
+    bool eof() const;
+    void next();
+    TargetField field(const QString& name) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// A whole-table dataset ("SELECT * FROM T", optionally with ORDER BY). Rows can be walked,
+// appended and edited; an insert writes only the columns that were set, so the others keep the
+// target's defaults. locate() is a hash look-up over the loaded rows and the rows appended or
+// stored since. A refused post() throws TargetError with the engine's own text and leaves the
+// row pending, so that cancel() makes the dataset usable again.
+class TargetDataset {
+public:
+    explicit TargetDataset(TargetConnection& connection);
+    ~TargetDataset();
+
+    void setCommandText(const QString& text);
+    QString commandText() const;
+    void open();  // throws TargetError
+    void close();
+    bool isOpen() const;
+
+    int recordCount() const;
+    bool eof() const;
+    void first();
+    void next();
+
+    // Exact match on one or two columns (names without regard to case); moves to the first
+    // matching row in dataset order and returns true, or returns false and stays put.
+    bool locate(const QStringList& columns, const QVariantList& values);
+
+    void append(); // starts a pending new row
+    void edit();   // starts a pending change of the current row
+    // A null QVariant stores NULL. Text, integers, bool, QDate and QDateTime are converted to the
+    // column's type by the engine. Throws TargetError for an unknown column.
+    void setValue(const QString& column, const QVariant& value);
+    void post();   // stores the pending row
+    void cancel(); // drops the pending row
+    bool isPending() const;
+
+    TargetField field(const QString& column) const; // current row, pending values included
+    QStringList fieldNames() const;                  // as the engine names the columns
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace p1

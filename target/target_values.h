@@ -1,0 +1,64 @@
+#pragma once
+
+#include "target/target_sql.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QVariant>
+
+#include <array>
+#include <optional>
+
+namespace p1 {
+
+// How the target layer treats a column, whatever the engine calls its type.
+enum class ColumnKind { Text, Integer, Real, Boolean, DateTime, Other };
+
+ColumnKind columnKindOf(QMetaType type);
+// SQLite keeps the declared type of a column only as text (PRAGMA table_info).
+ColumnKind columnKindOfDeclaredType(const QString& declaredType);
+
+// A value read from the engine in the layer's own form: QVariant() for NULL, qint64, double,
+// bool, wall-clock QDateTime (UTC) or QString.
+QVariant valueFromEngine(const QVariant& raw, bool isNull, ColumnKind kind);
+
+// A value given by the caller brought to the column's kind; nullopt when it does not convert.
+// A null QVariant stays null; a QString (null or not) for a text column is an empty text, a
+// blank text for any other column is null.
+std::optional<QVariant> valueForColumn(const QVariant& value, ColumnKind kind);
+
+// The form in which a value in the layer's own form is bound on the engine. Date-times go as
+// "yyyy-MM-dd HH:mm:ss" text to SQLite and PostgreSQL (no zone conversion on either side),
+// booleans as 0/1 to SQLite; an empty text stays an empty text (never NULL).
+QVariant parameterForEngine(const QVariant& value, ColumnKind kind, TargetEngine engine);
+// A parameter of a statement, whose column is unknown: converted by the value's own type.
+QVariant statementParameter(const QVariant& value, TargetEngine engine);
+
+// Date-time texts: ISO ("yyyy-MM-dd[ HH:mm:ss[.zzz]]", also with "T"), or the short date
+// format of the system, optionally followed by a blank and the long time format. Invalid when
+// none applies.
+QDateTime dateTimeFromText(const QString& text);
+QString dateTimeForEngine(const QDateTime& dateTime);
+
+// What a locate compares, for one or two columns: integers, booleans and date-times as numbers
+// (a date-time in milliseconds), texts as they are, so that building a key allocates nothing
+// in the common cases.
+struct LocateKey {
+    std::array<qint64, 2> numbers{};
+    std::array<QString, 2> texts;
+    std::array<bool, 2> nulls{};
+    bool operator==(const LocateKey&) const = default;
+};
+size_t qHash(const LocateKey& key, size_t seed = 0);
+
+// Puts the value, seen as a value of a column of the given kind, at the place (0 or 1) of the
+// key; false when it cannot equal any value of such a column (a text that is no number, for an
+// integer column).
+bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKind kind);
+
+// The place of a column name in a list, without regard to case; -1 when missing.
+qsizetype indexOfName(const QStringList& names, const QString& name);
+
+QString withoutPassword(QString message, const QString& password);
+
+} // namespace p1

@@ -1,0 +1,224 @@
+#include "common/locale_texts.h"
+#include "cli/command_line.h"
+#include "run/import_run.h"
+#include "run/import_session.h"
+#include "tests/run/run_fixture.h"
+#include "tests/support/recording_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+#include <cstdio>
+
+namespace p1 {
+namespace {
+
+using test::Practice;
+
+struct Outcome {
+    int status;
+    QString out;
+    QString err;
+};
+
+QString readAll(FILE* file)
+{
+    std::rewind(file);
+    QByteArray content;
+    char buffer[4096];
+    for (size_t size; (size = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        content.append(buffer, static_cast<qsizetype>(size));
+    std::fclose(file);
+    return QString::fromUtf8(content);
+}
+
+Outcome runCli(const QStringList& arguments, const QByteArray& input = {})
+{
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    FILE* in = std::tmpfile();
+    std::fwrite(input.constData(), 1, static_cast<size_t>(input.size()), in);
+    std::rewind(in);
+    const int status = runCommandLine(arguments, TerminalStreams{out, err, in});
+    std::fclose(in);
+    return {status, readAll(out), readAll(err)};
+}
+
+QStringList importArguments(const Practice& practice)
+{
+    return {"--source", practice.source, "--letters", practice.letters, "--target",
+            practice.target.folder + "Kelvanor.ver", "--target-engine", "sqlite"};
+}
+
+// Stamps and durations differ from one run to the next; the rest must be the same.
+QStringList comparable(const QStringList& lines)
+{
+    static const QRegularExpression stamp(R"(^\d\d/\d\d/\d{4}( \d\d:\d\d:\d\d)? : )");
+    static const QRegularExpression duration(R"(Durée : .*$)");
+    QStringList result;
+    for (QString line : lines)
+        result.append(line.replace(stamp, "<stamp> : ").replace(duration, "Durée : <durée>"));
+    return result;
+}
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::ensureQtApplication();
+        setTextLocale(QLocale(QLocale::French, QLocale::France));
+    }
+
+    const test::SourceContent content{{{1, "Martin"}, {2, "Durand"}, {2, "Doublon"}, {0, "Ignoré"}}};
+};
+
+TEST_F(CommandLineTest, PrintsTheSameLogLinesAsTheWindowAndNothingElseOnStandardOutput)
+{
+    QStringList windowLines;
+    {
+        Practice practice(TargetEngine::Sqlite, content);
+        RecordingUi ui;
+        ImportSession session(ui, TargetEngine::Sqlite);
+        session.lettersFolderChosen(practice.letters);
+        ASSERT_TRUE(session.targetChosen(practice.target.folder + "Kelvanor.ver"));
+        session.sourceBaseChosen(practice.source + "V4.mdb");
+        session.ButtonExecuterClick();
+        windowLines = ui.logLines();
+    }
+    Practice practice(TargetEngine::Sqlite, content);
+
+    const Outcome outcome = runCli(importArguments(practice) << "--yes");
+
+    EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
+    const QStringList printed = outcome.out.split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(comparable(printed), comparable(windowLines)) << outcome.out.toStdString();
+    EXPECT_TRUE(printed.contains("2 utilisateurs créés"));
+    EXPECT_TRUE(printed.last().startsWith("Traitement terminé. Durée : "));
+    EXPECT_TRUE(outcome.err.contains("Le traitement est terminé."));
+    EXPECT_EQ(practice.logFiles().size(), 1);
+    EXPECT_EQ(test::countRows(*test::connectTo(practice.target), "MEDECINS"), 2);
+}
+
+TEST_F(CommandLineTest, OnlyTheNamedStagesRunAndThePurgeCanBeLeftOut)
+{
+    Practice practice(TargetEngine::Sqlite, content);
+    const Outcome outcome =
+        runCli(QStringList{"--source", practice.source} + importArguments(practice).mid(2)
+               << "--yes" << "--no-purge" << "--only=patients");
+    EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
+    EXPECT_EQ(comparable(outcome.out.split('\n', Qt::SkipEmptyParts)),
+              QStringList({"0 patient créé", "Traitement terminé. Durée : <durée>"}));
+}
+
+TEST_F(CommandLineTest, TheConfirmationIsReadFromStandardInputAndDefaultsToNo)
+{
+    const struct {
+        QByteArray input;
+        int status;
+    } cases[] = {{"non\n", 1}, {"", 1}, {"\n", 1}, {"oui\n", 0}, {"O\n", 0}};
+    for (const auto& c : cases) {
+        Practice practice(TargetEngine::Sqlite, content);
+        const Outcome outcome = runCli(importArguments(practice) << "--only" << "medecins", c.input);
+        EXPECT_EQ(outcome.status, c.status) << c.input.constData();
+        EXPECT_TRUE(outcome.err.contains("Souhaitez-vous lancer l'importation ? [o/N]"));
+        EXPECT_EQ(outcome.out.isEmpty(), c.status != 0) << outcome.out.toStdString();
+    }
+}
+
+TEST_F(CommandLineTest, ARunThatCannotStartOrFinishEndsWithStatusOne)
+{
+    {
+        Practice practice(TargetEngine::Sqlite, content);
+        QFile::remove(practice.source + "Ordo.mdb");
+        const Outcome outcome = runCli(importArguments(practice) << "--yes");
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(outcome.err.contains("Erreur lors de la connexion à la base de données [" + practice.source
+                                         + "Ordo.mdb] : "))
+            << outcome.err.toStdString();
+        EXPECT_TRUE(outcome.out.isEmpty());
+    }
+    {
+        Practice practice(TargetEngine::Sqlite, content);
+        qputenv("P1IMPORT_LOG_FOLDER", (practice.source + "V4.mdb/logs").toUtf8());
+        const Outcome outcome = runCli(importArguments(practice) << "--yes");
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(outcome.err.contains("Erreur : Impossible d'écrire le fichier")) << outcome.err.toStdString();
+        EXPECT_FALSE(outcome.err.contains("Le traitement est terminé."));
+    }
+    {
+        Practice practice(TargetEngine::Sqlite, content);
+        test::writeTextFile(practice.target.folder + "Kelvanor.ver", "[DBKERNEL]\r\nDatabaseName=x.db\r\n");
+        const Outcome outcome = runCli(importArguments(practice) << "--yes");
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(outcome.err.contains("Initialisation de la base de données [" + practice.target.folder
+                                         + "] impossible !\nL'application va être fermée."))
+            << outcome.err.toStdString();
+    }
+}
+
+TEST_F(CommandLineTest, BadArgumentsGetAFrenchMessageAndStatusTwo)
+{
+    Practice practice;
+    const QStringList valid = importArguments(practice);
+    const struct {
+        QStringList arguments;
+        QString message;
+    } cases[] = {
+        {{"--frobnicate"}, "Argument inconnu : « --frobnicate »."},
+        {{"--source"}, "L'option --source attend une valeur."},
+        {{"--source", "--yes"}, "L'option --source attend une valeur."},
+        {valid + QStringList{"--only", "medecins,ordonnances"}, "Étape inconnue : « ordonnances »."},
+        {valid + QStringList{"--only", ","}, "--only attend au moins une étape."},
+        {valid + QStringList{"--target-engine", "oracle"}, "Moteur inconnu : « oracle »"},
+        {valid + QStringList{"--yes=1"}, "L'option --yes ne prend pas de valeur."},
+        {valid.mid(2), "L'option --source est obligatoire."},
+        {QStringList{"--source", practice.source + "absent.mdb"} + valid.mid(2),
+         "La base source [" + practice.source + "absent.mdb] n'existe pas."},
+        {QStringList{"--source", practice.letters} + valid.mid(2),
+         "La base source [" + practice.letters + "V4.mdb] n'existe pas."},
+        {QStringList{"--letters", practice.letters + "absent"} + valid.mid(0, 2) + valid.mid(4),
+         "Le dossier des courriers [" + practice.letters + "absent] n'existe pas."},
+        {QStringList{"--init-target", practice.logs + "cible", "--target-engine", "postgres"},
+         "--init-target ne crée qu'une base SQLite"},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = runCli(c.arguments);
+        EXPECT_EQ(outcome.status, 2) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(outcome.err.startsWith(c.message)) << outcome.err.toStdString();
+        EXPECT_TRUE(outcome.err.contains("Utilisation :"));
+        EXPECT_TRUE(outcome.out.isEmpty());
+    }
+}
+
+TEST_F(CommandLineTest, HelpGoesToStandardOutput)
+{
+    const Outcome outcome = runCli({"--help"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(outcome.out.startsWith("Utilisation :"));
+    EXPECT_TRUE(outcome.out.contains("--init-target"));
+    EXPECT_TRUE(outcome.err.isEmpty());
+}
+
+TEST_F(CommandLineTest, AnEmptyEmbeddedTargetCanBeCreatedOnceAndImportedInto)
+{
+    Practice practice(TargetEngine::Sqlite, content);
+    const QString folder = practice.logs + "nouvelle cible/";
+
+    const Outcome created = runCli({"--init-target", folder});
+    EXPECT_EQ(created.status, 0) << created.err.toStdString();
+    EXPECT_TRUE(QFile::exists(folder + "Kelvanor.ver"));
+    EXPECT_EQ(ImportRun::FindPrescriptionTable(folder), "PRESCRIPTIONS");
+
+    const Outcome imported = runCli({"--source", practice.source + "V4.mdb", "--letters", practice.letters,
+                                     "--target", folder, "--target-engine", "sqlite", "--yes"});
+    EXPECT_EQ(imported.status, 0) << imported.err.toStdString();
+    EXPECT_TRUE(imported.out.contains("2 utilisateurs créés"));
+
+    const Outcome again = runCli({"--init-target", folder});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(again.err.contains("contient déjà une base Tessaris")) << again.err.toStdString();
+}
+
+} // namespace
+} // namespace p1

@@ -1,0 +1,351 @@
+// The system's source statements run as written over the independent fixture V4.mdb: the shared
+// three-line query, multi-column orders, parameterised look-ups, field reading rules, errors.
+#include "common/date_time.h"
+#include "common/errors.h"
+#include "common/locale_texts.h"
+#include "source/source_query.h"
+#include "source/source_statement.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "tests/support/test_values.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace p1;
+
+namespace {
+
+using test::asJson;
+
+const QString fixtureFolder = QStringLiteral(P1_SOURCE_DIR "/../shared/fixtures/independent/");
+const QString v4Path = fixtureFolder + "V4.mdb";
+
+QString connectionStringFor(const QString& file)
+{
+    return "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=" + file
+        + ";Mode=Share Deny None;Persist Security Info=False;";
+}
+
+QJsonObject expectedTable(const QString& table)
+{
+    QFile file(fixtureFolder + "expected/V4.json");
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QJsonDocument::fromJson(file.readAll()).object()[table].toObject();
+}
+
+
+// Every row left in the open query, each as the expected files write rows.
+QList<QJsonArray> remainingRows(SourceQuery& query, const QJsonArray& columns)
+{
+    QList<QJsonArray> rows;
+    for (; !query.eof(); query.next()) {
+        QJsonArray row;
+        for (const QJsonValue& column : columns)
+            row.append(asJson(query.field(column.toString()).value()));
+        rows.append(row);
+    }
+    return rows;
+}
+
+// Jet's ascending order: NULL first, then numbers, or texts that sort as written (dates).
+bool lessByKeys(const QJsonArray& left, const QJsonArray& right, const QList<int>& keys)
+{
+    for (int key : keys) {
+        const QJsonValue a = left[key];
+        const QJsonValue b = right[key];
+        if (a == b)
+            continue;
+        if (a.isNull() || b.isNull())
+            return a.isNull();
+        return a.isDouble() ? a.toDouble() < b.toDouble() : a.toString() < b.toString();
+    }
+    return false;
+}
+
+class SourceQueryTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setTextLocale(QLocale(QLocale::French, QLocale::France));
+        connection.setConnectionString(connectionStringFor(v4Path));
+    }
+
+    void expectError(SourceQuery& query, const QString& message)
+    {
+        try {
+            query.open();
+            ADD_FAILURE() << "opened: " << query.sql().join(' ').toStdString();
+        } catch (const SourceError& error) {
+            EXPECT_EQ(error.message(), message);
+        }
+    }
+
+    SourceConnection connection;
+};
+
+TEST_F(SourceQueryTest, ConnectionStringGivesTheFileAndOpensOnDemand)
+{
+    EXPECT_EQ(connection.fileName(), v4Path);
+    EXPECT_FALSE(connection.isOpen());
+    SourceQuery query(&connection, {"SELECT * from [REF FONCTION]"});
+    query.open();
+    EXPECT_TRUE(connection.isOpen());
+    EXPECT_EQ(query.recordCount(), 13);
+
+    connection.close();
+    EXPECT_FALSE(query.isOpen());
+    query.open();
+    EXPECT_TRUE(connection.isOpen());
+    EXPECT_EQ(query.recordCount(), 13);
+}
+
+TEST_F(SourceQueryTest, MissingFileIsReportedWhenTheConnectionOpens)
+{
+    connection.setConnectionString(connectionStringFor("/nonexistent/Ordo.mdb"));
+    try {
+        connection.open();
+        FAIL() << "opened";
+    } catch (const SourceError& error) {
+        EXPECT_EQ(error.message(), "Le fichier [/nonexistent/Ordo.mdb] n'existe pas.");
+    }
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST_F(SourceQueryTest, SharedThreeLineQueryTakesItsTableAndOrderLines)
+{
+    SourceQuery select(&connection, {"SELECT * from ", ":tablename", ""});
+    const struct {
+        const char* table;
+        const char* order;
+        QList<int> keys;
+    } cases[] = {
+        {"[GLB PATIENT]", "order by [CODE PATIENT]", {0}},
+        {"[ADR CARNET ADRESSE]", "", {}},
+        {"[ANT ANTECEDENT PATIENT]", "ORDER BY [CODE PATIENT], [CODE ANTECEDENT PATIENT]", {1, 0}},
+        {"[CON CONSULTATION]", "ORDER BY [CODE PATIENT], [Date], [CodeTitre]", {1, 2, 0}},
+        {"[COU COURRIER GENERE]", "ORDER BY [CODE PATIENT], [DATE], [CODE COURRIER GENERE]", {1, 2, 0}},
+        {"[CON SOUS CONSULTATION]", "ORDER BY CodeTitre DESC, nroordre", {}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.table);
+        select.sql()[1] = test.table;
+        select.sql()[2] = test.order;
+        select.open();
+        const QJsonObject expected = expectedTable(QString(test.table).mid(1).chopped(1));
+        QList<QJsonArray> rows;
+        for (const QJsonValue& row : expected["rows"].toArray())
+            rows.append(row.toArray());
+        if (QString(test.order).contains("DESC"))
+            std::stable_sort(rows.begin(), rows.end(), [](const QJsonArray& a, const QJsonArray& b) {
+                return lessByKeys(b, a, {0}) || (!lessByKeys(a, b, {0}) && lessByKeys(a, b, {1}));
+            });
+        else
+            std::stable_sort(rows.begin(), rows.end(),
+                             [&](const QJsonArray& a, const QJsonArray& b) { return lessByKeys(a, b, test.keys); });
+        EXPECT_EQ(select.recordCount(), rows.size());
+        EXPECT_EQ(remainingRows(select, expected["columns"].toArray()), rows);
+        select.close();
+    }
+}
+
+TEST_F(SourceQueryTest, ParameterisedLookupsFindTheirRowsInAnyCase)
+{
+    const struct {
+        QStringList lines;
+        const char* parameter;
+        QVariant value;
+        const char* field;
+        bool found;
+        bool null;
+        QString text;
+    } cases[] = {
+        {{"SELECT * from [GLB SPECIALITE]", "where [CODE SPECIALITE]=:code"}, "code", 13, "NOM SPECIALISTE",
+         true, false, "  Cardiologie pédiatrique  "},
+        {{"SELECT * from [GLB SPECIALITE]", "where [CODE SPECIALITE]=:code"}, "code", 14, "nom specialiste",
+         true, true, ""},
+        {{"SELECT * from [GLB SPECIALITE]", "where [CODE SPECIALITE]=:code"}, "code", 99, "NOM SPECIALISTE",
+         false, true, ""},
+        {{"select * FROM [glb specialite]", "WHERE [code specialite]=:CODE"}, "Code", 6, "NOM SPECIALISTE",
+         true, false, "Rhumatologie"},
+        {{"SELECT * from [GLB SPECIALITE] where [CODE SPECIALITE]=:code"}, ":code", QString("8"),
+         "NOM SPECIALISTE", true, false, "Ophtalmologie"},
+        {{"SELECT * from [GLB Medecin]", "where NOM=:nom"}, "nom", QString("NGUYEN"), "PRENOM", true, true, ""},
+        {{"SELECT * from [GLB Medecin]", "where NOM=:nom"}, "nom", QString("Bérénice"), "PRENOM", true, false, ""},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.lines.join(' ').toStdString() + " " + test.value.toString().toStdString());
+        SourceQuery query(&connection, test.lines);
+        query.setParameter(test.parameter, test.value);
+        query.open();
+        EXPECT_EQ(query.eof(), !test.found);
+        EXPECT_EQ(query.recordCount(), test.found ? 1 : 0);
+        if (test.found) {
+            EXPECT_EQ(query.field(test.field).isNull(), test.null);
+            EXPECT_EQ(query.field(test.field).asText(), test.text);
+        }
+    }
+}
+
+// The consultations stage's pattern: its detail query runs once per header row, while the
+// header query is still being walked, and stages its own table at its first opening.
+TEST_F(SourceQueryTest, DetailQueryPerHeaderRowWhileTheHeadersAreWalked)
+{
+    const QJsonObject expected = expectedTable("CON SOUS CONSULTATION");
+    QMap<qint64, QList<QJsonArray>> linesByHeader;
+    for (const QJsonValue& row : expected["rows"].toArray())
+        linesByHeader[row[0].toInteger()].append(row.toArray());
+    for (QList<QJsonArray>& lines : linesByHeader)
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const QJsonArray& a, const QJsonArray& b) { return lessByKeys(a, b, {1}); });
+
+    SourceQuery headers(&connection, {"SELECT * from ", "[CON CONSULTATION]", "ORDER BY [CODE PATIENT], [Date], [CodeTitre]"});
+    SourceQuery detail(&connection,
+                       {"SELECT * from [CON SOUS CONSULTATION] where CodeTitre=:code ORDER BY CodeTitre, NroOrdre"});
+    headers.open();
+    const int headerCount = headers.recordCount();
+    int headersWalked = 0;
+    int linesRead = 0;
+    for (; !headers.eof(); headers.next(), ++headersWalked) {
+        const qint64 code = headers.field("codetitre").asInteger();
+        detail.setParameter("code", code);
+        detail.open();
+        const QList<QJsonArray> lines = remainingRows(detail, expected["columns"].toArray());
+        EXPECT_EQ(lines, linesByHeader.value(code)) << code;
+        linesRead += lines.size();
+        detail.close();
+    }
+    EXPECT_EQ(headersWalked, headerCount);
+    EXPECT_EQ(headerCount, expectedTable("CON CONSULTATION")["rows"].toArray().size());
+    EXPECT_GT(linesRead, 1000);
+}
+
+TEST_F(SourceQueryTest, DatesBeforeTheZeroDayKeepTheirTypeAndOrder)
+{
+    SourceQuery query(&connection, {"SELECT * from [GLB PATIENT]", "where [DATE NAISSANCE] < :limit",
+                                    "ORDER BY [DATE NAISSANCE]"});
+    query.setParameter("limit", wallClock(QDate(1899, 12, 30)));
+    query.open();
+    ASSERT_FALSE(query.eof());
+    QDateTime previous;
+    for (; !query.eof(); query.next()) {
+        const QDateTime birth = query.field("DATE NAISSANCE").asDateTime();
+        EXPECT_LT(birth, zeroDay());
+        EXPECT_TRUE(previous.isNull() || previous <= birth);
+        EXPECT_EQ(query.field("DATE NAISSANCE").asText(), dateTimeText(birth));
+        previous = birth;
+    }
+}
+
+TEST_F(SourceQueryTest, MissingTableColumnOrParameterIsNamedInTheError)
+{
+    SourceQuery query(&connection, {"SELECT * from [GLB ABSENTE]"});
+    expectError(query, "La table [GLB ABSENTE] n'existe pas dans [" + v4Path + "].");
+    query.sql() = QStringList{"SELECT * from [GLB SPECIALITE]", "where [CODE ABSENT]=:code"};
+    query.setParameter("code", 1);
+    expectError(query, "Le champ [CODE ABSENT] n'existe pas dans la table [GLB SPECIALITE].");
+    query.sql() = QStringList{"SELECT * from [GLB SPECIALITE]", "order by NomAbsent"};
+    expectError(query, "Le champ [NomAbsent] n'existe pas dans la table [GLB SPECIALITE].");
+    query.sql() = QStringList{"SELECT * from [GLB SPECIALITE]", "where [CODE SPECIALITE]=:autre"};
+    expectError(query, "Le paramètre :autre de la requête [SELECT * from [GLB SPECIALITE] where "
+                       "[CODE SPECIALITE]=:autre] n'a pas de valeur.");
+
+    query.sql() = QStringList{"SELECT * from [GLB SPECIALITE]"};
+    query.open();
+    try {
+        query.field("LIBELLE");
+        FAIL() << "no error";
+    } catch (const SourceError& error) {
+        EXPECT_EQ(error.message(), "Le champ [LIBELLE] n'existe pas dans la table [GLB SPECIALITE].");
+    }
+}
+
+TEST(SourceStatement, NamesBecomeTheTablesOwnWhateverTheirCaseOrBrackets)
+{
+    const TableLookup lookup = [](const QString& name) -> StatementTable {
+        if (name.compare("GLB PATIENT", Qt::CaseInsensitive) != 0)
+            throw SourceError("La table [" + name + "] n'existe pas.");
+        return {"GLB PATIENT", {"CODE PATIENT", "NOM", "CodeTitre"}};
+    };
+    const struct {
+        QString text;
+        QString sql; // empty: refused
+        QStringList filters;
+    } cases[] = {
+        {"SELECT * from \n[glb patient]\norder by [code patient]",
+         "SELECT * from \n\"GLB PATIENT\"\norder by \"CODE PATIENT\", rowid", {}},
+        {"select * FROM [GLB PATIENT] where codetitre=:code ORDER BY CodeTitre, Nom;",
+         "select * FROM \"GLB PATIENT\" where \"CodeTitre\"=:code ORDER BY \"CodeTitre\", \"NOM\", rowid",
+         {"CodeTitre"}},
+        {"SELECT * from [GLB PATIENT] where [NOM]='a [b]' and [Code Patient]=:c",
+         "SELECT * from \"GLB PATIENT\" where \"NOM\"='a [b]' and \"CODE PATIENT\"=:c", {"NOM", "CODE PATIENT"}},
+        {"SELECT * from \n:tablename\n", "", {}},
+        {"DELETE FROM [GLB PATIENT]", "", {}},
+        {"SELECT * from [GLB PATIENT", "", {}},
+        {"", "", {}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.text.toStdString());
+        if (test.sql.isEmpty()) {
+            EXPECT_THROW(translateStatement(test.text, lookup), SourceError);
+            continue;
+        }
+        const CopyStatement statement = translateStatement(test.text, lookup);
+        EXPECT_EQ(statement.table, "GLB PATIENT");
+        EXPECT_EQ(statement.sql, test.sql);
+        EXPECT_EQ(statement.filterColumns, test.filters);
+    }
+}
+
+TEST(SourceField, ReadRulesPerValue)
+{
+    setTextLocale(QLocale(QLocale::French, QLocale::France));
+    const QDateTime evening = wallClock(QDate(2000, 5, 7), QTime(19, 25));
+    const QDateTime midnight = wallClock(QDate(1850, 1, 2));
+    const struct {
+        SourceType type;
+        SourceValue value;
+        QString text;
+        qint64 integer;
+        QDateTime dateTime;
+        int boolean; // -1: no Yes/No value
+    } cases[] = {
+        {SourceType::Text, std::monostate{}, "", 0, zeroDay(), 0},
+        {SourceType::Text, QString(""), "", -1, {}, 0},
+        {SourceType::Text, QString(" 42 "), " 42 ", 42, {}, -1},
+        {SourceType::Text, QString("Vrai"), "Vrai", -1, {}, 1},
+        {SourceType::Long, qint64(-7), "-7", -7, {}, 1},
+        {SourceType::Long, std::monostate{}, "", 0, zeroDay(), 0},
+        {SourceType::DateTime, evening, "07/05/2000 19:25:00", -1, evening, -1},
+        {SourceType::DateTime, midnight, "02/01/1850", -1, midnight, -1},
+        {SourceType::Boolean, true, "True", 1, {}, 1},
+        {SourceType::Text, QString("07/05/2000"), "07/05/2000", -1, wallClock(QDate(2000, 5, 7)), -1},
+    };
+    for (const auto& test : cases) {
+        const SourceField field("CHAMP", test.type, test.value);
+        SCOPED_TRACE(test.text.toStdString());
+        EXPECT_EQ(field.asText(), test.text);
+        if (test.integer == -1 && !std::holds_alternative<qint64>(test.value)) {
+            EXPECT_THROW(field.asInteger(), SourceError);
+        } else {
+            EXPECT_EQ(field.asInteger(), test.integer);
+        }
+        if (test.dateTime.isValid()) {
+            EXPECT_EQ(field.asDateTime(), test.dateTime);
+        } else {
+            EXPECT_THROW(field.asDateTime(), SourceError);
+        }
+        if (test.boolean < 0) {
+            EXPECT_THROW(field.asBoolean(), SourceError);
+        } else {
+            EXPECT_EQ(field.asBoolean(), test.boolean == 1);
+        }
+    }
+}
+
+} // namespace

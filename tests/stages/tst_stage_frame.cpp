@@ -1,0 +1,185 @@
+#include "dbaccess/source_connections.h"
+#include "common/locale_texts.h"
+#include "run/import_session.h"
+#include "stages/stage_frame.h"
+#include "stages/reference_lookups.h"
+#include "tests/run/run_fixture.h"
+#include "tests/support/recording_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+namespace p1 {
+namespace {
+
+const StageTexts texts{"Importation des patients...",
+                       "Erreur lors de l'ouverture de la table [GLB PATIENT] de Sorvane : ", " patient créé",
+                       " patients créés"};
+
+// A stage over the three physicians of the practice whose rows turn out as scripted.
+class ScriptedStage : public ImportStage {
+public:
+    ScriptedStage(RunContext& run, QList<RowOutcome> outcomes, const QString& table = "[GLB Medecin]")
+        : ImportStage(run, texts, {run.Sorvane_Select, &run.ADOConnectionSorvane, table, "order by [CODE MEDECIN]"},
+                      {{run.Query1, wholeTable("MEDECINS")}}),
+          outcomes_(std::move(outcomes))
+    {
+    }
+
+    using ImportStage::countInSummary;
+    using ImportStage::guard;
+    using ImportStage::keepProgressPosition;
+
+    std::function<void()> onRow = [] {};
+    QList<std::pair<int, qint64>> seen;
+
+private:
+    RowOutcome importRow() override
+    {
+        seen.append({run_.ui.progressPosition(), integer("CODE MEDECIN")});
+        onRow();
+        return outcomes_.value(seen.size() - 1, RowOutcome::Stored);
+    }
+
+    std::vector<RaisedKey> raisedKeys() const override { return {{"MEDECINS", 7}}; }
+
+    QList<RowOutcome> outcomes_;
+};
+
+class StageFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::ensureQtApplication();
+        setTextLocale(QLocale(QLocale::French, QLocale::France));
+        session.ADOConnectionSorvane.setConnectionString(sourceConnectionString(practice.source + "V4.mdb"));
+        session.ADOConnectionTessaris.setConnectionString(practice.target.connectionString);
+        session.ADOConnectionTessaris.setBaseFolder(practice.target.folder);
+    }
+
+    test::Practice practice{TargetEngine::Sqlite, {{{5, "Martin"}, {6, "Durand"}, {7, "Petit"}}}};
+    RecordingUi ui;
+    ImportSession session{ui, TargetEngine::Sqlite};
+    ReferenceLookups lookups{session.ADOConnectionSorvane};
+    RunContext run{ui,
+                   session.ADOConnectionSorvane,
+                   session.ADOConnectionSorvaneOrdo,
+                   session.ADOConnectionTessaris,
+                   session.Sorvane_Select,
+                   session.Sorvane_GLB_Medecin,
+                   session.Sorvane_Query1,
+                   session.Query1,
+                   session.Query2,
+                   session.Query3,
+                   session.Qry1,
+                   session.ids,
+                   lookups,
+                   "PRESCRIPTIONS"};
+};
+
+TEST_F(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCountsItsOutcome)
+{
+    ui.setProgressPosition(9);
+    ScriptedStage stage(run, {RowOutcome::Skipped, RowOutcome::Merged, RowOutcome::Refused});
+    QList<int> pumps;
+    stage.onRow = [&] {
+        pumps.append(ui.pumpCount());
+        EXPECT_TRUE(session.Query1.isOpen());
+        EXPECT_EQ(ui.progressMaximum(), 3);
+    };
+    const StageCounts counts = stage.run();
+    ASSERT_EQ(pumps.size(), 3);
+    EXPECT_EQ(pumps[1] - pumps[0], 1);
+    EXPECT_EQ(pumps[2] - pumps[1], 1);
+
+    EXPECT_EQ(stage.seen, (QList<std::pair<int, qint64>>{{1, 5}, {2, 6}, {3, 7}}));
+    EXPECT_EQ(ui.statusHistory(), (QStringList{texts.status, ""}));
+    EXPECT_EQ(ui.logLines(), QStringList{"1 patient créé"});
+    EXPECT_EQ(ui.progressPosition(), 0);
+    EXPECT_FALSE(session.Query1.isOpen());
+    EXPECT_EQ(session.ids.ReadLastValue("MEDECINS"), 7);
+    EXPECT_EQ(counts.read, 3);
+    EXPECT_EQ(counts.skipped, 1);
+    EXPECT_EQ(counts.stored, 0);
+    EXPECT_EQ(counts.merged, 1);
+    EXPECT_EQ(counts.refused, 1);
+}
+
+TEST_F(StageFrameTest, KeepsThePositionWhenAsked)
+{
+    ui.setProgressPosition(2);
+    ScriptedStage stage(run, {});
+    stage.keepProgressPosition();
+    stage.onRow = [&] { EXPECT_EQ(ui.progressPosition(), 3 + stage.seen.size() - 1); };
+    stage.run();
+    EXPECT_EQ(stage.seen.first().first, 3);
+}
+
+TEST_F(StageFrameTest, AnUnopenableSourceShowsItsDialogAndEndsTheRun)
+{
+    ScriptedStage stage(run, {}, "[GLB NULLE PART]");
+    EXPECT_THROW(stage.run(), RunEnded);
+    ASSERT_EQ(ui.dialogs().size(), 1);
+    EXPECT_EQ(ui.dialogs()[0].kind, RecordingUi::DialogKind::Error);
+    EXPECT_TRUE(ui.dialogs()[0].text.startsWith(texts.openingError));
+    EXPECT_GT(ui.dialogs()[0].text.size(), texts.openingError.size());
+    EXPECT_EQ(ui.statusHistory(), QStringList{texts.status});
+    EXPECT_TRUE(ui.logLines().isEmpty());
+}
+
+TEST_F(StageFrameTest, ARefusedRowIsLoggedAndCancelledSoTheNextOneCanBeStored)
+{
+    TargetDataset& MEDECINS = session.Query1;
+    MEDECINS.setCommandText("SELECT * FROM MEDECINS");
+    MEDECINS.open();
+    ScriptedStage stage(run, {});
+    const auto store = [&](qint64 code) {
+        MEDECINS.append();
+        MEDECINS.setValue("MEDECINS_ID", code);
+        MEDECINS.setValue("NOM", "Martin");
+        return stage.guard(" : importation de l'utilisateur n°" + QString::number(code), [&] { MEDECINS.post(); },
+                           {&MEDECINS, &session.Query2});
+    };
+    EXPECT_TRUE(store(1));
+    EXPECT_TRUE(ui.logLines().isEmpty());
+
+    EXPECT_FALSE(store(1));
+    EXPECT_FALSE(MEDECINS.isPending());
+    ASSERT_EQ(ui.logLines().size(), 2);
+    EXPECT_TRUE(QRegularExpression(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d : importation de l'utilisateur n°1$)")
+                    .match(ui.logLines()[0])
+                    .hasMatch())
+        << ui.logLines()[0].toStdString();
+    EXPECT_TRUE(ui.logLines()[1].startsWith("   ERREUR : "));
+    EXPECT_GT(ui.logLines()[1].size(), QString("   ERREUR : ").size());
+
+    EXPECT_TRUE(store(2));
+    MEDECINS.close();
+    EXPECT_EQ(test::countRows(session.ADOConnectionTessaris, "MEDECINS"), 2);
+}
+
+TEST_F(StageFrameTest, SummaryCountsStoredOrProcessedRowsWithTheSingularForNoneAndOne)
+{
+    using enum RowOutcome;
+    const struct {
+        QList<RowOutcome> outcomes;
+        SummaryCount count;
+        const char* line;
+    } cases[] = {
+        {{Skipped, Refused, Refused}, SummaryCount::StoredRows, "0 patient créé"},
+        {{Skipped, Merged, Refused}, SummaryCount::StoredRows, "1 patient créé"},
+        {{Stored, Merged, Refused}, SummaryCount::StoredRows, "2 patients créés"},
+        {{Skipped, Skipped, Skipped}, SummaryCount::ProcessedRows, "0 patient créé"},
+        {{Skipped, Refused, Refused}, SummaryCount::ProcessedRows, "2 patients créés"},
+    };
+    for (const auto& c : cases) {
+        ScriptedStage stage(run, c.outcomes);
+        stage.countInSummary(c.count);
+        stage.run();
+        EXPECT_EQ(ui.logLines().last(), QString::fromUtf8(c.line));
+    }
+}
+
+} // namespace
+} // namespace p1

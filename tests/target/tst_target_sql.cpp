@@ -1,0 +1,296 @@
+#include "common/errors.h"
+#include "target/target_sql.h"
+#include "target/target_values.h"
+#include "tests/support/target_databases.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <QSqlQuery>
+
+using namespace p1;
+using namespace p1::test;
+
+namespace {
+
+const QString systemPrefix =
+    "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;";
+
+struct ParseCase {
+    const char* name;
+    QString connectionString;
+    ConnectionStringParts expected;
+};
+
+class ConnectionStringTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ConnectionStringTest, GivesItsParts)
+{
+    const ConnectionStringParts parts = parseConnectionString(GetParam().connectionString);
+    EXPECT_EQ(parts.dataSource, GetParam().expected.dataSource);
+    EXPECT_EQ(parts.initialCatalog, GetParam().expected.initialCatalog);
+    EXPECT_EQ(parts.userId, GetParam().expected.userId);
+    EXPECT_EQ(parts.password, GetParam().expected.password);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConnectionStringTest,
+    ::testing::Values(
+        ParseCase{"System", systemPrefix + "Data Source=SRV\\SQL;Initial Catalog=Cabinet;User ID=sa;Password=pw;",
+                  {"SRV\\SQL", "Cabinet", "sa", "pw"}},
+        ParseCase{"EmptyPassword", systemPrefix + "Data Source=h;Initial Catalog=c;User ID=sa;Password=;",
+                  {"h", "c", "sa", ""}},
+        ParseCase{"PasswordWithSeparators", systemPrefix + "Data Source=h;Initial Catalog=c;User ID=u;Password=a;b=c;",
+                  {"h", "c", "u", "a;b=c"}},
+        ParseCase{"UnscrambleFailure", systemPrefix + "Data Source=h;Initial Catalog=c;User ID=u;Password=_;",
+                  {"h", "c", "u", "_"}},
+        ParseCase{"PasswordWithAKeyWord", systemPrefix + "Data Source=h;Initial Catalog=c;User ID=u;Password=x;data source;",
+                  {"h", "c", "u", "x;data source"}},
+        ParseCase{"PasswordNotLast", "Password=x;y;Data Source=h;Initial Catalog=c",
+                  {"h", "c", "", "x;y"}},
+        ParseCase{"KeysInAnyCase", "data source = h,1500 ;INITIAL CATALOG=c;user id=u;password=p",
+                  {"h,1500", "c", "u", "p"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct OdbcCase {
+    const char* name;
+    ConnectionStringParts parts;
+    QString expected;
+};
+
+class OdbcConnectionStringTest : public ::testing::TestWithParam<OdbcCase> {};
+
+TEST_P(OdbcConnectionStringTest, IsTheFreeTdsForm)
+{
+    EXPECT_EQ(odbcConnectionString(GetParam().parts), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DataSources, OdbcConnectionStringTest,
+    ::testing::Values(
+        OdbcCase{"Host", {"srv", "Cabinet", "sa", "pw"},
+                 "DRIVER={FreeTDS};SERVER=srv;PORT=1433;DATABASE=Cabinet;UID=sa;PWD=pw;TDS_Version=7.4"},
+        OdbcCase{"HostAndPort", {"10.0.0.5,1500", "Cabinet", "sa", "pw"},
+                 "DRIVER={FreeTDS};SERVER=10.0.0.5;PORT=1500;DATABASE=Cabinet;UID=sa;PWD=pw;TDS_Version=7.4"},
+        OdbcCase{"NamedInstance", {"srv\\SQLEXPRESS", "Cabinet", "sa", "pw"},
+                 "DRIVER={FreeTDS};SERVER=srv\\SQLEXPRESS;DATABASE=Cabinet;UID=sa;PWD=pw;TDS_Version=7.4"},
+        OdbcCase{"BracedValues", {"srv", "Cab;inet", "sa", "p}w;x"},
+                 "DRIVER={FreeTDS};SERVER=srv;PORT=1433;DATABASE={Cab;inet};UID=sa;PWD={p}}w;x};TDS_Version=7.4"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TargetEngineNames, AreTheCommandLineWords)
+{
+    EXPECT_EQ(targetEngineFromName("sqlserver"), TargetEngine::SqlServer);
+    EXPECT_EQ(targetEngineFromName("SQLite"), TargetEngine::Sqlite);
+    EXPECT_EQ(targetEngineFromName(" postgres "), TargetEngine::Postgres);
+    EXPECT_EQ(targetEngineFromName("mysql"), std::nullopt);
+    EXPECT_EQ(targetEngineFromName(""), std::nullopt);
+}
+
+TEST(TargetEngineNames, TheEnvironmentChoosesTheDefault)
+{
+    const QByteArray saved = qgetenv("P1IMPORT_TARGET_ENGINE");
+    qputenv("P1IMPORT_TARGET_ENGINE", "sqlite");
+    EXPECT_EQ(defaultTargetEngine(), TargetEngine::Sqlite);
+    qputenv("P1IMPORT_TARGET_ENGINE", "nonsense");
+    EXPECT_EQ(defaultTargetEngine(), TargetEngine::SqlServer);
+    qunsetenv("P1IMPORT_TARGET_ENGINE");
+    EXPECT_EQ(defaultTargetEngine(), TargetEngine::SqlServer);
+    if (!saved.isNull())
+        qputenv("P1IMPORT_TARGET_ENGINE", saved);
+}
+
+TEST(EngineMessages, ThePasswordIsMaskedInEveryFormADriverCouldEchoIt)
+{
+    const struct {
+        const char* message;
+        const char* password;
+        const char* expected;
+    } cases[] = {
+        {"login failed for DRIVER={FreeTDS};PWD=s3cret;UID=sa", "s3cret", "login failed for DRIVER={FreeTDS};PWD=****;UID=sa"},
+        {"bad PWD={ab}}c;d};UID=sa", "ab}c;d", "bad PWD=****;UID=sa"},
+        {"Server=h;password=xyz12;UID=sa", "xyz12", "Server=h;password=****;UID=sa"},
+        {"database s3cret does not exist", "s3cret", "database **** does not exist"},
+        {"user {ab}}cd} unknown", "ab}cd", "user {****} unknown"},
+        {"no such table: ID_VALUES", "_", "no such table: ID_VALUES"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(withoutPassword(c.message, c.password), QString::fromUtf8(c.expected)) << c.message;
+}
+
+TEST(SqliteTarget, AMissingDatabaseFileIsAnErrorWithoutThePasswordAndIsNotCreated)
+{
+    const TestTarget target = makeSqliteTarget(false);
+    TargetConnection connection(TargetEngine::Sqlite);
+    connection.setBaseFolder(target.folder);
+    connection.setConnectionString(systemPrefix
+                                   + "Data Source=h;Initial Catalog=s3cret.db;User ID=sa;Password=s3cret;");
+    try {
+        connection.open();
+        FAIL() << "opened a missing database";
+    } catch (const TargetError& error) {
+        EXPECT_TRUE(error.message().contains("n'existe pas")) << error.what();
+        EXPECT_FALSE(error.message().contains("s3cret")) << error.what();
+    }
+    EXPECT_FALSE(QFileInfo::exists(target.folder + "s3cret.db"));
+    EXPECT_FALSE(connection.isOpen());
+}
+
+TEST(SqliteTarget, StoresDoNotWaitForADiskSync)
+{
+    const TestTarget target = makeSqliteTarget(false);
+    auto connection = connectTo(target);
+    QSqlQuery pragma(connection->database());
+    ASSERT_TRUE(pragma.exec("PRAGMA journal_mode"));
+    ASSERT_TRUE(pragma.next());
+    EXPECT_EQ(pragma.value(0).toString(), "wal");
+    ASSERT_TRUE(pragma.exec("PRAGMA synchronous"));
+    ASSERT_TRUE(pragma.next());
+    EXPECT_EQ(pragma.value(0).toInt(), 1); // NORMAL
+}
+
+TEST(SqliteTarget, EachConnectionHasItsOwnQtConnectionRemovedAtTheEnd)
+{
+    const TestTarget target = makeSqliteTarget();
+    const QStringList before = QSqlDatabase::connectionNames();
+    {
+        auto first = connectTo(target);
+        auto second = connectTo(target);
+        TargetStatement insert(*first, {"INSERT INTO ID_VALUES values (:chaine, 0)"});
+        insert.setParameter("chaine", "PATIENTS");
+        insert.execute();
+        second->close();
+        EXPECT_TRUE(first->isOpen());
+        EXPECT_EQ(countRows(*second, "ID_VALUES"), 1);
+        EXPECT_GT(QSqlDatabase::connectionNames().size(), before.size());
+    }
+    EXPECT_EQ(QSqlDatabase::connectionNames(), before);
+}
+
+TEST(PostgresTarget, StoresDoNotWaitForTheLogFlush)
+{
+    P1_REQUIRE_POSTGRES();
+    const TestTarget target = makePostgresTarget(false);
+    auto connection = connectTo(target);
+    connection->close();
+    QSqlQuery setting(connection->database()); // reopened: the setting is made at every opening
+    ASSERT_TRUE(setting.exec("SHOW synchronous_commit"));
+    ASSERT_TRUE(setting.next());
+    EXPECT_EQ(setting.value(0).toString(), "off");
+}
+
+TEST(PostgresTarget, ThePasswordNeverAppearsInAConnectionError)
+{
+    P1_REQUIRE_POSTGRES();
+    ensureQtApplication();
+    // The server repeats the database name in its refusal: name it after the password.
+    TargetConnection connection(TargetEngine::Postgres);
+    connection.setConnectionString(
+        systemPrefix + "Data Source=" + qEnvironmentVariable("P1_PG_HOST") + ':'
+        + qEnvironmentVariable("P1_PG_PORT") + ";Initial Catalog=hunter2db;User ID="
+        + qEnvironmentVariable("P1_PG_USER") + ";Password=hunter2db;");
+    try {
+        connection.open();
+        FAIL() << "opened a missing database";
+    } catch (const TargetError& error) {
+        EXPECT_TRUE(error.message().contains("does not exist")) << error.what();
+        EXPECT_FALSE(error.message().contains("hunter2db")) << error.what();
+    }
+}
+
+class TargetStatementTest : public TargetEngineTest {};
+
+TEST_P(TargetStatementTest, RunsTheCounterStatementsWithNamedParameters)
+{
+    TargetStatement insert(*connection, {"INSERT INTO ID_VALUES values (:chaine, 0)"});
+    insert.setParameter("chaine", "LETTERS");
+    insert.execute();
+    insert.execute(); // the counters table takes a key twice
+    TargetStatement update(*connection, {"UPDATE ID_VALUES SET LAST_VALUE = :last_value WHERE KEY_NAME = :key_name"});
+    update.setParameter("last_value", 57);
+    update.setParameter("key_name", "LETTERS");
+    update.execute();
+
+    TargetStatement read(*connection, {"SELECT LAST_VALUE FROM ID_VALUES WHERE KEY_NAME=:chaine"});
+    read.setParameter("chaine", "LETTERS");
+    read.open();
+    EXPECT_EQ(read.recordCount(), 2);
+    EXPECT_FALSE(read.eof());
+    EXPECT_EQ(read.field("last_value").asInteger(), 57);
+    read.next();
+    read.next();
+    EXPECT_TRUE(read.eof());
+    read.setParameter("chaine", "PATIENTS");
+    read.open();
+    EXPECT_EQ(read.recordCount(), 0);
+    EXPECT_TRUE(read.eof());
+}
+
+TEST_P(TargetStatementTest, ARepeatedParameterTakesItsValueEverywhere)
+{
+    TargetStatement insert(*connection, {"INSERT INTO ID_VALUES values (:k, :v)"});
+    for (const auto& [key, value] : {std::pair{"A", 1}, {"B", 2}, {"C", 3}}) {
+        insert.setParameter("k", key);
+        insert.setParameter("v", value);
+        insert.execute();
+    }
+    TargetStatement read(*connection, {"SELECT KEY_NAME FROM ID_VALUES",
+                                       "WHERE (KEY_NAME = :k OR LAST_VALUE = :n) AND KEY_NAME <> :k_2",
+                                       "   OR (LAST_VALUE = :n AND KEY_NAME = :k)"});
+    read.setParameter("k", "A");
+    read.setParameter("n", 2);
+    read.setParameter("k_2", "C");
+    read.open();
+    QStringList keys;
+    for (; !read.eof(); read.next())
+        keys.append(read.field("KEY_NAME").asText());
+    keys.sort();
+    EXPECT_EQ(keys, QStringList({"A", "B"}));
+}
+
+TEST_P(TargetStatementTest, AnUnsetParameterIsAnErrorAndNamesIgnoreCase)
+{
+    TargetStatement update(*connection, {"UPDATE ID_VALUES SET LAST_VALUE = :last_value WHERE KEY_NAME = :key_name"});
+    update.setParameter("LAST_VALUE", 5);
+    try {
+        update.execute();
+        FAIL() << "ran with :key_name unset";
+    } catch (const TargetError& error) {
+        EXPECT_TRUE(error.message().startsWith("Le paramètre :key_name de la requête")) << error.what();
+    }
+    update.setParameter("Key_Name", QVariant()); // a NULL set on purpose is a value
+    EXPECT_NO_THROW(update.execute());
+}
+
+TEST_P(TargetStatementTest, AFailingStatementGivesTheEnginesText)
+{
+    TargetStatement statement(*connection, {"DELETE FROM NO_SUCH_TABLE"});
+    try {
+        statement.execute();
+        FAIL() << "deleted from a missing table";
+    } catch (const TargetError& error) {
+        EXPECT_TRUE(error.message().contains("no_such_table", Qt::CaseInsensitive)) << error.what();
+    }
+    statement.sql() = QStringList{"DELETE FROM PATIENTS"};
+    EXPECT_NO_THROW(statement.execute());
+}
+
+TEST_P(TargetStatementTest, ListsTheTablesAndViewsWithoutSystemTables)
+{
+    TargetStatement view(*connection, {"CREATE VIEW DATA_VIEW AS SELECT * FROM PATIENTS"});
+    view.execute();
+    QStringList names = connection->tableAndViewNames();
+    for (QString& name : names)
+        name = name.toUpper();
+    for (const char* table : {"PATIENTS", "ID_VALUES", "DATA_PRESCR_BLANKS", "MEDECINS", "DATA_VIEW"})
+        EXPECT_TRUE(names.contains(table)) << table;
+    for (const QString& name : names) {
+        EXPECT_FALSE(name.startsWith("SQLITE_")) << name.toStdString();
+        EXPECT_FALSE(name.startsWith("PG_")) << name.toStdString();
+    }
+    EXPECT_EQ(names.size(), 38); // the 37 tables of the schema and the view
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, TargetStatementTest, testEngines(), engineTestName);
+
+} // namespace
