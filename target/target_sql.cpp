@@ -271,6 +271,20 @@ void TargetConnection::open()
         impl_->tunePostgres();
 }
 
+QSqlDatabase TargetConnection::openSideSession()
+{
+    impl_->connectionNames.append(uniqueConnectionName());
+    QSqlDatabase side = impl_->prepared(impl_->connectionNames.last());
+    if (!side.open())
+        throw TargetError(engineMessage(side.lastError()));
+    return side;
+}
+
+QString TargetConnection::sqliteDatabaseFile() const
+{
+    return impl_->sqliteFile(parseConnectionString(impl_->connectionString));
+}
+
 void TargetConnection::close()
 {
     if (impl_->database.isOpen())

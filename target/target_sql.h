@@ -62,6 +62,12 @@ public:
     // The engine's own text of an error (databaseText, else text), the password blanked out.
     QString engineMessage(const QSqlError& error) const;
 
+    // A second session on the same database, opened with the same settings and closed with the
+    // connection, for what must outlive a reconnection of the main session (the run's claim).
+    QSqlDatabase openSideSession();
+    // The SQLite engine's database file (Initial Catalog, against the base folder).
+    QString sqliteDatabaseFile() const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
