@@ -1,5 +1,7 @@
 #include "stages/stage_table.h"
 
+#include "stages/antecedents_stage.h"
+#include "stages/consultations_stage.h"
 #include "stages/correspondents_stage.h"
 #include "stages/patients_stage.h"
 #include "stages/users_stage.h"
@@ -16,9 +18,9 @@ const QList<StageEntry>& stageTable()
         {Box::ImportPatients, "CBImportPatients", "importer les patients", "patients",
          importPatients, true},
         {Box::ImportAnteced, "CBImportAnteced", "importer les antécédents", "antecedents",
-         nullptr, true},
+         importAntecedents, true},
         {Box::ImportConsultations, "CBImportConsultations", "importer les consultations",
-         "consultations", nullptr, true},
+         "consultations", importConsultations, true},
         {Box::ImportCourriers, "cbImportCourriers", "importer les courriers", "courriers",
          nullptr, true},
         {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions", nullptr,
