@@ -155,8 +155,9 @@ void TargetDataset::Impl::readSqliteFacts()
 void TargetDataset::Impl::readSqlServerFacts()
 {
     QSqlQuery info(connection.database());
-    info.prepare(QStringLiteral("SELECT COLUMN_NAME FROM INFORMATION_SCHEMA.COLUMNS "
-                                "WHERE TABLE_NAME = ? AND DATA_TYPE = 'datetime'"));
+    if (!info.prepare(QStringLiteral("SELECT COLUMN_NAME FROM INFORMATION_SCHEMA.COLUMNS "
+                                     "WHERE TABLE_NAME = ? AND DATA_TYPE = 'datetime'")))
+        return;
     info.addBindValue(table.section('.', -1));
     if (!info.exec())
         return;
