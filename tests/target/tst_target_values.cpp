@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 using namespace p1;
 
 namespace {
@@ -35,7 +37,10 @@ INSTANTIATE_TEST_SUITE_P(Milliseconds, SqlServerTickTest,
                                            KeptCase{8, 7}, KeptCase{9, 10}, KeptCase{250, 250},
                                            KeptCase{990, 990}, KeptCase{991, 990}, KeptCase{992, 993},
                                            KeptCase{994, 993}, KeptCase{995, 997}, KeptCase{996, 997},
-                                           KeptCase{998, 997}, KeptCase{999, 1000}));
+                                           KeptCase{998, 997}, KeptCase{999, 1000}),
+                         [](const ::testing::TestParamInfo<KeptCase>& info) {
+                             return "ms" + std::to_string(info.param.given);
+                         });
 
 TEST(DateTimeAsKept, TheLastTickOfADayRoundsIntoTheNextAndMillisecondsStayAsGiven)
 {
