@@ -1,5 +1,7 @@
 #include "stages/stage_table.h"
 
+#include "stages/antecedents_stage.h"
+#include "stages/consultations_stage.h"
 #include "stages/correspondents_stage.h"
 #include "stages/patients_stage.h"
 #include "stages/users_stage.h"
@@ -17,9 +19,9 @@ const QList<StageEntry>& stageTable()
         {Box::ImportPatients, "CBImportPatients", "importer les patients", "patients",
          importPatients, true, V4, {"[GLB PATIENT]", "[REF TYPE PROFESSION]"}},
         {Box::ImportAnteced, "CBImportAnteced", "importer les antécédents", "antecedents",
-         nullptr, true, V4, {"[ANT ANTECEDENT PATIENT]", "[ANT ANTECEDENT]"}},
+         importAntecedents, true, V4, {"[ANT ANTECEDENT PATIENT]", "[ANT ANTECEDENT]"}},
         {Box::ImportConsultations, "CBImportConsultations", "importer les consultations",
-         "consultations", nullptr, true, V4,
+         "consultations", importConsultations, true, V4,
          {"[CON CONSULTATION]", "[CON SOUS CONSULTATION]", "[CON TYPE CONSULTATION]"}},
         {Box::ImportCourriers, "cbImportCourriers", "importer les courriers", "courriers",
          nullptr, true, V4, {"[COU COURRIER GENERE]"}},

@@ -170,6 +170,8 @@ TEST_F(ImportRunTest, StagesRunInOrderWithTheirSummaryLines)
                            "2 utilisateurs créés",
                            "0 correspondant créé",
                            "0 patient créé",
+                           "0 antécédent créé",
+                           "0 consultation créée",
                            "Traitement terminé. Durée : <durée>"}))
         << ui.logLines().join("\n").toStdString();
     EXPECT_TRUE(ui.logLines()[1].startsWith("   ERREUR : "));
