@@ -25,6 +25,8 @@ StageCounts ImportStage::run()
     closeTargets();
     for (const RaisedKey& raised : raisedKeys())
         run_.ids.RaiseLastValue(raised.key, raised.value);
+    // The summary line counts rows as stored: they must outlive a crash of the target from here on.
+    run_.ADOConnectionTessaris.makeDurable();
     source_.close();
     finish();
     counts_.seconds = clock.elapsed() / 1000.0;
@@ -37,7 +39,7 @@ void ImportStage::openSource()
         selectWholeTable(source_, *sourceDeclaration_.connection, sourceDeclaration_.tableLine,
                          sourceDeclaration_.orderLine);
     prepare();
-    showStatus(texts_.status);
+    showStatusAtOnce(run_.ui, texts_.status);
     try {
         source_.open();
     } catch (const std::exception& error) {

@@ -95,6 +95,7 @@ TEST_F(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCoun
 
     EXPECT_EQ(stage.seen, (QList<std::pair<int, qint64>>{{1, 5}, {2, 6}, {3, 7}}));
     EXPECT_EQ(ui.statusHistory(), (QStringList{texts.status, ""}));
+    EXPECT_EQ(ui.repaintedStatuses(), QStringList{texts.status}); // painted before the source opens
     EXPECT_EQ(ui.logLines(), QStringList{"1 patient créé"});
     EXPECT_EQ(ui.progressPosition(), 0);
     EXPECT_FALSE(session.Query1.isOpen());
@@ -104,6 +105,30 @@ TEST_F(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCoun
     EXPECT_EQ(counts.stored, 0);
     EXPECT_EQ(counts.merged, 1);
     EXPECT_EQ(counts.refused, 1);
+}
+
+// Rows are committed without waiting for the disk; once the summary line is written they are on
+// it, also when no key had to be raised.
+TEST_F(StageFrameTest, StoredRowsAreOnTheDiskWhenTheSummaryLineIsWritten)
+{
+    TargetStatement counter(session.ADOConnectionTessaris,
+                            {"INSERT INTO ID_VALUES (KEY_NAME, LAST_VALUE) VALUES ('MEDECINS', 100)"});
+    counter.execute();
+    ScriptedStage stage(run, {});
+    stage.onRow = [&] {
+        session.Query1.append();
+        session.Query1.setValue("MEDECINS_ID", 20 + stage.seen.size());
+        session.Query1.post();
+    };
+    stage.run();
+
+    // The database file alone, as a crash that lost the unsynced log would leave it.
+    ASSERT_TRUE(QFile::copy(practice.target.folder + practice.target.databaseName, practice.target.folder + "seul.db"));
+    TargetConnection alone(TargetEngine::Sqlite);
+    alone.setBaseFolder(practice.target.folder);
+    alone.setConnectionString("Data Source=h;Initial Catalog=seul.db;User ID=sa;Password=;");
+    alone.open();
+    EXPECT_EQ(test::countRows(alone, "MEDECINS"), 3);
 }
 
 TEST_F(StageFrameTest, KeepsThePositionWhenAsked)
