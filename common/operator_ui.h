@@ -35,8 +35,9 @@ public:
     virtual int progressPosition() const = 0;
 
     // Log panel Memo1: never cleared; lines of later runs follow earlier ones. A text holding
-    // line breaks (an engine's message with its details) goes in as one panel line per line:
-    // every line of the log file then ends with CR LF, and the panel counts its lines right.
+    // line breaks (an engine's message with its details) goes in as one panel line, each break
+    // made a blank: a refused row keeps its two failure lines, the panel counts its lines right
+    // and every line of the log file ends with CR LF and nothing else.
     void addLogLine(const QString& text);
 
     // Pending window messages (throttled repaint in the window).
@@ -93,8 +94,7 @@ public:
 inline void RunMonitor::addLogLine(const QString& text)
 {
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    for (const QString& line : text.split(lineBreak))
-        addPanelLine(line);
+    addPanelLine(QString(text).replace(lineBreak, QStringLiteral(" ")));
 }
 
 // Every change of the status line is followed by a pump, so that the window shows it at once.

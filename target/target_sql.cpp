@@ -408,15 +408,16 @@ void TargetConnection::checkpointSqlite()
                                          "un autre programme la lit."));
 }
 
-// A synchronous commit waits for the log up to its own record, so for every commit before it;
-// txid_current() gives the transaction a commit record to wait for.
+// A synchronous commit waits for the log up to its own record, so for every commit before it.
+// The server waits only for a transaction that wrote to the log: a message in the log, which
+// changes no table, is that write.
 void TargetConnection::commitPostgresSynchronously()
 {
     if (!impl_->database.transaction())
         throw TargetError(engineMessage(impl_->database.lastError()));
     QSqlQuery statement(impl_->database);
     if (!statement.exec(QStringLiteral("SET LOCAL synchronous_commit TO on"))
-        || !statement.exec(QStringLiteral("SELECT txid_current()"))) {
+        || !statement.exec(QStringLiteral("SELECT pg_logical_emit_message(true, 'p1import', 'durable')"))) {
         const QString message = engineMessage(statement.lastError());
         impl_->database.rollback();
         throw TargetError(message);

@@ -324,9 +324,9 @@ TEST_F(ImportRunTest, ABoxChangedDuringTheRunCountsForTheStagesNotYetReached)
     EXPECT_EQ(changingUi.logLines(), QStringList({"1 utilisateur créé", "0 patient créé", "Traitement terminé. Durée : 00:00:00"}));
 }
 
-// An engine's message may hold line breaks (PostgreSQL's ERROR and DETAIL lines): each of its
-// lines is a panel line, and every line of the log file ends with CR LF and nothing else.
-TEST_F(ImportRunTest, AMultiLineMessageBecomesSeveralPanelLinesEachEndedByCrLfInTheFile)
+// An engine's message may hold line breaks (PostgreSQL's ERROR and DETAIL lines): it stays one
+// panel line, its breaks made blanks, and every line of the log file ends with CR LF alone.
+TEST_F(ImportRunTest, AMultiLineMessageStaysOnePanelLineAndTheFileHasOnlyCrLf)
 {
     Practice practice;
     chooseLocations(practice);
@@ -336,8 +336,8 @@ TEST_F(ImportRunTest, AMultiLineMessageBecomesSeveralPanelLinesEachEndedByCrLfIn
 
     session.ButtonExecuterClick();
 
-    const QStringList expected = {"   ERREUR : ERROR:  duplicate key value", "DETAIL:  Key (id)=(3) already exists.",
-                                  "a", "b", "c", "Traitement terminé. Durée : 00:00:00"};
+    const QStringList expected = {"   ERREUR : ERROR:  duplicate key value DETAIL:  Key (id)=(3) already exists.",
+                                  "a b c", "Traitement terminé. Durée : 00:00:00"};
     EXPECT_EQ(ui.logLines(), expected);
     const QStringList files = practice.logFiles();
     ASSERT_EQ(files.size(), 1);
