@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QSqlQuery>
 
 namespace p1 {
 namespace {
@@ -96,26 +95,14 @@ TEST_P(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCoun
 TEST_P(StageFrameTest, StoredRowsAreOnTheDiskWhenTheSummaryLineIsWritten)
 {
     test::setLastValue(*connection, "MEDECINS", 100);
-    const auto scalar = [this](const QString& statement) {
-        QSqlQuery query(connection->database());
-        EXPECT_TRUE(query.exec(statement) && query.next()) << statement.toStdString();
-        return query.value(0).toString();
-    };
     ScriptedStage stage(run(), {});
-    QString lastWrite;
     stage.onRow = [&] {
         context->Query1.append();
         context->Query1.setValue("MEDECINS_ID", 20 + stage.seen.size());
         context->Query1.post();
-        if (GetParam() == TargetEngine::Postgres)
-            lastWrite = scalar("SELECT pg_current_wal_insert_lsn()::text");
     };
     stage.run();
 
-    if (GetParam() == TargetEngine::Postgres) {
-        EXPECT_EQ(scalar("SELECT pg_current_wal_flush_lsn() >= '" + lastWrite + "'::pg_lsn"), "true");
-        return;
-    }
     // The database file alone, as a crash that lost the unsynced log would leave it.
     ASSERT_TRUE(QFile::copy(target.folder + target.databaseName, target.folder + "seul.db"));
     TargetConnection alone(TargetEngine::Sqlite);
