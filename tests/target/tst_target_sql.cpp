@@ -234,6 +234,24 @@ TEST(PostgresTarget, StoresDoNotWaitForTheLogFlush)
     EXPECT_EQ(setting.value(0).toString(), "off");
 }
 
+// The test server trusts its users: the password is not checked, so the connection opens unless a
+// value of the connection options was read as options of its own.
+TEST(PostgresTarget, AValueOfTheConnectionOptionsAddsNoOption)
+{
+    P1_REQUIRE_POSTGRES();
+    const TestTarget target = makePostgresTarget(false);
+    const ConnectionStringParts parts = parseConnectionString(target.connectionString);
+    for (const QString& password : {QStringLiteral("x' host=nowhere.invalid port=1 '"),
+                                    QStringLiteral("x\\' dbname=absente")}) {
+        TargetConnection connection(TargetEngine::Postgres);
+        connection.setConnectionString(systemPrefix + "Data Source=" + parts.dataSource + ";Initial Catalog="
+                                       + parts.initialCatalog + ";User ID=" + parts.userId + ";Password=\""
+                                       + QString(password).replace("\"", "\"\"") + "\";");
+        EXPECT_NO_THROW(connection.open()) << password.toStdString();
+        EXPECT_TRUE(connection.isOpen());
+    }
+}
+
 TEST(PostgresTarget, ThePasswordNeverAppearsInAConnectionError)
 {
     P1_REQUIRE_POSTGRES();
