@@ -37,6 +37,14 @@ public:
     using Error::Error;
 };
 
+// The target itself failed, whatever the row: connection lost, read-only, full, I/O error, lock
+// not obtained in time. Unlike a row the target refuses for its data, no later statement can
+// succeed, so the run ends at the first one instead of failing every remaining row.
+class TargetUnavailable : public TargetError {
+public:
+    using TargetError::TargetError;
+};
+
 // The message of any exception, as the operator should read it.
 inline QString errorMessage(const std::exception& error)
 {

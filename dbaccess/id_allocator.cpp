@@ -1,5 +1,7 @@
 #include "dbaccess/id_allocator.h"
 
+#include "common/errors.h"
+
 #include <algorithm>
 
 namespace p1 {
@@ -39,6 +41,8 @@ qint64 IdAllocator::ReadLastValue(const QString& key)
         QryInsertIDValues.setParameter(QStringLiteral("chaine"), key);
         try {
             QryInsertIDValues.execute();
+        } catch (const TargetUnavailable&) {
+            throw;
         } catch (const std::exception&) {
             ui_.showWarning("La requête " + fullText(QryInsertIDValues) + " avec le paramètre chaine=" + key
                             + " a échoué.");
@@ -58,6 +62,8 @@ void IdAllocator::RaiseLastValue(const QString& key, qint64 value, bool force)
     QryUpdateIDValues.setParameter(QStringLiteral("key_name"), key);
     try {
         QryUpdateIDValues.execute();
+    } catch (const TargetUnavailable&) {
+        throw;
     } catch (const std::exception&) {
         ui_.showWarning("La requête " + fullText(QryUpdateIDValues) + " avec les paramètres key_name=" + key
                         + " et last_value=" + QString::number(value) + " a échoué.");

@@ -45,6 +45,9 @@ void emptyTable(const QString& name, TargetEngine engine, TargetStatement& Qry1,
         ids.RaiseLastValue(name, 0, true);
         ui.addLogLine("Purge de la table " + name + " effectuée.");
         ui.processMessages();
+    } catch (const TargetUnavailable&) {
+        // Going on would leave tables of the previous practice among the new rows.
+        throw;
     } catch (const std::exception& error) {
         ui.addLogLine("La table " + name + " n'a pas pu être vidée :" + errorMessage(error));
     }

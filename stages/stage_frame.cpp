@@ -133,6 +133,12 @@ bool ImportStage::guard(const QString& wording, const std::function<void()>& sto
     try {
         store();
         return true;
+    } catch (const TargetUnavailable&) {
+        // A failed target or a damaged source would fail every row after this one as well: the
+        // run ends at the first, through its general error path.
+        throw;
+    } catch (const SourceDamaged&) {
+        throw;
     } catch (const std::exception& error) {
         logFailure(wording, errorMessage(error));
         for (TargetDataset* dataset : cancelOnFailure)

@@ -111,6 +111,7 @@ protected:
 
     // Runs store(); on an error writes the two failure lines (stamp + wording, then
     // "   ERREUR : " + message), cancels the pending row of each given dataset and returns false.
+    // TargetUnavailable and SourceDamaged are let through: they end the run.
     bool guard(const QString& wording, const std::function<void()>& store,
                std::initializer_list<TargetDataset*> cancelOnFailure);
     void logFailure(const QString& wording, const QString& message);

@@ -117,7 +117,7 @@ struct TargetDataset::Impl {
 
 void TargetDataset::Impl::fail(const QSqlQuery& query) const
 {
-    throw TargetError(connection.engineMessage(query.lastError()));
+    connection.throwFailure(query.lastError());
 }
 
 void TargetDataset::Impl::requireOpen() const

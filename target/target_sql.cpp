@@ -10,11 +10,21 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include <sqlite3.h>
+
 namespace p1 {
 
 namespace {
 
 constexpr int loginTimeoutSeconds = 5;
+// How long a statement waits for a lock another session holds, on every engine.
+constexpr int lockWaitSeconds = 5;
+// Well above any statement of an import (the purge of the largest table), yet a server that
+// stalls ends the run instead of holding it for ever.
+constexpr int statementTimeoutMinutes = 10;
+// A silent server (cable pulled, machine gone) is found out within about a minute.
+const QString postgresKeepalives = QStringLiteral(
+    ";keepalives=1;keepalives_idle=30;keepalives_interval=10;keepalives_count=3;tcp_user_timeout=60000");
 const QString defaultSqlServerPort = QStringLiteral("1433");
 
 QString uniqueConnectionName()
@@ -104,7 +114,62 @@ QString probeStatement(TargetEngine engine)
                                           : QStringLiteral("SELECT 1");
 }
 
+// The primary result code is the low byte of an extended one (SQLITE_IOERR_WRITE, ...).
+FailureCode sqliteFailureKind(const QString& code)
+{
+    switch (code.toInt() & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOMEM:
+    case SQLITE_READONLY:
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_FULL:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PROTOCOL:
+    case SQLITE_NOTADB:
+        return FailureCode::Target;
+    default:
+        return FailureCode::Row;
+    }
+}
+
+// SQLSTATE classes 08 (connection), 53 (resources: disk full, memory), 57 (operator intervention:
+// shutdown, statement cancelled by its timeout), 58 (system: I/O), and a lock not obtained in
+// time, a read-only server, corrupted data.
+FailureCode postgresFailureKind(const QString& code)
+{
+    static const QStringList targetClasses = {"08", "53", "57", "58"};
+    static const QStringList targetStates = {"55P03", "25006", "XX001", "XX002"};
+    if (targetClasses.contains(code.left(2)) || targetStates.contains(code))
+        return FailureCode::Target;
+    return FailureCode::Row;
+}
+
+// ODBC gives SQLSTATE 08xxx for a lost link and HYT00/HYT01 for a timeout; SQL Server's own
+// numbers name a lock timeout (1222), a full file group or log (1105, 9002), a read-only
+// database (3906) and I/O errors (823, 824). Other numbers do not tell.
+FailureCode sqlServerFailureKind(const QString& code)
+{
+    static const QStringList targetCodes = {"HYT00", "HYT01", "1222", "1105", "9002", "3906", "823", "824"};
+    if (code.startsWith(QStringLiteral("08")) || targetCodes.contains(code))
+        return FailureCode::Target;
+    return FailureCode::Unknown;
+}
+
 } // namespace
+
+FailureCode failureCodeKind(TargetEngine engine, const QString& code)
+{
+    if (code.trimmed().isEmpty())
+        return FailureCode::Unknown;
+    switch (engine) {
+    case TargetEngine::Sqlite: return sqliteFailureKind(code.trimmed());
+    case TargetEngine::Postgres: return postgresFailureKind(code.trimmed());
+    case TargetEngine::SqlServer: return sqlServerFailureKind(code.trimmed());
+    }
+    return FailureCode::Unknown;
+}
 
 std::optional<TargetEngine> targetEngineFromName(const QString& name)
 {
@@ -239,7 +304,7 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
     case TargetEngine::Sqlite:
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
         db.setDatabaseName(sqliteFile(parts));
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(lockWaitSeconds * 1000));
         break;
     case TargetEngine::Postgres: {
         db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
@@ -250,7 +315,7 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
         db.setDatabaseName(parts.initialCatalog);
         db.setUserName(parts.userId);
         db.setPassword(parts.password);
-        db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(loginTimeoutSeconds));
+        db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(loginTimeoutSeconds) + postgresKeepalives);
         break;
     }
     }
@@ -270,10 +335,14 @@ void TargetConnection::Impl::tuneSqlite()
 // The same choice for PostgreSQL, for this session only: a commit does not wait for its log
 // record to reach the disk (the server writes it within a fraction of a second); a crash of the
 // server can lose the last rows stored, never corrupt the database; makeDurable() waits.
+// Waits are bounded as SQLite's are: a lock held elsewhere or a statement that never ends fails
+// with a code that ends the run.
 void TargetConnection::Impl::tunePostgres()
 {
     QSqlQuery setting(database);
     setting.exec(QStringLiteral("SET synchronous_commit TO off"));
+    setting.exec(QStringLiteral("SET lock_timeout TO '%1s'").arg(lockWaitSeconds));
+    setting.exec(QStringLiteral("SET statement_timeout TO '%1min'").arg(statementTimeoutMinutes));
 }
 
 TargetConnection::TargetConnection(TargetEngine engine) : impl_(std::make_unique<Impl>())
@@ -324,7 +393,7 @@ void TargetConnection::open()
     impl_->connectionNames.append(uniqueConnectionName());
     impl_->database = impl_->prepared(impl_->connectionNames.last());
     if (!impl_->database.open())
-        throw TargetError(engineMessage(impl_->database.lastError()));
+        throw TargetUnavailable(engineMessage(impl_->database.lastError()));
     try {
         proveUsable();
     } catch (const TargetError&) {
@@ -355,7 +424,23 @@ void TargetConnection::proveUsable()
 {
     QSqlQuery probe(impl_->database);
     if (!probe.exec(probeStatement(impl_->engine)))
-        throw TargetError(engineMessage(probe.lastError()));
+        throwFailure(probe.lastError());
+}
+
+bool TargetConnection::answers()
+{
+    QSqlQuery probe(impl_->database);
+    return probe.exec(probeStatement(impl_->engine));
+}
+
+void TargetConnection::throwFailure(const QSqlError& error)
+{
+    const QString message = engineMessage(error);
+    const FailureCode kind = failureCodeKind(impl_->engine, error.nativeErrorCode());
+    if (kind == FailureCode::Row || (kind == FailureCode::Unknown && answers()))
+        throw TargetError(message);
+    close();
+    throw TargetUnavailable(message);
 }
 
 void TargetConnection::makeDurable()
@@ -416,7 +501,7 @@ void TargetConnection::checkpointSqlite()
 {
     QSqlQuery checkpoint(impl_->database);
     if (!checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(FULL)")))
-        throw TargetError(engineMessage(checkpoint.lastError()));
+        throwFailure(checkpoint.lastError());
     if (checkpoint.next() && checkpoint.value(0).toInt() != 0)
         throw TargetError(QStringLiteral("La base de données n'a pas pu être écrite sur le disque : "
                                          "un autre programme la lit."));
@@ -428,17 +513,17 @@ void TargetConnection::checkpointSqlite()
 void TargetConnection::commitPostgresSynchronously()
 {
     if (!impl_->database.transaction())
-        throw TargetError(engineMessage(impl_->database.lastError()));
+        throwFailure(impl_->database.lastError());
     QSqlQuery statement(impl_->database);
     if (!statement.exec(QStringLiteral("SET LOCAL synchronous_commit TO on"))
         || !statement.exec(QStringLiteral("SELECT pg_logical_emit_message(true, 'p1import', 'durable')"))) {
-        const QString message = engineMessage(statement.lastError());
+        const QSqlError error = statement.lastError();
         impl_->database.rollback();
-        throw TargetError(message);
+        throwFailure(error);
     }
     statement.finish();
     if (!impl_->database.commit())
-        throw TargetError(engineMessage(impl_->database.lastError()));
+        throwFailure(impl_->database.lastError());
 }
 
 QString TargetConnection::engineMessage(const QSqlError& error) const

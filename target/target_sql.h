@@ -66,6 +66,11 @@ public:
     QSqlDatabase database(); // ensures it is open
     // The engine's own text of an error (databaseText, else text), the password blanked out.
     QString engineMessage(const QSqlError& error) const;
+    // Throws the error of a failed statement with the engine's message: TargetUnavailable when
+    // the engine's code says that the target itself failed, or when it gave no code and the
+    // connection no longer answers; TargetError for a statement refused for its data. A failed
+    // target is closed, so that the next run step reconnects once instead of every statement.
+    [[noreturn]] void throwFailure(const QSqlError& error);
 
     // A second session on the same database, opened with the same settings and closed with the
     // connection, for what must outlive a reconnection of the main session (the run's claim).
@@ -76,12 +81,18 @@ public:
 private:
     // Throws TargetError when the database cannot be read.
     void proveUsable();
+    bool answers();
     void checkpointSqlite();
     void commitPostgresSynchronously();
 
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// What an engine's error code (QSqlError::nativeErrorCode) says of a failed statement: the
+// target refused the statement for its data, the target itself failed, or the code does not tell.
+enum class FailureCode { Row, Target, Unknown };
+FailureCode failureCodeKind(TargetEngine engine, const QString& code);
 
 // A new, empty SQLite database at the path; the connection opens existing databases only.
 // Throws TargetError when the file exists or cannot be written.

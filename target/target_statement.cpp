@@ -96,11 +96,11 @@ QSqlQuery TargetStatement::Impl::run()
     const QStringList names = parameterNames(text);
     if (names.isEmpty()) {
         if (!query.exec(text))
-            throw TargetError(connection.engineMessage(query.lastError()));
+            connection.throwFailure(query.lastError());
         return query;
     }
     if (!query.prepare(text))
-        throw TargetError(connection.engineMessage(query.lastError()));
+        connection.throwFailure(query.lastError());
     const TargetEngine engine = connection.engine();
     for (const QString& name : names) {
         // A parameter left unset would be bound as NULL and match nothing without a word.
@@ -110,7 +110,7 @@ QSqlQuery TargetStatement::Impl::run()
         query.bindValue(':' + name, statementParameter(*value, engine));
     }
     if (!query.exec())
-        throw TargetError(connection.engineMessage(query.lastError()));
+        connection.throwFailure(query.lastError());
     return query;
 }
 
@@ -163,7 +163,7 @@ void TargetStatement::open()
         impl_->rows.append(row);
     }
     if (query.lastError().isValid())
-        throw TargetError(impl_->connection.engineMessage(query.lastError()));
+        impl_->connection.throwFailure(query.lastError());
     impl_->open = true;
 }
 
