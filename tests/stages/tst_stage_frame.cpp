@@ -1,3 +1,4 @@
+#include "common/errors.h"
 #include "stages/stage_frame.h"
 #include "tests/stages/stage_test_context.h"
 
@@ -163,6 +164,20 @@ TEST_P(StageFrameTest, ARefusedRowIsLoggedAndCancelledSoTheNextOneCanBeStored)
     EXPECT_TRUE(store(2));
     MEDECINS.close();
     EXPECT_EQ(test::countRows(*connection, "MEDECINS"), 2);
+}
+
+TEST_P(StageFrameTest, AFailedTargetOrADamagedSourceEscapesTheRowGuardWithoutFailureLines)
+{
+    ScriptedStage stage(run(), {});
+    const auto guarded = [&](const std::function<void()>& store) {
+        return stage.guard(" : importation de l'utilisateur n°1", store, {&context->Query1});
+    };
+    EXPECT_THROW(guarded([] { throw TargetUnavailable("database or disk is full"); }), TargetUnavailable);
+    EXPECT_THROW(guarded([] { throw SourceDamaged("Le fichier [V4.mdb] est endommagé"); }), SourceDamaged);
+    EXPECT_TRUE(ui().logLines().isEmpty());
+
+    EXPECT_FALSE(guarded([] { throw TargetError("UNIQUE constraint failed: MEDECINS.MEDECINS_ID"); }));
+    EXPECT_EQ(ui().logLines().size(), 2);
 }
 
 TEST_P(StageFrameTest, SummaryCountsStoredOrProcessedRowsWithTheSingularForNoneAndOne)

@@ -128,6 +128,38 @@ TEST(EngineMessages, ThePasswordIsMaskedInEveryFormADriverCouldEchoIt)
         EXPECT_EQ(withoutPassword(c.message, c.password), QString::fromUtf8(c.expected)) << c.message;
 }
 
+// Codes the engines here cannot be brought to give in a test (a full disk, an I/O error, a lost
+// SQL Server link), and the extended SQLite codes, which keep their primary code in the low byte.
+TEST(FailureCodes, TellAFailedTargetFromARefusedRow)
+{
+    const struct {
+        TargetEngine engine;
+        const char* code;
+        FailureCode kind;
+    } cases[] = {
+        {TargetEngine::Sqlite, "13", FailureCode::Target},   // SQLITE_FULL
+        {TargetEngine::Sqlite, "778", FailureCode::Target},  // SQLITE_IOERR_WRITE
+        {TargetEngine::Sqlite, "1032", FailureCode::Target}, // SQLITE_READONLY_DBMOVED
+        {TargetEngine::Sqlite, "19", FailureCode::Row},      // SQLITE_CONSTRAINT
+        {TargetEngine::Sqlite, "2067", FailureCode::Row},    // SQLITE_CONSTRAINT_UNIQUE
+        {TargetEngine::Sqlite, "1", FailureCode::Row},       // no such table
+        {TargetEngine::Postgres, "53100", FailureCode::Target}, // disk full
+        {TargetEngine::Postgres, "08006", FailureCode::Target},
+        {TargetEngine::Postgres, "57014", FailureCode::Target}, // statement timeout
+        {TargetEngine::Postgres, "58030", FailureCode::Target}, // I/O error
+        {TargetEngine::Postgres, "23505", FailureCode::Row},
+        {TargetEngine::Postgres, "22001", FailureCode::Row}, // value too long
+        {TargetEngine::Postgres, "", FailureCode::Unknown},
+        {TargetEngine::SqlServer, "08S01", FailureCode::Target},
+        {TargetEngine::SqlServer, "HYT00", FailureCode::Target},
+        {TargetEngine::SqlServer, "1222", FailureCode::Target}, // lock request timeout
+        {TargetEngine::SqlServer, "9002", FailureCode::Target}, // log full
+        {TargetEngine::SqlServer, "2627", FailureCode::Unknown},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(failureCodeKind(c.engine, c.code), c.kind) << int(c.engine) << ' ' << c.code;
+}
+
 TEST(SqliteTarget, AMissingDatabaseFileIsAnErrorWithoutThePasswordAndIsNotCreated)
 {
     const TestTarget target = makeSqliteTarget(false);

@@ -1,0 +1,193 @@
+// A target that fails ends the run at its first failed statement, through the run's general error
+// path; a row the target refuses for its data still fails alone.
+#include "common/errors.h"
+#include "common/locale_texts.h"
+#include "run/import_session.h"
+#include "tests/run/run_fixture.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/recording_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QSqlQuery>
+
+#include <QRegularExpression>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace p1 {
+namespace {
+
+using test::Practice;
+
+const QList<test::SourceUser> threePhysicians = {{3, "Martin"}, {5, "Durand"}, {8, "Petit"}};
+
+// Runs a hook at the pump of a given row of a stage, as another program could act at any moment.
+class HookedUi : public RecordingUi {
+public:
+    void processMessages() override
+    {
+        RecordingUi::processMessages();
+        if (atRow && progressPosition() == row) {
+            std::exchange(atRow, nullptr)();
+        }
+    }
+
+    int row = 0;
+    std::function<void()> atRow;
+};
+
+class RunFailuresTest : public ::testing::TestWithParam<TargetEngine> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == TargetEngine::Postgres)
+            P1_REQUIRE_POSTGRES();
+        test::ensureQtApplication();
+        setTextLocale(QLocale(QLocale::French, QLocale::France));
+        practice_ = std::make_unique<Practice>(GetParam(), test::SourceContent{threePhysicians});
+        session_ = std::make_unique<ImportSession>(ui, GetParam());
+        session().lettersFolderChosen(practice().letters);
+        ASSERT_TRUE(session().targetChosen(practice().target.folder + "Kelvanor.ver"));
+        session().sourceBaseChosen(practice().source + "V4.mdb");
+        ASSERT_TRUE(ui.isImportEnabled());
+    }
+
+    // The message of the target failure that ended the run; nullopt when the run did not end so.
+    std::optional<QString> failureOfRun()
+    {
+        try {
+            session().ButtonExecuterClick();
+        } catch (const TargetUnavailable& failure) {
+            return failure.message();
+        }
+        return std::nullopt;
+    }
+
+    void execOnRunSession(const QString& statement)
+    {
+        QSqlQuery query(session().ADOConnectionTessaris.database());
+        ASSERT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
+    }
+
+    QStringList failureLines() const
+    {
+        return ui.logLines().filter(QRegularExpression("^   ERREUR : |n'a pas pu être vidée"));
+    }
+
+    HookedUi ui;
+    // Made once the engine is known to run here.
+    std::unique_ptr<Practice> practice_;
+    std::unique_ptr<ImportSession> session_;
+    Practice& practice() { return *practice_; }
+    ImportSession& session() { return *session_; }
+};
+
+TEST_P(RunFailuresTest, ATargetThatFailsEndsTheRunAtItsFirstStatement)
+{
+    const bool sqlite = GetParam() == TargetEngine::Sqlite;
+    const QString readOnly = sqlite ? "PRAGMA query_only = ON" : "SET default_transaction_read_only TO on";
+    const struct {
+        const char* name;
+        bool purge;
+        std::function<void()> fail;
+    } cases[] = {
+        {"read-only target, purge first", true, [&] { execOnRunSession(readOnly); }},
+        {"read-only target, stages only", false, [&] { execOnRunSession(readOnly); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui.setAllTicked(true);
+        ui.setTicked(Box::Vider, c.purge);
+        c.fail();
+
+        const std::optional<QString> failure = failureOfRun();
+
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_FALSE(failure->isEmpty());
+        EXPECT_EQ(failureLines(), QStringList());
+        EXPECT_FALSE(ui.logLines().filter("Traitement terminé").size());
+        EXPECT_EQ(test::countRows(*test::connectTo(practice().target), "MEDECINS"), 0);
+        EXPECT_FALSE(ui.isBusy());
+        EXPECT_TRUE(ui.isImportEnabled());
+    }
+}
+
+TEST_P(RunFailuresTest, ALockHeldByAnotherSessionEndsTheRunAfterABoundedWait)
+{
+    auto other = test::connectTo(practice().target);
+    QSqlQuery lock(other->database());
+    ASSERT_TRUE(lock.exec(GetParam() == TargetEngine::Sqlite ? "BEGIN IMMEDIATE" : "BEGIN"));
+    if (GetParam() == TargetEngine::Postgres) {
+        ASSERT_TRUE(lock.exec("LOCK TABLE MEDECINS IN EXCLUSIVE MODE"));
+    }
+    ui.setTicked(Box::Vider, false);
+    QElapsedTimer clock;
+    clock.start();
+
+    const std::optional<QString> failure = failureOfRun();
+
+    EXPECT_LT(clock.elapsed(), 20'000);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failureLines(), QStringList());
+    lock.exec("ROLLBACK");
+    EXPECT_EQ(test::countRows(*other, "MEDECINS"), 0);
+}
+
+TEST_P(RunFailuresTest, ARowRefusedForItsDataStillFailsAloneAndTheRunGoesOn)
+{
+    Practice duplicated(GetParam(), {{{3, "Martin"}, {5, "Durand"}, {5, "Doublon"}}});
+    RecordingUi otherUi;
+    ImportSession other(otherUi, GetParam());
+    other.lettersFolderChosen(duplicated.letters);
+    ASSERT_TRUE(other.targetChosen(duplicated.target.folder + "Kelvanor.ver"));
+    other.sourceBaseChosen(duplicated.source + "V4.mdb");
+
+    EXPECT_TRUE(other.ButtonExecuterClick());
+
+    EXPECT_EQ(otherUi.logLines().filter(QRegularExpression("^   ERREUR : ")).size(), 1);
+    EXPECT_TRUE(otherUi.logLines().contains("2 utilisateurs créés"));
+    EXPECT_EQ(test::countRows(*test::connectTo(duplicated.target), "MEDECINS"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RunFailuresTest, test::testEngines(), test::engineTestName);
+
+class ServerStoppedTest : public RunFailuresTest {};
+
+// The server ends the run's session (as a crash or a restart would) while the users stage walks
+// its rows: the row stored before stays, the log of the purged target is kept, and the next run in
+// the same window connects again.
+TEST_P(ServerStoppedTest, ASessionEndedMidStageEndsTheRunOnceAndTheNextRunReconnects)
+{
+    QSqlQuery pid(session().ADOConnectionTessaris.database());
+    ASSERT_TRUE(pid.exec("SELECT pg_backend_pid()") && pid.next());
+    const qint64 backend = pid.value(0).toLongLong();
+    pid.finish();
+    auto other = test::connectTo(practice().target);
+    ui.row = 2;
+    ui.atRow = [&] {
+        QSqlQuery terminate(other->database());
+        ASSERT_TRUE(terminate.exec(QString("SELECT pg_terminate_backend(%1, 5000)").arg(backend)));
+    };
+
+    const std::optional<QString> failure = failureOfRun();
+
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failureLines(), QStringList());
+    EXPECT_EQ(test::countRows(*other, "MEDECINS"), 1);
+    ASSERT_EQ(practice().logFiles().size(), 1);
+    EXPECT_TRUE(ui.logLines().last().startsWith("Traitement interrompu : FATAL")) << failure->toStdString();
+
+    EXPECT_TRUE(session().ButtonExecuterClick());
+    EXPECT_EQ(test::countRows(*other, "MEDECINS"), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ServerStoppedTest, ::testing::Values(TargetEngine::Postgres),
+                         test::engineTestName);
+
+} // namespace
+} // namespace p1
