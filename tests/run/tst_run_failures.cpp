@@ -11,9 +11,11 @@
 
 #include <QElapsedTimer>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <QRegularExpression>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -156,17 +158,45 @@ TEST_P(RunFailuresTest, ARowRefusedForItsDataStillFailsAloneAndTheRunGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(Engines, RunFailuresTest, test::testEngines(), test::engineTestName);
 
-class ServerStoppedTest : public RunFailuresTest {};
+class ServerStoppedTest : public RunFailuresTest {
+protected:
+    qint64 backendOfTheRun()
+    {
+        QSqlQuery pid(session().ADOConnectionTessaris.database());
+        EXPECT_TRUE(pid.exec("SELECT pg_backend_pid()") && pid.next());
+        return pid.value(0).toLongLong();
+    }
 
-// The server ends the run's session (as a crash or a restart would) while the users stage walks
-// its rows: the row stored before stays, the log of the purged target is kept, and the next run in
-// the same window connects again.
+    // The run stopped once, at the users stage's second row, and kept the log of the purged target.
+    void expectStoppedOnce(const std::optional<QString>& failure)
+    {
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failureLines(), QStringList());
+        EXPECT_EQ(ui.logLines().filter(QRegularExpression("^Traitement")).size(), 1);
+        EXPECT_TRUE(ui.logLines().last().startsWith("Traitement interrompu : ")) << failure->toStdString();
+        EXPECT_EQ(practice().logFiles().size(), 1);
+    }
+
+    // A server whose process died restarts on its own within seconds.
+    std::unique_ptr<TargetConnection> connectOnceTheServerIsBack()
+    {
+        for (int attempt = 0;; ++attempt) {
+            try {
+                return test::connectTo(practice().target);
+            } catch (const TargetError&) {
+                if (attempt == 100)
+                    throw;
+                QThread::msleep(100);
+            }
+        }
+    }
+};
+
+// The server ends the run's session with a word (as a restart does) while the users stage walks
+// its rows: the row stored before stays, and the next run in the same window connects again.
 TEST_P(ServerStoppedTest, ASessionEndedMidStageEndsTheRunOnceAndTheNextRunReconnects)
 {
-    QSqlQuery pid(session().ADOConnectionTessaris.database());
-    ASSERT_TRUE(pid.exec("SELECT pg_backend_pid()") && pid.next());
-    const qint64 backend = pid.value(0).toLongLong();
-    pid.finish();
+    const qint64 backend = backendOfTheRun();
     auto other = test::connectTo(practice().target);
     ui.row = 2;
     ui.atRow = [&] {
@@ -174,16 +204,29 @@ TEST_P(ServerStoppedTest, ASessionEndedMidStageEndsTheRunOnceAndTheNextRunReconn
         ASSERT_TRUE(terminate.exec(QString("SELECT pg_terminate_backend(%1, 5000)").arg(backend)));
     };
 
-    const std::optional<QString> failure = failureOfRun();
-
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(failureLines(), QStringList());
+    expectStoppedOnce(failureOfRun());
     EXPECT_EQ(test::countRows(*other, "MEDECINS"), 1);
-    ASSERT_EQ(practice().logFiles().size(), 1);
-    EXPECT_TRUE(ui.logLines().last().startsWith("Traitement interrompu : FATAL")) << failure->toStdString();
 
     EXPECT_TRUE(session().ButtonExecuterClick());
     EXPECT_EQ(test::countRows(*other, "MEDECINS"), 3);
+}
+
+// The session's process dies without a word (a crash): the failed statement has no code, and the
+// connection that no longer answers tells that the target failed.
+TEST_P(ServerStoppedTest, ASessionCutWithoutAWordEndsTheRunOnce)
+{
+    const qint64 backend = backendOfTheRun();
+    ui.row = 2;
+    ui.atRow = [&] {
+        ASSERT_EQ(::kill(pid_t(backend), SIGKILL), 0);
+        QThread::msleep(200);
+    };
+
+    expectStoppedOnce(failureOfRun());
+
+    connectOnceTheServerIsBack();
+    EXPECT_TRUE(session().ButtonExecuterClick());
+    EXPECT_EQ(test::countRows(*connectOnceTheServerIsBack(), "MEDECINS"), 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ServerStoppedTest, ::testing::Values(TargetEngine::Postgres),
