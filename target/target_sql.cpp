@@ -281,6 +281,7 @@ struct TargetConnection::Impl {
     QString sqliteFile(const ConnectionStringParts& parts) const;
     void tuneSqlite();
     void tunePostgres();
+    void tuneSqlServer();
 
 };
 
@@ -299,7 +300,9 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
     case TargetEngine::SqlServer:
         db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), connectionName);
         db.setDatabaseName(odbcConnectionString(parts, odbcDriver));
-        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(loginTimeoutSeconds));
+        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%2")
+                                 .arg(loginTimeoutSeconds)
+                                 .arg(statementTimeoutMinutes * 60));
         break;
     case TargetEngine::Sqlite:
         db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
@@ -343,6 +346,14 @@ void TargetConnection::Impl::tunePostgres()
     setting.exec(QStringLiteral("SET synchronous_commit TO off"));
     setting.exec(QStringLiteral("SET lock_timeout TO '%1s'").arg(lockWaitSeconds));
     setting.exec(QStringLiteral("SET statement_timeout TO '%1min'").arg(statementTimeoutMinutes));
+}
+
+// SQL Server waits for a lock without limit unless told otherwise; the connection timeout bounds
+// the driver's other requests (catalogue, transactions) against a silent server.
+void TargetConnection::Impl::tuneSqlServer()
+{
+    QSqlQuery setting(database);
+    setting.exec(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockWaitSeconds * 1000));
 }
 
 TargetConnection::TargetConnection(TargetEngine engine) : impl_(std::make_unique<Impl>())
@@ -400,10 +411,11 @@ void TargetConnection::open()
         close();
         throw;
     }
-    if (impl_->engine == TargetEngine::Sqlite)
-        impl_->tuneSqlite();
-    if (impl_->engine == TargetEngine::Postgres)
-        impl_->tunePostgres();
+    switch (impl_->engine) {
+    case TargetEngine::Sqlite: impl_->tuneSqlite(); break;
+    case TargetEngine::Postgres: impl_->tunePostgres(); break;
+    case TargetEngine::SqlServer: impl_->tuneSqlServer(); break;
+    }
 }
 
 QSqlDatabase TargetConnection::openSideSession()
