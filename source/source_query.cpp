@@ -100,7 +100,8 @@ void SourceQuery::Impl::prepareText(const QString& text)
         const int column = copied.columnIndex(name);
         names.append(column < 0 ? name : copied.columns[column].name);
         types.append(column < 0 ? SourceType::Other : copied.columns[column].type);
-        positions.try_emplace(names.last().toCaseFolded(), i);
+        if (!positions.contains(names.last().toCaseFolded()))
+            positions.insert(names.last().toCaseFolded(), i);
     }
     statement = std::move(prepared);
     preparedText = text;
