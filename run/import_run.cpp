@@ -109,7 +109,9 @@ void ImportRun::runStages(const QString& prescriptionTable)
                    session_.Qry1,
                    session_.ids,
                    *session_.lookups_,
-                   prescriptionTable};
+                   prescriptionTable,
+                   ui_.locationText(Location::SourceLetters),
+                   ui_.locationText(Location::TargetBase)};
     for (const StageEntry& stage : stageTable()) {
         if (stage.import && ui_.isTicked(stage.box)) {
             StageCounts counts = stage.import(run);

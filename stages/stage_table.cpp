@@ -1,6 +1,7 @@
 #include "stages/stage_table.h"
 
 #include "stages/correspondents_stage.h"
+#include "stages/letters_stage.h"
 #include "stages/patients_stage.h"
 #include "stages/users_stage.h"
 
@@ -20,7 +21,7 @@ const QList<StageEntry>& stageTable()
         {Box::ImportConsultations, "CBImportConsultations", "importer les consultations",
          "consultations", nullptr, true},
         {Box::ImportCourriers, "cbImportCourriers", "importer les courriers", "courriers",
-         nullptr, true},
+         importLetters, true},
         {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions", nullptr,
          false},
     };

@@ -159,9 +159,8 @@ TEST(CopyFileTo, AWriteCutShortIsAnErrorAndLeavesNoTruncatedCopy)
     const QString source = dir.filePath("lettre.rtf");
     touch(source, letterBytes(20000));
     {
-        FileSizeLimit limit(10000);
-        EXPECT_THROW(p1::CopyFileTo(source, dir.filePath("copie.rtf")), p1::FileCreateError);
         touch(dir.filePath("copie.rtf"), "old");
+        FileSizeLimit limit(10000);
         try {
             p1::CopyFileTo(source, dir.filePath("copie.rtf"));
             ADD_FAILURE() << "no error";

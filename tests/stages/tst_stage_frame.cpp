@@ -75,7 +75,9 @@ protected:
                    session.Qry1,
                    session.ids,
                    lookups,
-                   "PRESCRIPTIONS"};
+                   "PRESCRIPTIONS",
+                   practice.letters,
+                   practice.target.folder};
 };
 
 TEST_F(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCountsItsOutcome)
