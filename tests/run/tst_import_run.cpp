@@ -177,6 +177,7 @@ TEST_F(ImportRunTest, StagesRunInOrderWithTheirSummaryLines)
                            "2 utilisateurs créés",
                            "0 correspondant créé",
                            "0 patient créé",
+                           "0 courrier créé",
                            "Traitement terminé. Durée : 00:00:00"}))
         << ui.logLines().join("\n").toStdString();
     EXPECT_TRUE(ui.logLines()[1].startsWith("   ERREUR : "));
