@@ -151,35 +151,47 @@ bool leavesFolder(const QString& part)
            || isWindowsDevice(part);
 }
 
-// The entry of the folder whose name matches without regard to case, as Windows would find it.
-QString matchingEntry(const QString& folder, const QString& name)
-{
-    if (QFileInfo::exists(folder + name))
-        return name;
-    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return entry;
-    }
-    return name;
-}
-
 } // namespace
 
 QString resolveWindowsName(const QString& folder, const QString& windowsName)
 {
+    return WindowsNameResolver(folder).resolve(windowsName);
+}
+
+WindowsNameResolver::WindowsNameResolver(QString folder) : folder_(EnsureTrailingBackslash(folder)) {}
+
+QString WindowsNameResolver::resolve(const QString& windowsName)
+{
     // A name from the database never leaves its folder: no root, parent, drive or device.
     const bool absolute = windowsName.startsWith(u'\\') || windowsName.startsWith(u'/');
-    const QStringList parts = windowsName.split(QRegularExpression(R"([\\/])"), Qt::SkipEmptyParts);
+    static const QRegularExpression separator(R"([\\/])");
+    const QStringList parts = windowsName.split(separator, Qt::SkipEmptyParts);
     if (absolute || parts.isEmpty() || std::any_of(parts.cbegin(), parts.cend(), leavesFolder))
         return {};
-    QString path = EnsureTrailingBackslash(folder);
+    QString path = folder_;
     for (qsizetype i = 0; i < parts.size(); ++i) {
-        path += matchingEntry(path, parts[i]);
+        path += entryMatching(path, parts[i]);
         if (i + 1 < parts.size())
             path += '/';
     }
     return path;
+}
+
+// The entry of the folder whose name matches without regard to case, as Windows would find it;
+// the name itself when none does.
+QString WindowsNameResolver::entryMatching(const QString& folder, const QString& name)
+{
+    if (QFileInfo::exists(folder + name))
+        return name;
+    auto entries = entriesByFoldedName_.find(folder);
+    if (entries == entriesByFoldedName_.end()) {
+        entries = entriesByFoldedName_.insert(folder, {});
+        for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (!entries->contains(entry.toCaseFolded()))
+                entries->insert(entry.toCaseFolded(), entry);
+        }
+    }
+    return entries->value(name.toCaseFolded(), name);
 }
 
 void writeWindows1252Lines(const QString& path, const QStringList& lines)

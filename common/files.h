@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -52,6 +53,20 @@ QString folderOf(const QString& filePath); // with separator
 // would leave the folder on Windows: an absolute or network path, a drive or stream (":"), a "."
 // or ".." part, or a device (CON, NUL, COM1, LPT1, ..., with or without an extension).
 QString resolveWindowsName(const QString& folder, const QString& windowsName);
+
+// resolveWindowsName for many names under one folder whose content does not change meanwhile:
+// each folder is listed once, not once per name given in another letter case.
+class WindowsNameResolver {
+public:
+    explicit WindowsNameResolver(QString folder);
+    QString resolve(const QString& windowsName);
+
+private:
+    QString entryMatching(const QString& folder, const QString& name);
+
+    QString folder_;
+    QHash<QString, QHash<QString, QString>> entriesByFoldedName_; // per folder
+};
 
 // Writes the lines, each ended by CR LF, in Windows-1252; replaces an existing file.
 // Throws Error when the file cannot be written.

@@ -33,7 +33,7 @@ public:
                       {run.Sorvane_Select, &run.ADOConnectionSorvane, QStringLiteral("[COU COURRIER GENERE]"),
                        QStringLiteral("ORDER BY [CODE PATIENT], [DATE], [CODE COURRIER GENERE]")},
                       {{run.Query1, wholeTable(QStringLiteral("LETTERS"))}}),
-          LETTERS(run.Query1)
+          LETTERS(run.Query1), lettersFolder_(run.sourceLettersFolder)
     {
     }
 
@@ -98,11 +98,11 @@ private:
 
     // The letters folder and NOM FICHIER, a Windows name, with ".RTF" appended unless the whole
     // path holds it already; empty for a name that would leave the letters folder.
-    QString sourceFileOf(const QString& fileName) const
+    QString sourceFileOf(const QString& fileName)
     {
         const QString& folder = run_.sourceLettersFolder;
         const bool hasExtension = (folder + fileName).toUpper().contains(rtfExtension);
-        return resolveWindowsName(folder, hasExtension ? fileName : fileName + rtfExtension);
+        return lettersFolder_.resolve(hasExtension ? fileName : fileName + rtfExtension);
     }
 
     QString patientFolderOf(qint64 patient) const
@@ -128,6 +128,7 @@ private:
     }
 
     TargetDataset& LETTERS;
+    WindowsNameResolver lettersFolder_;
     qint64 letterNumber_ = 0;
 };
 
