@@ -82,8 +82,8 @@ private:
         }
         const QString patientFolder = patientFolderOf(patient);
         const QString newPath = patientFolder + newName;
-        // Checked before the copy, so that a file already there under either name is never
-        // overwritten: the copy lands under the source's own name and that may be the new name.
+        // Checked before the copy: when the new name is taken nothing is copied, so neither that
+        // file nor one bearing the source's own name (which may be the new name) is overwritten.
         if (!fileExists(newPath)) {
             makeFolder(patientFolder);
             CopyFileTo(sourcePath, patientFolder);
