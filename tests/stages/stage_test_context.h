@@ -9,6 +9,7 @@
 #include "stages/stage_frame.h"
 #include "stages/reference_lookups.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"
@@ -87,17 +88,6 @@ public:
         ADOConnectionSorvaneOrdo.setConnectionString(ordoConnectionString(source.folder()));
     }
 
-    // The log lines, each stamp (French short date, then the time unless midnight) cut off.
-    QStringList logWithoutStamps() const
-    {
-        static const QRegularExpression stamp(
-            QStringLiteral("^\\d\\d/\\d\\d/\\d{4}( \\d\\d:\\d\\d:\\d\\d)?(?= : )"));
-        QStringList lines;
-        for (QString line : ui.logLines())
-            lines.append(line.remove(stamp));
-        return lines;
-    }
-
     RecordingUi ui;
     SourceConnection ADOConnectionSorvane;
     SourceConnection ADOConnectionSorvaneOrdo;
@@ -125,7 +115,7 @@ protected:
         source.write();
         run = std::make_unique<StageRunContext>(source, *connection, target.folder);
         counts = stage(run->context);
-        return run->logWithoutStamps();
+        return withoutStamps(run->ui.logLines());
     }
 
     std::unique_ptr<StageRunContext> run;
