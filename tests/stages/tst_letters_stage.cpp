@@ -43,7 +43,7 @@ protected:
         run = std::make_unique<StageRunContext>(source, *connection, target.folder);
         run->context.sourceLettersFolder = lettersFolder;
         counts = importLetters(run->context);
-        return run->logWithoutStamps();
+        return withoutStamps(run->ui.logLines());
     }
 
     QString patientFolder(qint64 patient) const
@@ -247,7 +247,7 @@ TEST_P(LettersStageTest, ACopyThatCannotCompleteEndsTheRunWithNothingHalfStored)
     EXPECT_EQ(storedFiles(6), QStringList{"LET1.HED"});
     EXPECT_EQ(storedFile(6, "LET1.HED"), "A");
     EXPECT_EQ(lastValueOf(*connection, "LETTERS"), 0);
-    EXPECT_TRUE(run->logWithoutStamps().isEmpty());
+    EXPECT_TRUE(withoutStamps(run->ui.logLines()).isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, LettersStageTest, testEngines(), engineTestName);
