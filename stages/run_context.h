@@ -8,6 +8,7 @@
 namespace p1 {
 
 class ReferenceLookups;
+struct StageCounts;
 
 // What every stage receives from the import run: the operator seam, the source queries and
 // target datasets of the window (under the window's names), the allocator, the lookups, the
@@ -32,6 +33,8 @@ struct RunContext {
     QString prescriptionTable;
     QString sourceLettersFolder; // SorvaneRTFPath, ending with a separator
     QString targetBaseFolder;    // TessarisBase: the folder of Kelvanor.ver, ending with a separator
+    // Where each stage leaves what it did, also when it stops the run; none in stage tests.
+    QList<StageCounts>* countsOfTheRun = nullptr;
 };
 
 } // namespace p1
