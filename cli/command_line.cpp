@@ -17,6 +17,7 @@ namespace {
 constexpr int exitSuccess = 0;
 constexpr int exitRunFailed = 1;
 constexpr int exitBadArguments = 2;
+constexpr int exitRowsRefused = 3;
 
 const QString usage = QStringLiteral(
     "Utilisation :\n"
@@ -193,6 +194,14 @@ void tickBoxes(TerminalUi& ui, const Options& options)
         ui.setTicked(stage.box, options.stages.isEmpty() || options.stages.contains(stage.box));
 }
 
+// A run that reached its end line may still have left rows out: a refused row, or a part of a
+// stored one (a profession, a link), each named by its failure lines.
+bool everyRowStored(const QList<StageCounts>& counts)
+{
+    return std::all_of(counts.begin(), counts.end(),
+                       [](const StageCounts& stage) { return stage.refused == 0 && stage.failures == 0; });
+}
+
 int runImport(const Options& options, const TerminalStreams& streams)
 {
     const QString sourceFile = fileOrFileInFolder(options.source, "V4.mdb", "La base source", "--source");
@@ -220,7 +229,9 @@ int runImport(const Options& options, const TerminalStreams& streams)
         ui.printError(QStringLiteral("Erreur : ") + errorMessage(error));
     }
     session.closeConnections();
-    return reachedItsEnd ? exitSuccess : exitRunFailed;
+    if (!reachedItsEnd)
+        return exitRunFailed;
+    return everyRowStored(session.lastRunCounts()) ? exitSuccess : exitRowsRefused;
 }
 
 int initialiseTarget(const Options& options, const TerminalStreams& streams)

@@ -186,6 +186,8 @@ void ImportRun::runStages(const QString& prescriptionTable)
                    session_.ids,
                    *session_.lookups_,
                    prescriptionTable,
+                   ui_.locationText(Location::SourceLetters),
+                   ui_.locationText(Location::TargetBase),
                    &stageCounts_};
     for (const StageEntry& stage : stageTable()) {
         if (stage.import && ui_.isTicked(stage.box))
