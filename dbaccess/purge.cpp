@@ -68,6 +68,7 @@ QStringList purgeList(const QStringList& discoveredNames)
 
 void PurgeTarget(TargetConnection& target, TargetStatement& Qry1, IdAllocator& ids, RunMonitor& ui)
 {
+    target.startRunStep();
     showStatusAtOnce(ui, QStringLiteral("Récupération des tables de la base Tessaris..."));
     const QStringList discovered = target.tableAndViewNames();
     showStatus(ui, QStringLiteral("Récupération des tables de la base Tessaris terminée"));

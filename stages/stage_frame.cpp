@@ -18,6 +18,7 @@ StageCounts ImportStage::run()
 {
     QElapsedTimer clock;
     clock.start();
+    run_.ADOConnectionTessaris.startRunStep();
     try {
         openSource();
         openTargets();

@@ -275,6 +275,9 @@ struct TargetConnection::Impl {
     // statements it prepared belong to an earlier opening. All are removed at the end.
     QStringList connectionNames;
     QSqlDatabase database;
+    // Open as far as the program knows: a connection found closed meanwhile was lost.
+    bool meantOpen = false;
+    bool reconnectionSpent = false;
 
     QString password() const { return parseConnectionString(connectionString).password; }
     QSqlDatabase prepared(const QString& connectionName) const;
@@ -411,6 +414,7 @@ void TargetConnection::open()
         close();
         throw;
     }
+    impl_->meantOpen = true;
     switch (impl_->engine) {
     case TargetEngine::Sqlite: impl_->tuneSqlite(); break;
     case TargetEngine::Postgres: impl_->tunePostgres(); break;
@@ -451,7 +455,7 @@ void TargetConnection::throwFailure(const QSqlError& error)
     const FailureCode kind = failureCodeKind(impl_->engine, error.nativeErrorCode());
     if (kind == FailureCode::Row || (kind == FailureCode::Unknown && answers()))
         throw TargetError(message);
-    close();
+    impl_->database.close();
     throw TargetUnavailable(message);
 }
 
@@ -468,6 +472,7 @@ void TargetConnection::makeDurable()
 
 void TargetConnection::close()
 {
+    impl_->meantOpen = false;
     if (impl_->database.isOpen())
         impl_->database.close();
 }
@@ -477,10 +482,24 @@ bool TargetConnection::isOpen() const
     return impl_->database.isOpen();
 }
 
+// A lost connection is opened again once per run step: a server that keeps dropping it, or no
+// longer answers, would otherwise cost a connection timeout at every statement.
 void TargetConnection::ensureOpen()
 {
-    if (!isOpen())
-        open();
+    if (isOpen())
+        return;
+    if (impl_->meantOpen) {
+        if (impl_->reconnectionSpent)
+            throw TargetUnavailable(
+                QStringLiteral("La connexion à la base Tessaris a été perdue une deuxième fois au cours de la même étape."));
+        impl_->reconnectionSpent = true;
+    }
+    open();
+}
+
+void TargetConnection::startRunStep()
+{
+    impl_->reconnectionSpent = false;
 }
 
 QStringList TargetConnection::tableAndViewNames()

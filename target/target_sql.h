@@ -53,7 +53,11 @@ public:
     void open();       // throws TargetError
     void close();
     bool isOpen() const;
-    void ensureOpen(); // opens with the last settings when closed
+    // Opens with the last settings when closed; a connection lost (not closed by the program) is
+    // opened again once per run step, then TargetUnavailable is thrown.
+    void ensureOpen();
+    // A run step (the purge, a stage) begins: it may open a lost connection again once.
+    void startRunStep();
 
     // Names of the tables and views, system tables excluded, as the engine lists them. Throws
     // TargetError when the target cannot be read: an empty list means an empty target.
@@ -69,7 +73,7 @@ public:
     // Throws the error of a failed statement with the engine's message: TargetUnavailable when
     // the engine's code says that the target itself failed, or when it gave no code and the
     // connection no longer answers; TargetError for a statement refused for its data. A failed
-    // target is closed, so that the next run step reconnects once instead of every statement.
+    // target is closed as lost, so that the next run step reconnects once.
     [[noreturn]] void throwFailure(const QSqlError& error);
 
     // A second session on the same database, opened with the same settings and closed with the
