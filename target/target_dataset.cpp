@@ -66,6 +66,7 @@ std::optional<LocateKey> keyOf(const QList<int>& columns, const QList<Column>& l
 struct TargetDataset::Impl {
     TargetConnection& connection;
     QString commandText;
+    StatementParameters parameters;
     QString table;
     bool open = false;
     QList<Column> columns;
@@ -328,6 +329,11 @@ void TargetDataset::setCommandText(const QString& text)
     impl_->commandText = text;
 }
 
+void TargetDataset::setParameter(const QString& name, const QVariant& value)
+{
+    impl_->parameters.set(name, value);
+}
+
 QString TargetDataset::commandText() const
 {
     return impl_->commandText;
@@ -338,10 +344,7 @@ void TargetDataset::open()
     close();
     impl_->table = tableOfCommand(impl_->commandText);
     impl_->readTableFacts();
-    QSqlQuery query(impl_->connection.database());
-    query.setForwardOnly(true);
-    if (!query.exec(impl_->commandText))
-        impl_->fail(query);
+    QSqlQuery query = runWithParameters(impl_->connection, impl_->commandText, impl_->parameters);
     impl_->readLayout(query.record());
     const int count = int(impl_->columns.size());
     while (query.next()) {

@@ -63,14 +63,14 @@ bool TargetField::asBoolean() const
 struct TargetStatement::Impl {
     TargetConnection& connection;
     QStringList lines;
-    QHash<QString, QVariant> parameters;
+    StatementParameters parameters;
     QStringList columnNames;
     QList<QList<QVariant>> rows;
     bool open = false;
     int current = 0;
 
     explicit Impl(TargetConnection& target) : connection(target) {}
-    QSqlQuery run();
+    QSqlQuery run() { return runWithParameters(connection, lines.join('\n'), parameters); }
 };
 
 // The ":name" parameters a statement text uses ("::" is a PostgreSQL cast, not a parameter).
@@ -85,14 +85,27 @@ QStringList parameterNames(const QString& text)
     return names;
 }
 
-// Prepared anew at every run: the text may have changed between two runs, and the statements
-// of this kind run once per table or per key, never per row of a large table. A text without
+void StatementParameters::set(const QString& name, const QVariant& value)
+{
+    const QString key = name.startsWith(':') ? name.mid(1) : name;
+    values_.insert(key.toLower(), value);
+}
+
+std::optional<QVariant> StatementParameters::value(const QString& name) const
+{
+    const auto found = values_.constFind(name.toLower());
+    if (found == values_.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+// Prepared anew at every run: the text may have changed between two runs. A text without
 // parameters runs as it is: PostgreSQL cannot prepare a CREATE TABLE.
-QSqlQuery TargetStatement::Impl::run()
+QSqlQuery runWithParameters(TargetConnection& connection, const QString& text,
+                            const StatementParameters& parameters)
 {
     QSqlQuery query(connection.database());
     query.setForwardOnly(true);
-    const QString text = lines.join('\n');
     const QStringList names = parameterNames(text);
     if (names.isEmpty()) {
         if (!query.exec(text))
@@ -104,8 +117,8 @@ QSqlQuery TargetStatement::Impl::run()
     const TargetEngine engine = connection.engine();
     for (const QString& name : names) {
         // A parameter left unset would be bound as NULL and match nothing without a word.
-        const auto value = parameters.constFind(name.toLower());
-        if (value == parameters.constEnd())
+        const std::optional<QVariant> value = parameters.value(name);
+        if (!value)
             throw TargetError(QStringLiteral("Le paramètre :%1 de la requête %2 n'a pas de valeur.").arg(name, text));
         query.bindValue(':' + name, statementParameter(*value, engine));
     }
@@ -134,8 +147,7 @@ const QStringList& TargetStatement::sql() const
 
 void TargetStatement::setParameter(const QString& name, const QVariant& value)
 {
-    const QString key = name.startsWith(':') ? name.mid(1) : name;
-    impl_->parameters.insert(key.toLower(), value);
+    impl_->parameters.set(name, value);
 }
 
 void TargetStatement::execute()

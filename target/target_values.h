@@ -3,6 +3,8 @@
 #include "target/target_sql.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 
@@ -58,6 +60,21 @@ bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKi
 
 // The place of a column name in a list, without regard to case; -1 when missing.
 qsizetype indexOfName(const QStringList& names, const QString& name);
+
+// The values of a statement's ":name" parameters, by name without regard to case.
+class StatementParameters {
+public:
+    void set(const QString& name, const QVariant& value); // name with or without its ':'
+    std::optional<QVariant> value(const QString& name) const;
+
+private:
+    QHash<QString, QVariant> values_;
+};
+
+// Runs the text forward only, its parameters bound by their values' own types; throws
+// TargetError with the engine's message, or when a parameter the text uses has no value.
+QSqlQuery runWithParameters(TargetConnection& connection, const QString& text,
+                            const StatementParameters& parameters);
 
 QString withoutPassword(QString message, const QString& password);
 
