@@ -2,6 +2,7 @@
 
 #include "stages/correspondents_stage.h"
 #include "stages/patients_stage.h"
+#include "stages/prescriptions_stage.h"
 #include "stages/users_stage.h"
 
 namespace p1 {
@@ -21,8 +22,8 @@ const QList<StageEntry>& stageTable()
          "consultations", nullptr, true},
         {Box::ImportCourriers, "cbImportCourriers", "importer les courriers", "courriers",
          nullptr, true},
-        {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions", nullptr,
-         false},
+        {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions",
+         importPrescriptions, false},
     };
     return table;
 }

@@ -177,6 +177,7 @@ TEST_F(ImportRunTest, StagesRunInOrderWithTheirSummaryLines)
                            "2 utilisateurs créés",
                            "0 correspondant créé",
                            "0 patient créé",
+                           "0 prescription créée",
                            "Traitement terminé. Durée : 00:00:00"}))
         << ui.logLines().join("\n").toStdString();
     EXPECT_TRUE(ui.logLines()[1].startsWith("   ERREUR : "));
@@ -242,6 +243,26 @@ TEST_F(ImportRunTest, ALaterRunFindsTheSharedQueriesBackOnV4)
     EXPECT_EQ(ui.dialogTexts(Kind::Error), QStringList());
     EXPECT_EQ(ui.logLines(), QStringList({"0 patient créé", "Traitement terminé. Durée : 00:00:00"}));
     EXPECT_EQ(session.Sorvane_Select.connection(), &session.ADOConnectionSorvane);
+    EXPECT_EQ(session.Sorvane_Query1.connection(), &session.ADOConnectionSorvane);
+}
+
+TEST_F(ImportRunTest, ARunAfterThePrescriptionsStageReadsV4Again)
+{
+    Practice practice;
+    chooseLocations(practice);
+    ui.setAllTicked(false);
+    ui.setTicked(Box::ImportOrdo, true);
+    session.ButtonExecuterClick();
+    ASSERT_EQ(session.Sorvane_Select.connection(), &session.ADOConnectionSorvaneOrdo);
+    ui.setTicked(Box::ImportOrdo, false);
+    ui.setTicked(Box::ImportPatients, true);
+
+    session.ButtonExecuterClick();
+
+    EXPECT_EQ(ui.dialogTexts(Kind::Error), QStringList());
+    EXPECT_EQ(ui.logLines(), QStringList({"0 prescription créée", "Traitement terminé. Durée : 00:00:00",
+                                          "0 patient créé", "Traitement terminé. Durée : 00:00:00"}));
+    // The consultations stage opens Sorvane_Query1 as it finds it.
     EXPECT_EQ(session.Sorvane_Query1.connection(), &session.ADOConnectionSorvane);
 }
 
