@@ -67,6 +67,7 @@ struct TargetDataset::Impl {
     TargetConnection& connection;
     QString commandText;
     StatementParameters parameters;
+    ParameterisedRun select;
     QString table;
     bool open = false;
     QList<Column> columns;
@@ -81,11 +82,13 @@ struct TargetDataset::Impl {
     QList<bool> pendingSet;
     std::vector<LocateIndex> indexes;
     QString preparedOn;
+    QString factsOf; // the connection and table the facts and stores are of
     QHash<QString, std::shared_ptr<QSqlQuery>> preparedStores;
 
     explicit Impl(TargetConnection& target) : connection(target) {}
 
     void readTableFacts();
+    void readTableFactsOnce();
     void readSqliteFacts();
     void readLayout(const QSqlRecord& record);
     int columnOf(const QString& name) const;
@@ -146,6 +149,18 @@ void TargetDataset::Impl::readTableFacts()
         readSqliteFacts();
     else
         keyName = connection.database().primaryIndex(table).fieldName(0);
+}
+
+// A dataset reopened on the same table of the same connection (a search run once per source
+// row) keeps its facts and its prepared stores; every open of the connection has its own name.
+void TargetDataset::Impl::readTableFactsOnce()
+{
+    const QString facts = connection.database().connectionName() + u'\n' + table;
+    if (facts == factsOf)
+        return;
+    readTableFacts();
+    preparedStores.clear();
+    factsOf = facts;
 }
 
 void TargetDataset::Impl::readLayout(const QSqlRecord& record)
@@ -343,8 +358,8 @@ void TargetDataset::open()
 {
     close();
     impl_->table = tableOfCommand(impl_->commandText);
-    impl_->readTableFacts();
-    QSqlQuery query = runWithParameters(impl_->connection, impl_->commandText, impl_->parameters);
+    impl_->readTableFactsOnce();
+    QSqlQuery& query = impl_->select.run(impl_->connection, impl_->commandText, impl_->parameters);
     impl_->readLayout(query.record());
     const int count = int(impl_->columns.size());
     while (query.next()) {
@@ -357,6 +372,7 @@ void TargetDataset::open()
     }
     if (query.lastError().isValid())
         impl_->fail(query);
+    query.finish();
     impl_->open = true;
 }
 
@@ -366,7 +382,6 @@ void TargetDataset::close()
     impl_->open = false;
     impl_->rows.clear();
     impl_->indexes.clear();
-    impl_->preparedStores.clear();
     impl_->current = 0;
 }
 

@@ -71,10 +71,22 @@ private:
     QHash<QString, QVariant> values_;
 };
 
-// Runs the text forward only, its parameters bound by their values' own types; throws
-// TargetError with the engine's message, or when a parameter the text uses has no value.
-QSqlQuery runWithParameters(TargetConnection& connection, const QString& text,
-                            const StatementParameters& parameters);
+// A statement text run with its ":name" parameters bound by their values' own types. A text
+// with parameters is prepared once per open of the connection and run again with new values (a
+// search or a counter read once per source row); a text without parameters runs as it is:
+// PostgreSQL cannot prepare a CREATE TABLE.
+class ParameterisedRun {
+public:
+    // Forward only; throws TargetError with the engine's message, or when a parameter the text
+    // uses has no value. The query is valid until the next run.
+    QSqlQuery& run(TargetConnection& connection, const QString& text,
+                   const StatementParameters& parameters);
+
+private:
+    std::optional<QSqlQuery> query_;
+    QString preparedFor_; // the connection's name and the text query_ is prepared for
+    QStringList names_;
+};
 
 QString withoutPassword(QString message, const QString& password);
 
