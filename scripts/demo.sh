@@ -6,8 +6,16 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 demo=${P1IMPORT_DEMO_DIR:-$PWD/build/demo}
+marker="$demo/.p1import-demo"
+# Only a folder this script made (it holds the marker) is emptied: never an operator's folder.
+if [ -e "$demo" ] && [ ! -e "$marker" ] && [ -n "$(ls -A "$demo" 2>/dev/null)" ]; then
+  echo "Le dossier $demo existe et n'a pas été créé par ce script : il n'est pas vidé." >&2
+  echo "Choisissez un autre dossier avec P1IMPORT_DEMO_DIR." >&2
+  exit 1
+fi
 rm -rf "$demo"
 mkdir -p "$demo"
+touch "$marker"
 
 ./build/p1sample --patients "${P1IMPORT_DEMO_PATIENTS:-300}" --seed 1 "$demo/source"
 ./build/p1import --init-target "$demo/target" --target-engine sqlite
@@ -16,4 +24,5 @@ mkdir -p "$demo"
 
 echo
 echo "Base cible : $demo/target"
-ls -1t build/P1Import\ -\ *.log | head -n 1 | sed 's/^/Fichier journal : /'
+logs=${P1IMPORT_LOG_FOLDER:-build}
+ls -1t "$logs"/P1Import\ -\ *.log | head -n 1 | sed 's/^/Fichier journal : /'

@@ -17,11 +17,21 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "Paquets manquants : ${missing[*]}" >&2
+    echo "Leur installation (apt-get) demande les droits root : relancez en root ou avec sudo." >&2
+    exit 1
+  fi
   echo "Installation des paquets manquants : ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}"
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --parallel "$(nproc)" -- --quiet
+# A build/ folder made earlier keeps its own generator; a new one uses Ninja.
+generator=(-G Ninja)
+if [ -f build/CMakeCache.txt ]; then
+  generator=()
+fi
+cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --parallel "$(nproc)"

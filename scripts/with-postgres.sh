@@ -4,7 +4,7 @@
 # through P1_PG_HOST (the socket folder), P1_PG_PORT and P1_PG_USER.
 set -euo pipefail
 
-bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+bindir=$( (ls -d /usr/lib/postgresql/*/bin 2>/dev/null || true) | sort -V | tail -n 1)
 if [ -z "$bindir" ]; then
   echo "PostgreSQL introuvable (paquet postgresql non installé)" >&2
   exit 1

@@ -8,6 +8,7 @@
 #include "run/import_session.h"
 #include "run/location_texts.h"
 #include "tests/app/scripted_dialogs.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/sample_practice/sample_practice.h"
@@ -84,23 +85,6 @@ std::unique_ptr<SourceFolder> makeSamplePracticeSource()
     return source;
 }
 
-void writeText(const QString& path, const QByteArray& text)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    file.write(text);
-}
-
-// The target's own settings files beside the test database, as a practice's target holds them.
-void writeTargetSettings(const test::TestTarget& target, const QByteArray& serverName = "local")
-{
-    writeText(target.folder + QStringLiteral("Kelvanor.ver"),
-              "[DBKERNEL]\r\nDatabaseName=" + target.databaseName.toUtf8() + "\r\nServerName="
-                  + serverName + "\r\n");
-    writeText(target.folder + QStringLiteral("EDITOR.INI"),
-              "[DataBases]\r\n" + prescriptionsTableName().toUtf8() + "=Prescriptions\r\n");
-}
-
 // With P1IMPORT_SCREENSHOT_DIR set (scripts/screenshot.sh), the window as the operator sees it is
 // saved there as a PNG.
 void saveScreenshot(QWidget& window, const QString& name)
@@ -164,7 +148,7 @@ protected:
     {
         source = std::move(chosenSource);
         target = test::makeSqliteTarget(targetWithSchema);
-        writeTargetSettings(target);
+        test::writeTargetSettings(target);
         chooseSource(*source);
         chooseTarget(target);
         chooseLetters(source->folder() + QStringLiteral("Courriers"));
@@ -338,7 +322,7 @@ TEST_F(MainWindowTest, SourceWithoutOrdoKeepsImportDisabledUntilLabelsAreSet)
 {
     const auto sourceWithoutOrdo = makeSource(false);
     target = test::makeSqliteTarget();
-    writeTargetSettings(target);
+    test::writeTargetSettings(target);
 
     chooseSource(*sourceWithoutOrdo);
     EXPECT_EQ(form->SorvanePath->text(), sourceWithoutOrdo->folder());
@@ -362,7 +346,8 @@ TEST_F(MainWindowTest, SourceWithoutOrdoKeepsImportDisabledUntilLabelsAreSet)
 TEST_F(MainWindowTest, FailedTargetChoiceClosesTheApplication)
 {
     target = test::makeSqliteTarget();
-    writeTargetSettings(target, "");
+    test::writeTextFile(target.folder + "Kelvanor.ver",
+                        "[DBKERNEL]\r\nDatabaseName=" + target.databaseName.toUtf8() + "\r\nServerName=\r\n");
 
     chooseTarget(target);
 
@@ -436,15 +421,6 @@ TEST_F(MainWindowTest, FullRunEndsWithTheClosingMessageAndRestoresTheWindow)
     EXPECT_EQ(removeLogFilesHolding(panel, logsBefore), 1);
 }
 
-// Stamps and durations differ from one run to the next; everything else must be the same.
-QStringList withoutStampsAndDuration(QStringList lines)
-{
-    static const QRegularExpression stamp(QStringLiteral(R"(^\d\d/\d\d/\d{4}( \d\d:\d\d:\d\d)? : )"));
-    static const QRegularExpression duration(QStringLiteral("Durée : .*$"));
-    for (QString& line : lines)
-        line.replace(stamp, QStringLiteral("<horodatage> : ")).replace(duration, QStringLiteral("Durée : <durée>"));
-    return lines;
-}
 
 QString printedBy(const QStringList& arguments)
 {
@@ -471,7 +447,7 @@ TEST_F(MainWindowTest, TheCommandLineLogsTheSameLinesAsTheWindowForTheSameInput)
     const QStringList windowLines = form->Memo1->toPlainText().split(QLatin1Char('\n'));
 
     const test::TestTarget otherTarget = test::makeSqliteTarget(true);
-    writeTargetSettings(otherTarget);
+    test::writeTargetSettings(otherTarget);
     const QString printed = printedBy({QStringLiteral("--source"), source->v4(),
                                        QStringLiteral("--letters"), source->folder() + QStringLiteral("Courriers"),
                                        QStringLiteral("--target"), otherTarget.folder + QStringLiteral("Kelvanor.ver"),
@@ -480,8 +456,8 @@ TEST_F(MainWindowTest, TheCommandLineLogsTheSameLinesAsTheWindowForTheSameInput)
     qunsetenv("P1IMPORT_LOG_FOLDER");
 
     EXPECT_TRUE(windowLines.contains(QStringLiteral("Purge des données terminée.")));
-    EXPECT_EQ(withoutStampsAndDuration(printed.split(QLatin1Char('\n'), Qt::SkipEmptyParts)),
-              withoutStampsAndDuration(windowLines));
+    EXPECT_EQ(test::comparableLog(printed.split(QLatin1Char('\n'), Qt::SkipEmptyParts)),
+              test::comparableLog(windowLines));
     EXPECT_GE(QDir(logFolder.path()).entryList({QStringLiteral("P1Import - *.log")}).size(), 1);
 }
 

@@ -3,6 +3,7 @@
 #include "run/import_run.h"
 #include "run/import_session.h"
 #include "tests/run/run_fixture.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/recording_ui.h"
 
 #include <gtest/gtest.h>
@@ -51,16 +52,6 @@ QStringList importArguments(const Practice& practice)
             practice.target.folder + "Kelvanor.ver", "--target-engine", "sqlite"};
 }
 
-// Stamps and durations differ from one run to the next; the rest must be the same.
-QStringList comparable(const QStringList& lines)
-{
-    static const QRegularExpression stamp(R"(^\d\d/\d\d/\d{4}( \d\d:\d\d:\d\d)? : )");
-    static const QRegularExpression duration(R"(Durée : .*$)");
-    QStringList result;
-    for (QString line : lines)
-        result.append(line.replace(stamp, "<stamp> : ").replace(duration, "Durée : <durée>"));
-    return result;
-}
 
 class CommandLineTest : public ::testing::Test {
 protected:
@@ -92,7 +83,7 @@ TEST_F(CommandLineTest, PrintsTheSameLogLinesAsTheWindowAndNothingElseOnStandard
 
     EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
     const QStringList printed = outcome.out.split('\n', Qt::SkipEmptyParts);
-    EXPECT_EQ(comparable(printed), comparable(windowLines)) << outcome.out.toStdString();
+    EXPECT_EQ(test::comparableLog(printed), test::comparableLog(windowLines)) << outcome.out.toStdString();
     EXPECT_TRUE(printed.contains("2 utilisateurs créés"));
     EXPECT_TRUE(printed.last().startsWith("Traitement terminé. Durée : "));
     EXPECT_TRUE(outcome.err.contains("Le traitement est terminé."));
@@ -107,7 +98,7 @@ TEST_F(CommandLineTest, OnlyTheNamedStagesRunAndThePurgeCanBeLeftOut)
         runCli(QStringList{"--source", practice.source} + importArguments(practice).mid(2)
                << "--yes" << "--no-purge" << "--only=patients");
     EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
-    EXPECT_EQ(comparable(outcome.out.split('\n', Qt::SkipEmptyParts)),
+    EXPECT_EQ(test::comparableLog(outcome.out.split('\n', Qt::SkipEmptyParts)),
               QStringList({"0 patient créé", "Traitement terminé. Durée : <durée>"}));
 }
 

@@ -47,24 +47,6 @@ inline void writeSourceFiles(const QString& folder, const SourceContent& content
     }
 }
 
-inline void writeTextFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw std::runtime_error("cannot write " + path.toStdString());
-    file.write(content);
-}
-
-inline void writeTargetSettings(const TestTarget& target,
-                                const QByteArray& editorIni = "[DataBases]\r\nPRESCRIPTIONS=Prescriptions\r\n")
-{
-    const ConnectionStringParts parts = parseConnectionString(target.connectionString);
-    writeTextFile(target.folder + "Kelvanor.ver",
-                  "[DBKERNEL]\r\nServerName=" + parts.dataSource.toUtf8() + "\r\nDatabaseName="
-                      + parts.initialCatalog.toUtf8() + "\r\nUserName=" + parts.userId.toUtf8() + "\r\n");
-    writeTextFile(target.folder + "EDITOR.INI", editorIni);
-}
-
 struct Practice {
     explicit Practice(TargetEngine engine = TargetEngine::Sqlite, const SourceContent& content = {})
         : target(makeTarget(engine))

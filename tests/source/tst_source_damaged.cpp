@@ -26,7 +26,7 @@ constexpr int pageSize = 0x1000;
 
 QByteArray fixture(const char* name)
 {
-    QFile file(QStringLiteral(P1_SOURCE_DIR "/../shared/fixtures/independent/") + name);
+    QFile file(QStringLiteral(P1_SOURCE_DIR "/tests/fixtures/independent/") + name);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
     return file.readAll();
 }

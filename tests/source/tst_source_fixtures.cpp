@@ -20,7 +20,7 @@ using test::asJson;
 
 QString fixturePath(const QString& name)
 {
-    return QStringLiteral(P1_SOURCE_DIR "/../shared/fixtures/independent/") + name;
+    return QStringLiteral(P1_SOURCE_DIR "/tests/fixtures/independent/") + name;
 }
 
 QJsonObject expectedTables(const QString& name)

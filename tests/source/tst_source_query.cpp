@@ -23,7 +23,7 @@ namespace {
 
 using test::asJson;
 
-const QString fixtureFolder = QStringLiteral(P1_SOURCE_DIR "/../shared/fixtures/independent/");
+const QString fixtureFolder = QStringLiteral(P1_SOURCE_DIR "/tests/fixtures/independent/");
 const QString v4Path = fixtureFolder + "V4.mdb";
 
 QString connectionStringFor(const QString& file)

@@ -10,6 +10,7 @@
 #include "stages/reference_lookups.h"
 #include "target/target_schema.h"
 #include "tests/support/qt_printers.h"
+#include "tests/support/log_lines.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"
@@ -80,17 +81,6 @@ public:
         ADOConnectionSorvaneOrdo.setConnectionString(ordoConnectionString(source.folder()));
     }
 
-    // The log lines, each stamp (French short date, then the time unless midnight) cut off.
-    QStringList logWithoutStamps() const
-    {
-        static const QRegularExpression stamp(
-            QStringLiteral("^\\d\\d/\\d\\d/\\d{4}( \\d\\d:\\d\\d:\\d\\d)?(?= : )"));
-        QStringList lines;
-        for (QString line : ui.logLines())
-            lines.append(line.remove(stamp));
-        return lines;
-    }
-
     RecordingUi ui;
     SourceConnection ADOConnectionSorvane;
     SourceConnection ADOConnectionSorvaneOrdo;
@@ -118,7 +108,7 @@ protected:
         source.write();
         run = std::make_unique<StageRunContext>(source, *connection);
         counts = stage(run->context);
-        return run->logWithoutStamps();
+        return withoutStamps(run->ui.logLines());
     }
 
     std::unique_ptr<StageRunContext> run;

@@ -103,7 +103,7 @@ TEST_P(CorrespondentsStageTest, ReadsTheAddressBookWhereverTheSharedQueryWasLeft
 
     importCorrespondents(run->context);
 
-    EXPECT_EQ(run->logWithoutStamps(), QStringList{"1 correspondant créé"});
+    EXPECT_EQ(test::withoutStamps(run->ui.logLines()), QStringList{"1 correspondant créé"});
     EXPECT_EQ(run->Sorvane_Select.connection(), &run->ADOConnectionSorvane);
 }
 

@@ -27,7 +27,7 @@ protected:
         source.write();
         run = std::make_unique<StageRunContext>(source, *connection);
         importPatients(run->context);
-        return run->logWithoutStamps();
+        return test::withoutStamps(run->ui.logLines());
     }
 
     TableRow patientRow(qint64 code)

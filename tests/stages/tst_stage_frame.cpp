@@ -1,10 +1,5 @@
-#include "dbaccess/source_connections.h"
-#include "common/locale_texts.h"
-#include "run/import_session.h"
 #include "stages/stage_frame.h"
-#include "stages/reference_lookups.h"
-#include "tests/run/run_fixture.h"
-#include "tests/support/recording_ui.h"
+#include "tests/stages/stage_test_context.h"
 
 #include <gtest/gtest.h>
 
@@ -47,46 +42,33 @@ private:
     QList<RowOutcome> outcomes_;
 };
 
-class StageFrameTest : public ::testing::Test {
+class StageFrameTest : public test::TargetEngineTest {
 protected:
     void SetUp() override
     {
-        test::ensureQtApplication();
-        setTextLocale(QLocale(QLocale::French, QLocale::France));
-        session.ADOConnectionSorvane.setConnectionString(sourceConnectionString(practice.source + "V4.mdb"));
-        session.ADOConnectionTessaris.setConnectionString(practice.target.connectionString);
-        session.ADOConnectionTessaris.setBaseFolder(practice.target.folder);
+        TargetEngineTest::SetUp();
+        jet::TableBuilder& physicians = sample::physicianTable(source.v4());
+        for (const auto& [code, name] : {std::pair{7, "Petit"}, {5, "Martin"}, {6, "Durand"}})
+            test::addPerson(physicians, qint64(code), name, "Jeanne");
+        source.write();
+        context = std::make_unique<test::StageRunContext>(source, *connection);
     }
 
-    test::Practice practice{TargetEngine::Sqlite, {{{5, "Martin"}, {6, "Durand"}, {7, "Petit"}}}};
-    RecordingUi ui;
-    ImportSession session{ui, TargetEngine::Sqlite};
-    ReferenceLookups lookups{session.ADOConnectionSorvane};
-    RunContext run{ui,
-                   session.ADOConnectionSorvane,
-                   session.ADOConnectionSorvaneOrdo,
-                   session.ADOConnectionTessaris,
-                   session.Sorvane_Select,
-                   session.Sorvane_GLB_Medecin,
-                   session.Sorvane_Query1,
-                   session.Query1,
-                   session.Query2,
-                   session.Query3,
-                   session.Qry1,
-                   session.ids,
-                   lookups,
-                   "PRESCRIPTIONS"};
+    test::SourceFiles source;
+    std::unique_ptr<test::StageRunContext> context;
+    RunContext& run() { return context->context; }
+    RecordingUi& ui() { return context->ui; }
 };
 
-TEST_F(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCountsItsOutcome)
+TEST_P(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCountsItsOutcome)
 {
-    ui.setProgressPosition(9);
-    ScriptedStage stage(run, {RowOutcome::Skipped, RowOutcome::Merged, RowOutcome::Refused});
+    ui().setProgressPosition(9);
+    ScriptedStage stage(run(), {RowOutcome::Skipped, RowOutcome::Merged, RowOutcome::Refused});
     QList<int> pumps;
     stage.onRow = [&] {
-        pumps.append(ui.pumpCount());
-        EXPECT_TRUE(session.Query1.isOpen());
-        EXPECT_EQ(ui.progressMaximum(), 3);
+        pumps.append(ui().pumpCount());
+        EXPECT_TRUE(context->Query1.isOpen());
+        EXPECT_EQ(ui().progressMaximum(), 3);
     };
     const StageCounts counts = stage.run();
     ASSERT_EQ(pumps.size(), 3);
@@ -94,11 +76,11 @@ TEST_F(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCoun
     EXPECT_EQ(pumps[2] - pumps[1], 1);
 
     EXPECT_EQ(stage.seen, (QList<std::pair<int, qint64>>{{1, 5}, {2, 6}, {3, 7}}));
-    EXPECT_EQ(ui.statusHistory(), (QStringList{texts.status, ""}));
-    EXPECT_EQ(ui.logLines(), QStringList{"1 patient créé"});
-    EXPECT_EQ(ui.progressPosition(), 0);
-    EXPECT_FALSE(session.Query1.isOpen());
-    EXPECT_EQ(session.ids.ReadLastValue("MEDECINS"), 7);
+    EXPECT_EQ(ui().statusHistory(), (QStringList{texts.status, ""}));
+    EXPECT_EQ(ui().logLines(), QStringList{"1 patient créé"});
+    EXPECT_EQ(ui().progressPosition(), 0);
+    EXPECT_FALSE(context->Query1.isOpen());
+    EXPECT_EQ(context->ids.ReadLastValue("MEDECINS"), 7);
     EXPECT_EQ(counts.read, 3);
     EXPECT_EQ(counts.skipped, 1);
     EXPECT_EQ(counts.stored, 0);
@@ -106,60 +88,60 @@ TEST_F(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCoun
     EXPECT_EQ(counts.refused, 1);
 }
 
-TEST_F(StageFrameTest, KeepsThePositionWhenAsked)
+TEST_P(StageFrameTest, KeepsThePositionWhenAsked)
 {
-    ui.setProgressPosition(2);
-    ScriptedStage stage(run, {});
+    ui().setProgressPosition(2);
+    ScriptedStage stage(run(), {});
     stage.keepProgressPosition();
-    stage.onRow = [&] { EXPECT_EQ(ui.progressPosition(), 3 + stage.seen.size() - 1); };
+    stage.onRow = [&] { EXPECT_EQ(ui().progressPosition(), 3 + stage.seen.size() - 1); };
     stage.run();
     EXPECT_EQ(stage.seen.first().first, 3);
 }
 
-TEST_F(StageFrameTest, AnUnopenableSourceShowsItsDialogAndEndsTheRun)
+TEST_P(StageFrameTest, AnUnopenableSourceShowsItsDialogAndEndsTheRun)
 {
-    ScriptedStage stage(run, {}, "[GLB NULLE PART]");
+    ScriptedStage stage(run(), {}, "[GLB NULLE PART]");
     EXPECT_THROW(stage.run(), RunEnded);
-    ASSERT_EQ(ui.dialogs().size(), 1);
-    EXPECT_EQ(ui.dialogs()[0].kind, RecordingUi::DialogKind::Error);
-    EXPECT_TRUE(ui.dialogs()[0].text.startsWith(texts.openingError));
-    EXPECT_GT(ui.dialogs()[0].text.size(), texts.openingError.size());
-    EXPECT_EQ(ui.statusHistory(), QStringList{texts.status});
-    EXPECT_TRUE(ui.logLines().isEmpty());
+    ASSERT_EQ(ui().dialogs().size(), 1);
+    EXPECT_EQ(ui().dialogs()[0].kind, RecordingUi::DialogKind::Error);
+    EXPECT_TRUE(ui().dialogs()[0].text.startsWith(texts.openingError));
+    EXPECT_GT(ui().dialogs()[0].text.size(), texts.openingError.size());
+    EXPECT_EQ(ui().statusHistory(), QStringList{texts.status});
+    EXPECT_TRUE(ui().logLines().isEmpty());
 }
 
-TEST_F(StageFrameTest, ARefusedRowIsLoggedAndCancelledSoTheNextOneCanBeStored)
+TEST_P(StageFrameTest, ARefusedRowIsLoggedAndCancelledSoTheNextOneCanBeStored)
 {
-    TargetDataset& MEDECINS = session.Query1;
+    TargetDataset& MEDECINS = context->Query1;
     MEDECINS.setCommandText("SELECT * FROM MEDECINS");
     MEDECINS.open();
-    ScriptedStage stage(run, {});
+    ScriptedStage stage(run(), {});
     const auto store = [&](qint64 code) {
         MEDECINS.append();
         MEDECINS.setValue("MEDECINS_ID", code);
         MEDECINS.setValue("NOM", "Martin");
         return stage.guard(" : importation de l'utilisateur n°" + QString::number(code), [&] { MEDECINS.post(); },
-                           {&MEDECINS, &session.Query2});
+                           {&MEDECINS, &context->Query2});
     };
     EXPECT_TRUE(store(1));
-    EXPECT_TRUE(ui.logLines().isEmpty());
+    EXPECT_TRUE(ui().logLines().isEmpty());
 
     EXPECT_FALSE(store(1));
     EXPECT_FALSE(MEDECINS.isPending());
-    ASSERT_EQ(ui.logLines().size(), 2);
+    ASSERT_EQ(ui().logLines().size(), 2);
     EXPECT_TRUE(QRegularExpression(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d : importation de l'utilisateur n°1$)")
-                    .match(ui.logLines()[0])
+                    .match(ui().logLines()[0])
                     .hasMatch())
-        << ui.logLines()[0].toStdString();
-    EXPECT_TRUE(ui.logLines()[1].startsWith("   ERREUR : "));
-    EXPECT_GT(ui.logLines()[1].size(), QString("   ERREUR : ").size());
+        << ui().logLines()[0].toStdString();
+    EXPECT_TRUE(ui().logLines()[1].startsWith("   ERREUR : "));
+    EXPECT_GT(ui().logLines()[1].size(), QString("   ERREUR : ").size());
 
     EXPECT_TRUE(store(2));
     MEDECINS.close();
-    EXPECT_EQ(test::countRows(session.ADOConnectionTessaris, "MEDECINS"), 2);
+    EXPECT_EQ(test::countRows(*connection, "MEDECINS"), 2);
 }
 
-TEST_F(StageFrameTest, SummaryCountsStoredOrProcessedRowsWithTheSingularForNoneAndOne)
+TEST_P(StageFrameTest, SummaryCountsStoredOrProcessedRowsWithTheSingularForNoneAndOne)
 {
     using enum RowOutcome;
     const struct {
@@ -174,12 +156,14 @@ TEST_F(StageFrameTest, SummaryCountsStoredOrProcessedRowsWithTheSingularForNoneA
         {{Skipped, Refused, Refused}, SummaryCount::ProcessedRows, "2 patients créés"},
     };
     for (const auto& c : cases) {
-        ScriptedStage stage(run, c.outcomes);
+        ScriptedStage stage(run(), c.outcomes);
         stage.countInSummary(c.count);
         stage.run();
-        EXPECT_EQ(ui.logLines().last(), QString::fromUtf8(c.line));
+        EXPECT_EQ(ui().logLines().last(), QString::fromUtf8(c.line));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, StageFrameTest, ::testing::Values(TargetEngine::Sqlite), test::engineTestName);
 
 } // namespace
 } // namespace p1

@@ -179,6 +179,23 @@ std::string engineTestName(const ::testing::TestParamInfo<TargetEngine>& info)
     return info.param == TargetEngine::Postgres ? "Postgres" : "Sqlite";
 }
 
+void writeTextFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot write " + path.toStdString());
+    file.write(content);
+}
+
+void writeTargetSettings(const TestTarget& target, const QByteArray& editorIni)
+{
+    const ConnectionStringParts parts = parseConnectionString(target.connectionString);
+    writeTextFile(target.folder + "Kelvanor.ver",
+                  "[DBKERNEL]\r\nServerName=" + parts.dataSource.toUtf8() + "\r\nDatabaseName="
+                      + parts.initialCatalog.toUtf8() + "\r\nUserName=" + parts.userId.toUtf8() + "\r\n");
+    writeTextFile(target.folder + "EDITOR.INI", editorIni);
+}
+
 } // namespace p1::test
 
 namespace p1 {

@@ -51,6 +51,13 @@ QList<TableRow> readTable(TargetConnection& connection, const QString& table,
                           const QString& orderBy = {});
 int countRows(TargetConnection& connection, const QString& table);
 
+// Writes the bytes to the file, replacing it; throws when it cannot.
+void writeTextFile(const QString& path, const QByteArray& content);
+// The target's own settings files beside its database, as a practice's target holds them:
+// Kelvanor.ver naming the server, the database and the user, and EDITOR.INI.
+void writeTargetSettings(const TestTarget& target,
+                         const QByteArray& editorIni = "[DataBases]\r\nPRESCRIPTIONS=Prescriptions\r\n");
+
 // Runs the same test bodies on each engine that can run here:
 //   class MyTest : public p1::test::TargetEngineTest {};
 //   TEST_P(MyTest, Something) { ... target, *connection ... }
