@@ -73,7 +73,7 @@ TEST_P(ConsultationLookupTest, ARefusedNewConsultationGivesMinusOneAndTwoLines)
 
     EXPECT_EQ(find(7, wallClock(QDate(2026, 3, 6))), -1);
 
-    const QStringList log = run->logWithoutStamps();
+    const QStringList log = withoutStamps(run->ui.logLines());
     ASSERT_EQ(log.size(), 2);
     EXPECT_EQ(log[0], " : recherche de la consultation Tessaris du patient n°7 datée au 06/03/2026");
     EXPECT_TRUE(log[1].startsWith("   ERREUR : "));
@@ -90,7 +90,7 @@ TEST_P(ConsultationLookupTest, AFailedSearchCreatesNothingAndGivesMinusOne)
 
     EXPECT_EQ(find(5, morning), -1);
 
-    const QStringList log = run->logWithoutStamps();
+    const QStringList log = withoutStamps(run->ui.logLines());
     ASSERT_EQ(log.size(), 2);
     EXPECT_EQ(log[0], " : recherche de la consultation Tessaris du patient n°5 datée au 05/03/2026 10:30:00");
     EXPECT_TRUE(log[1].startsWith("   ERREUR : "));
