@@ -107,9 +107,10 @@ private:
 
 // A whole-table dataset ("SELECT * FROM T", optionally with ORDER BY, or a WHERE with ":name"
 // parameters, bound as a statement binds them). Rows can be walked, appended and edited; an
-// insert writes only the columns that were set, so the others keep the target's defaults. locate() is a hash look-up over the loaded rows and the rows appended or
-// stored since. A refused post() throws TargetError with the engine's own text and leaves the
-// row pending, so that cancel() makes the dataset usable again.
+// insert writes only the columns that were set, so the others keep the target's defaults.
+// locate() is a hash look-up over the loaded rows and the rows appended or stored since. A
+// refused post() throws TargetError with the engine's own text and leaves the row pending, so
+// that cancel() makes the dataset usable again.
 class TargetDataset {
 public:
     explicit TargetDataset(TargetConnection& connection);
