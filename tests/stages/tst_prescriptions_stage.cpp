@@ -160,20 +160,6 @@ TEST_P(PrescriptionsStageTest, UnreadableItemsAreShownAndSkipThePrescription)
     EXPECT_EQ(counts.refused, 1);
 }
 
-TEST_P(PrescriptionsStageTest, AMissingHeaderTableEndsTheRunWithItsDialog)
-{
-    items();
-    source.write();
-    run = std::make_unique<StageRunContext>(source, *connection);
-
-    EXPECT_THROW(importPrescriptions(run->context), RunEnded);
-
-    EXPECT_EQ(run->ui.dialogs().size(), 1);
-    EXPECT_TRUE(run->ui.dialogs()[0].text.startsWith(
-        "Erreur lors de l'ouverture de la table [ORD ORDONNANCE] de ORDO.MDB de Sorvane : "));
-    EXPECT_TRUE(run->ui.logLines().isEmpty());
-}
-
 INSTANTIATE_TEST_SUITE_P(Engines, PrescriptionsStageTest, testEngines(), engineTestName);
 
 } // namespace
