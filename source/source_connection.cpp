@@ -1,3 +1,5 @@
+#include "source/source_connection.h"
+
 #include "source/source_connection_impl.h"
 
 #include "common/errors.h"

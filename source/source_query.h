@@ -1,5 +1,6 @@
 #pragma once
 
+#include "source/source_connection.h"
 #include "source/source_database.h"
 
 #include <QHash>
@@ -9,34 +10,6 @@
 #include <memory>
 
 namespace p1 {
-
-// A connection to one source file, built from the system's connection string
-// ("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=<file>;Mode=Share Deny None;...").
-// It copies each table it is asked for once (into an in-memory SQLite database, with an index
-// on every parameter column used) so that statements run as written, ORDER BY included, and a
-// parameterised query costs the rows it returns. Copied tables are dropped when it closes.
-// UI thread only.
-class SourceConnection {
-public:
-    SourceConnection();
-    ~SourceConnection();
-    SourceConnection(const SourceConnection&) = delete;
-    SourceConnection& operator=(const SourceConnection&) = delete;
-
-    void setConnectionString(const QString& connectionString);
-    QString connectionString() const;
-    QString fileName() const; // the Data Source part
-
-    void open(); // throws SourceError
-    void close();
-    bool isOpen() const;
-
-    struct Impl;
-    Impl& impl();
-
-private:
-    std::unique_ptr<Impl> impl_;
-};
 
 // A field of the current row of an open source query, read by the source value rules:
 // text is empty for NULL, integer is 0 for NULL, a date-time rendered as text follows the

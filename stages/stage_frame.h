@@ -62,8 +62,10 @@ struct RaisedKey {
 // Where a stage reads its rows: the shared three-line query pointed at a table of a connection,
 // or (no connection) a query of the stage's own, run as it stands.
 struct StageSource {
+    static StageSource ownQuery(SourceQuery& query) { return {query, nullptr, QString(), QString()}; }
+
     SourceQuery& query;
-    SourceConnection* connection = nullptr;
+    SourceConnection* connection;
     QString tableLine;
     QString orderLine;
 };

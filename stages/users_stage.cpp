@@ -24,7 +24,7 @@ const int planningOwnerIsPhysician = 2;
 class UsersStage : public ImportStage {
 public:
     explicit UsersStage(RunContext& run)
-        : ImportStage(run, usersTexts, {run.Sorvane_GLB_Medecin},
+        : ImportStage(run, usersTexts, StageSource::ownQuery(run.Sorvane_GLB_Medecin),
                       {{run.Query1, wholeTable(QStringLiteral("MEDECINS"))},
                        {run.Query2, wholeTable(QStringLiteral("PL_SUBJ"))}}),
           MEDECINS(run.Query1), PL_SUBJ(run.Query2)

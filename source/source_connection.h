@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace p1 {
+
+// A connection to one source file, built from the system's connection string
+// ("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=<file>;Mode=Share Deny None;...").
+// It copies each table it is asked for once (into an in-memory SQLite database, with an index
+// on every parameter column used) so that statements run as written, ORDER BY included, and a
+// parameterised query costs the rows it returns. Copied tables are dropped when it closes.
+// UI thread only.
+class SourceConnection {
+public:
+    SourceConnection();
+    ~SourceConnection();
+    SourceConnection(const SourceConnection&) = delete;
+    SourceConnection& operator=(const SourceConnection&) = delete;
+
+    void setConnectionString(const QString& connectionString);
+    QString connectionString() const;
+    QString fileName() const; // the Data Source part
+
+    void open(); // throws SourceError
+    void close();
+    bool isOpen() const;
+
+    struct Impl;
+    Impl& impl();
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace p1
