@@ -42,6 +42,7 @@ void QtDialogs::showWarning(const QString& text)
     ask(owner_, QMessageBox::Warning, QStringLiteral("Avertissement"), text, QMessageBox::Ok);
 }
 
+// Escape and the close box give No as well: a question dismissed without an answer starts no run.
 bool QtDialogs::confirm(const QString& text)
 {
     return ask(owner_, QMessageBox::Question, QStringLiteral("Confirmation"), text,

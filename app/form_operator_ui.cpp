@@ -105,7 +105,7 @@ void FormOperatorUi::showLatestProgress()
         form_.PB1->setValue(progressPosition_);
 }
 
-void FormOperatorUi::addLogLine(const QString& line)
+void FormOperatorUi::addPanelLine(const QString& line)
 {
     logLines_.append(line);
     form_.Memo1->appendPlainText(line);
@@ -134,9 +134,11 @@ void FormOperatorUi::setElapsedVisible(bool visible)
     form_.lTimer->setVisible(visible);
 }
 
+// Taken from the run's own start: the label still shows the previous run's time until the
+// timer's first tick.
 QString FormOperatorUi::elapsedText() const
 {
-    return form_.lTimer->text();
+    return elapsedTimeText(runStart_, currentWallClock());
 }
 
 void FormOperatorUi::setImportEnabled(bool enabled)
@@ -185,6 +187,12 @@ void FormOperatorUi::processMessages()
     sinceLastPump_.start();
     showLatestProgress();
     QCoreApplication::processEvents();
+}
+
+void FormOperatorUi::repaintNow()
+{
+    sinceLastPump_.invalidate();
+    processMessages();
 }
 
 void FormOperatorUi::showError(const QString& text)

@@ -30,7 +30,7 @@ public:
     void setProgressPosition(int position) override;
     int progressPosition() const override;
 
-    void addLogLine(const QString& line) override;
+    void addPanelLine(const QString& line) override;
     QStringList logLines() const override { return logLines_; }
     void showLogPanel() override;
 
@@ -46,6 +46,7 @@ public:
     void closeApplication() override;
 
     void processMessages() override;
+    void repaintNow() override;
 
     void showError(const QString& text) override;
     void showWarning(const QString& text) override;

@@ -56,7 +56,7 @@ void TerminalUi::setProgressPosition(int position)
     drawProgress();
 }
 
-void TerminalUi::addLogLine(const QString& line)
+void TerminalUi::addPanelLine(const QString& line)
 {
     logLines_.append(line);
     clearProgress();

@@ -38,7 +38,7 @@ public:
     void setProgressPosition(int position) override;
     int progressPosition() const override { return progressPosition_; }
 
-    void addLogLine(const QString& line) override;
+    void addPanelLine(const QString& line) override;
     QStringList logLines() const override { return logLines_; }
     void showLogPanel() override {}
 

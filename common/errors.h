@@ -24,6 +24,13 @@ public:
     using Error::Error;
 };
 
+// A source file that is damaged or cannot be read from the disk: no part of its import can be
+// trusted, unlike a missing table or an odd value.
+class SourceDamaged : public SourceError {
+public:
+    using SourceError::SourceError;
+};
+
 // The target engine refused a connection or a statement; the message is the engine's own text.
 class TargetError : public Error {
 public:

@@ -58,6 +58,11 @@ const IniFile::Section* IniFile::findSection(const QString& name) const
     return nullptr;
 }
 
+bool IniFile::hasSection(const QString& section) const
+{
+    return findSection(section) != nullptr;
+}
+
 QStringList IniFile::keys(const QString& section) const
 {
     QStringList names;

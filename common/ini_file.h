@@ -12,6 +12,7 @@ class IniFile {
 public:
     explicit IniFile(const QString& path);
 
+    bool hasSection(const QString& section) const;
     QStringList keys(const QString& section) const;
     QString value(const QString& section, const QString& key, const QString& defaultValue = {}) const;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -33,14 +34,24 @@ public:
     virtual void setProgressPosition(int position) = 0;
     virtual int progressPosition() const = 0;
 
-    // Log panel Memo1: never cleared; lines of later runs follow earlier ones.
-    virtual void addLogLine(const QString& line) = 0;
+    // Log panel Memo1: never cleared; lines of later runs follow earlier ones. A text holding
+    // line breaks (an engine's message with its details) goes in as one panel line, each break
+    // made a blank: a refused row keeps its two failure lines, the panel counts its lines right
+    // and every line of the log file ends with CR LF and nothing else.
+    void addLogLine(const QString& text);
 
     // Pending window messages (throttled repaint in the window).
     virtual void processMessages() = 0;
+    // Before a statement that blocks for a while (a table's deletion, a stage's source opening):
+    // the window shows its latest state at once, whatever the throttle.
+    virtual void repaintNow() { processMessages(); }
 
     virtual void showError(const QString& text) = 0;
     virtual void showWarning(const QString& text) = 0;
+
+protected:
+    // One line of the panel, without line break.
+    virtual void addPanelLine(const QString& line) = 0;
 };
 
 // The session's whole seam to the operator: the run monitor plus the locations, the boxes, the
@@ -74,16 +85,30 @@ public:
     virtual void setBusy(bool busy) = 0;
     virtual void closeApplication() = 0;
 
-    // confirm() is the Yes/No question; it returns false only for No.
+    // confirm() is the Yes/No question; it returns false for No, and for Escape or a closed box:
+    // a dismissed question starts no run.
     virtual bool confirm(const QString& text) = 0;
     virtual void showMessage(const QString& text) = 0;
 };
+
+inline void RunMonitor::addLogLine(const QString& text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    addPanelLine(QString(text).replace(lineBreak, QStringLiteral(" ")));
+}
 
 // Every change of the status line is followed by a pump, so that the window shows it at once.
 inline void showStatus(RunMonitor& monitor, const QString& text)
 {
     monitor.setStatus(text);
     monitor.processMessages();
+}
+
+// The status line shown before a statement that blocks: repainted whatever the throttle.
+inline void showStatusAtOnce(RunMonitor& monitor, const QString& text)
+{
+    monitor.setStatus(text);
+    monitor.repaintNow();
 }
 
 } // namespace p1

@@ -60,4 +60,25 @@ QString decodeSettingsText(const QByteArray& bytes)
     return fromWindows1252(bytes);
 }
 
+QString leftWholeCharacters(const QString& text, qsizetype units)
+{
+    if (text.size() <= units)
+        return text;
+    const bool cutsAPair = units > 0 && text.at(units - 1).isHighSurrogate() && text.at(units).isLowSurrogate();
+    return text.left(cutsAPair ? units - 1 : units);
+}
+
+QString withLoneSurrogatesReplaced(const QString& text)
+{
+    QString repaired = text;
+    for (qsizetype at = 0; at < repaired.size(); ++at) {
+        const QChar unit = repaired.at(at);
+        if (unit.isHighSurrogate() && at + 1 < repaired.size() && repaired.at(at + 1).isLowSurrogate())
+            ++at;
+        else if (unit.isSurrogate())
+            repaired[at] = QChar::ReplacementCharacter;
+    }
+    return repaired;
+}
+
 } // namespace p1

@@ -16,7 +16,7 @@ QString fullText(const TargetStatement& statement)
 } // namespace
 
 IdAllocator::IdAllocator(TargetConnection& target, RunMonitor& ui)
-    : ui_(ui),
+    : target_(target), ui_(ui),
       QryReadIDValues(target, {QStringLiteral("SELECT LAST_VALUE FROM ID_VALUES WHERE KEY_NAME=:chaine")}),
       QryInsertIDValues(target, {QStringLiteral("INSERT INTO ID_VALUES values (:chaine, 0)")}),
       QryUpdateIDValues(target,
@@ -61,8 +61,11 @@ void IdAllocator::RaiseLastValue(const QString& key, qint64 value, bool force)
     } catch (const std::exception&) {
         ui_.showWarning("La requête " + fullText(QryUpdateIDValues) + " avec les paramètres key_name=" + key
                         + " et last_value=" + QString::number(value) + " a échoué.");
+        QryUpdateIDValues.close();
+        return;
     }
     QryUpdateIDValues.close();
+    target_.makeDurable();
 }
 
 } // namespace p1

@@ -32,13 +32,15 @@ bool isWorkingTable(const QString& name)
     return name.left(4) == QStringLiteral("DATA");
 }
 
-void emptyTable(const QString& name, TargetStatement& Qry1, IdAllocator& ids, RunMonitor& ui)
+void emptyTable(const QString& name, TargetEngine engine, TargetStatement& Qry1, IdAllocator& ids,
+                RunMonitor& ui)
 {
-    showStatus(ui, "Purge de la table [" + name + "] de la base Tessaris...");
+    showStatusAtOnce(ui, "Purge de la table [" + name + "] de la base Tessaris...");
     try {
-        if (!isPlainSqlName(name))
+        const std::optional<QString> nameInSql = tableNameInSql(engine, name);
+        if (!nameInSql)
             throw Error(QStringLiteral("ce nom de table ne peut pas être employé dans une requête."));
-        Qry1.sql() = QStringList{"DELETE FROM " + name};
+        Qry1.sql() = QStringList{"DELETE FROM " + *nameInSql};
         Qry1.execute();
         ids.RaiseLastValue(name, 0, true);
         ui.addLogLine("Purge de la table " + name + " effectuée.");
@@ -63,14 +65,14 @@ QStringList purgeList(const QStringList& discoveredNames)
 
 void PurgeTarget(TargetConnection& target, TargetStatement& Qry1, IdAllocator& ids, RunMonitor& ui)
 {
-    showStatus(ui, QStringLiteral("Récupération des tables de la base Tessaris..."));
+    showStatusAtOnce(ui, QStringLiteral("Récupération des tables de la base Tessaris..."));
     const QStringList discovered = target.tableAndViewNames();
     showStatus(ui, QStringLiteral("Récupération des tables de la base Tessaris terminée"));
     const QStringList names = purgeList(discovered);
     ui.addLogLine(QStringLiteral("Purge des données de la base de destination en cours..."));
     showStatus(ui, QStringLiteral("Purge des tables de la base Kelvanor..."));
     for (const QString& name : names)
-        emptyTable(name, Qry1, ids, ui);
+        emptyTable(name, target.engine(), Qry1, ids, ui);
     ui.addLogLine(QStringLiteral("Purge des données terminée."));
     ui.processMessages();
 }

@@ -1,8 +1,10 @@
 #include "dbaccess/target_settings.h"
 
+#include "common/connection_strings.h"
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/ini_file.h"
+#include "common/text_encoding.h"
 
 namespace p1 {
 
@@ -49,18 +51,34 @@ TargetConnectionSettings TargetConnectionSettings::read(const QString& settingsF
     return settings;
 }
 
+QString targetSettingsProblem(const QString& settingsFile)
+{
+    if (!fileExists(settingsFile))
+        return "Le fichier [" + settingsFile + "] n'existe pas.";
+    const IniFile ini(settingsFile);
+    if (!ini.hasSection(settingsSection))
+        return "Le fichier [" + settingsFile + "] n'a pas de section [" + settingsSection + "].";
+    for (const QString& key : {QStringLiteral("DatabaseName"), QStringLiteral("ServerName")}) {
+        if (ini.value(settingsSection, key).isEmpty())
+            return "La clé " + key + " de la section [" + settingsSection + "] du fichier [" + settingsFile
+                   + "] est absente ou vide.";
+    }
+    return {};
+}
+
 QString UnscrambleServerPassword(const QString& stored)
 {
     if (stored.size() % 2 != 0)
         return unreadablePassword;
-    QString password;
+    QByteArray password;
     for (int pair = 0; pair < stored.size() / 2; ++pair) {
         const QString digits = stored.mid(pair * 2, 2);
         if (!isScrambledDigit(digits[0]) || !isScrambledDigit(digits[1]))
             return unreadablePassword;
-        password += QChar(static_cast<int>(ParseHex(digits)) ^ keyByteAt(pair + 1));
+        password += char(static_cast<int>(ParseHex(digits)) ^ keyByteAt(pair + 1));
     }
-    return password;
+    // The target's tools run on Windows: the bytes are characters of its single-byte set.
+    return fromWindows1252(password);
 }
 
 qint64 ParseHex(const QString& text)
@@ -81,8 +99,10 @@ qint64 ParseHex(const QString& text)
 QString targetConnectionString(const TargetConnectionSettings& settings, const QString& password)
 {
     return QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;")
-           + "Data Source=" + settings.ServerName + ";Initial Catalog=" + settings.DatabaseName
-           + ";User ID=" + settings.UserName + ";Password=" + password + ";";
+           + "Data Source=" + connectionStringValue(settings.ServerName)
+           + ";Initial Catalog=" + connectionStringValue(settings.DatabaseName)
+           + ";User ID=" + connectionStringValue(settings.UserName)
+           + ";Password=" + connectionStringValue(password) + ";";
 }
 
 void deleteLockFiles()

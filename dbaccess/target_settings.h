@@ -18,6 +18,10 @@ struct TargetConnectionSettings {
     static TargetConnectionSettings read(const QString& settingsFile);
 };
 
+// What keeps the settings file from designating a target (the file, its section, DatabaseName or
+// ServerName missing or empty), named for the operator; empty when nothing does.
+QString targetSettingsProblem(const QString& settingsFile);
+
 // "_" for a stored text of odd length or with a character outside "0".."F"; otherwise one
 // character per pair of stored characters, unscrambled with the server password key.
 QString UnscrambleServerPassword(const QString& stored);

@@ -3,11 +3,15 @@
 #include "dbaccess/purge.h"
 #include "dbaccess/sql_names.h"
 #include "common/date_time.h"
+#include "common/errors.h"
 #include "common/files.h"
 #include "common/ini_file.h"
 #include "common/locale_texts.h"
 #include "run/import_session.h"
 #include "stages/stage_table.h"
+#include "target/target_claim.h"
+
+#include <algorithm>
 
 namespace p1 {
 
@@ -38,19 +42,89 @@ bool ImportRun::execute()
         restoreIdle();
         return false;
     }
+    TargetClaim claim(session_.ADOConnectionTessaris);
+    if (!claimed(claim)) {
+        restoreIdle();
+        return false;
+    }
     enterRunState();
     try {
+        proveSourceReadable();
         runStages(prescriptionTable);
         end();
-    } catch (const RunEnded&) {
+    } catch (const RunEnded& ended) {
+        keepLogOfStoppedRun(ended.reason());
         cleanUp();
         return false;
-    } catch (...) {
+    } catch (const std::exception& error) {
+        keepLogOfStoppedRun(errorMessage(error));
         cleanUp();
         throw;
     }
     cleanUp();
     return true;
+}
+
+// Two runs on one target would empty and fill it under each other: the second one is refused
+// before it changes anything.
+bool ImportRun::claimed(TargetClaim& claim)
+{
+    try {
+        if (claim.tryAcquire())
+            return true;
+        ui_.showError(QStringLiteral("Une autre importation est en cours sur cette base Tessaris : "
+                                     "elle n'a pas été modifiée."));
+    } catch (const std::exception& error) {
+        ui_.showError(QStringLiteral("La base Tessaris ne peut pas être réservée pour l'importation : ")
+                      + errorMessage(error));
+    }
+    return false;
+}
+
+// Every source table the ticked stages read is read through once, before the purge: a damaged
+// file stops the run while the target is still whole. The copies made here serve the stages; a
+// missing table is left to the stage that reads it, which reports it as it always has.
+void ImportRun::proveSourceReadable()
+{
+    for (const StageEntry& stage : stageTable()) {
+        if (!stage.import || !ui_.isTicked(stage.box))
+            continue;
+        SourceConnection& file = stage.file == SourceFile::Ordo ? session_.ADOConnectionSorvaneOrdo
+                                                                 : session_.ADOConnectionSorvane;
+        for (const QString& table : stage.sourceTables) {
+            SourceQuery whole(&file, {QStringLiteral("SELECT * from ") + table});
+            try {
+                whole.open();
+            } catch (const SourceDamaged& error) {
+                const QString reason = QStringLiteral("Erreur lors de la lecture de la table %1 de Sorvane : ")
+                                           .arg(table) + errorMessage(error);
+                ui_.showError(reason);
+                throw RunEnded(reason);
+            } catch (const SourceError&) {
+                continue;
+            }
+        }
+    }
+}
+
+// A stopped run that changed the target keeps the only record of what it did: its log file,
+// ending with the reason it stopped.
+void ImportRun::keepLogOfStoppedRun(const QString& reason)
+{
+    if (endLineWritten_ || (!purged_ && !rowsWritten()))
+        return;
+    ui_.addLogLine(QStringLiteral("Traitement interrompu : ") + reason);
+    try {
+        writeWindows1252Lines(logFolder() + logFileName(currentWallClock()), ui_.logLines());
+    } catch (const std::exception& error) {
+        ui_.showError(errorMessage(error));
+    }
+}
+
+bool ImportRun::rowsWritten() const
+{
+    return std::any_of(stageCounts_.begin(), stageCounts_.end(),
+                       [](const StageCounts& counts) { return counts.stored + counts.merged > 0; });
 }
 
 bool ImportRun::sourceFilesPresent()
@@ -94,8 +168,10 @@ void ImportRun::enterRunState()
 void ImportRun::runStages(const QString& prescriptionTable)
 {
     rebindSourceQueries();
-    if (ui_.isTicked(Box::Vider))
+    if (ui_.isTicked(Box::Vider)) {
+        purged_ = true;
         PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_);
+    }
     RunContext run{ui_,
                    session_.ADOConnectionSorvane,
                    session_.ADOConnectionSorvaneOrdo,
@@ -109,18 +185,32 @@ void ImportRun::runStages(const QString& prescriptionTable)
                    session_.Qry1,
                    session_.ids,
                    *session_.lookups_,
-                   prescriptionTable};
+                   prescriptionTable,
+                   &stageCounts_};
     for (const StageEntry& stage : stageTable()) {
-        if (stage.import && ui_.isTicked(stage.box)) {
-            StageCounts counts = stage.import(run);
-            counts.stage = stage.word;
-            stageCounts_.append(counts);
-        }
+        if (stage.import && ui_.isTicked(stage.box))
+            runStage(stage, run);
         if (stage.resetAfter) {
             showStatus(ui_, QString());
             ui_.setProgressPosition(0);
         }
     }
+}
+
+void ImportRun::runStage(const StageEntry& stage, RunContext& run)
+{
+    const qsizetype before = stageCounts_.size();
+    const auto nameItsCounts = [&] {
+        for (qsizetype i = before; i < stageCounts_.size(); ++i)
+            stageCounts_[i].stage = stage.word;
+    };
+    try {
+        stage.import(run);
+    } catch (...) {
+        nameItsCounts();
+        throw;
+    }
+    nameItsCounts();
 }
 
 // The prescriptions stage leaves the shared source queries on Ordo.mdb; every other stage expects
@@ -137,6 +227,7 @@ void ImportRun::end()
     showStatus(ui_, QString());
     ui_.setProgressPosition(0);
     ui_.addLogLine("Traitement terminé. Durée : " + ui_.elapsedText());
+    endLineWritten_ = true;
     const QStringList lines = ui_.logLines();
     if (lines.size() > 1)
         writeWindows1252Lines(logFolder() + logFileName(currentWallClock()), lines);

@@ -8,6 +8,8 @@
 namespace p1 {
 
 class ImportSession;
+class TargetClaim;
+struct StageEntry;
 
 // One press of the Import button: the checks, the purge, the stages in their fixed order, the end
 // line, the log file and the closing message. Whatever way it ends after the checks, the window
@@ -28,6 +30,11 @@ public:
 
 private:
     bool sourceFilesPresent();
+    bool claimed(TargetClaim& claim);
+    void proveSourceReadable();
+    void runStage(const StageEntry& stage, RunContext& run);
+    void keepLogOfStoppedRun(const QString& reason);
+    bool rowsWritten() const;
     bool confirmed();
     void enterRunState();
     void rebindSourceQueries();
@@ -39,6 +46,8 @@ private:
     ImportSession& session_;
     OperatorUi& ui_;
     QList<StageCounts> stageCounts_;
+    bool purged_ = false;
+    bool endLineWritten_ = false;
 };
 
 // "P1Import - <date> <time>.log" in the log folder, "/" and ":" made safe.

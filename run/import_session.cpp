@@ -64,8 +64,12 @@ bool ImportSession::targetChosen(const QString& settingsFile)
     const QString folder = folderOf(settingsFile);
     ui_.setLocationText(Location::TargetBase, folder);
     if (!OpenTargetConnection()) {
+        // What the settings file lacks goes between the two lines: the dialog alone would leave
+        // the operator guessing.
+        const QString problem =
+            targetSettingsProblem(resolveWindowsName(folder, QStringLiteral("Kelvanor.ver")));
         ui_.showError("Initialisation de la base de données [" + folder + "] impossible !" + "\r"
-                      + "L'application va être fermée.");
+                      + (problem.isEmpty() ? QString() : problem + "\r") + "L'application va être fermée.");
         ui_.closeApplication();
         return false;
     }

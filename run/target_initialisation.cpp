@@ -5,8 +5,6 @@
 #include "common/files.h"
 #include "target/target_schema.h"
 
-#include <QFile>
-
 namespace p1 {
 
 namespace {
@@ -30,14 +28,6 @@ TargetConnectionSettings embeddedSettings()
     return settings;
 }
 
-// The connection opens existing database files only: SQLite takes an empty file as an empty database.
-void createEmptyDatabaseFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::NewOnly))
-        throw Error("Impossible de créer la base de données [" + path + "] : " + file.errorString());
-}
-
 void writeSettingsFiles(const QString& folder, const TargetConnectionSettings& settings)
 {
     writeWindows1252Lines(folder + "Kelvanor.ver", {"[DBKERNEL]", "DatabaseName=" + settings.DatabaseName,
@@ -54,7 +44,7 @@ void createEmbeddedTarget(const QString& folder)
     if (!makeFolder(folder))
         throw Error("Impossible de créer le dossier [" + folder + "].");
     const TargetConnectionSettings settings = embeddedSettings();
-    createEmptyDatabaseFile(folder + settings.DatabaseName);
+    createSqliteDatabase(folder + settings.DatabaseName);
     TargetConnection connection(TargetEngine::Sqlite);
     connection.setConnectionString(targetConnectionString(settings, QString()));
     connection.setBaseFolder(folder);

@@ -2,27 +2,10 @@
 
 #include "source/source_connection_impl.h"
 
+#include "common/connection_strings.h"
 #include "common/errors.h"
 
 namespace p1 {
-
-namespace {
-
-QString dataSourceOf(const QString& connectionString)
-{
-    for (const QString& part : connectionString.split(QLatin1Char(';'))) {
-        const int equals = part.indexOf(QLatin1Char('='));
-        if (equals < 0 || part.left(equals).trimmed().compare(QLatin1String("Data Source"), Qt::CaseInsensitive) != 0)
-            continue;
-        QString value = part.mid(equals + 1).trimmed();
-        if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
-            value = value.mid(1, value.size() - 2);
-        return value;
-    }
-    return {};
-}
-
-} // namespace
 
 SourceConnection::SourceConnection() : impl_(std::make_unique<Impl>()) {}
 
@@ -46,7 +29,7 @@ QString SourceConnection::connectionString() const
 
 QString SourceConnection::fileName() const
 {
-    return dataSourceOf(impl_->connectionString);
+    return connectionStringValueOf(impl_->connectionString, QStringLiteral("Data Source"));
 }
 
 void SourceConnection::open()

@@ -76,7 +76,7 @@ void PageFile::checkHeader()
 
 void PageFile::damaged(const QString& detail) const
 {
-    throw SourceError(QStringLiteral("Le fichier [%1] est endommagé : %2. Réparez-le avec Access "
+    throw SourceDamaged(QStringLiteral("Le fichier [%1] est endommagé : %2. Réparez-le avec Access "
                                      "(Compacter et réparer) avant l'importation.").arg(path_, detail));
 }
 

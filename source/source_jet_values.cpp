@@ -1,6 +1,7 @@
 #include "source/source_jet_values.h"
 
 #include "common/date_time.h"
+#include "common/text_encoding.h"
 
 #include <QUuid>
 
@@ -63,13 +64,13 @@ QString decodeText(const std::uint8_t* bytes, int size)
                 break;
             }
         }
-        return text;
+        return withLoneSurrogatesReplaced(text);
     }
     text.resize(size / 2);
     QChar* out = text.data();
     for (int i = 0; i < size / 2; ++i)
         out[i] = QChar(char16_t(le16(bytes + 2 * i)));
-    return text;
+    return withLoneSurrogatesReplaced(text);
 }
 
 static_assert(MDB_PGSIZE == pageSize, "libmdb's page buffer holds one Jet 4 page");

@@ -3,6 +3,7 @@
 #include "common/date_time.h"
 #include "common/errors.h"
 #include "common/locale_texts.h"
+#include "common/text_encoding.h"
 #include "stages/normalisers.h"
 #include "stages/reference_lookups.h"
 
@@ -74,18 +75,23 @@ private:
         const QString name = fullName();
         const QString identification = QString::number(code) + u' ' + name;
         setPatientColumns(code, name);
-        // One guard for the patient, its profession and its links; the last two have their own
-        // guards inside it, so only what fails around them costs the patient its count.
-        const bool imported = guard(patientFailure + identification, [&] {
-            PATIENTS.post();
-            highestPatientCode_ = std::max(highestPatientCode_, code);
-            importProfession(code, identification);
-            importTreatingPhysicians(code, identification);
-        }, {&PATIENTS, &ANTECED, &PATMEDTR});
-        if (!imported)
+        // A stored patient counts whatever becomes of its profession and links: each of them is
+        // read and stored under its own guard.
+        if (!guard(patientFailure + identification, [this] { PATIENTS.post(); }, {&PATIENTS}))
             return RowOutcome::Refused;
+        highestPatientCode_ = std::max(highestPatientCode_, code);
+        importProfession(code, identification);
+        importTreatingPhysicians(code, identification);
         showStatus(importedStatus.arg(QString::number(code), name));
         return RowOutcome::Stored;
+    }
+
+    // Both numberings go on from the target's counters: a target that was not emptied first
+    // already holds rows numbered from 1.
+    void started() override
+    {
+        antecedentNumber_ = run_.ids.ReadLastValue(QStringLiteral("ANTECED"));
+        linkNumber_ = run_.ids.ReadLastValue(QStringLiteral("PATMEDTR"));
     }
 
     std::vector<RaisedKey> raisedKeys() const override
@@ -104,7 +110,7 @@ private:
         PATIENTS.setValue(QStringLiteral("PRENOM"), text(QStringLiteral("PRENOM")));
         setBirthDate(name);
         PATIENTS.setValue(QStringLiteral("ANCIEN_NUMERO_DE_DOSSIER"),
-                          text(QStringLiteral("NUMERO DOSSIER")).left(oldFileNumberLength));
+                          leftWholeCharacters(text(QStringLiteral("NUMERO DOSSIER")), oldFileNumberLength));
         const qint64 civility = integer(QStringLiteral("CODE TYPE CIVILITE"));
         if (civility > 0)
             PATIENTS.setValue(QStringLiteral("TITRE"), MapCivilityToTitle(civility));
@@ -165,15 +171,14 @@ private:
 
     void importProfession(qint64 code, const QString& identification)
     {
-        const qint64 profession = integer(QStringLiteral("CODE TYPE PROFESSION"));
-        if (profession <= 0)
-            return;
-        ANTECED.append();
-        ++antecedentNumber_;
-        ANTECED.setValue(QStringLiteral("ANTECED_ID"), antecedentNumber_);
-        ANTECED.setValue(QStringLiteral("PATIENTS_ID"), code);
-        // The label is read under the row's guard: a failing lookup loses the profession only.
         guard(professionFailure + identification, [&] {
+            const qint64 profession = integer(QStringLiteral("CODE TYPE PROFESSION"));
+            if (profession <= 0)
+                return;
+            ANTECED.append();
+            ++antecedentNumber_;
+            ANTECED.setValue(QStringLiteral("ANTECED_ID"), antecedentNumber_);
+            ANTECED.setValue(QStringLiteral("PATIENTS_ID"), code);
             ANTECED.setValue(QStringLiteral("PROFESSION_ACTUELLE"),
                              run_.lookups.LookupProfessionLabel(profession));
             ANTECED.post();
@@ -182,17 +187,21 @@ private:
 
     void importTreatingPhysicians(qint64 code, const QString& identification)
     {
-        for (int n = 1; n <= treatingPhysicianColumns; ++n) {
-            const qint64 correspondent = integer(QStringLiteral("CODE CORRESPONDANT %1").arg(n));
-            if (correspondent <= 0)
-                continue;
-            PATMEDTR.append();
-            ++linkNumber_;
-            PATMEDTR.setValue(QStringLiteral("PATMEDTR_ID"), linkNumber_);
-            PATMEDTR.setValue(QStringLiteral("PATIENTS_ID"), code);
-            PATMEDTR.setValue(QStringLiteral("MEDTRAIT_ID"), correspondent);
-            guard(linkFailure + identification, [this] { PATMEDTR.post(); }, {&PATMEDTR});
-        }
+        for (int n = 1; n <= treatingPhysicianColumns; ++n)
+            guard(linkFailure + identification, [&] { importTreatingPhysician(code, n); }, {&PATMEDTR});
+    }
+
+    void importTreatingPhysician(qint64 code, int n)
+    {
+        const qint64 correspondent = integer(QStringLiteral("CODE CORRESPONDANT %1").arg(n));
+        if (correspondent <= 0)
+            return;
+        PATMEDTR.append();
+        ++linkNumber_;
+        PATMEDTR.setValue(QStringLiteral("PATMEDTR_ID"), linkNumber_);
+        PATMEDTR.setValue(QStringLiteral("PATIENTS_ID"), code);
+        PATMEDTR.setValue(QStringLiteral("MEDTRAIT_ID"), correspondent);
+        PATMEDTR.post();
     }
 
     TargetDataset& PATIENTS;

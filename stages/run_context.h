@@ -8,6 +8,7 @@
 namespace p1 {
 
 class ReferenceLookups;
+struct StageCounts;
 
 // What every stage receives from the import run: the operator seam, the source queries and
 // target datasets of the window (under the window's names), the allocator, the lookups and the
@@ -30,6 +31,8 @@ struct RunContext {
     IdAllocator& ids;
     ReferenceLookups& lookups;
     QString prescriptionTable;
+    // Where each stage leaves what it did, also when it stops the run; none in stage tests.
+    QList<StageCounts>* countsOfTheRun = nullptr;
 };
 
 } // namespace p1

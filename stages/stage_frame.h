@@ -13,7 +13,13 @@ namespace p1 {
 // whole run ends through its clean-up, with no end line, log file or closing message.
 class RunEnded : public std::exception {
 public:
+    explicit RunEnded(QString reason) : reason_(std::move(reason)) {}
     const char* what() const noexcept override { return "run ended"; }
+    // What the operator was shown, for the log of the stopped run.
+    const QString& reason() const { return reason_; }
+
+private:
+    QString reason_;
 };
 
 // The fixed texts of a stage.
@@ -44,6 +50,7 @@ struct StageCounts {
     qint64 stored = 0;
     qint64 merged = 0;
     qint64 refused = 0;
+    qint64 failures = 0; // pairs of failure lines, a stored row's refused parts included
     double seconds = 0;
 };
 
@@ -120,6 +127,7 @@ private:
     void count(RowOutcome outcome);
     void closeTargets();
     void finish();
+    void publishCounts(qint64 elapsedMilliseconds);
 
     StageTexts texts_;
     StageSource sourceDeclaration_;

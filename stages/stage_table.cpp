@@ -1,5 +1,7 @@
 #include "stages/stage_table.h"
 
+#include "stages/antecedents_stage.h"
+#include "stages/consultations_stage.h"
 #include "stages/correspondents_stage.h"
 #include "stages/patients_stage.h"
 #include "stages/prescriptions_stage.h"
@@ -9,21 +11,23 @@ namespace p1 {
 
 const QList<StageEntry>& stageTable()
 {
+    using enum SourceFile;
     static const QList<StageEntry> table = {
         {Box::ImportMedecins, "CBImportMedecins", "importer les médecins, utilisateurs", "medecins",
-         importUsers, false},
+         importUsers, false, V4, {"[GLB Medecin]", "[GLB SPECIALITE]"}},
         {Box::ImportCorrespondants, "CBImportCorrespondants", "importer les correspondants",
-         "correspondants", importCorrespondents, false},
+         "correspondants", importCorrespondents, false, V4, {"[ADR CARNET ADRESSE]", "[REF FONCTION]"}},
         {Box::ImportPatients, "CBImportPatients", "importer les patients", "patients",
-         importPatients, true},
+         importPatients, true, V4, {"[GLB PATIENT]", "[REF TYPE PROFESSION]"}},
         {Box::ImportAnteced, "CBImportAnteced", "importer les antécédents", "antecedents",
-         nullptr, true},
+         importAntecedents, true, V4, {"[ANT ANTECEDENT PATIENT]", "[ANT ANTECEDENT]"}},
         {Box::ImportConsultations, "CBImportConsultations", "importer les consultations",
-         "consultations", nullptr, true},
+         "consultations", importConsultations, true, V4,
+         {"[CON CONSULTATION]", "[CON SOUS CONSULTATION]", "[CON TYPE CONSULTATION]"}},
         {Box::ImportCourriers, "cbImportCourriers", "importer les courriers", "courriers",
-         nullptr, true},
+         nullptr, true, V4, {"[COU COURRIER GENERE]"}},
         {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions",
-         importPrescriptions, false},
+         importPrescriptions, false, Ordo, {"[ORD ORDONNANCE]", "[ORD PRESCRIPTION]"}},
     };
     return table;
 }

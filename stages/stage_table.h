@@ -7,9 +7,13 @@
 
 namespace p1 {
 
+// Which source file a stage reads.
+enum class SourceFile { V4, Ordo };
+
 // One stage of the run: its box in the window (object name and caption), its word on the
-// command line, its import (none while the stage is not built), and whether the status line and the progress bar are emptied after
-// it whether it ran or not.
+// command line, its import (none while the stage is not built), whether the status line and the
+// progress bar are emptied after it whether it ran or not, and the source tables it reads (its
+// own first, then those of its lookups), which the run reads through before touching the target.
 struct StageEntry {
     Box box;
     QString boxName;
@@ -17,6 +21,8 @@ struct StageEntry {
     QString word;
     StageCounts (*import)(RunContext&);
     bool resetAfter;
+    SourceFile file;
+    QStringList sourceTables;
 };
 
 // The stages in the order of the run. The window, the command line and the run read it.

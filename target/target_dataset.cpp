@@ -3,6 +3,7 @@
 #include "target/target_values.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlDriver>
 #include <QSqlField>
 #include <QSqlIndex>
@@ -19,6 +20,7 @@ namespace {
 struct Column {
     QString name;
     ColumnKind kind;
+    TimeResolution resolution = TimeResolution::Milliseconds;
 };
 
 using Row = QList<QVariant>;
@@ -55,10 +57,19 @@ std::optional<LocateKey> keyOf(const QList<int>& columns, const QList<Column>& l
     for (int place = 0; place < columns.size(); ++place) {
         const int column = columns.at(place);
         const QVariant& value = values.at(valuesOf == ValuesOf::Row ? column : place);
-        if (!setLocateKeyPart(key, place, value, layout.at(column).kind))
+        if (!setLocateKeyPart(key, place, value, layout.at(column).kind, layout.at(column).resolution))
             return std::nullopt;
     }
     return key;
+}
+
+// The value as the engine keeps it, so that a stored row reads and locates in the dataset as it
+// will once read back.
+QVariant keptByEngine(const QVariant& value, const Column& column)
+{
+    if (column.kind != ColumnKind::DateTime || value.isNull())
+        return value;
+    return dateTimeAsKept(value.toDateTime(), column.resolution);
 }
 
 } // namespace
@@ -75,6 +86,7 @@ struct TargetDataset::Impl {
     int keyColumn = -1;
     QString keyName;
     QHash<QString, ColumnKind> declaredKinds;
+    QSet<QString> tickColumns;
     QList<Row> rows;
     int current = 0;
     Pending pending = Pending::None;
@@ -90,6 +102,7 @@ struct TargetDataset::Impl {
     void readTableFacts();
     void readTableFactsOnce();
     void readSqliteFacts();
+    void readSqlServerFacts();
     void readLayout(const QSqlRecord& record);
     int columnOf(const QString& name) const;
     void requireOpen() const;
@@ -139,16 +152,37 @@ void TargetDataset::Impl::readSqliteFacts()
     }
 }
 
+// SQL Server's datetime columns keep the time of day to 1/300 s only (datetime2 keeps it
+// exactly): a date-time stored there is compared as the engine keeps it. An ODBC source that is
+// no SQL Server (the SQLite driver of the tests) has no catalogue views, and its date-times keep
+// their milliseconds.
+void TargetDataset::Impl::readSqlServerFacts()
+{
+    QSqlQuery info(connection.database());
+    if (!info.prepare(QStringLiteral("SELECT COLUMN_NAME FROM INFORMATION_SCHEMA.COLUMNS "
+                                     "WHERE TABLE_NAME = ? AND DATA_TYPE = 'datetime'")))
+        return;
+    info.addBindValue(table.section('.', -1));
+    if (!info.exec())
+        return;
+    while (info.next())
+        tickColumns.insert(info.value(0).toString().toUpper());
+}
+
 // Read before the rows: a PostgreSQL result is fetched row by row, and any other statement on
 // the connection meanwhile would discard it.
 void TargetDataset::Impl::readTableFacts()
 {
     declaredKinds.clear();
+    tickColumns.clear();
     keyName.clear();
-    if (connection.engine() == TargetEngine::Sqlite)
+    if (connection.engine() == TargetEngine::Sqlite) {
         readSqliteFacts();
-    else
-        keyName = connection.database().primaryIndex(table).fieldName(0);
+        return;
+    }
+    keyName = connection.database().primaryIndex(table).fieldName(0);
+    if (connection.engine() == TargetEngine::SqlServer)
+        readSqlServerFacts();
 }
 
 // A dataset reopened on the same table of the same connection (a search run once per source
@@ -171,7 +205,10 @@ void TargetDataset::Impl::readLayout(const QSqlRecord& record)
         const QString name = record.fieldName(at);
         const ColumnKind kind = declaredKinds.value(name.toUpper(),
                                                    columnKindOf(record.field(at).metaType()));
-        columns.append({name, kind});
+        const TimeResolution resolution = tickColumns.contains(name.toUpper())
+                                              ? TimeResolution::SqlServerTicks
+                                              : TimeResolution::Milliseconds;
+        columns.append({name, kind, resolution});
         columnNames.append(name);
     }
     keyColumn = keyName.isEmpty() ? -1 : int(indexOfName(columnNames, keyName));
@@ -190,7 +227,7 @@ Row TargetDataset::Impl::convertedPendingRow() const
             throw TargetError(QStringLiteral("Valeur « %1 » incorrecte pour le champ %2")
                                   .arg(pendingValues.at(column).toString(), columns.at(column).name));
         }
-        row[column] = *value;
+        row[column] = keptByEngine(*value, columns.at(column));
     }
     return row;
 }

@@ -1,5 +1,6 @@
 #include "target/target_sql.h"
 
+#include "common/connection_strings.h"
 #include "common/errors.h"
 #include "target/target_values.h"
 
@@ -74,6 +75,35 @@ HostAndPort splitHostAndPort(const QString& dataSource)
     return {dataSource.trimmed(), {}};
 }
 
+const QByteArray sqliteHeader("SQLite format 3\0", 16);
+
+// SQLite takes an empty or missing file for an empty database, and would write its header into
+// whatever file it is given: only a file that already holds a database is opened. Empty when it
+// does, else what is wrong with it.
+QString nonSqliteFileProblem(const QString& file)
+{
+    const QFileInfo info(file);
+    if (info.isDir())
+        return QStringLiteral("DatabaseName désigne le dossier [%1], pas une base de données SQLite.").arg(file);
+    if (!info.exists())
+        return QStringLiteral("La base de données %1 n'existe pas.").arg(file);
+    QFile database(file);
+    if (!database.open(QIODevice::ReadOnly))
+        return QStringLiteral("La base de données [%1] ne peut pas être lue : %2").arg(file, database.errorString());
+    if (database.read(sqliteHeader.size()) != sqliteHeader)
+        return QStringLiteral("DatabaseName désigne le fichier [%1], qui n'est pas une base de données SQLite.")
+            .arg(file);
+    return {};
+}
+
+// A statement that reads the database itself, so that an opening the engine accepted on trust
+// (SQLite reads nothing before the first statement) or a connection that died is found out.
+QString probeStatement(TargetEngine engine)
+{
+    return engine == TargetEngine::Sqlite ? QStringLiteral("SELECT count(*) FROM sqlite_master")
+                                          : QStringLiteral("SELECT 1");
+}
+
 } // namespace
 
 std::optional<TargetEngine> targetEngineFromName(const QString& name)
@@ -99,23 +129,32 @@ ConnectionStringParts parseConnectionString(const QString& connectionString)
     ConnectionStringParts parts;
     qsizetype at = 0;
     while (at < connectionString.size()) {
-        qsizetype end = connectionString.indexOf(';', at);
-        if (end < 0)
-            end = connectionString.size();
-        const QString segment = connectionString.mid(at, end - at);
-        const QString key = keyOf(segment);
-        const QString value = segment.section('=', 1);
-        if (key == "password") {
-            const QString rest = connectionString.mid(at + segment.indexOf('=') + 1);
-            parts.password = passwordValue(rest);
-            end = at + segment.indexOf('=') + 1 + parts.password.size();
-        } else if (key == "data source") {
-            parts.dataSource = value.trimmed();
-        } else if (key == "initial catalog") {
-            parts.initialCatalog = value.trimmed();
-        } else if (key == "user id") {
-            parts.userId = value.trimmed();
+        const qsizetype equals = connectionString.indexOf('=', at);
+        if (equals < 0)
+            break;
+        const QString key = keyOf(connectionString.mid(at, equals - at));
+        QString value;
+        qsizetype end = 0;
+        if (const std::optional<QuotedValue> quoted = readQuotedValue(connectionString, equals + 1)) {
+            value = quoted->text;
+            end = connectionString.indexOf(';', quoted->end);
+        } else if (key == "password") {
+            value = passwordValue(connectionString.mid(equals + 1));
+            end = equals + 1 + value.size();
+        } else {
+            end = connectionString.indexOf(';', equals + 1);
+            value = connectionString.mid(equals + 1, end < 0 ? -1 : end - equals - 1).trimmed();
         }
+        if (key == "password")
+            parts.password = value;
+        else if (key == "data source")
+            parts.dataSource = value;
+        else if (key == "initial catalog")
+            parts.initialCatalog = value;
+        else if (key == "user id")
+            parts.userId = value;
+        if (end < 0)
+            break;
         at = end + 1;
     }
     return parts;
@@ -141,6 +180,27 @@ QString odbcConnectionString(const ConnectionStringParts& parts, const QString& 
     return text;
 }
 
+void createSqliteDatabase(const QString& path)
+{
+    if (QFileInfo::exists(path))
+        throw TargetError(QStringLiteral("La base de données [%1] existe déjà.").arg(path));
+    const QString connectionName = uniqueConnectionName();
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        db.setDatabaseName(path);
+        // An empty file is no database yet: choosing the log's mode writes the header.
+        if (!db.open())
+            failure = db.lastError().text();
+        else if (QSqlQuery header(db); !header.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+            failure = header.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+    if (!failure.isEmpty())
+        throw TargetError(QStringLiteral("Impossible de créer la base de données [%1] : %2").arg(path, failure));
+}
+
 struct TargetConnection::Impl {
     TargetEngine engine;
     QString connectionString;
@@ -156,6 +216,7 @@ struct TargetConnection::Impl {
     QString sqliteFile(const ConnectionStringParts& parts) const;
     void tuneSqlite();
     void tunePostgres();
+
 };
 
 QString TargetConnection::Impl::sqliteFile(const ConnectionStringParts& parts) const
@@ -198,7 +259,7 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
 
 // Rows are stored one at a time without a transaction: in the default rollback journal every
 // store would wait for two disk syncs. The write-ahead log with NORMAL synchronisation syncs at
-// checkpoints only and still survives a crash of the program.
+// checkpoints only and still survives a crash of the program; makeDurable() checkpoints.
 void TargetConnection::Impl::tuneSqlite()
 {
     QSqlQuery pragma(database);
@@ -208,7 +269,7 @@ void TargetConnection::Impl::tuneSqlite()
 
 // The same choice for PostgreSQL, for this session only: a commit does not wait for its log
 // record to reach the disk (the server writes it within a fraction of a second); a crash of the
-// server can lose the last rows stored, never corrupt the database.
+// server can lose the last rows stored, never corrupt the database; makeDurable() waits.
 void TargetConnection::Impl::tunePostgres()
 {
     QSqlQuery setting(database);
@@ -256,19 +317,56 @@ void TargetConnection::open()
     close();
     if (impl_->engine == TargetEngine::Sqlite) {
         const QString file = impl_->sqliteFile(parseConnectionString(impl_->connectionString));
-        // SQLite would make an empty database of a mistyped name.
-        if (!QFileInfo(file).isFile())
-            throw TargetError(withoutPassword(
-                QStringLiteral("La base de données %1 n'existe pas.").arg(file), impl_->password()));
+        const QString problem = nonSqliteFileProblem(file);
+        if (!problem.isEmpty())
+            throw TargetError(withoutPassword(problem, impl_->password()));
     }
     impl_->connectionNames.append(uniqueConnectionName());
     impl_->database = impl_->prepared(impl_->connectionNames.last());
     if (!impl_->database.open())
         throw TargetError(engineMessage(impl_->database.lastError()));
+    try {
+        proveUsable();
+    } catch (const TargetError&) {
+        close();
+        throw;
+    }
     if (impl_->engine == TargetEngine::Sqlite)
         impl_->tuneSqlite();
     if (impl_->engine == TargetEngine::Postgres)
         impl_->tunePostgres();
+}
+
+QSqlDatabase TargetConnection::openSideSession()
+{
+    impl_->connectionNames.append(uniqueConnectionName());
+    QSqlDatabase side = impl_->prepared(impl_->connectionNames.last());
+    if (!side.open())
+        throw TargetError(engineMessage(side.lastError()));
+    return side;
+}
+
+QString TargetConnection::sqliteDatabaseFile() const
+{
+    return impl_->sqliteFile(parseConnectionString(impl_->connectionString));
+}
+
+void TargetConnection::proveUsable()
+{
+    QSqlQuery probe(impl_->database);
+    if (!probe.exec(probeStatement(impl_->engine)))
+        throw TargetError(engineMessage(probe.lastError()));
+}
+
+void TargetConnection::makeDurable()
+{
+    ensureOpen();
+    switch (impl_->engine) {
+    case TargetEngine::Sqlite: checkpointSqlite(); break;
+    case TargetEngine::Postgres: commitPostgresSynchronously(); break;
+    // SQL Server commits are durable unless the database was set to delayed durability.
+    case TargetEngine::SqlServer: break;
+    }
 }
 
 void TargetConnection::close()
@@ -292,6 +390,8 @@ QStringList TargetConnection::tableAndViewNames()
 {
     QSqlDatabase db = database();
     QStringList names = db.tables(QSql::Tables) + db.tables(QSql::Views);
+    // The engine's listing reads as empty when it fails.
+    proveUsable();
     QStringList userNames;
     for (const QString& name : names) {
         if (impl_->engine == TargetEngine::Sqlite && name.startsWith("sqlite_", Qt::CaseInsensitive))
@@ -308,6 +408,37 @@ QSqlDatabase TargetConnection::database()
 {
     ensureOpen();
     return impl_->database;
+}
+
+// A checkpoint syncs the log before it copies it into the database file. It cannot pass a page
+// another connection still reads: the database would then not be known to be on the disk.
+void TargetConnection::checkpointSqlite()
+{
+    QSqlQuery checkpoint(impl_->database);
+    if (!checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(FULL)")))
+        throw TargetError(engineMessage(checkpoint.lastError()));
+    if (checkpoint.next() && checkpoint.value(0).toInt() != 0)
+        throw TargetError(QStringLiteral("La base de données n'a pas pu être écrite sur le disque : "
+                                         "un autre programme la lit."));
+}
+
+// A synchronous commit waits for the log up to its own record, so for every commit before it.
+// The server waits only for a transaction that wrote to the log: a message in the log, which
+// changes no table, is that write.
+void TargetConnection::commitPostgresSynchronously()
+{
+    if (!impl_->database.transaction())
+        throw TargetError(engineMessage(impl_->database.lastError()));
+    QSqlQuery statement(impl_->database);
+    if (!statement.exec(QStringLiteral("SET LOCAL synchronous_commit TO on"))
+        || !statement.exec(QStringLiteral("SELECT pg_logical_emit_message(true, 'p1import', 'durable')"))) {
+        const QString message = engineMessage(statement.lastError());
+        impl_->database.rollback();
+        throw TargetError(message);
+    }
+    statement.finish();
+    if (!impl_->database.commit())
+        throw TargetError(engineMessage(impl_->database.lastError()));
 }
 
 QString TargetConnection::engineMessage(const QSqlError& error) const

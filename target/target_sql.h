@@ -55,17 +55,37 @@ public:
     bool isOpen() const;
     void ensureOpen(); // opens with the last settings when closed
 
-    // Names of the tables and views, system tables excluded, as the engine lists them.
+    // Names of the tables and views, system tables excluded, as the engine lists them. Throws
+    // TargetError when the target cannot be read: an empty list means an empty target.
     QStringList tableAndViewNames();
+
+    // Everything committed so far survives a crash of the engine or of the machine once this
+    // returns (rows may be committed asynchronously before). Throws TargetError.
+    void makeDurable();
 
     QSqlDatabase database(); // ensures it is open
     // The engine's own text of an error (databaseText, else text), the password blanked out.
     QString engineMessage(const QSqlError& error) const;
 
+    // A second session on the same database, opened with the same settings and closed with the
+    // connection, for what must outlive a reconnection of the main session (the run's claim).
+    QSqlDatabase openSideSession();
+    // The SQLite engine's database file (Initial Catalog, against the base folder).
+    QString sqliteDatabaseFile() const;
+
 private:
+    // Throws TargetError when the database cannot be read.
+    void proveUsable();
+    void checkpointSqlite();
+    void commitPostgresSynchronously();
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// A new, empty SQLite database at the path; the connection opens existing databases only.
+// Throws TargetError when the file exists or cannot be written.
+void createSqliteDatabase(const QString& path);
 
 // A value read from the target: text, integer, date-time, boolean, with the source's null rules.
 class TargetField {

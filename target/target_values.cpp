@@ -12,6 +12,8 @@ namespace p1 {
 
 namespace {
 
+constexpr qint64 ticksPerSecond = 300; // SQL Server's datetime
+
 bool isTextType(const QVariant& value)
 {
     return value.typeId() == QMetaType::QString;
@@ -337,7 +339,18 @@ QString dateTimeForEngine(const QDateTime& dateTime)
     return text;
 }
 
-bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKind kind)
+QDateTime dateTimeAsKept(const QDateTime& dateTime, TimeResolution resolution)
+{
+    if (resolution == TimeResolution::Milliseconds)
+        return dateTime;
+    const qint64 milliseconds = dateTime.time().msec();
+    const qint64 ticks = (milliseconds * ticksPerSecond * 2 + 1000) / 2000;
+    const qint64 keptMilliseconds = (ticks * 1000 + ticksPerSecond / 2) / ticksPerSecond;
+    return dateTime.addMSecs(keptMilliseconds - milliseconds);
+}
+
+bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKind kind,
+                      TimeResolution resolution)
 {
     if (standsForNull(value, kind)) {
         key.nulls[place] = true;
@@ -364,8 +377,8 @@ bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKi
         return false;
     case ColumnKind::DateTime:
         if (auto dateTime = dateTimeFrom(value)) {
-            key.numbers[place] = dateTime->date().toJulianDay() * 86'400'000
-                                 + dateTime->time().msecsSinceStartOfDay();
+            const QDateTime kept = dateTimeAsKept(*dateTime, resolution);
+            key.numbers[place] = kept.date().toJulianDay() * 86'400'000 + kept.time().msecsSinceStartOfDay();
             return true;
         }
         return false;

@@ -42,6 +42,15 @@ QVariant statementParameter(const QVariant& value, TargetEngine engine);
 QDateTime dateTimeFromText(const QString& text);
 QString dateTimeForEngine(const QDateTime& dateTime);
 
+// How finely a date-time column keeps the time of day: to the millisecond, or to the tick of
+// 1/300 s of SQL Server's datetime type.
+enum class TimeResolution { Milliseconds, SqlServerTicks };
+
+// The date-time a column of that resolution keeps for the given one. SQL Server rounds to the
+// nearest tick, half up (.995 and .998 keep .997, .999 the next second); its drivers read a tick
+// back either rounded (.997) or cut (.996) to the millisecond, and both give the tick again here.
+QDateTime dateTimeAsKept(const QDateTime& dateTime, TimeResolution resolution);
+
 // What a locate compares, for one or two columns: integers, booleans and date-times as numbers
 // (a date-time in milliseconds), texts as they are, so that building a key allocates nothing
 // in the common cases.
@@ -55,8 +64,9 @@ size_t qHash(const LocateKey& key, size_t seed = 0);
 
 // Puts the value, seen as a value of a column of the given kind, at the place (0 or 1) of the
 // key; false when it cannot equal any value of such a column (a text that is no number, for an
-// integer column).
-bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKind kind);
+// integer column). A date-time is compared as the column keeps it.
+bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKind kind,
+                      TimeResolution resolution = TimeResolution::Milliseconds);
 
 // The place of a column name in a list, without regard to case; -1 when missing.
 qsizetype indexOfName(const QStringList& names, const QString& name);

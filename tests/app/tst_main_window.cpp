@@ -353,8 +353,28 @@ TEST_F(MainWindowTest, FailedTargetChoiceClosesTheApplication)
 
     EXPECT_EQ(dialogs->texts(Kind::Error),
               QStringList{"Initialisation de la base de données [" + target.folder
-                          + "] impossible !\rL'application va être fermée."});
+                          + "] impossible !\rLa clé ServerName de la section [DBKERNEL] du fichier ["
+                          + target.folder + "Kelvanor.ver] est absente ou vide.\rL'application va être fermée."});
     EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainWindowTest, CancelledLocationDialogsLeaveTheirConnectionsClosedAndImportAsItWas)
+{
+    chooseAllLocations(makeSource(true));
+    ASSERT_TRUE(form->BtExecuter->isEnabled());
+
+    form->SBSelectTessarisBase->click(); // cancelled
+    EXPECT_FALSE(form->session().ADOConnectionTessaris.isOpen());
+    EXPECT_EQ(form->TessarisBase->text(), target.folder);
+    EXPECT_TRUE(form->BtExecuter->isEnabled());
+
+    form->SBSelectSorvaneBase->click(); // cancelled
+    EXPECT_FALSE(form->session().ADOConnectionSorvane.isOpen());
+    EXPECT_FALSE(form->session().ADOConnectionSorvaneOrdo.isOpen());
+    EXPECT_EQ(form->SorvanePath->text(), source->folder());
+    EXPECT_TRUE(form->BtExecuter->isEnabled());
+    EXPECT_TRUE(dialogs->shown.isEmpty());
+    EXPECT_TRUE(form->isVisible());
 }
 
 TEST_F(MainWindowTest, FullRunEndsWithTheClosingMessageAndRestoresTheWindow)
@@ -489,6 +509,17 @@ TEST_F(MainWindowTest, ElapsedTimeLabelTicksDuringTheRun)
     EXPECT_FALSE(form->Timer1->isActive());
 }
 
+TEST_F(MainWindowTest, TheEndLineTakesTheDurationFromTheRunsOwnStart)
+{
+    chooseAllLocations(makeSource(true));
+    setTicked(false);
+    form->lTimer->setText(QStringLiteral("00:00:03")); // as a run with its closing message left open leaves it
+
+    form->BtExecuter->click();
+
+    EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("Traitement terminé. Durée : 00:00:00"));
+}
+
 TEST_F(MainWindowTest, RunErrorIsShownInTheStandardErrorDialog)
 {
     chooseAllLocations(makeSource(true), false);
@@ -539,6 +570,13 @@ TEST_F(MainWindowTest, OperatorSeamOverTheWidgets)
     ui.addLogLine(QStringLiteral("ligne"));
     EXPECT_EQ(ui.logLines(), (QStringList{QString(), QStringLiteral("ligne")}));
 
+    // The per-row pump is throttled; a status shown before a blocking statement is painted at once.
+    ui.setStatus(QStringLiteral("Purge de la table [A] de la base Tessaris..."));
+    ui.processMessages();
+    ui.setStatus(QStringLiteral("Purge de la table [B] de la base Tessaris..."));
+    ui.repaintNow();
+    EXPECT_EQ(form->lEvolution->text(), QStringLiteral("Purge de la table [B] de la base Tessaris..."));
+
     ui.setBusy(true);
     ui.setBusy(true);
     ui.setBusy(false);
@@ -549,8 +587,9 @@ TEST_F(MainWindowTest, OperatorSeamOverTheWidgets)
     EXPECT_TRUE(ui.isTicked(Box::ImportOrdo));
 }
 
-// The real question dialog, answered by pressing its buttons as the operator would.
-TEST(QtDialogsTest, QuestionIsRefusedOnlyByNo)
+// The real question dialog, answered by pressing its buttons as the operator would. Escape and
+// closing the box count as No: a dismissed question must not start a run.
+TEST(QtDialogsTest, QuestionGoesOnOnlyOnYesAndEscapeOrClosingCountAsNo)
 {
     application();
     QWidget owner;

@@ -143,7 +143,9 @@ TEST_F(CommandLineTest, ARunThatCannotStartOrFinishEndsWithStatusOne)
         const Outcome outcome = runCli(importArguments(practice) << "--yes");
         EXPECT_EQ(outcome.status, 1);
         EXPECT_TRUE(outcome.err.contains("Initialisation de la base de données [" + practice.target.folder
-                                         + "] impossible !\nL'application va être fermée."))
+                                         + "] impossible !\nLa clé ServerName de la section [DBKERNEL] du fichier ["
+                                         + practice.target.folder + "Kelvanor.ver] est absente ou vide.\n"
+                                         + "L'application va être fermée."))
             << outcome.err.toStdString();
     }
 }

@@ -1,10 +1,14 @@
+#include "common/errors.h"
 #include "dbaccess/purge.h"
+#include "dbaccess/sql_names.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/target_databases.h"
 
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
+#include <QSqlQuery>
+#include <QThread>
 
 namespace p1 {
 namespace {
@@ -105,6 +109,13 @@ TEST_P(PurgeTest, EmptiesTheListedTablesResetsTheirCountersAndGoesOnPastFailures
                            "Récupération des tables de la base Tessaris terminée",
                            "Purge des tables de la base Kelvanor..."}));
     EXPECT_EQ(ui.statusHistory().last(), "Purge de la table [MEDECINS] de la base Tessaris...");
+    // Each deletion blocks the window: its status line is painted before, whatever the throttle.
+    QStringList purgeStatuses;
+    for (const QString& table : fixedTables)
+        purgeStatuses.append("Purge de la table [" + table + "] de la base Tessaris...");
+    const QStringList repainted = ui.repaintedStatuses();
+    EXPECT_EQ(repainted.first(), "Récupération des tables de la base Tessaris...");
+    EXPECT_EQ(repainted.mid(repainted.size() - 35), purgeStatuses);
 }
 
 TEST_P(PurgeTest, AFailedCounterWarnsButTheTableCountsAsEmptied)
@@ -119,26 +130,91 @@ TEST_P(PurgeTest, AFailedCounterWarnsButTheTableCountsAsEmptied)
 INSTANTIATE_TEST_SUITE_P(Engines, PurgeTest, test::testEngines(), test::engineTestName);
 
 // SQLite lists tables named with any characters: an owner-qualified name is deleted under the
-// name without its owner, and a name that could not be pasted into SQL as it is is refused.
-TEST(PurgeDiscoveredNames, DeletesUnderTheNameWithoutItsOwnerAndRefusesUnsafeNames)
+// name without its owner, another name legal on the engine is quoted, and a name holding a
+// control character, which no quoting makes safe to show and to paste, is refused.
+TEST(PurgeDiscoveredNames, QuotesTheNamesLegalOnTheEngineAndRefusesControlCharacters)
 {
     test::ensureQtApplication();
     const test::TestTarget target = test::makeSqliteTarget();
     auto connection = test::connectTo(target);
-    for (const QString& statement : QStringList{"CREATE TABLE \"dbo.DATA12\" (N INTEGER)", "CREATE TABLE \"DATA 1\" (N INTEGER)",
-                                     "INSERT INTO \"DATA 1\" (N) VALUES (1)"}) {
-        TargetStatement sql(*connection, {statement});
-        sql.execute();
+    const QStringList quotedNames = {"\"dbo.DATA12\"", "\"DATA 1\"", "\"DATA$1\"", "\"DATA\"\"Q\"", "\"DATAÉ\"",
+                                     "\"DATA\t1\""};
+    for (const QString& name : quotedNames) {
+        for (const QString& statement : {"CREATE TABLE " + name + " (N INTEGER)", "INSERT INTO " + name + " (N) VALUES (1)"}) {
+            TargetStatement sql(*connection, {statement});
+            sql.execute();
+        }
     }
     RecordingUi ui;
     TargetStatement Qry1(*connection);
     IdAllocator ids(*connection, ui);
     PurgeTarget(*connection, Qry1, ids, ui);
+
+    for (const char* purged : {"DATA 1", "DATA$1", "DATA\"Q", "DATAÉ"}) {
+        EXPECT_TRUE(ui.logLines().contains(QStringLiteral("Purge de la table %1 effectuée.").arg(purged))) << purged;
+    }
+    for (const QString& name : quotedNames.mid(1, 4))
+        EXPECT_EQ(test::countRows(*connection, name), 0) << name.toStdString();
     EXPECT_TRUE(ui.logLines().contains(
-        "La table DATA 1 n'a pas pu être vidée :ce nom de table ne peut pas être employé dans une requête."));
+        "La table DATA\t1 n'a pas pu être vidée :ce nom de table ne peut pas être employé dans une requête."));
+    EXPECT_EQ(test::countRows(*connection, "\"DATA\t1\""), 1);
     EXPECT_EQ(ui.logLines().filter(QRegularExpression("^La table DATA12 n'a pas pu être vidée :no such table")).size(), 1);
-    EXPECT_EQ(test::countRows(*connection, "\"DATA 1\""), 1);
+    EXPECT_EQ(test::countRows(*connection, "\"dbo.DATA12\""), 1);
     EXPECT_EQ(Qry1.sql(), QStringList{"DELETE FROM MEDECINS"});
+}
+
+TEST(PurgeDiscoveredNames, EachEngineQuotesInItsOwnWay)
+{
+    const struct {
+        TargetEngine engine;
+        QString name;
+        std::optional<QString> inSql;
+    } cases[] = {
+        {TargetEngine::Sqlite, "DATA7", "DATA7"},
+        {TargetEngine::Postgres, "DATA7", "DATA7"},
+        {TargetEngine::SqlServer, "DATA_7", "DATA_7"},
+        {TargetEngine::Sqlite, "DATA\"1", "\"DATA\"\"1\""},
+        {TargetEngine::Postgres, "DATA$1", "\"data$1\""}, // an unquoted name folds to lower case
+        {TargetEngine::SqlServer, "DATA#1", "[DATA#1]"},
+        {TargetEngine::SqlServer, "DATA]É", "[DATA]]É]"},
+        {TargetEngine::SqlServer, "DATA\t1", std::nullopt},
+        {TargetEngine::Sqlite, "", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(tableNameInSql(c.engine, c.name), c.inSql) << c.name.toStdString();
+}
+
+// A listing that fails reads as no table in the engine's driver: it must end the run instead,
+// before a single table is emptied.
+TEST(PurgeListing, AListingThatFailsEndsThePurgeBeforeAnyDeletion)
+{
+    P1_REQUIRE_POSTGRES();
+    const test::TestTarget target = test::makePostgresTarget();
+    auto connection = test::connectTo(target);
+    for (const QString& statement : {QStringLiteral("CREATE TABLE DATA7 (N INTEGER)"),
+                                     QStringLiteral("INSERT INTO DATA7 (N) VALUES (1)")}) {
+        TargetStatement sql(*connection, {statement});
+        sql.execute();
+    }
+    QSqlQuery backend(connection->database());
+    ASSERT_TRUE(backend.exec("SELECT pg_backend_pid()") && backend.next());
+    const QString pid = backend.value(0).toString();
+    auto other = test::connectTo(target);
+    QSqlQuery terminate(other->database());
+    ASSERT_TRUE(terminate.exec("SELECT pg_terminate_backend(" + pid + ")"));
+    for (int wait = 0; wait < 50; ++wait) {
+        ASSERT_TRUE(terminate.exec("SELECT count(*) FROM pg_stat_activity WHERE pid = " + pid) && terminate.next());
+        if (terminate.value(0).toInt() == 0)
+            break;
+        QThread::msleep(100);
+    }
+
+    RecordingUi ui;
+    TargetStatement Qry1(*connection);
+    IdAllocator ids(*connection, ui);
+    EXPECT_THROW(PurgeTarget(*connection, Qry1, ids, ui), TargetError);
+    EXPECT_TRUE(ui.logLines().isEmpty());
+    EXPECT_EQ(test::countRows(*other, "DATA7"), 1);
 }
 
 } // namespace

@@ -78,5 +78,15 @@ TEST(UnscrambleServerPassword, XorsWithTheKeyExceptAtEveryThirtySecondCharacter)
     EXPECT_EQ(password[31], QChar('A')); // the 32nd byte passes unchanged
 }
 
+TEST(UnscrambleServerPassword, ReadsEachByteAsAWindows1252Character)
+{
+    const QByteArray key = bytesOf(UnscrambleServerPassword(QString(10, '0')));
+    const QByteArray clear("\x80\x92\xe9\x9c\x41", 5);
+    QByteArray scrambled;
+    for (int i = 0; i < clear.size(); ++i)
+        scrambled.append(static_cast<char>(clear[i] ^ key[i]));
+    EXPECT_EQ(UnscrambleServerPassword(hexOf(scrambled)), QString::fromUtf8("€’éœA"));
+}
+
 } // namespace
 } // namespace p1

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <optional>
+
 namespace p1 {
 namespace {
 
@@ -56,6 +58,28 @@ TEST_F(TargetSettingsTest, MissingKeysGiveTheDefaults)
     EXPECT_EQ(missing.SAPW, "");
 }
 
+TEST_F(TargetSettingsTest, EveryValueComesBackWholeAndNoValueAddsAKey)
+{
+    const struct {
+        TargetConnectionSettings settings;
+        QString password;
+    } cases[] = {
+        {{"DB", "SRV", "sa", ""}, ";Data Source=evil;"},
+        {{"cab;inet", "srv;Initial Catalog=x", "u\"1", ""}, "\"quoted\""},
+        {{" DB ", "SRV", "Password=x", ""}, " p w "},
+        {{"DB", "SRV", "sa", ""}, "a;b=c;"},
+    };
+    for (const auto& c : cases) {
+        const QString connectionString = targetConnectionString(c.settings, c.password);
+        const ConnectionStringParts parts = parseConnectionString(connectionString);
+        SCOPED_TRACE(connectionString.toStdString());
+        EXPECT_EQ(parts.dataSource, c.settings.ServerName);
+        EXPECT_EQ(parts.initialCatalog, c.settings.DatabaseName);
+        EXPECT_EQ(parts.userId, c.settings.UserName);
+        EXPECT_EQ(parts.password, c.password);
+    }
+}
+
 TEST_F(TargetSettingsTest, OddPasswordIsUsedAsAnUnderscore)
 {
     writeSettings(folder, "[DBKERNEL]\r\nServerName=SRV\r\nDatabaseName=DB\r\nSAPW=ABC\r\n");
@@ -73,18 +97,33 @@ protected:
     RecordingUi ui;
 };
 
-TEST_F(TargetChoiceTest, IncompleteSettingsCloseTheApplicationWithoutConnectionDialog)
+TEST_F(TargetChoiceTest, IncompleteSettingsNameWhatIsMissingAndCloseTheApplicationWithoutConnectionDialog)
 {
-    for (const QByteArray& content : {QByteArray("[DBKERNEL]\r\nDatabaseName=DB\r\n"),
-                                      QByteArray("[DBKERNEL]\r\nServerName=SRV\r\n"), QByteArray()}) {
+    const QString file = folder + "Kelvanor.ver";
+    const struct {
+        std::optional<QByteArray> content; // none: no file
+        QString problem;
+    } cases[] = {
+        {QByteArray("[DBKERNEL]\r\nDatabaseName=DB\r\n"),
+         "La clé ServerName de la section [DBKERNEL] du fichier [" + file + "] est absente ou vide."},
+        {QByteArray("[DBKERNEL]\r\nServerName=SRV\r\nDatabaseName=\r\n"),
+         "La clé DatabaseName de la section [DBKERNEL] du fichier [" + file + "] est absente ou vide."},
+        {QByteArray(), "Le fichier [" + file + "] n'a pas de section [DBKERNEL]."},
+        {QByteArray("ServerName=SRV\r\nDatabaseName=DB\r\n"), "Le fichier [" + file + "] n'a pas de section [DBKERNEL]."},
+        {QByteArray("\x00\x01\xff\xfe[\x00", 6), "Le fichier [" + file + "] n'a pas de section [DBKERNEL]."},
+        {std::nullopt, "Le fichier [" + file + "] n'existe pas."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.problem.toStdString());
+        QFile::remove(file);
+        if (c.content)
+            writeSettings(folder, *c.content);
         RecordingUi choiceUi;
-        writeSettings(folder, content);
         ImportSession session(choiceUi, TargetEngine::Sqlite);
-        EXPECT_FALSE(session.targetChosen(folder + "Kelvanor.ver"));
+        EXPECT_FALSE(session.targetChosen(file));
         EXPECT_EQ(choiceUi.dialogs(),
-                  QList<Dialog>({{Kind::Error, "Initialisation de la base de données [" + folder
-                                                   + "] impossible !\rL'application va être fermée."}}))
-            << content.constData();
+                  QList<Dialog>({{Kind::Error, "Initialisation de la base de données [" + folder + "] impossible !\r"
+                                                   + c.problem + "\rL'application va être fermée."}}));
         EXPECT_TRUE(choiceUi.applicationClosed());
         EXPECT_EQ(choiceUi.locationText(Location::TargetBase), folder);
     }

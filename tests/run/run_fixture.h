@@ -39,6 +39,11 @@ inline void writeSourceFiles(const QString& folder, const SourceContent& content
     sample::specialtyTable(v4).row({qint64(1), QString("Généraliste")});
     sample::addressBookTable(v4);
     sample::patientTable(v4);
+    sample::antecedentTable(v4);
+    sample::patientAntecedentTable(v4);
+    sample::consultationTypeTable(v4);
+    sample::consultationTable(v4);
+    sample::consultationDetailTable(v4);
     v4.write(folder + "V4.mdb");
     if (content.withOrdo) {
         jet::DatabaseBuilder ordo;

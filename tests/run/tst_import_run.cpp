@@ -170,6 +170,8 @@ TEST_F(ImportRunTest, StagesRunInOrderWithTheirSummaryLines)
                            "2 utilisateurs créés",
                            "0 correspondant créé",
                            "0 patient créé",
+                           "0 antécédent créé",
+                           "0 consultation créée",
                            "0 prescription créée",
                            "Traitement terminé. Durée : <durée>"}))
         << ui.logLines().join("\n").toStdString();
@@ -237,6 +239,107 @@ TEST_F(ImportRunTest, ALaterRunFindsTheSharedQueriesBackOnV4)
     EXPECT_EQ(ui.logLines(), QStringList({"0 patient créé", "Traitement terminé. Durée : 00:00:00"}));
     EXPECT_EQ(session.Sorvane_Select.connection(), &session.ADOConnectionSorvane);
     EXPECT_EQ(session.Sorvane_Query1.connection(), &session.ADOConnectionSorvane);
+}
+
+// Where the run looks for the source files, the connections find them too: a folder whose path
+// holds ";", Ordo.mdb written in capitals, and a chosen file under another name than V4.mdb (the
+// connection reads the chosen file, the check looks for V4.mdb beside it).
+TEST_F(ImportRunTest, TheConnectionsOpenTheFilesTheRunChecks)
+{
+    struct Case {
+        const char* folderName;
+        const char* ordoName;
+        const char* chosenName;
+        qint64 importedUser;
+    };
+    const QList<Case> cases = {
+        {"cab;inet", "Ordo.mdb", "V4.mdb", 7},
+        {"capitales", "ORDO.MDB", "V4.mdb", 7},
+        {"copie", "Ordo.mdb", "copie.mdb", 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folderName);
+        Practice practice;
+        const QString folder = EnsureTrailingBackslash(practice.temporary.path()) + c.folderName + "/";
+        ASSERT_TRUE(QDir().mkpath(folder));
+        test::writeSourceFiles(folder, {{{7, "Martin"}}});
+        if (QString(c.ordoName) != "Ordo.mdb") {
+            ASSERT_TRUE(QFile::rename(folder + "Ordo.mdb", folder + c.ordoName));
+        }
+        if (QString(c.chosenName) != "V4.mdb") {
+            const QString other = folder + "autre/";
+            ASSERT_TRUE(QDir().mkpath(other));
+            test::writeSourceFiles(other, {{{8, "Durand"}}});
+            ASSERT_TRUE(QFile::copy(other + "V4.mdb", folder + c.chosenName));
+        }
+        RecordingUi caseUi;
+        ImportSession caseSession(caseUi, TargetEngine::Sqlite);
+        caseSession.lettersFolderChosen(practice.letters);
+        ASSERT_TRUE(caseSession.targetChosen(practice.target.folder + "Kelvanor.ver"));
+        caseSession.sourceBaseChosen(folder + c.chosenName);
+        EXPECT_TRUE(caseUi.dialogs().isEmpty());
+        EXPECT_TRUE(caseUi.isImportEnabled());
+        caseUi.setAllTicked(false);
+        caseUi.setTicked(Box::ImportMedecins, true);
+
+        EXPECT_TRUE(caseSession.ButtonExecuterClick());
+
+        EXPECT_EQ(caseUi.dialogTexts(Kind::Error), QStringList());
+        const QList<test::TableRow> users = test::readTable(*test::connectTo(practice.target), "MEDECINS");
+        ASSERT_EQ(users.size(), 1);
+        EXPECT_EQ(users[0]["MEDECINS_ID"].asInteger(), c.importedUser);
+    }
+}
+
+// A box ticked or unticked while the run goes on counts for the stages not reached yet.
+TEST_F(ImportRunTest, ABoxChangedDuringTheRunCountsForTheStagesNotYetReached)
+{
+    class BoxChangingUi : public RecordingUi {
+    public:
+        void setStatus(const QString& text) override
+        {
+            RecordingUi::setStatus(text);
+            if (text == "Importation des utilisateurs...") {
+                setTicked(Box::ImportMedecins, false);
+                setTicked(Box::ImportCorrespondants, false);
+                setTicked(Box::ImportPatients, true);
+            }
+        }
+    } changingUi;
+    Practice practice(TargetEngine::Sqlite, {{{7, "Martin"}}});
+    ImportSession changingSession(changingUi, TargetEngine::Sqlite);
+    changingSession.lettersFolderChosen(practice.letters);
+    ASSERT_TRUE(changingSession.targetChosen(practice.target.folder + "Kelvanor.ver"));
+    changingSession.sourceBaseChosen(practice.source + "V4.mdb");
+    changingUi.setAllTicked(false);
+    changingUi.setTicked(Box::ImportMedecins, true);
+    changingUi.setTicked(Box::ImportCorrespondants, true);
+
+    changingSession.ButtonExecuterClick();
+
+    EXPECT_EQ(changingUi.logLines(), QStringList({"1 utilisateur créé", "0 patient créé", "Traitement terminé. Durée : 00:00:00"}));
+}
+
+// An engine's message may hold line breaks (PostgreSQL's ERROR and DETAIL lines): it stays one
+// panel line, its breaks made blanks, and every line of the log file ends with CR LF alone.
+TEST_F(ImportRunTest, AMultiLineMessageStaysOnePanelLineAndTheFileHasOnlyCrLf)
+{
+    Practice practice;
+    chooseLocations(practice);
+    ui.setAllTicked(false);
+    ui.addLogLine("   ERREUR : ERROR:  duplicate key value\nDETAIL:  Key (id)=(3) already exists.");
+    ui.addLogLine("a\r\nb\rc");
+
+    session.ButtonExecuterClick();
+
+    const QStringList expected = {"   ERREUR : ERROR:  duplicate key value DETAIL:  Key (id)=(3) already exists.",
+                                  "a b c", "Traitement terminé. Durée : 00:00:00"};
+    EXPECT_EQ(ui.logLines(), expected);
+    const QStringList files = practice.logFiles();
+    ASSERT_EQ(files.size(), 1);
+    QFile logFile(practice.logs + files.first());
+    ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(logFile.readAll(), toWindows1252(expected.join("\r\n") + "\r\n"));
 }
 
 TEST_F(ImportRunTest, ARunAfterThePrescriptionsStageReadsV4Again)

@@ -1,3 +1,4 @@
+#include "common/errors.h"
 #include "stages/correspondents_stage.h"
 
 #include "tests/stages/stage_test_context.h"
@@ -122,6 +123,51 @@ TEST_P(CorrespondentsStageTest, AValueTooLongForItsColumnRefusesThatEntryAlone)
     EXPECT_TRUE(log[1].startsWith("   ERREUR : "));
     EXPECT_EQ(log[2], "1 correspondant créé");
     EXPECT_EQ(countRows(*connection, "MEDTRAIT"), 1);
+}
+
+TEST_P(CorrespondentsStageTest, AnAddressBookThatCannotBeOpenedShowsItsDialogAndEndsTheRun)
+{
+    SourceFiles source;
+    sample::functionTable(source.v4());
+    source.write();
+    run = std::make_unique<StageRunContext>(source, *connection);
+
+    EXPECT_THROW(importCorrespondents(run->context), RunEnded);
+
+    const QStringList errors = run->ui.dialogTexts(RecordingUi::DialogKind::Error);
+    ASSERT_EQ(errors.size(), 1);
+    const QString opening = "Erreur lors de l'ouverture de la table [ADR CARNET ADRESSE] de Sorvane : ";
+    EXPECT_TRUE(errors[0].startsWith(opening)) << errors[0].toStdString();
+    EXPECT_GT(errors[0].size(), opening.size());
+    EXPECT_TRUE(run->ui.logLines().isEmpty());
+    EXPECT_EQ(lastValueOf(*connection, "MEDTRAIT"), -1);
+}
+
+// A lookup that fails is no refusal of one row: it ends the run, and what was stored stays.
+TEST_P(CorrespondentsStageTest, AFailingFunctionLookupEndsTheRunKeepingTheStoredRowsWithoutRaisingTheKey)
+{
+    SourceFiles source;
+    source.v4()
+        .table("REF FONCTION")
+        .column("CODE FONCTION", jet::ColumnType::Long)
+        .column("NOM", jet::ColumnType::Text, 50)
+        .row({qint64(2), text("Kinésithérapeute")});
+    jet::TableBuilder& entries = sample::addressBookTable(source.v4());
+    addPerson(entries, qint64(5), "Durand", "Anne"); // function 0: found nowhere, no label read
+    QList<jet::Value> withFunction{qint64(6), text("Petit"), text("Luc"), qint64(2)};
+    while (withFunction.size() < entries.columns().size())
+        withFunction.append(QString());
+    entries.row(withFunction);
+    source.write();
+    run = std::make_unique<StageRunContext>(source, *connection);
+
+    EXPECT_THROW(importCorrespondents(run->context), SourceError);
+
+    const QList<TableRow> rows = readTable(*connection, "MEDTRAIT");
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0]["MEDTRAIT_ID"].asInteger(), 5);
+    EXPECT_EQ(lastValueOf(*connection, "MEDTRAIT"), -1);
+    EXPECT_TRUE(run->ui.logLines().isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, CorrespondentsStageTest, testEngines(), engineTestName);

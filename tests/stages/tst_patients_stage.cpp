@@ -322,7 +322,7 @@ TEST_P(PatientsStageTest, AFailingProfessionLookupLosesTheProfessionOnly)
     EXPECT_EQ(countRows(*connection, "PATMEDTR"), 1);
 }
 
-TEST_P(PatientsStageTest, CountersStartAtOneInEveryRunAndKeysAreNeverLowered)
+TEST_P(PatientsStageTest, CountersContinueFromIdValuesAndKeysAreNeverLowered)
 {
     setLastValue(*connection, "PATIENTS", 12);
     setLastValue(*connection, "ANTECED", 40);
@@ -333,15 +333,23 @@ TEST_P(PatientsStageTest, CountersStartAtOneInEveryRunAndKeysAreNeverLowered)
         {.code = qint64(10), .birthDate = born},
     });
     EXPECT_EQ(lastValueOf(*connection, "PATIENTS"), 12);
-    EXPECT_EQ(lastValueOf(*connection, "ANTECED"), 40);
+    EXPECT_EQ(lastValueOf(*connection, "ANTECED"), 42);
     EXPECT_EQ(lastValueOf(*connection, "PATMEDTR"), 1);
     const QList<TableRow> antecedents = readTable(*connection, "ANTECED", "ANTECED_ID");
     ASSERT_EQ(antecedents.size(), 2);
-    EXPECT_EQ(antecedents[0]["ANTECED_ID"].asInteger(), 1);
-    EXPECT_EQ(antecedents[1]["ANTECED_ID"].asInteger(), 2);
+    EXPECT_EQ(antecedents[0]["ANTECED_ID"].asInteger(), 41);
+    EXPECT_EQ(antecedents[1]["ANTECED_ID"].asInteger(), 42);
 
-    importPatientsOf({{.code = qint64(20), .birthDate = born}});
+    // A second run on the same target, not emptied: its professions and links go in after the
+    // first run's.
+    const QStringList log = importPatientsOf(
+        {{.code = qint64(20), .birthDate = born, .profession = 4, .correspondents = {2, 3}}});
+    EXPECT_EQ(log, QStringList{"1 patient créé"});
     EXPECT_EQ(lastValueOf(*connection, "PATIENTS"), 20);
+    EXPECT_EQ(lastValueOf(*connection, "ANTECED"), 43);
+    EXPECT_EQ(lastValueOf(*connection, "PATMEDTR"), 3);
+    EXPECT_EQ(readTable(*connection, "ANTECED", "ANTECED_ID").last()["PATIENTS_ID"].asInteger(), 20);
+    EXPECT_EQ(readTable(*connection, "PATMEDTR", "PATMEDTR_ID").last()["MEDTRAIT_ID"].asInteger(), 3);
 }
 
 TEST_P(PatientsStageTest, AValueTooLongForItsColumnRefusesThatPatientAlone)
@@ -362,7 +370,7 @@ TEST_P(PatientsStageTest, AValueTooLongForItsColumnRefusesThatPatientAlone)
     EXPECT_EQ(countRows(*connection, "ANTECED"), 0);
 }
 
-TEST_P(PatientsStageTest, AFailureAroundTheProfessionAndLinksCostsThePatientItsCountOnly)
+TEST_P(PatientsStageTest, AnUnreadableLinkColumnLosesThatLinkAloneAndTheStoredPatientCounts)
 {
     const QDateTime born = wallClock(QDate(2000, 1, 1));
     const QStringList log = importPatientsOf(
@@ -373,15 +381,83 @@ TEST_P(PatientsStageTest, AFailureAroundTheProfessionAndLinksCostsThePatientItsC
         },
         true, 5);
 
-    ASSERT_EQ(log.size(), 5);
-    EXPECT_EQ(log[0], " : importation du patient n°1 Martin Paul");
-    EXPECT_EQ(log[1], "   ERREUR : Le champ [CODE CORRESPONDANT 6] n'existe pas dans la table [GLB PATIENT].");
-    EXPECT_EQ(log[2], " : importation du patient n°2 Durand Anne");
-    EXPECT_EQ(log[4], "0 patient créé");
-    // What was stored before the failure stays stored, as the rows of a refused patient do.
+    const QString missingColumn =
+        "   ERREUR : Le champ [CODE CORRESPONDANT 6] n'existe pas dans la table [GLB PATIENT].";
+    EXPECT_EQ(log, QStringList({" : importation du médecin traitant du patient n°1 Martin Paul", missingColumn,
+                                " : importation du médecin traitant du patient n°2 Durand Anne", missingColumn,
+                                "2 patients créés"}));
     EXPECT_EQ(countRows(*connection, "PATIENTS"), 2);
     EXPECT_EQ(countRows(*connection, "ANTECED"), 1);
     EXPECT_EQ(countRows(*connection, "PATMEDTR"), 1);
+    EXPECT_TRUE(run->ui.statusHistory().contains("Patient n°1 - Martin Paul importé"));
+    EXPECT_EQ(lastValueOf(*connection, "PATIENTS"), 2);
+}
+
+TEST_P(PatientsStageTest, FloorAndBuildingLinesOnlyWhenNotBlankAndAPatientWithoutOwner)
+{
+    const QDateTime born = wallClock(QDate(2000, 1, 1));
+    struct Case {
+        qint64 code;
+        QString floor;
+        QString buildingCode;
+        QString address;
+    };
+    const QList<Case> cases = {
+        {1, "  ", "\t", "1 rue X"},
+        {2, " 2e ", noValue, "1 rue X\rÉtage :  2e "},
+        {3, noValue, " B ", "1 rue X\rCode immeuble :  B "},
+        {4, "", "", "1 rue X"},
+    };
+    QList<SourcePatient> patients;
+    for (const Case& c : cases)
+        patients.append({.code = c.code, .birthDate = born, .address = "1 rue X", .floor = c.floor,
+                         .buildingCode = c.buildingCode});
+
+    importPatientsOf(patients);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        const TableRow row = patientRow(c.code);
+        EXPECT_EQ(row["ADRESSE"].asText(), c.address);
+        // No owner physician and not deleted: 0 and false, both stored.
+        EXPECT_FALSE(row["MEDECINS_ID"].isNull());
+        EXPECT_EQ(row["MEDECINS_ID"].asInteger(), 0);
+        EXPECT_FALSE(row["DOSSIER_EXIT"].isNull());
+        EXPECT_FALSE(row["DOSSIER_EXIT"].asBoolean());
+    }
+}
+
+TEST_P(PatientsStageTest, TextsAreStoredAsWholeCharacters)
+{
+    const QDateTime born = wallClock(QDate(2000, 1, 1));
+    const QString emoji = QString::fromUtf8("😀");
+    struct Case {
+        qint64 code;
+        QString surname;
+        QString fileNumber;
+        QString storedSurname;
+        QString storedFileNumber;
+    };
+    const QList<Case> cases = {
+        // A surrogate pair cut by the nine-unit file number is left out whole.
+        {1, "Nom", "12345678" + emoji + "9", "Nom", "12345678"},
+        {2, "Nom", "1234567" + emoji + "89", "Nom", "1234567" + emoji},
+        // A lone surrogate becomes U+FFFD and keeps the character after it.
+        {3, QString(QChar(0xD83D)) + "Xyz", "1", QString(QChar::ReplacementCharacter) + "Xyz", "1"},
+        {4, "Xy" + QString(QChar(0xDE00)), "1", "Xy" + QString(QChar::ReplacementCharacter), "1"},
+        {5, emoji + "Z", "1", emoji + "Z", "1"},
+    };
+    QList<SourcePatient> patients;
+    for (const Case& c : cases)
+        patients.append({.code = c.code, .surname = c.surname, .birthDate = born, .fileNumber = c.fileNumber});
+
+    EXPECT_EQ(importPatientsOf(patients).last(), "5 patients créés");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        const TableRow row = patientRow(c.code);
+        EXPECT_EQ(row["NOM"].asText(), c.storedSurname);
+        EXPECT_EQ(row["ANCIEN_NUMERO_DE_DOSSIER"].asText(), c.storedFileNumber);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PatientsStageTest, testEngines(), engineTestName);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QRegularExpression>
 
 namespace p1 {
@@ -77,6 +78,7 @@ TEST_P(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCoun
 
     EXPECT_EQ(stage.seen, (QList<std::pair<int, qint64>>{{1, 5}, {2, 6}, {3, 7}}));
     EXPECT_EQ(ui().statusHistory(), (QStringList{texts.status, ""}));
+    EXPECT_EQ(ui().repaintedStatuses(), QStringList{texts.status}); // painted before the source opens
     EXPECT_EQ(ui().logLines(), QStringList{"1 patient créé"});
     EXPECT_EQ(ui().progressPosition(), 0);
     EXPECT_FALSE(context->Query1.isOpen());
@@ -86,6 +88,28 @@ TEST_P(StageFrameTest, WalksEveryRowWithOneProgressStepAndOnePumpBeforeItAndCoun
     EXPECT_EQ(counts.stored, 0);
     EXPECT_EQ(counts.merged, 1);
     EXPECT_EQ(counts.refused, 1);
+}
+
+// Rows are committed without waiting for the disk; once the summary line is written they are on
+// it, also when no key had to be raised.
+TEST_P(StageFrameTest, StoredRowsAreOnTheDiskWhenTheSummaryLineIsWritten)
+{
+    test::setLastValue(*connection, "MEDECINS", 100);
+    ScriptedStage stage(run(), {});
+    stage.onRow = [&] {
+        context->Query1.append();
+        context->Query1.setValue("MEDECINS_ID", 20 + stage.seen.size());
+        context->Query1.post();
+    };
+    stage.run();
+
+    // The database file alone, as a crash that lost the unsynced log would leave it.
+    ASSERT_TRUE(QFile::copy(target.folder + target.databaseName, target.folder + "seul.db"));
+    TargetConnection alone(TargetEngine::Sqlite);
+    alone.setBaseFolder(target.folder);
+    alone.setConnectionString("Data Source=h;Initial Catalog=seul.db;User ID=sa;Password=;");
+    alone.open();
+    EXPECT_EQ(test::countRows(alone, "MEDECINS"), 3);
 }
 
 TEST_P(StageFrameTest, KeepsThePositionWhenAsked)

@@ -41,6 +41,8 @@ public:
     bool isLogPanelShown() const { return logPanelShown_; }
     bool applicationClosed() const { return applicationClosed_; }
     int pumpCount() const { return pumpCount_; }
+    // The status line at each repaint made before a blocking statement.
+    const QStringList& repaintedStatuses() const { return repaintedStatuses_; }
 
     QString locationText(Location location) const override;
     void setLocationText(Location location, const QString& text) override;
@@ -54,7 +56,7 @@ public:
     void setProgressPosition(int position) override { progressPosition_ = position; }
     int progressPosition() const override { return progressPosition_; }
 
-    void addLogLine(const QString& line) override { logLines_.append(line); }
+    void addPanelLine(const QString& line) override { logLines_.append(line); }
     QStringList logLines() const override { return logLines_; }
     void showLogPanel() override { logPanelShown_ = true; }
 
@@ -70,6 +72,11 @@ public:
     void closeApplication() override { applicationClosed_ = true; }
 
     void processMessages() override { ++pumpCount_; }
+    void repaintNow() override
+    {
+        ++pumpCount_;
+        repaintedStatuses_.append(status_);
+    }
 
     void showError(const QString& text) override;
     void showWarning(const QString& text) override;
@@ -94,6 +101,7 @@ private:
     bool busy_ = false;
     bool applicationClosed_ = false;
     int pumpCount_ = 0;
+    QStringList repaintedStatuses_;
     QList<Dialog> dialogs_;
     QList<bool> confirmAnswers_;
 };

@@ -86,10 +86,7 @@ TestTarget makeSqliteTarget(bool withSchema)
     target.temporaryFolder = temporaryFolder();
     target.folder = target.temporaryFolder->path() + '/';
     target.databaseName = sqliteFileName;
-    QFile file(target.folder + sqliteFileName);
-    if (!file.open(QIODevice::WriteOnly))
-        throw std::runtime_error("base SQLite impossible à créer");
-    file.close();
+    createSqliteDatabase(target.folder + sqliteFileName);
     target.connectionString = systemConnectionString("localhost", sqliteFileName, "sa");
     if (withSchema)
         addSchema(target);

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
 
@@ -49,7 +53,13 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"PasswordNotLast", "Password=x;y;Data Source=h;Initial Catalog=c",
                   {"h", "c", "", "x;y"}},
         ParseCase{"KeysInAnyCase", "data source = h,1500 ;INITIAL CATALOG=c;user id=u;password=p",
-                  {"h,1500", "c", "u", "p"}}),
+                  {"h,1500", "c", "u", "p"}},
+        ParseCase{"QuotedPasswordAddsNoKey",
+                  systemPrefix + "Data Source=srv;Initial Catalog=c;User ID=u;Password=\";Data Source=evil;\";",
+                  {"srv", "c", "u", ";Data Source=evil;"}},
+        ParseCase{"QuotedValuesKeepTheirQuotesAndBlanks",
+                  systemPrefix + "Data Source=\"a;b\"\"c\";Initial Catalog=\" d \";User ID=u;Password=\"\"\"\";",
+                  {"a;b\"c", " d ", "u", "\""}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct OdbcCase {
@@ -136,6 +146,51 @@ TEST(SqliteTarget, AMissingDatabaseFileIsAnErrorWithoutThePasswordAndIsNotCreate
     EXPECT_FALSE(connection.isOpen());
 }
 
+TEST(SqliteTarget, OnlyAFileHoldingADatabaseIsOpenedAndNoOtherFileIsWritten)
+{
+    const TestTarget target = makeSqliteTarget(false);
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> make;
+        QString message; // %1: the file
+    };
+    const auto writeFile = [](const QByteArray& content) {
+        return [content](const QString& path) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        };
+    };
+    const QString notADatabase = "DatabaseName désigne le fichier [%1], qui n'est pas une base de données SQLite.";
+    const QList<Case> cases = {
+        {"vide", writeFile({}), notADatabase},
+        {"texte", writeFile("[DBKERNEL]\r\nDatabaseName=x\r\n"), notADatabase},
+        {"binaire", writeFile(QByteArray(5000, '\xff')), notADatabase},
+        {"dossier", [](const QString& path) { ASSERT_TRUE(QDir().mkpath(path)); },
+         "DatabaseName désigne le dossier [%1], pas une base de données SQLite."},
+        {"absent", [](const QString&) {}, "La base de données %1 n'existe pas."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = target.folder + c.name + ".db";
+        c.make(path);
+        const qint64 size = QFileInfo(path).size();
+        TargetConnection connection(TargetEngine::Sqlite);
+        connection.setBaseFolder(target.folder);
+        connection.setConnectionString(systemPrefix + "Data Source=h;Initial Catalog=" + c.name
+                                       + ".db;User ID=sa;Password=;");
+        try {
+            connection.open();
+            ADD_FAILURE() << "opened";
+        } catch (const TargetError& error) {
+            EXPECT_EQ(error.message(), c.message.arg(path));
+        }
+        EXPECT_FALSE(connection.isOpen());
+        EXPECT_EQ(QFileInfo(path).size(), size);
+        EXPECT_FALSE(QFileInfo::exists(path + "-wal"));
+    }
+}
+
 TEST(SqliteTarget, StoresDoNotWaitForADiskSync)
 {
     const TestTarget target = makeSqliteTarget(false);
@@ -177,6 +232,24 @@ TEST(PostgresTarget, StoresDoNotWaitForTheLogFlush)
     ASSERT_TRUE(setting.exec("SHOW synchronous_commit"));
     ASSERT_TRUE(setting.next());
     EXPECT_EQ(setting.value(0).toString(), "off");
+}
+
+// The test server trusts its users: the password is not checked, so the connection opens unless a
+// value of the connection options was read as options of its own.
+TEST(PostgresTarget, AValueOfTheConnectionOptionsAddsNoOption)
+{
+    P1_REQUIRE_POSTGRES();
+    const TestTarget target = makePostgresTarget(false);
+    const ConnectionStringParts parts = parseConnectionString(target.connectionString);
+    for (const QString& password : {QStringLiteral("x' host=nowhere.invalid port=1 '"),
+                                    QStringLiteral("x\\' dbname=absente")}) {
+        TargetConnection connection(TargetEngine::Postgres);
+        connection.setConnectionString(systemPrefix + "Data Source=" + parts.dataSource + ";Initial Catalog="
+                                       + parts.initialCatalog + ";User ID=" + parts.userId + ";Password=\""
+                                       + QString(password).replace("\"", "\"\"") + "\";");
+        EXPECT_NO_THROW(connection.open()) << password.toStdString();
+        EXPECT_TRUE(connection.isOpen());
+    }
 }
 
 TEST(PostgresTarget, ThePasswordNeverAppearsInAConnectionError)
@@ -289,6 +362,33 @@ TEST_P(TargetStatementTest, ListsTheTablesAndViewsWithoutSystemTables)
         EXPECT_FALSE(name.startsWith("PG_")) << name.toStdString();
     }
     EXPECT_EQ(names.size(), 38); // the 37 tables of the schema and the view
+}
+
+TEST_P(TargetStatementTest, MakeDurablePutsEveryCommitOnTheDisk)
+{
+    TargetStatement insert(*connection, {"INSERT INTO ID_VALUES values (:chaine, 0)"});
+    insert.setParameter("chaine", "PATIENTS");
+    insert.execute();
+    if (GetParam() == TargetEngine::Postgres) {
+        QSqlQuery log(connection->database());
+        ASSERT_TRUE(log.exec("SELECT pg_current_wal_insert_lsn()::text"));
+        ASSERT_TRUE(log.next());
+        const QString written = log.value(0).toString();
+        connection->makeDurable();
+        ASSERT_TRUE(log.exec("SELECT pg_current_wal_flush_lsn() >= '" + written + "'::pg_lsn"));
+        ASSERT_TRUE(log.next());
+        EXPECT_TRUE(log.value(0).toBool());
+        return;
+    }
+    connection->makeDurable();
+    // The database file alone, as a crash that lost the unsynced log would leave it.
+    const QString alone = target.folder + "seul.db";
+    ASSERT_TRUE(QFile::copy(target.folder + target.databaseName, alone));
+    TargetConnection copy(TargetEngine::Sqlite);
+    copy.setBaseFolder(target.folder);
+    copy.setConnectionString(systemPrefix + "Data Source=h;Initial Catalog=seul.db;User ID=sa;Password=;");
+    copy.open();
+    EXPECT_EQ(countRows(copy, "ID_VALUES"), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, TargetStatementTest, testEngines(), engineTestName);

@@ -1,0 +1,70 @@
+#include "target/target_claim.h"
+
+#include "common/errors.h"
+
+#include <QSqlQuery>
+
+namespace p1 {
+
+namespace {
+
+// The same number for every run of this program, so that two runs meet on it.
+const QString postgresClaim = QStringLiteral("SELECT pg_try_advisory_lock(7106341520)");
+const QString sqlServerClaim = QStringLiteral(
+    "DECLARE @result int; "
+    "EXEC @result = sp_getapplock @Resource = 'p1import', @LockMode = 'Exclusive', "
+    "@LockOwner = 'Session', @LockTimeout = 0; "
+    "SELECT CASE WHEN @result >= 0 THEN 1 ELSE 0 END");
+
+} // namespace
+
+TargetClaim::TargetClaim(TargetConnection& connection) : connection_(connection) {}
+
+TargetClaim::~TargetClaim()
+{
+    release();
+}
+
+bool TargetClaim::tryAcquire()
+{
+    switch (connection_.engine()) {
+    case TargetEngine::Sqlite:
+        lockFile_ = std::make_unique<QLockFile>(connection_.sqliteDatabaseFile() + ".p1import-lock");
+        lockFile_->setStaleLockTime(0);
+        if (lockFile_->tryLock(0))
+            return true;
+        lockFile_.reset();
+        return false;
+    case TargetEngine::Postgres:
+        return tryAcquireOnServer(postgresClaim);
+    case TargetEngine::SqlServer:
+        return tryAcquireOnServer(sqlServerClaim);
+    }
+    return false;
+}
+
+bool TargetClaim::tryAcquireOnServer(const QString& statement)
+{
+    side_ = connection_.openSideSession();
+    QSqlQuery query(side_);
+    if (!query.exec(statement) || !query.next()) {
+        const QString message = connection_.engineMessage(query.lastError());
+        release();
+        throw TargetError(message);
+    }
+    if (query.value(0).toBool())
+        return true;
+    release();
+    return false;
+}
+
+// Closing the side session ends the server's claim with it.
+void TargetClaim::release()
+{
+    lockFile_.reset();
+    if (side_.isValid())
+        side_.close();
+    side_ = QSqlDatabase();
+}
+
+} // namespace p1

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "target/target_sql.h"
+
+#include <QLockFile>
+#include <QSqlDatabase>
+
+#include <memory>
+
+namespace p1 {
+
+// One run per target: an exclusive claim taken before the purge and held to the run's end, so
+// that a second run on the same target (from another window or machine) is refused before it
+// touches anything. SQLite: a lock file beside the database; PostgreSQL: a session advisory
+// lock; SQL Server: a session application lock; the last two on a side session of their own, so
+// that a reconnection of the run's session keeps the claim. UI thread only.
+class TargetClaim {
+public:
+    explicit TargetClaim(TargetConnection& connection);
+    ~TargetClaim();
+    TargetClaim(const TargetClaim&) = delete;
+    TargetClaim& operator=(const TargetClaim&) = delete;
+
+    // True when the claim is now held; false, at once, when another run holds it.
+    // Throws TargetError when the engine cannot be asked.
+    bool tryAcquire();
+    void release();
+
+private:
+    bool tryAcquireOnServer(const QString& statement);
+
+    TargetConnection& connection_;
+    std::unique_ptr<QLockFile> lockFile_;
+    QSqlDatabase side_;
+};
+
+} // namespace p1
