@@ -18,7 +18,6 @@ StageCounts ImportStage::run()
 {
     QElapsedTimer clock;
     clock.start();
-<<<<<<< HEAD
     try {
         openSource();
         openTargets();
@@ -27,6 +26,8 @@ StageCounts ImportStage::run()
         closeTargets();
         for (const RaisedKey& raised : raisedKeys())
             run_.ids.RaiseLastValue(raised.key, raised.value);
+        // The summary line counts rows as stored: they must outlive a crash of the target from here on.
+        run_.ADOConnectionTessaris.makeDurable();
         source_.close();
         finish();
     } catch (...) {
@@ -34,20 +35,6 @@ StageCounts ImportStage::run()
         throw;
     }
     publishCounts(clock.elapsed());
-=======
-    openSource();
-    openTargets();
-    started();
-    walkRows();
-    closeTargets();
-    for (const RaisedKey& raised : raisedKeys())
-        run_.ids.RaiseLastValue(raised.key, raised.value);
-    // The summary line counts rows as stored: they must outlive a crash of the target from here on.
-    run_.ADOConnectionTessaris.makeDurable();
-    source_.close();
-    finish();
-    counts_.seconds = clock.elapsed() / 1000.0;
->>>>>>> faults
     return counts_;
 }
 
