@@ -64,6 +64,7 @@ public:
                        {run.Query3, wholeTable(QStringLiteral("PATMEDTR"))}}),
           PATIENTS(run.Query1), ANTECED(run.Query2), PATMEDTR(run.Query3)
     {
+        identifyRowsBy(QStringLiteral("CODE PATIENT"));
     }
 
 private:

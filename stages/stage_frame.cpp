@@ -145,7 +145,15 @@ bool ImportStage::guard(const QString& wording, const std::function<void()>& sto
 void ImportStage::logFailure(const QString& wording, const QString& message)
 {
     ++counts_.failures;
+    counts_.failureLines.append({rowCode(), wording, message});
     logFailureLines(run_.ui, wording, message);
+}
+
+QString ImportStage::rowCode() const
+{
+    if (codeColumn_.isEmpty() || !source_.isOpen() || source_.eof())
+        return QString();
+    return text(codeColumn_);
 }
 
 void ImportStage::showStatus(const QString& text)
