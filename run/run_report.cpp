@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 
@@ -84,6 +85,13 @@ QStringList unitedKeys(const QMap<QString, qint64>& first, const QMap<QString, q
     keys.removeDuplicates();
     std::sort(keys.begin(), keys.end());
     return keys;
+}
+
+// The failure's wording as its log line reads after the stamp, without the separator.
+QString logWording(const FailureRecord& failure)
+{
+    static const QRegularExpression separator(QStringLiteral("^\\s*:\\s*"));
+    return QString(failure.wording).remove(separator);
 }
 
 QString secondsText(double seconds)
@@ -178,7 +186,7 @@ QString htmlFailures(const RunReport& report)
     QString rows;
     for (const StageCounts& counts : report.stages)
         for (const FailureRecord& failure : counts.failureLines)
-            rows += "<tr>" + cell(counts.stage) + cell(failure.sourceCode) + cell(failure.wording.trimmed())
+            rows += "<tr>" + cell(counts.stage) + cell(failure.sourceCode) + cell(logWording(failure))
                     + cell(failure.message) + "</tr>\n";
     if (rows.isEmpty())
         return html + QStringLiteral("<p>Aucune.</p>\n");
@@ -227,7 +235,7 @@ QJsonArray jsonFailures(const RunReport& report)
         for (const FailureRecord& failure : counts.failureLines)
             failures.append(QJsonObject{{"etape", counts.stage},
                                         {"code_source", failure.sourceCode},
-                                        {"libelle", failure.wording.trimmed()},
+                                        {"libelle", logWording(failure)},
                                         {"message", failure.message}});
     return failures;
 }
@@ -351,7 +359,7 @@ QString reportCsv(const RunReport& report)
     csv += "\r\n" + csvLine({"section", "etape", "code_source", "libelle", "message"});
     for (const StageCounts& counts : report.stages)
         for (const FailureRecord& failure : counts.failureLines)
-            csv += csvLine({"refus", counts.stage, failure.sourceCode, failure.wording.trimmed(), failure.message});
+            csv += csvLine({"refus", counts.stage, failure.sourceCode, logWording(failure), failure.message});
     return csv;
 }
 

@@ -145,7 +145,7 @@ bool ImportStage::guard(const QString& wording, const std::function<void()>& sto
 void ImportStage::logFailure(const QString& wording, const QString& message)
 {
     ++counts_.failures;
-    counts_.failureLines.append({rowCode(), wording, message});
+    counts_.failureLines.append({rowCode(), asOneLogLine(wording), asOneLogLine(message)});
     logFailureLines(run_.ui, wording, message);
 }
 
