@@ -13,8 +13,8 @@ namespace p1 {
 //   --init-target <folder> [--target-engine sqlite]
 //   --help
 // 0 for a run that reached its end (or an empty target created, or the help), 1 for a run that
-// stopped or failed, 2 for arguments it cannot use, 3 when a stage did not account for every
-// row it read.
+// stopped or failed, 2 for arguments it cannot use, 3 when rows were left out (refused, or not
+// accounted for by their stage).
 int runCommandLine(const QStringList& arguments);
 int runCommandLine(const QStringList& arguments, const TerminalStreams& streams);
 

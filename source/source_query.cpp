@@ -24,6 +24,7 @@ struct SourceQuery::Impl {
     QString table;
     QList<SourceType> types;
     QStringList names;
+    QHash<QString, int> positions; // by case-folded name: a field read costs one look-up
 
     bool open = false;
     bool atEnd = true;
@@ -93,11 +94,14 @@ void SourceQuery::Impl::prepareText(const QString& text)
     const CopiedTable& copied = memory.table(translated.table);
     types.clear();
     names.clear();
+    positions.clear();
     for (int i = 0; i < sqlite3_column_count(prepared.get()); ++i) {
         const QString name = QString::fromUtf8(sqlite3_column_name(prepared.get(), i));
         const int column = copied.columnIndex(name);
         names.append(column < 0 ? name : copied.columns[column].name);
         types.append(column < 0 ? SourceType::Other : copied.columns[column].type);
+        if (!positions.contains(names.last().toCaseFolded()))
+            positions.insert(names.last().toCaseFolded(), i);
     }
     statement = std::move(prepared);
     preparedText = text;
@@ -137,10 +141,7 @@ void SourceQuery::Impl::step()
 
 int SourceQuery::Impl::columnIndex(const QString& name) const
 {
-    for (int i = 0; i < names.size(); ++i)
-        if (names[i].compare(name, Qt::CaseInsensitive) == 0)
-            return i;
-    return -1;
+    return positions.value(name.toCaseFolded(), -1);
 }
 
 SourceQuery::SourceQuery(SourceConnection* connection, QStringList lines) : impl_(std::make_unique<Impl>())

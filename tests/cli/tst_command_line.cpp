@@ -81,7 +81,7 @@ TEST_F(CommandLineTest, PrintsTheSameLogLinesAsTheWindowAndNothingElseOnStandard
 
     const Outcome outcome = runCli(importArguments(practice) << "--yes");
 
-    EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
+    EXPECT_EQ(outcome.status, 3) << outcome.err.toStdString(); // the second user 2 is refused
     const QStringList printed = outcome.out.split('\n', Qt::SkipEmptyParts);
     EXPECT_EQ(test::comparableLog(printed), test::comparableLog(windowLines)) << outcome.out.toStdString();
     EXPECT_TRUE(printed.contains("2 utilisateurs créés"));
@@ -107,13 +107,27 @@ TEST_F(CommandLineTest, TheConfirmationIsReadFromStandardInputAndDefaultsToNo)
     const struct {
         QByteArray input;
         int status;
-    } cases[] = {{"non\n", 1}, {"", 1}, {"\n", 1}, {"oui\n", 0}, {"O\n", 0}};
+    } cases[] = {{"non\n", 1}, {"", 1}, {"\n", 1}, {"oui\n", 3}, {"O\n", 3}}; // 3: one user is refused
     for (const auto& c : cases) {
         Practice practice(TargetEngine::Sqlite, content);
         const Outcome outcome = runCli(importArguments(practice) << "--only" << "medecins", c.input);
         EXPECT_EQ(outcome.status, c.status) << c.input.constData();
         EXPECT_TRUE(outcome.err.contains("Souhaitez-vous lancer l'importation ? [o/N]"));
-        EXPECT_EQ(outcome.out.isEmpty(), c.status != 0) << outcome.out.toStdString();
+        EXPECT_EQ(outcome.out.isEmpty(), c.status == 1) << outcome.out.toStdString();
+    }
+}
+
+TEST_F(CommandLineTest, ARunThatReachedItsEndWithRefusedRowsEndsWithStatusThree)
+{
+    const struct {
+        test::SourceContent content;
+        int status;
+    } cases[] = {{{{{1, "Martin"}, {2, "Durand"}, {0, "Ignoré"}}}, 0}, {content, 3}};
+    for (const auto& c : cases) {
+        Practice practice(TargetEngine::Sqlite, c.content);
+        const Outcome outcome = runCli(importArguments(practice) << "--yes");
+        EXPECT_EQ(outcome.status, c.status) << outcome.out.toStdString();
+        EXPECT_TRUE(outcome.out.contains("Traitement terminé. Durée : "));
     }
 }
 
@@ -205,7 +219,7 @@ TEST_F(CommandLineTest, AnEmptyEmbeddedTargetCanBeCreatedOnceAndImportedInto)
 
     const Outcome imported = runCli({"--source", practice.source + "V4.mdb", "--letters", practice.letters,
                                      "--target", folder, "--target-engine", "sqlite", "--yes"});
-    EXPECT_EQ(imported.status, 0) << imported.err.toStdString();
+    EXPECT_EQ(imported.status, 3) << imported.err.toStdString(); // the second user 2 is refused
     EXPECT_TRUE(imported.out.contains("2 utilisateurs créés"));
 
     const Outcome again = runCli({"--init-target", folder});

@@ -109,7 +109,7 @@ TEST(FirstStagesRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
                                        "--target-engine", "sqlite"},
                                       streams);
     const QStringList log = readLines(out);
-    ASSERT_EQ(status, 0) << readLines(err).join('\n').toStdString();
+    ASSERT_EQ(status, log.filter("   ERREUR : ").isEmpty() ? 0 : 3) << readLines(err).join('\n').toStdString();
     std::fclose(out);
     std::fclose(err);
 
@@ -173,7 +173,7 @@ TEST(FirstStagesRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
                                            {againOut, stderr, stdin});
     const QStringList again = readLines(againOut);
     std::fclose(againOut);
-    ASSERT_EQ(againStatus, 0);
+    ASSERT_EQ(againStatus, 3);
     EXPECT_EQ(failedCodes(again, " : importation de l'utilisateur n°"), userCodes);
     EXPECT_EQ(failedCodes(again, " : importation du correspondant n°"),
               positiveCodes(entries, "CODE CARNET ADRESSE"));

@@ -1,0 +1,130 @@
+// What keeps a run from harming a target: one run per target, a damaged source found before the
+// purge, and the log of a stopped run that changed the target.
+#include "common/errors.h"
+#include "common/files.h"
+#include "common/locale_texts.h"
+#include "run/import_session.h"
+#include "target/target_claim.h"
+#include "tests/run/run_fixture.h"
+#include "tests/support/recording_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+namespace p1 {
+namespace {
+
+using test::Practice;
+using Kind = RecordingUi::DialogKind;
+
+constexpr int pageSize = 0x1000;
+
+// Points the first row offset of the data page that holds the text at the page's own header:
+// the file still opens, the table's rows can no longer be trusted.
+void damageRowHolding(const QString& file, const QString& text)
+{
+    QFile mdb(file);
+    ASSERT_TRUE(mdb.open(QIODevice::ReadWrite));
+    QByteArray bytes = mdb.readAll();
+    qsizetype at = bytes.indexOf(text.toLatin1());
+    if (at < 0)
+        at = bytes.indexOf(QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2));
+    ASSERT_GE(at, 0);
+    const qsizetype page = at / pageSize * pageSize;
+    ASSERT_EQ(bytes[page], 0x01); // a data page
+    bytes[page + 14] = 0x02;
+    bytes[page + 15] = 0x00;
+    mdb.seek(0);
+    mdb.write(bytes);
+}
+
+class RunGuardsTest : public ::testing::TestWithParam<TargetEngine> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == TargetEngine::Postgres)
+            P1_REQUIRE_POSTGRES();
+        test::ensureQtApplication();
+        setTextLocale(QLocale(QLocale::French, QLocale::France));
+    }
+
+    void chooseLocations(ImportSession& session, RecordingUi& ui)
+    {
+        session.lettersFolderChosen(practice.letters);
+        ASSERT_TRUE(session.targetChosen(practice.target.folder + "Kelvanor.ver"));
+        session.sourceBaseChosen(practice.source + "V4.mdb");
+        ASSERT_TRUE(ui.isImportEnabled());
+    }
+
+    int physicians() { return test::countRows(*test::connectTo(practice.target), "MEDECINS"); }
+
+    Practice practice{GetParam(), {{{3, "Martin"}, {8, "Zyxwvut"}}}};
+    RecordingUi ui;
+    ImportSession session{ui, GetParam()};
+};
+
+TEST_P(RunGuardsTest, ASecondRunOnAClaimedTargetIsRefusedAndTouchesNothing)
+{
+    chooseLocations(session, ui);
+    session.ButtonExecuterClick();
+    ASSERT_EQ(physicians(), 2);
+    const QStringList firstRun = ui.logLines();
+
+    auto otherRun = test::connectTo(practice.target);
+    TargetClaim held(*otherRun);
+    ASSERT_TRUE(held.tryAcquire());
+    EXPECT_FALSE(session.ButtonExecuterClick());
+    EXPECT_EQ(ui.dialogTexts(Kind::Error),
+              QStringList{"Une autre importation est en cours sur cette base Tessaris : elle n'a pas été modifiée."});
+    EXPECT_EQ(ui.logLines(), firstRun);
+    EXPECT_EQ(physicians(), 2);
+    EXPECT_TRUE(ui.isImportEnabled());
+
+    held.release();
+    EXPECT_TRUE(session.ButtonExecuterClick());
+}
+
+TEST_P(RunGuardsTest, ADamagedSourceTableStopsTheRunBeforeThePurge)
+{
+    chooseLocations(session, ui);
+    session.ButtonExecuterClick();
+    ASSERT_EQ(physicians(), 2);
+    session.closeSourceConnections();
+    damageRowHolding(practice.source + "V4.mdb", "Zyxwvut");
+
+    RecordingUi later;
+    ImportSession again(later, GetParam());
+    chooseLocations(again, later);
+    EXPECT_FALSE(again.ButtonExecuterClick());
+
+    const QStringList errors = later.dialogTexts(Kind::Error);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Erreur lors de la lecture de la table [GLB Medecin] de Sorvane : Le fichier ["))
+        << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("est endommagé"));
+    EXPECT_TRUE(later.logLines().isEmpty()); // nothing purged, nothing to keep
+    EXPECT_EQ(physicians(), 2);
+}
+
+TEST_P(RunGuardsTest, AStoppedRunThatChangedTheTargetKeepsItsLogWithTheReason)
+{
+    TargetStatement(*test::connectTo(practice.target), {"DROP TABLE PATIENTS"}).execute();
+    chooseLocations(session, ui);
+
+    EXPECT_THROW(session.ButtonExecuterClick(), TargetError); // the patients stage cannot open its table
+
+    ASSERT_FALSE(ui.logLines().isEmpty());
+    EXPECT_TRUE(ui.logLines().contains("2 utilisateurs créés"));
+    EXPECT_TRUE(ui.logLines().last().startsWith("Traitement interrompu : ")) << ui.logLines().last().toStdString();
+    ASSERT_EQ(practice.logFiles().size(), 1);
+    QFile log(practice.logs + practice.logFiles().first());
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().endsWith("\r\n"));
+    EXPECT_EQ(physicians(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RunGuardsTest, test::testEngines(), test::engineTestName);
+
+} // namespace
+} // namespace p1
