@@ -251,10 +251,11 @@ void ImportRun::end()
     endLineWritten_ = true;
     report_.ended = true;
     const QString logPath = logFolder() + logFileName(currentWallClock());
+    // The report first: a log file that cannot be written ends the run through the general error.
+    writeRunReport(logPath);
     const QStringList lines = ui_.logLines();
     if (lines.size() > 1)
         writeWindows1252Lines(logPath, lines);
-    writeRunReport(logPath);
     ui_.setBusy(false);
     ui_.showMessage(QStringLiteral("Le traitement est terminé."));
 }

@@ -5,6 +5,7 @@
 #include "dbaccess/sql_names.h"
 
 #include <QJsonArray>
+#include <QLocale>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -153,7 +154,8 @@ QString htmlStages(const RunReport& report)
         for (qint64 number : {counts.read, counts.skipped, counts.stored, counts.merged, counts.refused,
                               counts.failures})
             html += numberCell(QString::number(number));
-        html += numberCell(secondsText(counts.seconds)) + cell(stageBalanceText(counts)) + "</tr>\n";
+        html += numberCell(QLocale(QLocale::French).toString(counts.seconds, 'f', 3)) + cell(stageBalanceText(counts))
+                + "</tr>\n";
     }
     return html + "</table>\n";
 }
