@@ -196,6 +196,21 @@ QString htmlFailures(const RunReport& report)
            + rows + "</table>\n";
 }
 
+QString htmlChangedValues(const RunReport& report)
+{
+    QString html = QStringLiteral("<h2>Valeurs modifiées par l'importation</h2>\n");
+    QString rows;
+    for (const StageCounts& counts : report.stages)
+        for (const ChangedValue& change : counts.changedValues)
+            rows += "<tr>" + cell(counts.stage) + cell(change.sourceCode) + cell(change.column)
+                    + cell(change.sourceValue) + cell(change.storedValue) + "</tr>\n";
+    if (rows.isEmpty())
+        return html + QStringLiteral("<p>Aucune.</p>\n");
+    return html + "<table>\n"
+           + headerRow({"Étape", "Code source", "Colonne", "Valeur source", "Valeur enregistrée"}) + rows
+           + "</table>\n";
+}
+
 // ---- JSON ----
 
 QJsonValue optionalJson(const QMap<QString, qint64>& values, const QString& key)
@@ -228,6 +243,19 @@ QJsonArray jsonStages(const RunReport& report)
                                   {"secondes", counts.seconds},
                                   {"equilibre", counts.balanced()}});
     return stages;
+}
+
+QJsonArray jsonChangedValues(const RunReport& report)
+{
+    QJsonArray changes;
+    for (const StageCounts& counts : report.stages)
+        for (const ChangedValue& change : counts.changedValues)
+            changes.append(QJsonObject{{"etape", counts.stage},
+                                       {"code_source", change.sourceCode},
+                                       {"colonne", change.column},
+                                       {"valeur_source", change.sourceValue},
+                                       {"valeur_enregistree", change.storedValue}});
+    return changes;
 }
 
 QJsonArray jsonFailures(const RunReport& report)
@@ -321,7 +349,8 @@ QString reportHtml(const RunReport& report)
            + htmlBeforeAfter("Tables de la base Tessaris (lignes)", "Table", report.before.tableRows,
                              report.after.tableRows)
            + htmlBeforeAfter("Compteurs ID_VALUES", "Clé", report.before.lastValues, report.after.lastValues)
-           + htmlLetters(report.letters) + htmlFailures(report) + "</body>\n</html>\n";
+           + htmlLetters(report.letters) + htmlChangedValues(report) + htmlFailures(report)
+           + "</body>\n</html>\n";
 }
 
 QString reportJson(const RunReport& report)
@@ -338,6 +367,7 @@ QString reportJson(const RunReport& report)
                            {"tables", jsonBeforeAfter("table", report.before.tableRows, report.after.tableRows)},
                            {"compteurs", jsonBeforeAfter("cle", report.before.lastValues, report.after.lastValues)},
                            {"courriers", letters},
+                           {"valeurs_modifiees", jsonChangedValues(report)},
                            {"refus", jsonFailures(report)}};
     return QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
 }
@@ -358,6 +388,11 @@ QString reportCsv(const RunReport& report)
     csv += csvLine({"courriers", QString::number(report.letters.filesCopied),
                     QString::number(report.letters.bytesCopied), QString::number(report.letters.filesMissing),
                     QString::number(report.letters.namesRefused)});
+    csv += "\r\n" + csvLine({"section", "etape", "code_source", "colonne", "valeur_source", "valeur_enregistree"});
+    for (const StageCounts& counts : report.stages)
+        for (const ChangedValue& change : counts.changedValues)
+            csv += csvLine({"modification", counts.stage, change.sourceCode, change.column, change.sourceValue,
+                            change.storedValue});
     csv += "\r\n" + csvLine({"section", "etape", "code_source", "libelle", "message"});
     for (const StageCounts& counts : report.stages)
         for (const FailureRecord& failure : counts.failureLines)

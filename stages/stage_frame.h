@@ -49,6 +49,15 @@ struct FailureRecord {
     QString message;
 };
 
+// A value the import's rules changed without a log line (a file number cut to its column), with
+// the source code of its row.
+struct ChangedValue {
+    QString sourceCode;
+    QString column;
+    QString sourceValue;
+    QString storedValue;
+};
+
 // What one stage did, for the run's report. read = skipped + stored + merged + refused.
 struct StageCounts {
     QString stage; // the stage's command-line word
@@ -60,6 +69,7 @@ struct StageCounts {
     qint64 failures = 0; // pairs of failure lines, a stored row's refused parts included
     double seconds = 0;
     QList<FailureRecord> failureLines;
+    QList<ChangedValue> changedValues; // of the rows stored or merged
 
     bool balanced() const { return read == skipped + stored + merged + refused; }
 };
@@ -126,6 +136,8 @@ protected:
     bool guard(const QString& wording, const std::function<void()>& store,
                std::initializer_list<TargetDataset*> cancelOnFailure);
     void logFailure(const QString& wording, const QString& message);
+    // For the run's report; forgotten when the row is refused.
+    void noteChangedValue(const QString& column, const QString& sourceValue, const QString& storedValue);
     void showStatus(const QString& text); // status line, then a pump
     void addLogLine(const QString& line);
 

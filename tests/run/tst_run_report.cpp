@@ -87,11 +87,14 @@ const Shape lettersShape = {{"fichiers_copies", QJsonValue::Double}, {"octets_co
                             {"fichiers_manquants", QJsonValue::Double}, {"noms_refuses", QJsonValue::Double}};
 const Shape refusalShape = {{"etape", QJsonValue::String}, {"code_source", QJsonValue::String},
                             {"libelle", QJsonValue::String}, {"message", QJsonValue::String}};
+const Shape changeShape = {{"etape", QJsonValue::String}, {"code_source", QJsonValue::String},
+                           {"colonne", QJsonValue::String}, {"valeur_source", QJsonValue::String},
+                           {"valeur_enregistree", QJsonValue::String}};
 const Shape rootShape = {{"debut", QJsonValue::String},  {"termine", QJsonValue::Bool},
                          {"raison_arret", QJsonValue::String}, {"equilibre", QJsonValue::Bool},
                          {"etapes", QJsonValue::Array}, {"tables", QJsonValue::Array},
                          {"compteurs", QJsonValue::Array}, {"courriers", QJsonValue::Object},
-                         {"refus", QJsonValue::Array}};
+                         {"valeurs_modifiees", QJsonValue::Array}, {"refus", QJsonValue::Array}};
 
 QStringList shapeErrors(const QJsonObject& object, const Shape& shape, const QString& where)
 {
@@ -126,6 +129,8 @@ QStringList reportShapeErrors(const QJsonObject& root)
         errors += shapeErrors(stage.toObject(), stageShape, "etapes");
     for (const QJsonValue& refusal : root["refus"].toArray())
         errors += shapeErrors(refusal.toObject(), refusalShape, "refus");
+    for (const QJsonValue& change : root["valeurs_modifiees"].toArray())
+        errors += shapeErrors(change.toObject(), changeShape, "valeurs_modifiees");
     errors += shapeErrors(root["courriers"].toObject(), lettersShape, "courriers");
     errors += beforeAfterErrors(root["tables"].toArray(), "table", "tables");
     errors += beforeAfterErrors(root["compteurs"].toArray(), "cle", "compteurs");
