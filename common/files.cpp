@@ -11,8 +11,19 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <array>
 
 namespace p1 {
+
+FileOpenError::FileOpenError(const QString& path)
+    : FileCopyError(QStringLiteral("Impossible d'ouvrir le fichier %1").arg(path))
+{
+}
+
+FileCreateError::FileCreateError(const QString& path)
+    : FileCopyError(QStringLiteral("Impossible de créer le fichier %1").arg(path))
+{
+}
 
 QString EnsureTrailingBackslash(const QString& path)
 {
@@ -42,6 +53,71 @@ bool copyFile(const QString& from, const QString& to)
     return QFile::copy(from, to);
 }
 
+namespace {
+
+constexpr qint64 copyBufferSize = 8192;
+
+// Like Windows, a destination whose attributes cannot be read is taken for a folder.
+QString copyTargetOf(const QString& source, const QString& destination)
+{
+    const QFileInfo target(QFileInfo(destination).absoluteFilePath());
+    if (target.isDir() || !target.exists())
+        return EnsureTrailingBackslash(target.absoluteFilePath()) + QFileInfo(source).fileName();
+    return target.absoluteFilePath();
+}
+
+FileCopyError readError(const QFile& file)
+{
+    return FileCopyError(
+        QStringLiteral("Impossible de lire le fichier %1 : %2").arg(file.fileName(), file.errorString()));
+}
+
+// A short write sets no error of its own: the file system took part of the bytes.
+FileCopyError writeError(const QFile& file)
+{
+    const QString reason =
+        file.error() == QFileDevice::NoError ? QStringLiteral("écriture incomplète") : file.errorString();
+    return FileCopyError(QStringLiteral("Impossible d'écrire le fichier %1 : %2").arg(file.fileName(), reason));
+}
+
+// Every byte read must be written: a short write (full disk, quota) is an error, as is a
+// failing close, where a network file system may first report it.
+void copyContent(QFile& input, QFile& output)
+{
+    std::array<char, copyBufferSize> buffer;
+    qint64 bytesRead = 0;
+    do {
+        bytesRead = input.read(buffer.data(), copyBufferSize);
+        if (bytesRead < 0)
+            throw readError(input);
+        if (bytesRead > 0 && output.write(buffer.data(), bytesRead) != bytesRead)
+            throw writeError(output);
+    } while (bytesRead == copyBufferSize);
+    output.close();
+    if (output.error() != QFileDevice::NoError)
+        throw writeError(output);
+}
+
+} // namespace
+
+void CopyFileTo(const QString& source, const QString& destination)
+{
+    const QString targetPath = copyTargetOf(source, destination);
+    QFile input(source);
+    if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw FileOpenError(source);
+    QFile output(targetPath);
+    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        throw FileCreateError(targetPath);
+    try {
+        copyContent(input, output);
+    } catch (const FileCopyError&) {
+        output.close();
+        QFile::remove(targetPath);
+        throw;
+    }
+}
+
 bool makeFolder(const QString& path)
 {
     return QDir().mkpath(path);
@@ -61,37 +137,61 @@ QString folderOf(const QString& filePath)
 
 namespace {
 
-// The entry of the folder whose name matches without regard to case, as Windows would find it.
-QString matchingEntry(const QString& folder, const QString& name)
+// Names that Windows opens as devices whatever the folder or extension.
+bool isWindowsDevice(const QString& part)
 {
-    if (QFileInfo::exists(folder + name))
-        return name;
-    const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QString& entry : entries) {
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return entry;
-    }
-    return name;
+    static const QRegularExpression device(R"(^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9]|CONIN\$|CONOUT\$) *(\..*)?$)",
+                                           QRegularExpression::CaseInsensitiveOption);
+    return device.match(part).hasMatch();
+}
+
+bool leavesFolder(const QString& part)
+{
+    return part == QStringLiteral(".") || part == QStringLiteral("..") || part.contains(u':')
+           || isWindowsDevice(part);
 }
 
 } // namespace
 
 QString resolveWindowsName(const QString& folder, const QString& windowsName)
 {
-    QString path = EnsureTrailingBackslash(folder);
-    const QStringList parts = windowsName.split(QRegularExpression(R"([\\/])"), Qt::SkipEmptyParts);
-    // A name from the database never leaves its folder: no parent, no drive.
-    const bool leavesFolder = std::any_of(parts.cbegin(), parts.cend(), [](const QString& part) {
-        return part == QStringLiteral(".") || part == QStringLiteral("..") || part.contains(':');
-    });
-    if (leavesFolder || parts.isEmpty())
+    return WindowsNameResolver(folder).resolve(windowsName);
+}
+
+WindowsNameResolver::WindowsNameResolver(QString folder) : folder_(EnsureTrailingBackslash(folder)) {}
+
+QString WindowsNameResolver::resolve(const QString& windowsName)
+{
+    // A name from the database never leaves its folder: no root, parent, drive or device.
+    const bool absolute = windowsName.startsWith(u'\\') || windowsName.startsWith(u'/');
+    static const QRegularExpression separator(R"([\\/])");
+    const QStringList parts = windowsName.split(separator, Qt::SkipEmptyParts);
+    if (absolute || parts.isEmpty() || std::any_of(parts.cbegin(), parts.cend(), leavesFolder))
         return {};
+    QString path = folder_;
     for (qsizetype i = 0; i < parts.size(); ++i) {
-        path += matchingEntry(path, parts[i]);
+        path += entryMatching(path, parts[i]);
         if (i + 1 < parts.size())
             path += '/';
     }
     return path;
+}
+
+// The entry of the folder whose name matches without regard to case, as Windows would find it;
+// the name itself when none does.
+QString WindowsNameResolver::entryMatching(const QString& folder, const QString& name)
+{
+    if (QFileInfo::exists(folder + name))
+        return name;
+    auto entries = entriesByFoldedName_.find(folder);
+    if (entries == entriesByFoldedName_.end()) {
+        entries = entriesByFoldedName_.insert(folder, {});
+        for (const QString& entry : QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            if (!entries->contains(entry.toCaseFolded()))
+                entries->insert(entry.toCaseFolded(), entry);
+        }
+    }
+    return entries->value(name.toCaseFolded(), name);
 }
 
 void writeWindows1252Lines(const QString& path, const QStringList& lines)

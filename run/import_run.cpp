@@ -206,6 +206,8 @@ void ImportRun::runStages(const QString& prescriptionTable)
                    session_.ids,
                    *session_.lookups_,
                    prescriptionTable,
+                   ui_.locationText(Location::SourceLetters),
+                   ui_.locationText(Location::TargetBase),
                    &report_.stages,
                    &report_.letters};
     for (const StageEntry& stage : stageTable()) {

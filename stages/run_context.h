@@ -19,8 +19,8 @@ struct LetterCounts {
 };
 
 // What every stage receives from the import run: the operator seam, the source queries and
-// target datasets of the window (under the window's names), the allocator, the lookups and the
-// prescriptions table name. Everything runs on the UI thread.
+// target datasets of the window (under the window's names), the allocator, the lookups, the
+// prescriptions table name and the letters' two folders. Everything runs on the UI thread.
 struct RunContext {
     RunMonitor& ui;
     SourceConnection& ADOConnectionSorvane;
@@ -39,6 +39,8 @@ struct RunContext {
     IdAllocator& ids;
     ReferenceLookups& lookups;
     QString prescriptionTable;
+    QString sourceLettersFolder; // SorvaneRTFPath, ending with a separator
+    QString targetBaseFolder;    // TessarisBase: the folder of Kelvanor.ver, ending with a separator
     // Where each stage leaves what it did, also when it stops the run; none in stage tests.
     QList<StageCounts>* countsOfTheRun = nullptr;
     // Where the letters stage counts the files it copies; none in stage tests.

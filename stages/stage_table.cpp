@@ -3,6 +3,7 @@
 #include "stages/antecedents_stage.h"
 #include "stages/consultations_stage.h"
 #include "stages/correspondents_stage.h"
+#include "stages/letters_stage.h"
 #include "stages/patients_stage.h"
 #include "stages/users_stage.h"
 
@@ -24,7 +25,7 @@ const QList<StageEntry>& stageTable()
          "consultations", importConsultations, true, V4,
          {"[CON CONSULTATION]", "[CON SOUS CONSULTATION]", "[CON TYPE CONSULTATION]"}},
         {Box::ImportCourriers, "cbImportCourriers", "importer les courriers", "courriers",
-         nullptr, true, V4, {"[COU COURRIER GENERE]"}},
+         importLetters, true, V4, {"[COU COURRIER GENERE]"}},
         {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions", nullptr,
          false, Ordo, {"[ORD ORDONNANCE]", "[ORD PRESCRIPTION]"}},
     };

@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include "tests/support/qt_printers.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +28,37 @@ QByteArray readAll(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// Every byte value, nulls and line ends included, over the given size.
+QByteArray letterBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 256) % 256);
+    return bytes;
+}
+
+// Lets no file of this process grow beyond the limit, as a full disk or a quota would; a write
+// across it is cut short.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, SIG_DFL);
+    }
+
+private:
+    rlimit saved_{};
+};
 
 TEST(Files, EnsureTrailingBackslashAddsOneSeparatorOnly)
 {
@@ -68,6 +103,86 @@ TEST(Files, WindowsNamesMatchWithoutRegardToCase)
     EXPECT_EQ(p1::resolveWindowsName(folder, "absent\\x.rtf"), folder + "absent/x.rtf");
     for (const char* outside : {"..\\..\\etc\\passwd", "Courriers\\..\\..\\x", "C:\\Temp\\x.rtf", ".\\x", ""})
         EXPECT_EQ(p1::resolveWindowsName(folder, outside), QString()) << outside;
+}
+
+TEST(Files, WindowsNamesThatWouldLeaveTheFolderAreRefused)
+{
+    QTemporaryDir dir;
+    const QString folder = p1::EnsureTrailingBackslash(dir.path());
+    for (const char* outside :
+         {"\\etc\\passwd", "/etc/passwd", "\\\\serveur\\partage\\x.rtf", "C:x.rtf", "lettre.rtf:flux", "CON",
+          "con.rtf", "Nul.RTF", "COM1.txt", "lpt9", "AUX .rtf", "sous\\prn.doc.rtf", "CONOUT$"})
+        EXPECT_EQ(p1::resolveWindowsName(folder, outside), QString()) << outside;
+    for (const char* inside : {"CONSULT.rtf", "COM10.rtf", "LPT.rtf", "nullite.rtf", "a..b.rtf", "sous\\con-1.rtf"})
+        EXPECT_EQ(p1::resolveWindowsName(folder, inside), folder + QString(inside).replace('\\', '/')) << inside;
+}
+
+// Sizes around the 8192-byte buffer: empty, one buffer exactly, several with a remainder.
+TEST(CopyFileTo, CopiesEveryByteIntoAFolderUnderTheSourceNameOrOverAFile)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("patient");
+    for (int size : {0, 1, 8191, 8192, 8193, 20000}) {
+        const QString source = dir.filePath(QString("lettre%1.rtf").arg(size));
+        touch(source, letterBytes(size));
+        p1::CopyFileTo(source, dir.filePath("patient"));
+        EXPECT_EQ(readAll(dir.filePath(QString("patient/lettre%1.rtf").arg(size))), letterBytes(size)) << size;
+        touch(dir.filePath("existing"), letterBytes(30000));
+        p1::CopyFileTo(source, dir.filePath("existing"));
+        EXPECT_EQ(readAll(dir.filePath("existing")), letterBytes(size)) << size;
+    }
+}
+
+TEST(CopyFileTo, NamesTheFileItCouldNotOpenOrCreate)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("lettre.rtf");
+    touch(source);
+    try {
+        p1::CopyFileTo(dir.filePath("absent.rtf"), dir.path());
+        ADD_FAILURE() << "no error";
+    } catch (const p1::FileOpenError& error) {
+        EXPECT_EQ(error.message(), "Impossible d'ouvrir le fichier " + dir.filePath("absent.rtf"));
+    }
+    // A destination that does not exist is taken for a folder, as Windows reads its attributes.
+    try {
+        p1::CopyFileTo(source, dir.filePath("LETTERS/12"));
+        ADD_FAILURE() << "no error";
+    } catch (const p1::FileCreateError& error) {
+        EXPECT_EQ(error.message(), "Impossible de créer le fichier " + dir.filePath("LETTERS/12/lettre.rtf"));
+    }
+}
+
+TEST(CopyFileTo, AWriteCutShortIsAnErrorAndLeavesNoTruncatedCopy)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("lettre.rtf");
+    touch(source, letterBytes(20000));
+    {
+        touch(dir.filePath("copie.rtf"), "old");
+        FileSizeLimit limit(10000);
+        try {
+            p1::CopyFileTo(source, dir.filePath("copie.rtf"));
+            ADD_FAILURE() << "no error";
+        } catch (const p1::FileCopyError& error) {
+            EXPECT_EQ(error.message(), "Impossible d'écrire le fichier " + dir.filePath("copie.rtf")
+                                           + " : écriture incomplète");
+        }
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("copie.rtf")));
+}
+
+TEST(CopyFileTo, AReadErrorIsAnErrorAndLeavesNoCopy)
+{
+    QTemporaryDir dir;
+    try {
+        p1::CopyFileTo("/proc/self/mem", dir.path());
+        ADD_FAILURE() << "no error";
+    } catch (const p1::FileCopyError& error) {
+        EXPECT_TRUE(error.message().startsWith("Impossible de lire le fichier /proc/self/mem : ")) << error.what();
+        EXPECT_FALSE(dynamic_cast<const p1::FileOpenError*>(&error));
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("mem")));
 }
 
 TEST(Files, LogLinesAreWrittenInWindows1252WithCrLf)

@@ -44,6 +44,7 @@ inline void writeSourceFiles(const QString& folder, const SourceContent& content
     sample::consultationTypeTable(v4);
     sample::consultationTable(v4);
     sample::consultationDetailTable(v4);
+    sample::letterTable(v4);
     v4.write(folder + "V4.mdb");
     if (content.withOrdo) {
         jet::DatabaseBuilder ordo;

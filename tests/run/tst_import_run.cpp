@@ -172,6 +172,7 @@ TEST_F(ImportRunTest, StagesRunInOrderWithTheirSummaryLines)
                            "0 patient créé",
                            "0 antécédent créé",
                            "0 consultation créée",
+                           "0 courrier créé",
                            "Traitement terminé. Durée : <durée>"}))
         << ui.logLines().join("\n").toStdString();
     EXPECT_TRUE(ui.logLines()[1].startsWith("   ERREUR : "));

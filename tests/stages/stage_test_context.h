@@ -15,6 +15,7 @@
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/sample_practice/source_tables.h"
 
+#include <QDir>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -28,11 +29,16 @@ namespace p1::test {
 // The source files of one test; the tables are added by the test, then written.
 class SourceFiles {
 public:
-    SourceFiles() { EXPECT_TRUE(folder_.isValid()); }
+    SourceFiles()
+    {
+        EXPECT_TRUE(folder_.isValid());
+        EXPECT_TRUE(QDir().mkpath(lettersFolder()));
+    }
 
     jet::DatabaseBuilder& v4() { return v4_; }
     jet::DatabaseBuilder& ordo() { return ordo_; }
     QString folder() const { return folder_.path() + u'/'; }
+    QString lettersFolder() const { return folder() + QStringLiteral("Courriers/"); }
     QString v4Path() const { return folder_.filePath(QStringLiteral("V4.mdb")); }
     QString ordoPath() const { return folder_.filePath(QStringLiteral("Ordo.mdb")); }
     void write() const
@@ -64,15 +70,17 @@ inline void addPerson(jet::TableBuilder& table, const jet::Value& code, const QS
 }
 
 // The components of the window that a stage reaches through its RunContext, on the written
-// source and the given target. Stamps and dates read the French way.
+// source and the given target, whose letter store is in the target folder. Stamps and dates read
+// the French way.
 class StageRunContext {
 public:
-    StageRunContext(const SourceFiles& source, TargetConnection& target)
+    StageRunContext(const SourceFiles& source, TargetConnection& target, const QString& targetFolder = {})
         : Query1(target), Query2(target), Query3(target), Qry1(target), ids(target, ui),
           lookups(ADOConnectionSorvane),
           context{ui,     ADOConnectionSorvane, ADOConnectionSorvaneOrdo, target,
                   Sorvane_Select, Sorvane_GLB_Medecin, Sorvane_Query1,
-                  Query1, Query2, Query3, Qry1, ids, lookups, QStringLiteral("PRESCRIPTION")}
+                  Query1, Query2, Query3, Qry1, ids, lookups, QStringLiteral("PRESCRIPTION"),
+                  source.lettersFolder(), targetFolder}
     {
         setTextLocale(QLocale(QLocale::French, QLocale::France));
         ADOConnectionSorvane.setConnectionString(sourceConnectionString(source.v4Path()));
@@ -105,7 +113,7 @@ protected:
     QStringList importFrom(const SourceFiles& source)
     {
         source.write();
-        run = std::make_unique<StageRunContext>(source, *connection);
+        run = std::make_unique<StageRunContext>(source, *connection, target.folder);
         counts = stage(run->context);
         return withoutStamps(run->ui.logLines());
     }

@@ -1,0 +1,61 @@
+// The letters stage on generated practices of 20,000 and 80,000 patients with one letter each
+// (names in another letter case, without extension, in sub-folders, missing: the sample
+// practice's mix), into SQLite and, under scripts/with-postgres.sh, PostgreSQL. Prints letters
+// per second, then the ratio of the two sizes: the stage must stay linear, however many letters
+// share the letters folder.
+
+#include "stages/letters_stage.h"
+
+#include "tests/stages/stage_test_context.h"
+#include "tools/sample_practice/sample_practice.h"
+
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+namespace {
+
+using namespace p1;
+using namespace p1::test;
+
+const char* engineName(TargetEngine engine)
+{
+    return engine == TargetEngine::Postgres ? "PostgreSQL" : "SQLite";
+}
+
+double timeLetters(const SourceFiles& source, TargetEngine engine, int patientCount)
+{
+    const TestTarget target = makeTarget(engine);
+    std::unique_ptr<TargetConnection> connection = connectTo(target);
+    StageRunContext run(source, *connection, target.folder);
+    QElapsedTimer timer;
+    timer.start();
+    const StageCounts counts = importLetters(run.context);
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    std::printf("%-10s %6d patients: %7.2f s, %8.0f letters/s (%s)\n", engineName(engine), patientCount,
+                seconds, counts.stored / seconds, qPrintable(run.ui.logLines().last()));
+    std::fflush(stdout);
+    return seconds;
+}
+
+} // namespace
+
+int main()
+{
+    ensureQtApplication();
+    QList<TargetEngine> engines = {TargetEngine::Sqlite};
+    if (postgresAvailable())
+        engines.append(TargetEngine::Postgres);
+    QMap<TargetEngine, QList<double>> times;
+    for (int patientCount : {20000, 80000}) {
+        SourceFiles source;
+        writeSamplePractice(source.folder(),
+                            {.patients = patientCount, .detailsPerPatient = 0, .lettersPerPatient = 1});
+        for (TargetEngine engine : engines)
+            times[engine].append(timeLetters(source, engine, patientCount));
+    }
+    for (TargetEngine engine : engines)
+        std::printf("%-10s time(80,000) / time(20,000) = %.2f (linear: 4)\n", engineName(engine),
+                    times[engine][1] / times[engine][0]);
+    return 0;
+}

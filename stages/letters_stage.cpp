@@ -1,0 +1,142 @@
+#include "stages/letters_stage.h"
+
+#include "common/files.h"
+#include "common/locale_texts.h"
+
+#include <QFileInfo>
+
+namespace p1 {
+
+namespace {
+
+const StageTexts lettersTexts{
+    QStringLiteral("Importation des courriers"),
+    QStringLiteral("Erreur lors de l'ouverture de la table [COU COURRIER GENERE] de Sorvane : "),
+    QStringLiteral(" courrier créé"),
+    QStringLiteral(" courriers créés"),
+};
+const QString letterFailure = QStringLiteral(" : importation du courrier n°");
+const QString missingFileLine = QStringLiteral(" : courrier n°");
+const QString renameFailureLine = QStringLiteral(" : échec d'importation du courrier n°");
+const QString rtfExtension = QStringLiteral(".RTF");
+const QString letterStore = QStringLiteral("LETTERS/");
+
+QString letterFileName(qint64 letterNumber)
+{
+    return QStringLiteral("LET") + QString::number(letterNumber) + QStringLiteral(".HED");
+}
+
+class LettersStage : public ImportStage {
+public:
+    explicit LettersStage(RunContext& run)
+        : ImportStage(run, lettersTexts,
+                      {run.Sorvane_Select, &run.ADOConnectionSorvane, QStringLiteral("[COU COURRIER GENERE]"),
+                       QStringLiteral("ORDER BY [CODE PATIENT], [DATE], [CODE COURRIER GENERE]")},
+                      {{run.Query1, wholeTable(QStringLiteral("LETTERS"))}}),
+          LETTERS(run.Query1), lettersFolder_(run.sourceLettersFolder)
+    {
+    }
+
+private:
+    void started() override { letterNumber_ = run_.ids.ReadLastValue(QStringLiteral("LETTERS")); }
+
+    // A number is used up as soon as its row is started, whatever becomes of the letter.
+    RowOutcome importRow() override
+    {
+        const qint64 patient = integer(QStringLiteral("CODE PATIENT"));
+        if (patient <= 0)
+            return RowOutcome::Skipped;
+        LETTERS.append();
+        ++letterNumber_;
+        const QString newName = letterFileName(letterNumber_);
+        LETTERS.setValue(QStringLiteral("LETTERS_ID"), letterNumber_);
+        LETTERS.setValue(QStringLiteral("PATIENTS_ID"), patient);
+        LETTERS.setValue(QStringLiteral("Date_Consultation"), field(QStringLiteral("DATE")).asDateTime());
+        LETTERS.setValue(QStringLiteral("Description"), text(QStringLiteral("LIBELLE")));
+        LETTERS.setValue(QStringLiteral("FileName"), newName);
+        if (!ImportLetterFile(patient, text(QStringLiteral("NOM FICHIER")), newName)) {
+            LETTERS.cancel();
+            return RowOutcome::Refused;
+        }
+        if (!guard(letterFailure + letterTitle() + ofPatient(), [this] { LETTERS.post(); }, {&LETTERS}))
+            return RowOutcome::Refused;
+        showStatus(QStringLiteral("Courrier n°") + letterTitle() + ofPatient() + QStringLiteral(" importé"));
+        return RowOutcome::Stored;
+    }
+
+    std::vector<RaisedKey> raisedKeys() const override
+    {
+        return {{QStringLiteral("LETTERS"), letterNumber_}};
+    }
+
+    // Puts the letter's file in the patient's folder of the letter store under its new name; false
+    // (with a log line) when the source file is missing or the new name is taken. A file that
+    // cannot be copied is an error that leaves the run.
+    bool ImportLetterFile(qint64 patient, const QString& fileName, const QString& newName)
+    {
+        const QString sourcePath = sourceFileOf(fileName);
+        if (sourcePath.isEmpty() || !fileExists(sourcePath)) {
+            addLogLine(currentDateTimeText() + missingFileLine + letterIdentification()
+                       + QStringLiteral(" inexistant."));
+            return false;
+        }
+        const QString patientFolder = patientFolderOf(patient);
+        const QString newPath = patientFolder + newName;
+        // Checked before the copy: when the new name is taken nothing is copied, so neither that
+        // file nor one bearing the source's own name (which may be the new name) is overwritten.
+        if (!fileExists(newPath)) {
+            makeFolder(patientFolder);
+            CopyFileTo(sourcePath, patientFolder);
+            const QString copyPath = patientFolder + QFileInfo(sourcePath).fileName();
+            if (renameFile(copyPath, newPath))
+                return true;
+            DeleteFileIfExists(copyPath);
+        }
+        addLogLine(currentDateTimeText() + renameFailureLine + letterIdentification());
+        return false;
+    }
+
+    // The letters folder and NOM FICHIER, a Windows name, with ".RTF" appended unless the whole
+    // path holds it already; empty for a name that would leave the letters folder.
+    QString sourceFileOf(const QString& fileName)
+    {
+        const QString& folder = run_.sourceLettersFolder;
+        const bool hasExtension = (folder + fileName).toUpper().contains(rtfExtension);
+        return lettersFolder_.resolve(hasExtension ? fileName : fileName + rtfExtension);
+    }
+
+    QString patientFolderOf(qint64 patient) const
+    {
+        return EnsureTrailingBackslash(run_.targetBaseFolder) + letterStore + QString::number(patient) + u'/';
+    }
+
+    QString letterCode() const { return text(QStringLiteral("CODE COURRIER GENERE")); }
+    QString bracketed(const QString& column) const { return u'[' + text(column) + u']'; }
+    // CODE COURRIER GENERE [LIBELLE]
+    QString letterTitle() const { return letterCode() + u' ' + bracketed(QStringLiteral("LIBELLE")); }
+    // " du patient n°" + CODE PATIENT + " daté du " + DATE
+    QString ofPatient() const
+    {
+        return QStringLiteral(" du patient n°") + text(QStringLiteral("CODE PATIENT"))
+               + QStringLiteral(" daté du ") + text(QStringLiteral("DATE"));
+    }
+    // What the file lines name: CODE COURRIER GENERE [NOM FICHIER as stored] [LIBELLE], patient, date.
+    QString letterIdentification() const
+    {
+        return letterCode() + u' ' + bracketed(QStringLiteral("NOM FICHIER")) + u' '
+               + bracketed(QStringLiteral("LIBELLE")) + ofPatient();
+    }
+
+    TargetDataset& LETTERS;
+    WindowsNameResolver lettersFolder_;
+    qint64 letterNumber_ = 0;
+};
+
+} // namespace
+
+StageCounts importLetters(RunContext& run)
+{
+    return LettersStage(run).run();
+}
+
+} // namespace p1
