@@ -4,10 +4,12 @@
 #include "run/run_report.h"
 #include "tests/run/run_fixture.h"
 #include "tests/support/qt_printers.h"
+#include "tools/sample_practice/sample_practice.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -237,6 +239,51 @@ TEST_P(RunReportTest, AReportFileOfAnotherFormatIsRefusedBeforeTheTargetIsTouche
     Practice practice(GetParam(), awkwardUsers);
     EXPECT_EQ(runCli(practice, GetParam(), {"--report", practice.logs + "rapport.txt"}).status, 2);
     EXPECT_EQ(practice.logFiles(), QStringList());
+}
+
+// Every stage of a generated practice whose letters are in part missing on purpose.
+TEST(RunReportOfAPractice, EveryStageBalancesAndTheLetterCountsMatchTheCopiedFiles)
+{
+    test::ensureQtApplication();
+    setTextLocale(QLocale(QLocale::French, QLocale::France));
+    QTemporaryDir folder;
+    const QString logs = folder.filePath("logs");
+    QDir().mkpath(logs);
+    qputenv("P1IMPORT_LOG_FOLDER", logs.toUtf8());
+    const SamplePractice practice =
+        writeSamplePractice(folder.filePath("source"), {.patients = 60, .lettersPerPatient = 1});
+    const QString targetFolder = folder.filePath("target");
+    FILE* out = std::tmpfile();
+    const TerminalStreams streams{out, stderr, stdin};
+    ASSERT_EQ(runCommandLine({"--init-target", targetFolder, "--target-engine", "sqlite"}, streams), 0);
+    const QString reportPath = folder.filePath("rapport.json");
+    runCommandLine({"--source", practice.v4Path, "--letters", practice.lettersFolder, "--target", targetFolder,
+                    "--yes", "--target-engine", "sqlite", "--report", reportPath},
+                   streams);
+    const QStringList log = readAll(out).split('\n');
+    qunsetenv("P1IMPORT_LOG_FOLDER");
+
+    const QJsonObject report = readJson(reportPath);
+    EXPECT_EQ(reportShapeErrors(report), QStringList());
+    EXPECT_TRUE(report["termine"].toBool());
+    for (const QJsonValue& stage : report["etapes"].toArray())
+        EXPECT_TRUE(stage["equilibre"].toBool()) << stage["etape"].toString().toStdString();
+
+    qint64 files = 0;
+    qint64 bytes = 0;
+    for (QDirIterator it(targetFolder + "/LETTERS", QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        it.next();
+        ++files;
+        bytes += it.fileInfo().size();
+    }
+    const QJsonObject letters = report["courriers"].toObject();
+    EXPECT_GT(files, 0);
+    EXPECT_EQ(letters["fichiers_copies"].toInteger(), files);
+    EXPECT_EQ(letters["octets_copies"].toInteger(), bytes);
+    EXPECT_EQ(letters["fichiers_manquants"].toInteger() + letters["noms_refuses"].toInteger(),
+              log.filter(" inexistant.").size());
+    EXPECT_GT(letters["fichiers_manquants"].toInteger(), 0);
+    EXPECT_EQ(entryNamed(report["tables"].toArray(), "table", "LETTERS")["apres"].toInteger(), files);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RunReportTest, test::testEngines(), test::engineTestName);
