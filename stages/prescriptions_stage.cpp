@@ -49,6 +49,7 @@ public:
                       {{run.Query1, wholeTable(run.prescriptionTable)}}),
           PRESCRIPTIONS(run.Query1), items_(run.Sorvane_Query1)
     {
+        identifyRowsBy(QStringLiteral("CODE PATIENT"));
     }
 
 private:
