@@ -2,6 +2,7 @@
 #include "common/errors.h"
 #include "common/locale_texts.h"
 #include "run/run_report.h"
+#include "tests/cli/command_line_runner.h"
 #include "tests/run/run_fixture.h"
 #include "tests/support/qt_printers.h"
 #include "tools/sample_practice/sample_practice.h"
@@ -33,31 +34,15 @@ struct Outcome {
     QStringList logLines;
 };
 
-QString readAll(FILE* file)
-{
-    std::rewind(file);
-    QByteArray content;
-    char buffer[4096];
-    for (size_t size; (size = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-        content.append(buffer, static_cast<qsizetype>(size));
-    std::fclose(file);
-    return QString::fromUtf8(content);
-}
-
 Outcome runCli(const Practice& practice, TargetEngine engine, const QStringList& extra)
 {
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    FILE* in = std::tmpfile();
     const QStringList arguments = QStringList{"--source", practice.source, "--letters", practice.letters,
                                               "--target", practice.target.folder + "Kelvanor.ver", "--yes",
                                               "--target-engine",
                                               engine == TargetEngine::Postgres ? "postgres" : "sqlite"}
                                   + extra;
-    const int status = runCommandLine(arguments, TerminalStreams{out, err, in});
-    std::fclose(in);
-    std::fclose(err);
-    return {status, readAll(out).split('\n', Qt::SkipEmptyParts)};
+    const test::CommandLineOutcome outcome = test::runCommandLineWith(arguments);
+    return {outcome.status, outcome.out.split('\n', Qt::SkipEmptyParts)};
 }
 
 QJsonObject readJson(const QString& path)
@@ -253,14 +238,12 @@ TEST(RunReportOfAPractice, EveryStageBalancesAndTheLetterCountsMatchTheCopiedFil
     const SamplePractice practice =
         writeSamplePractice(folder.filePath("source"), {.patients = 60, .lettersPerPatient = 1});
     const QString targetFolder = folder.filePath("target");
-    FILE* out = std::tmpfile();
-    const TerminalStreams streams{out, stderr, stdin};
-    ASSERT_EQ(runCommandLine({"--init-target", targetFolder, "--target-engine", "sqlite"}, streams), 0);
+    ASSERT_EQ(test::runCommandLineWith({"--init-target", targetFolder, "--target-engine", "sqlite"}).status, 0);
     const QString reportPath = folder.filePath("rapport.json");
-    runCommandLine({"--source", practice.v4Path, "--letters", practice.lettersFolder, "--target", targetFolder,
-                    "--yes", "--target-engine", "sqlite", "--report", reportPath},
-                   streams);
-    const QStringList log = readAll(out).split('\n');
+    const QStringList log = test::runCommandLineWith({"--source", practice.v4Path, "--letters", practice.lettersFolder,
+                                                      "--target", targetFolder, "--yes", "--target-engine", "sqlite",
+                                                      "--report", reportPath})
+                                .out.split('\n');
     qunsetenv("P1IMPORT_LOG_FOLDER");
 
     const QJsonObject report = readJson(reportPath);
