@@ -3,6 +3,7 @@
 #include "common/errors.h"
 #include "common/files.h"
 #include "run/import_session.h"
+#include "run/run_report.h"
 #include "stages/stage_table.h"
 #include "run/target_initialisation.h"
 
@@ -17,13 +18,13 @@ namespace {
 constexpr int exitSuccess = 0;
 constexpr int exitRunFailed = 1;
 constexpr int exitBadArguments = 2;
-constexpr int exitRowsRefused = 3;
+constexpr int exitRowsNotImported = 3;
 
 const QString usage = QStringLiteral(
     "Utilisation :\n"
     "  p1import --source <V4.mdb ou son dossier> --letters <dossier des courriers>\n"
     "           --target <Kelvanor.ver ou son dossier> [--no-purge] [--only <étapes>] [--yes]\n"
-    "           [--target-engine sqlserver|postgres|sqlite]\n"
+    "           [--target-engine sqlserver|postgres|sqlite] [--report <fichier>]\n"
     "  p1import --init-target <dossier> [--target-engine sqlite]\n"
     "  p1import --help\n"
     "\n"
@@ -39,13 +40,17 @@ const QString usage = QStringLiteral(
     "  --yes            ne pas demander de confirmation\n"
     "  --target-engine  le moteur de la base Tessaris (sqlserver par défaut, ou la variable\n"
     "                   d'environnement P1IMPORT_TARGET_ENGINE)\n"
+    "  --report         écrit aussi le rapport d'importation dans ce fichier, au format que\n"
+    "                   son extension désigne : .html, .json ou .csv\n"
     "  --init-target    crée dans le dossier une base Tessaris vide (SQLite) : Kelvanor.ver,\n"
     "                   EDITOR.INI et la base avec toutes ses tables\n"
     "\n"
     "Les lignes du journal sont écrites sur la sortie standard et enregistrées dans le fichier\n"
-    "« P1Import - <date> <heure>.log » du dossier du programme (ou de P1IMPORT_LOG_FOLDER).\n"
+    "« P1Import - <date> <heure>.log » du dossier du programme (ou de P1IMPORT_LOG_FOLDER) ;\n"
+    "le rapport d'importation l'accompagne, sous le même nom avec l'extension .html.\n"
     "Code de sortie : 0 quand le traitement est allé jusqu'au bout, 1 sinon, 2 pour des\n"
-    "arguments incorrects.\n");
+    "arguments incorrects, 3 quand des lignes n'ont pas été importées (refusées, ou non\n"
+    "comptées par leur étape).\n");
 
 
 struct Options {
@@ -54,6 +59,7 @@ struct Options {
     QString letters;
     QString target;
     QString initTarget;
+    QString report;
     bool purge = true;
     bool yes = false;
     QList<Box> stages;
@@ -139,6 +145,10 @@ Options parseOptions(const QStringList& arguments)
             options.target = reader.valueOf(name);
         } else if (name == "--init-target") {
             options.initTarget = reader.valueOf(name);
+        } else if (name == "--report") {
+            options.report = reader.valueOf(name);
+            if (!isReportFileName(options.report))
+                throw BadArguments("Le rapport [" + options.report + "] doit se terminer par .html, .json ou .csv.");
         } else if (name == "--only") {
             options.stages = parseStages(reader.valueOf(name));
         } else if (name == "--target-engine") {
@@ -194,6 +204,21 @@ void tickBoxes(TerminalUi& ui, const Options& options)
         ui.setTicked(stage.box, options.stages.isEmpty() || options.stages.contains(stage.box));
 }
 
+bool writeRequestedReport(TerminalUi& ui, const RunReport& report, const QString& path)
+{
+    if (report.stages.isEmpty()) {
+        ui.printError("Aucun rapport écrit dans [" + path + "] : le traitement n'a atteint aucune étape.");
+        return false;
+    }
+    try {
+        writeReport(report, path);
+        return true;
+    } catch (const std::exception& error) {
+        ui.printError(QStringLiteral("Erreur : ") + errorMessage(error));
+        return false;
+    }
+}
+
 // A run that reached its end line may still have left rows out: a refused row, or a part of a
 // stored one (a profession, a link), each named by its failure lines.
 bool everyRowStored(const QList<StageCounts>& counts)
@@ -229,9 +254,14 @@ int runImport(const Options& options, const TerminalStreams& streams)
         ui.printError(QStringLiteral("Erreur : ") + errorMessage(error));
     }
     session.closeConnections();
+    if (!options.report.isEmpty() && !writeRequestedReport(ui, session.lastRunReport(), options.report))
+        return exitRunFailed;
+    // Rows the counts do not account for are rows left out, whether or not the run ended.
+    if (!session.lastRunReport().balanced())
+        return exitRowsNotImported;
     if (!reachedItsEnd)
         return exitRunFailed;
-    return everyRowStored(session.lastRunCounts()) ? exitSuccess : exitRowsRefused;
+    return everyRowStored(session.lastRunCounts()) ? exitSuccess : exitRowsNotImported;
 }
 
 int initialiseTarget(const Options& options, const TerminalStreams& streams)

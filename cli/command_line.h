@@ -9,10 +9,12 @@ namespace p1 {
 // The import run without the window (arguments without the program name):
 //   --source <V4.mdb or folder> --letters <folder> --target <Kelvanor.ver or folder>
 //   [--no-purge] [--only <stages>] [--yes] [--target-engine sqlserver|postgres|sqlite]
+//   [--report <file.html|.json|.csv>]
 //   --init-target <folder> [--target-engine sqlite]
 //   --help
 // 0 for a run that reached its end (or an empty target created, or the help), 1 for a run that
-// stopped or failed, 2 for arguments it cannot use.
+// stopped or failed, 2 for arguments it cannot use, 3 when rows were left out (refused, or not
+// accounted for by their stage).
 int runCommandLine(const QStringList& arguments);
 int runCommandLine(const QStringList& arguments, const TerminalStreams& streams);
 

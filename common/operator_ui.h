@@ -91,10 +91,16 @@ public:
     virtual void showMessage(const QString& text) = 0;
 };
 
-inline void RunMonitor::addLogLine(const QString& text)
+// A text as one line of the log: its line breaks become blanks.
+inline QString asOneLogLine(const QString& text)
 {
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    addPanelLine(QString(text).replace(lineBreak, QStringLiteral(" ")));
+    return QString(text).replace(lineBreak, QStringLiteral(" "));
+}
+
+inline void RunMonitor::addLogLine(const QString& text)
+{
+    addPanelLine(asOneLogLine(text));
 }
 
 // Every change of the status line is followed by a pump, so that the window shows it at once.

@@ -53,11 +53,11 @@ bool ImportRun::execute()
         runStages(prescriptionTable);
         end();
     } catch (const RunEnded& ended) {
-        keepLogOfStoppedRun(ended.reason());
+        keepRecordsOfStoppedRun(ended.reason());
         cleanUp();
         return false;
     } catch (const std::exception& error) {
-        keepLogOfStoppedRun(errorMessage(error));
+        keepRecordsOfStoppedRun(errorMessage(error));
         cleanUp();
         throw;
     }
@@ -108,14 +108,32 @@ void ImportRun::proveSourceReadable()
 }
 
 // A stopped run that changed the target keeps the only record of what it did: its log file,
-// ending with the reason it stopped.
-void ImportRun::keepLogOfStoppedRun(const QString& reason)
+// ending with the reason it stopped. Its report is kept whenever it reached a stage.
+void ImportRun::keepRecordsOfStoppedRun(const QString& reason)
 {
-    if (endLineWritten_ || (!purged_ && !rowsWritten()))
+    if (endLineWritten_)
         return;
-    ui_.addLogLine(QStringLiteral("Traitement interrompu : ") + reason);
+    report_.stopReason = reason;
+    const QString logPath = logFolder() + logFileName(currentWallClock());
+    if (purged_ || rowsWritten()) {
+        ui_.addLogLine(QStringLiteral("Traitement interrompu : ") + reason);
+        try {
+            writeWindows1252Lines(logPath, ui_.logLines());
+        } catch (const std::exception& error) {
+            ui_.showError(errorMessage(error));
+        }
+    }
+    writeRunReport(logPath);
+}
+
+// The report goes beside the log file, under its name with the extension .html.
+void ImportRun::writeRunReport(const QString& logPath)
+{
+    if (report_.stages.isEmpty())
+        return;
+    report_.after = takeTargetSnapshot(session_.ADOConnectionTessaris);
     try {
-        writeWindows1252Lines(logFolder() + logFileName(currentWallClock()), ui_.logLines());
+        writeReport(report_, logPath.chopped(QStringLiteral(".log").size()) + QStringLiteral(".html"));
     } catch (const std::exception& error) {
         ui_.showError(errorMessage(error));
     }
@@ -123,7 +141,7 @@ void ImportRun::keepLogOfStoppedRun(const QString& reason)
 
 bool ImportRun::rowsWritten() const
 {
-    return std::any_of(stageCounts_.begin(), stageCounts_.end(),
+    return std::any_of(report_.stages.begin(), report_.stages.end(),
                        [](const StageCounts& counts) { return counts.stored + counts.merged > 0; });
 }
 
@@ -163,11 +181,13 @@ void ImportRun::enterRunState()
     ui_.setProgressPosition(0);
     ui_.setElapsedVisible(true);
     ui_.startElapsedTimer();
+    report_.startedAt = currentWallClock();
 }
 
 void ImportRun::runStages(const QString& prescriptionTable)
 {
     rebindSourceQueries();
+    report_.before = takeTargetSnapshot(session_.ADOConnectionTessaris);
     if (ui_.isTicked(Box::Vider)) {
         purged_ = true;
         PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_);
@@ -188,7 +208,8 @@ void ImportRun::runStages(const QString& prescriptionTable)
                    prescriptionTable,
                    ui_.locationText(Location::SourceLetters),
                    ui_.locationText(Location::TargetBase),
-                   &stageCounts_};
+                   &report_.stages,
+                   &report_.letters};
     for (const StageEntry& stage : stageTable()) {
         if (stage.import && ui_.isTicked(stage.box))
             runStage(stage, run);
@@ -201,10 +222,10 @@ void ImportRun::runStages(const QString& prescriptionTable)
 
 void ImportRun::runStage(const StageEntry& stage, RunContext& run)
 {
-    const qsizetype before = stageCounts_.size();
+    const qsizetype before = report_.stages.size();
     const auto nameItsCounts = [&] {
-        for (qsizetype i = before; i < stageCounts_.size(); ++i)
-            stageCounts_[i].stage = stage.word;
+        for (qsizetype i = before; i < report_.stages.size(); ++i)
+            report_.stages[i].stage = stage.word;
     };
     try {
         stage.import(run);
@@ -230,9 +251,13 @@ void ImportRun::end()
     ui_.setProgressPosition(0);
     ui_.addLogLine("Traitement terminé. Durée : " + ui_.elapsedText());
     endLineWritten_ = true;
+    report_.ended = true;
+    const QString logPath = logFolder() + logFileName(currentWallClock());
+    // The report first: a log file that cannot be written ends the run through the general error.
+    writeRunReport(logPath);
     const QStringList lines = ui_.logLines();
     if (lines.size() > 1)
-        writeWindows1252Lines(logFolder() + logFileName(currentWallClock()), lines);
+        writeWindows1252Lines(logPath, lines);
     ui_.setBusy(false);
     ui_.showMessage(QStringLiteral("Le traitement est terminé."));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/operator_ui.h"
+#include "run/run_report.h"
 #include "stages/stage_frame.h"
 
 #include <QString>
@@ -26,14 +27,17 @@ public:
     static QString FindPrescriptionTable(const QString& targetFolder);
 
     // What each stage that ran did, in the order of the run.
-    const QList<StageCounts>& stageCounts() const { return stageCounts_; }
+    const QList<StageCounts>& stageCounts() const { return report_.stages; }
+    // What the run did, once it has ended or stopped; no stages when it reached none.
+    const RunReport& report() const { return report_; }
 
 private:
     bool sourceFilesPresent();
     bool claimed(TargetClaim& claim);
     void proveSourceReadable();
     void runStage(const StageEntry& stage, RunContext& run);
-    void keepLogOfStoppedRun(const QString& reason);
+    void keepRecordsOfStoppedRun(const QString& reason);
+    void writeRunReport(const QString& logPath);
     bool rowsWritten() const;
     bool confirmed();
     void enterRunState();
@@ -45,7 +49,7 @@ private:
 
     ImportSession& session_;
     OperatorUi& ui_;
-    QList<StageCounts> stageCounts_;
+    RunReport report_;
     bool purged_ = false;
     bool endLineWritten_ = false;
 };

@@ -103,10 +103,10 @@ bool ImportSession::ButtonExecuterClick()
     ImportRun run(*this, ui_);
     try {
         const bool ended = run.execute();
-        lastRunCounts_ = run.stageCounts();
+        lastRunReport_ = run.report();
         return ended;
     } catch (...) {
-        lastRunCounts_ = run.stageCounts();
+        lastRunReport_ = run.report();
         throw;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dbaccess/id_allocator.h"
+#include "run/run_report.h"
 #include "stages/stage_frame.h"
 #include "common/operator_ui.h"
 #include "source/source_query.h"
@@ -45,7 +46,9 @@ public:
     bool ButtonExecuterClick();
 
     // What each stage of the last run did (also when the run stopped).
-    const QList<StageCounts>& lastRunCounts() const { return lastRunCounts_; }
+    const QList<StageCounts>& lastRunCounts() const { return lastRunReport_.stages; }
+    // The report of the last run (no stages when it reached none).
+    const RunReport& lastRunReport() const { return lastRunReport_; }
 
     // FormClose.
     void closeConnections();
@@ -68,7 +71,7 @@ private:
 
     OperatorUi& ui_;
     std::unique_ptr<ReferenceLookups> lookups_;
-    QList<StageCounts> lastRunCounts_;
+    RunReport lastRunReport_;
 };
 
 } // namespace p1

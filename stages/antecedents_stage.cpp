@@ -28,6 +28,7 @@ public:
           ANTECED(run.Query1)
     {
         countInSummary(SummaryCount::ProcessedRows);
+        identifyRowsBy(QStringLiteral("CODE PATIENT"));
     }
 
 private:

@@ -41,6 +41,7 @@ public:
                       {{run.Query1, wholeTable(QStringLiteral("MOTCONSU"))}}),
           MOTCONSU(run.Query1), Sorvane_Query1(run.Sorvane_Query1)
     {
+        identifyRowsBy(QStringLiteral("CODE PATIENT"));
     }
 
 private:

@@ -27,6 +27,7 @@ public:
                       {{run.Query1, wholeTable(QStringLiteral("MEDTRAIT"))}}),
           MEDTRAIT(run.Query1)
     {
+        identifyRowsBy(QStringLiteral("CODE CARNET ADRESSE"));
     }
 
 private:

@@ -35,6 +35,7 @@ public:
                       {{run.Query1, wholeTable(QStringLiteral("LETTERS"))}}),
           LETTERS(run.Query1), lettersFolder_(run.sourceLettersFolder)
     {
+        identifyRowsBy(QStringLiteral("CODE COURRIER GENERE"));
     }
 
 private:
@@ -76,6 +77,7 @@ private:
     {
         const QString sourcePath = sourceFileOf(fileName);
         if (sourcePath.isEmpty() || !fileExists(sourcePath)) {
+            countLetters(sourcePath.isEmpty() ? &LetterCounts::namesRefused : &LetterCounts::filesMissing);
             addLogLine(currentDateTimeText() + missingFileLine + letterIdentification()
                        + QStringLiteral(" inexistant."));
             return false;
@@ -88,12 +90,21 @@ private:
             makeFolder(patientFolder);
             CopyFileTo(sourcePath, patientFolder);
             const QString copyPath = patientFolder + QFileInfo(sourcePath).fileName();
-            if (renameFile(copyPath, newPath))
+            if (renameFile(copyPath, newPath)) {
+                countLetters(&LetterCounts::filesCopied);
+                countLetters(&LetterCounts::bytesCopied, QFileInfo(newPath).size());
                 return true;
+            }
             DeleteFileIfExists(copyPath);
         }
         addLogLine(currentDateTimeText() + renameFailureLine + letterIdentification());
         return false;
+    }
+
+    void countLetters(qint64 LetterCounts::*counter, qint64 amount = 1)
+    {
+        if (run_.lettersOfTheRun)
+            run_.lettersOfTheRun->*counter += amount;
     }
 
     // The letters folder and NOM FICHIER, a Windows name, with ".RTF" appended unless the whole

@@ -64,6 +64,7 @@ public:
                        {run.Query3, wholeTable(QStringLiteral("PATMEDTR"))}}),
           PATIENTS(run.Query1), ANTECED(run.Query2), PATMEDTR(run.Query3)
     {
+        identifyRowsBy(QStringLiteral("CODE PATIENT"));
     }
 
 private:
@@ -101,6 +102,25 @@ private:
                 {QStringLiteral("PATMEDTR"), linkNumber_}};
     }
 
+    void setOldFileNumber()
+    {
+        const QString fileNumber = text(QStringLiteral("NUMERO DOSSIER"));
+        const QString kept = leftWholeCharacters(fileNumber, oldFileNumberLength);
+        PATIENTS.setValue(QStringLiteral("ANCIEN_NUMERO_DE_DOSSIER"), kept);
+        if (kept != fileNumber)
+            noteChangedValue(QStringLiteral("ANCIEN_NUMERO_DE_DOSSIER"), fileNumber, kept);
+    }
+
+    // Only digits are kept: the letters of a Corsican number ("2A", "2B") are lost.
+    void setInsuranceNumber()
+    {
+        const QString number = text(QStringLiteral("NUMERO SECURITE SOCIAL"));
+        const QString kept = FormatInsuranceNumber(number);
+        PATIENTS.setValue(QStringLiteral("N_SS"), kept);
+        if (std::any_of(number.begin(), number.end(), [](QChar character) { return character.isLetter(); }))
+            noteChangedValue(QStringLiteral("N_SS"), number, kept);
+    }
+
     void setPatientColumns(qint64 code, const QString& name)
     {
         PATIENTS.append();
@@ -109,8 +129,7 @@ private:
         PATIENTS.setValue(QStringLiteral("NOM"), text(QStringLiteral("NOM")));
         PATIENTS.setValue(QStringLiteral("PRENOM"), text(QStringLiteral("PRENOM")));
         setBirthDate(name);
-        PATIENTS.setValue(QStringLiteral("ANCIEN_NUMERO_DE_DOSSIER"),
-                          leftWholeCharacters(text(QStringLiteral("NUMERO DOSSIER")), oldFileNumberLength));
+        setOldFileNumber();
         const qint64 civility = integer(QStringLiteral("CODE TYPE CIVILITE"));
         if (civility > 0)
             PATIENTS.setValue(QStringLiteral("TITRE"), MapCivilityToTitle(civility));
@@ -119,8 +138,7 @@ private:
         PATIENTS.setValue(QStringLiteral("NOM_DE_JEUNE_FILLE"), text(QStringLiteral("NOM DE NAISSANCE")));
         PATIENTS.setValue(QStringLiteral("TELEPHONE"), FormatPhoneNumber(text(QStringLiteral("TEL DOMICILE"))));
         PATIENTS.setValue(QStringLiteral("TELEPHONE_BUREAU"), FormatPhoneNumber(text(QStringLiteral("TEL BUREAU"))));
-        PATIENTS.setValue(QStringLiteral("N_SS"),
-                          FormatInsuranceNumber(text(QStringLiteral("NUMERO SECURITE SOCIAL"))));
+        setInsuranceNumber();
         PATIENTS.setValue(QStringLiteral("FAX"), FormatPhoneNumber(text(QStringLiteral("FAX"))));
         PATIENTS.setValue(QStringLiteral("ADRESSE"), address());
         PATIENTS.setValue(QStringLiteral("CP"), text(QStringLiteral("CODE POSTAL")));

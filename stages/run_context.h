@@ -10,6 +10,14 @@ namespace p1 {
 class ReferenceLookups;
 struct StageCounts;
 
+// What the letters stage did with the letter files, for the run's report.
+struct LetterCounts {
+    qint64 filesCopied = 0;
+    qint64 bytesCopied = 0;
+    qint64 filesMissing = 0;
+    qint64 namesRefused = 0; // names that would leave the letters folder
+};
+
 // What every stage receives from the import run: the operator seam, the source queries and
 // target datasets of the window (under the window's names), the allocator, the lookups, the
 // prescriptions table name and the letters' two folders. Everything runs on the UI thread.
@@ -35,6 +43,8 @@ struct RunContext {
     QString targetBaseFolder;    // TessarisBase: the folder of Kelvanor.ver, ending with a separator
     // Where each stage leaves what it did, also when it stops the run; none in stage tests.
     QList<StageCounts>* countsOfTheRun = nullptr;
+    // Where the letters stage counts the files it copies; none in stage tests.
+    LetterCounts* lettersOfTheRun = nullptr;
 };
 
 } // namespace p1

@@ -76,7 +76,11 @@ void ImportStage::walkRows()
     for (; !source_.eof(); source_.next()) {
         run_.ui.setProgressPosition(run_.ui.progressPosition() + 1);
         run_.ui.processMessages();
-        count(importRow());
+        const qsizetype changesBefore = counts_.changedValues.size();
+        const RowOutcome outcome = importRow();
+        if (outcome == RowOutcome::Refused)
+            counts_.changedValues.resize(changesBefore);
+        count(outcome);
     }
 }
 
@@ -152,7 +156,21 @@ bool ImportStage::guard(const QString& wording, const std::function<void()>& sto
 void ImportStage::logFailure(const QString& wording, const QString& message)
 {
     ++counts_.failures;
+    counts_.failureLines.append({rowCode(), asOneLogLine(wording), asOneLogLine(message)});
     logFailureLines(run_.ui, wording, message);
+}
+
+void ImportStage::noteChangedValue(const QString& column, const QString& sourceValue,
+                                   const QString& storedValue)
+{
+    counts_.changedValues.append({rowCode(), column, sourceValue, storedValue});
+}
+
+QString ImportStage::rowCode() const
+{
+    if (codeColumn_.isEmpty() || !source_.isOpen() || source_.eof())
+        return QString();
+    return text(codeColumn_);
 }
 
 void ImportStage::showStatus(const QString& text)

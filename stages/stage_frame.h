@@ -42,6 +42,22 @@ enum class RowOutcome {
 // positive code whatever became of it (the history stage).
 enum class SummaryCount { StoredRows, ProcessedRows };
 
+// A pair of failure lines of the log, with the source code of the row it belongs to.
+struct FailureRecord {
+    QString sourceCode;
+    QString wording;
+    QString message;
+};
+
+// A value the import's rules changed without a log line (a file number cut to its column), with
+// the source code of its row.
+struct ChangedValue {
+    QString sourceCode;
+    QString column;
+    QString sourceValue;
+    QString storedValue;
+};
+
 // What one stage did, for the run's report. read = skipped + stored + merged + refused.
 struct StageCounts {
     QString stage; // the stage's command-line word
@@ -52,6 +68,10 @@ struct StageCounts {
     qint64 refused = 0;
     qint64 failures = 0; // pairs of failure lines, a stored row's refused parts included
     double seconds = 0;
+    QList<FailureRecord> failureLines;
+    QList<ChangedValue> changedValues; // of the rows stored or merged
+
+    bool balanced() const { return read == skipped + stored + merged + refused; }
 };
 
 // A target table a stage writes, opened whole on its command text ("SELECT * FROM T ...").
@@ -94,6 +114,8 @@ protected:
     void countInSummary(SummaryCount count) { summaryCount_ = count; }
     // The users stage leaves the progress position as the run left it.
     void keepProgressPosition() { keepProgressPosition_ = true; }
+    // The source column whose value names a row in the run's report of its failures.
+    void identifyRowsBy(const QString& codeColumn) { codeColumn_ = codeColumn; }
 
     // After the source is selected, before it opens: a stage's second query.
     virtual void prepare() {}
@@ -115,6 +137,8 @@ protected:
     bool guard(const QString& wording, const std::function<void()>& store,
                std::initializer_list<TargetDataset*> cancelOnFailure);
     void logFailure(const QString& wording, const QString& message);
+    // For the run's report; forgotten when the row is refused.
+    void noteChangedValue(const QString& column, const QString& sourceValue, const QString& storedValue);
     void showStatus(const QString& text); // status line, then a pump
     void addLogLine(const QString& line);
 
@@ -129,12 +153,14 @@ private:
     void closeTargets();
     void finish();
     void publishCounts(qint64 elapsedMilliseconds);
+    QString rowCode() const;
 
     StageTexts texts_;
     StageSource sourceDeclaration_;
     std::vector<TargetTable> targets_;
     SummaryCount summaryCount_ = SummaryCount::StoredRows;
     bool keepProgressPosition_ = false;
+    QString codeColumn_;
     StageCounts counts_;
 };
 

@@ -5,6 +5,7 @@
 #include "stages/correspondents_stage.h"
 #include "stages/letters_stage.h"
 #include "stages/patients_stage.h"
+#include "stages/prescriptions_stage.h"
 #include "stages/users_stage.h"
 
 namespace p1 {
@@ -26,8 +27,8 @@ const QList<StageEntry>& stageTable()
          {"[CON CONSULTATION]", "[CON SOUS CONSULTATION]", "[CON TYPE CONSULTATION]"}},
         {Box::ImportCourriers, "cbImportCourriers", "importer les courriers", "courriers",
          importLetters, true, V4, {"[COU COURRIER GENERE]"}},
-        {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions", nullptr,
-         false, Ordo, {"[ORD ORDONNANCE]", "[ORD PRESCRIPTION]"}},
+        {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions",
+         importPrescriptions, false, Ordo, {"[ORD ORDONNANCE]", "[ORD PRESCRIPTION]"}},
     };
     return table;
 }

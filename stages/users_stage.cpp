@@ -31,6 +31,7 @@ public:
     {
         // The progress position is not reset here: it is 0 after the run's start.
         keepProgressPosition();
+        identifyRowsBy(QStringLiteral("CODE MEDECIN"));
     }
 
 private:

@@ -77,6 +77,8 @@ QVariant keptByEngine(const QVariant& value, const Column& column)
 struct TargetDataset::Impl {
     TargetConnection& connection;
     QString commandText;
+    StatementParameters parameters;
+    ParameterisedRun select;
     QString table;
     bool open = false;
     QList<Column> columns;
@@ -92,11 +94,13 @@ struct TargetDataset::Impl {
     QList<bool> pendingSet;
     std::vector<LocateIndex> indexes;
     QString preparedOn;
+    QString factsOf; // the connection and table the facts and stores are of
     QHash<QString, std::shared_ptr<QSqlQuery>> preparedStores;
 
     explicit Impl(TargetConnection& target) : connection(target) {}
 
     void readTableFacts();
+    void readTableFactsOnce();
     void readSqliteFacts();
     void readSqlServerFacts();
     void readLayout(const QSqlRecord& record);
@@ -179,6 +183,18 @@ void TargetDataset::Impl::readTableFacts()
     keyName = connection.database().primaryIndex(table).fieldName(0);
     if (connection.engine() == TargetEngine::SqlServer)
         readSqlServerFacts();
+}
+
+// A dataset reopened on the same table of the same connection (a search run once per source
+// row) keeps its facts and its prepared stores; every open of the connection has its own name.
+void TargetDataset::Impl::readTableFactsOnce()
+{
+    const QString facts = connection.database().connectionName() + u'\n' + table;
+    if (facts == factsOf)
+        return;
+    readTableFacts();
+    preparedStores.clear();
+    factsOf = facts;
 }
 
 void TargetDataset::Impl::readLayout(const QSqlRecord& record)
@@ -365,6 +381,11 @@ void TargetDataset::setCommandText(const QString& text)
     impl_->commandText = text;
 }
 
+void TargetDataset::setParameter(const QString& name, const QVariant& value)
+{
+    impl_->parameters.set(name, value);
+}
+
 QString TargetDataset::commandText() const
 {
     return impl_->commandText;
@@ -374,11 +395,8 @@ void TargetDataset::open()
 {
     close();
     impl_->table = tableOfCommand(impl_->commandText);
-    impl_->readTableFacts();
-    QSqlQuery query(impl_->connection.database());
-    query.setForwardOnly(true);
-    if (!query.exec(impl_->commandText))
-        impl_->fail(query);
+    impl_->readTableFactsOnce();
+    QSqlQuery& query = impl_->select.run(impl_->connection, impl_->commandText, impl_->parameters);
     impl_->readLayout(query.record());
     const int count = int(impl_->columns.size());
     while (query.next()) {
@@ -391,6 +409,7 @@ void TargetDataset::open()
     }
     if (query.lastError().isValid())
         impl_->fail(query);
+    query.finish();
     impl_->open = true;
 }
 
@@ -400,7 +419,6 @@ void TargetDataset::close()
     impl_->open = false;
     impl_->rows.clear();
     impl_->indexes.clear();
-    impl_->preparedStores.clear();
     impl_->current = 0;
 }
 

@@ -20,6 +20,11 @@ struct TableDefinition {
     std::vector<ColumnDefinition> columns;
 };
 
+struct IndexDefinition {
+    QString table;
+    QStringList columns;
+};
+
 constexpr int nameSize = 50;
 constexpr int phoneSize = 30; // two numbers typed in one field still fit, once grouped by two
 constexpr int labelSize = 100;
@@ -194,6 +199,20 @@ TableDefinition idValuesTable()
             {{"KEY_NAME", Type::Text, nameSize}, {"LAST_VALUE", Type::Integer, 0, "0"}}};
 }
 
+// A prescription's consultation is searched by patient and date, once per prescription.
+const std::vector<IndexDefinition>& searchedTables()
+{
+    static const std::vector<IndexDefinition> indexes = {
+        {"MOTCONSU", {"PATIENTS_ID", "DATE_CONSULTATION"}}};
+    return indexes;
+}
+
+QString createIndexText(const IndexDefinition& index)
+{
+    return QStringLiteral("CREATE INDEX %1_%2 ON %1 (%3)")
+        .arg(index.table, index.columns.join('_'), index.columns.join(", "));
+}
+
 std::vector<TableDefinition> allTables()
 {
     std::vector<TableDefinition> tables = writtenTables();
@@ -208,8 +227,12 @@ std::vector<TableDefinition> allTables()
 QStringList targetSchemaStatements(TargetEngine engine)
 {
     QStringList statements;
-    for (const TableDefinition& table : allTables())
+    for (const TableDefinition& table : allTables()) {
         statements.append(createTableText(table, engine));
+        for (const IndexDefinition& index : searchedTables())
+            if (index.table == table.name)
+                statements.append(createIndexText(index));
+    }
     return statements;
 }
 

@@ -140,17 +140,19 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// A whole-table dataset ("SELECT * FROM T", optionally with ORDER BY). Rows can be walked,
-// appended and edited; an insert writes only the columns that were set, so the others keep the
-// target's defaults. locate() is a hash look-up over the loaded rows and the rows appended or
-// stored since. A refused post() throws TargetError with the engine's own text and leaves the
-// row pending, so that cancel() makes the dataset usable again.
+// A whole-table dataset ("SELECT * FROM T", optionally with ORDER BY, or a WHERE with ":name"
+// parameters, bound as a statement binds them). Rows can be walked, appended and edited; an
+// insert writes only the columns that were set, so the others keep the target's defaults.
+// locate() is a hash look-up over the loaded rows and the rows appended or stored since. A
+// refused post() throws TargetError with the engine's own text and leaves the row pending, so
+// that cancel() makes the dataset usable again.
 class TargetDataset {
 public:
     explicit TargetDataset(TargetConnection& connection);
     ~TargetDataset();
 
     void setCommandText(const QString& text);
+    void setParameter(const QString& name, const QVariant& value); // used at the next open()
     QString commandText() const;
     void open();  // throws TargetError
     void close();

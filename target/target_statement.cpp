@@ -63,14 +63,16 @@ bool TargetField::asBoolean() const
 struct TargetStatement::Impl {
     TargetConnection& connection;
     QStringList lines;
-    QHash<QString, QVariant> parameters;
+    StatementParameters parameters;
     QStringList columnNames;
     QList<QList<QVariant>> rows;
     bool open = false;
     int current = 0;
 
+    ParameterisedRun runner;
+
     explicit Impl(TargetConnection& target) : connection(target) {}
-    QSqlQuery run();
+    QSqlQuery& run() { return runner.run(connection, lines.join('\n'), parameters); }
 };
 
 // The ":name" parameters a statement text uses ("::" is a PostgreSQL cast, not a parameter).
@@ -85,33 +87,50 @@ QStringList parameterNames(const QString& text)
     return names;
 }
 
-// Prepared anew at every run: the text may have changed between two runs, and the statements
-// of this kind run once per table or per key, never per row of a large table. A text without
-// parameters runs as it is: PostgreSQL cannot prepare a CREATE TABLE.
-QSqlQuery TargetStatement::Impl::run()
+void StatementParameters::set(const QString& name, const QVariant& value)
 {
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
-    const QString text = lines.join('\n');
-    const QStringList names = parameterNames(text);
-    if (names.isEmpty()) {
-        if (!query.exec(text))
-            connection.throwFailure(query.lastError());
-        return query;
+    const QString key = name.startsWith(':') ? name.mid(1) : name;
+    values_.insert(key.toLower(), value);
+}
+
+std::optional<QVariant> StatementParameters::value(const QString& name) const
+{
+    const auto found = values_.constFind(name.toLower());
+    if (found == values_.constEnd())
+        return std::nullopt;
+    return *found;
+}
+
+QSqlQuery& ParameterisedRun::run(TargetConnection& connection, const QString& text,
+                                 const StatementParameters& parameters)
+{
+    QSqlDatabase db = connection.database();
+    const QString preparing = db.connectionName() + u'\n' + text;
+    if (preparing != preparedFor_) {
+        preparedFor_.clear();
+        query_.emplace(db);
+        query_->setForwardOnly(true);
+        names_ = parameterNames(text);
+        if (names_.isEmpty()) {
+            if (!query_->exec(text))
+                connection.throwFailure(query_->lastError());
+            return *query_;
+        }
+        if (!query_->prepare(text))
+            connection.throwFailure(query_->lastError());
+        preparedFor_ = preparing;
     }
-    if (!query.prepare(text))
-        connection.throwFailure(query.lastError());
     const TargetEngine engine = connection.engine();
-    for (const QString& name : names) {
+    for (const QString& name : std::as_const(names_)) {
         // A parameter left unset would be bound as NULL and match nothing without a word.
-        const auto value = parameters.constFind(name.toLower());
-        if (value == parameters.constEnd())
+        const std::optional<QVariant> value = parameters.value(name);
+        if (!value)
             throw TargetError(QStringLiteral("Le paramètre :%1 de la requête %2 n'a pas de valeur.").arg(name, text));
-        query.bindValue(':' + name, statementParameter(*value, engine));
+        query_->bindValue(':' + name, statementParameter(*value, engine));
     }
-    if (!query.exec())
-        connection.throwFailure(query.lastError());
-    return query;
+    if (!query_->exec())
+        connection.throwFailure(query_->lastError());
+    return *query_;
 }
 
 TargetStatement::TargetStatement(TargetConnection& connection, QStringList lines)
@@ -134,20 +153,19 @@ const QStringList& TargetStatement::sql() const
 
 void TargetStatement::setParameter(const QString& name, const QVariant& value)
 {
-    const QString key = name.startsWith(':') ? name.mid(1) : name;
-    impl_->parameters.insert(key.toLower(), value);
+    impl_->parameters.set(name, value);
 }
 
 void TargetStatement::execute()
 {
     close();
-    impl_->run();
+    impl_->run().finish();
 }
 
 void TargetStatement::open()
 {
     close();
-    QSqlQuery query = impl_->run();
+    QSqlQuery& query = impl_->run();
     const QSqlRecord record = query.record();
     // SQLite reports date-times and booleans as texts and integers: TargetField reads them so.
     QList<ColumnKind> kinds;
@@ -164,6 +182,7 @@ void TargetStatement::open()
     }
     if (query.lastError().isValid())
         impl_->connection.throwFailure(query.lastError());
+    query.finish();
     impl_->open = true;
 }
 

@@ -3,6 +3,8 @@
 #include "target/target_sql.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 
@@ -68,6 +70,33 @@ bool setLocateKeyPart(LocateKey& key, int place, const QVariant& value, ColumnKi
 
 // The place of a column name in a list, without regard to case; -1 when missing.
 qsizetype indexOfName(const QStringList& names, const QString& name);
+
+// The values of a statement's ":name" parameters, by name without regard to case.
+class StatementParameters {
+public:
+    void set(const QString& name, const QVariant& value); // name with or without its ':'
+    std::optional<QVariant> value(const QString& name) const;
+
+private:
+    QHash<QString, QVariant> values_;
+};
+
+// A statement text run with its ":name" parameters bound by their values' own types. A text
+// with parameters is prepared once per open of the connection and run again with new values (a
+// search or a counter read once per source row); a text without parameters runs as it is:
+// PostgreSQL cannot prepare a CREATE TABLE.
+class ParameterisedRun {
+public:
+    // Forward only; throws TargetError with the engine's message, or when a parameter the text
+    // uses has no value. The query is valid until the next run.
+    QSqlQuery& run(TargetConnection& connection, const QString& text,
+                   const StatementParameters& parameters);
+
+private:
+    std::optional<QSqlQuery> query_;
+    QString preparedFor_; // the connection's name and the text query_ is prepared for
+    QStringList names_;
+};
 
 QString withoutPassword(QString message, const QString& password);
 

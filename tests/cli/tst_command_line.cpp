@@ -2,6 +2,7 @@
 #include "cli/command_line.h"
 #include "run/import_run.h"
 #include "run/import_session.h"
+#include "tests/cli/command_line_runner.h"
 #include "tests/run/run_fixture.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/recording_ui.h"
@@ -17,33 +18,11 @@ namespace {
 
 using test::Practice;
 
-struct Outcome {
-    int status;
-    QString out;
-    QString err;
-};
-
-QString readAll(FILE* file)
-{
-    std::rewind(file);
-    QByteArray content;
-    char buffer[4096];
-    for (size_t size; (size = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
-        content.append(buffer, static_cast<qsizetype>(size));
-    std::fclose(file);
-    return QString::fromUtf8(content);
-}
+using Outcome = test::CommandLineOutcome;
 
 Outcome runCli(const QStringList& arguments, const QByteArray& input = {})
 {
-    FILE* out = std::tmpfile();
-    FILE* err = std::tmpfile();
-    FILE* in = std::tmpfile();
-    std::fwrite(input.constData(), 1, static_cast<size_t>(input.size()), in);
-    std::rewind(in);
-    const int status = runCommandLine(arguments, TerminalStreams{out, err, in});
-    std::fclose(in);
-    return {status, readAll(out), readAll(err)};
+    return test::runCommandLineWith(arguments, input);
 }
 
 QStringList importArguments(const Practice& practice)

@@ -173,6 +173,7 @@ TEST_F(ImportRunTest, StagesRunInOrderWithTheirSummaryLines)
                            "0 antécédent créé",
                            "0 consultation créée",
                            "0 courrier créé",
+                           "0 prescription créée",
                            "Traitement terminé. Durée : <durée>"}))
         << ui.logLines().join("\n").toStdString();
     EXPECT_TRUE(ui.logLines()[1].startsWith("   ERREUR : "));
@@ -340,6 +341,26 @@ TEST_F(ImportRunTest, AMultiLineMessageStaysOnePanelLineAndTheFileHasOnlyCrLf)
     QFile logFile(practice.logs + files.first());
     ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
     EXPECT_EQ(logFile.readAll(), toWindows1252(expected.join("\r\n") + "\r\n"));
+}
+
+TEST_F(ImportRunTest, ARunAfterThePrescriptionsStageReadsV4Again)
+{
+    Practice practice;
+    chooseLocations(practice);
+    ui.setAllTicked(false);
+    ui.setTicked(Box::ImportOrdo, true);
+    session.ButtonExecuterClick();
+    ASSERT_EQ(session.Sorvane_Select.connection(), &session.ADOConnectionSorvaneOrdo);
+    ui.setTicked(Box::ImportOrdo, false);
+    ui.setTicked(Box::ImportPatients, true);
+
+    session.ButtonExecuterClick();
+
+    EXPECT_EQ(ui.dialogTexts(Kind::Error), QStringList());
+    EXPECT_EQ(ui.logLines(), QStringList({"0 prescription créée", "Traitement terminé. Durée : 00:00:00",
+                                          "0 patient créé", "Traitement terminé. Durée : 00:00:00"}));
+    // The consultations stage opens Sorvane_Query1 as it finds it.
+    EXPECT_EQ(session.Sorvane_Query1.connection(), &session.ADOConnectionSorvane);
 }
 
 TEST_F(ImportRunTest, ImportStaysDisabledAfterAFailedOrdoUntilTheOtherLabelsAreChosenAgain)

@@ -159,6 +159,29 @@ void checkLetters(const SamplePractice& practice, TargetConnection& target, cons
     }
 }
 
+// Every prescription of a known patient is in the row of its patient and day, or a failure.
+void checkPrescriptions(const SamplePractice& practice, TargetConnection& target, const QStringList& log)
+{
+    const QList<Row> prescriptions = sourceRows(practice.ordoPath, "ORD ORDONNANCE");
+    QSet<std::pair<qint64, QDate>> stored;
+    for (const TableRow& row : readTable(target, "PRESCRIPTIONS"))
+        stored.insert({row.value("PATIENTS_ID").asInteger(), row.value("DATE_CONSULTATION").asDateTime().date()});
+    const QSet<qint64> failed = failedCodes(log, " : importation de la prescription du patient n°")
+                                + failedCodes(log, " : recherche de la consultation Tessaris du patient n°");
+    for (const Row& row : prescriptions) {
+        const qint64 patient = integerOf(row.value("CODE PATIENT"));
+        const SourceValue dateValue = row.value("DATE CONSULTATION");
+        const auto* date = std::get_if<QDateTime>(&dateValue);
+        if (patient > 0 && date) {
+            EXPECT_TRUE(stored.contains({patient, date->date()}) || failed.contains(patient)) << patient;
+        }
+    }
+    EXPECT_GT(stored.size(), 0);
+    const qint64 refused = log.filter(" : importation de la prescription du patient n°").size()
+                           + log.filter(" : recherche de la consultation Tessaris du patient n°").size();
+    EXPECT_TRUE(log.contains(QString("%1 pescriptions créées").arg(positiveRows(prescriptions) - refused)));
+}
+
 TEST(WholeRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
 {
     ensureQtApplication();
@@ -239,6 +262,7 @@ TEST(WholeRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
 
     checkHistoryAndConsultations(practice, target, log);
     checkLetters(practice, target, targetFolder + '/', log);
+    checkPrescriptions(practice, target, log);
 
     // Again without the purge: every row is refused by its identifier, named, and nothing changes.
     FILE* againOut = std::tmpfile();

@@ -8,6 +8,7 @@
 #include "common/locale_texts.h"
 #include "stages/stage_frame.h"
 #include "stages/reference_lookups.h"
+#include "target/target_schema.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/recording_ui.h"
@@ -79,7 +80,7 @@ public:
           lookups(ADOConnectionSorvane),
           context{ui,     ADOConnectionSorvane, ADOConnectionSorvaneOrdo, target,
                   Sorvane_Select, Sorvane_GLB_Medecin, Sorvane_Query1,
-                  Query1, Query2, Query3, Qry1, ids, lookups, QStringLiteral("PRESCRIPTION"),
+                  Query1, Query2, Query3, Qry1, ids, lookups, prescriptionsTableName(),
                   source.lettersFolder(), targetFolder}
     {
         setTextLocale(QLocale(QLocale::French, QLocale::France));

@@ -26,7 +26,7 @@ protected:
             addPatient(table, patient);
         source.write();
         run = std::make_unique<StageRunContext>(source, *connection);
-        importPatients(run->context);
+        counts = importPatients(run->context);
         return test::withoutStamps(run->ui.logLines());
     }
 
@@ -40,6 +40,7 @@ protected:
     }
 
     std::unique_ptr<StageRunContext> run;
+    StageCounts counts;
 };
 
 TEST_P(PatientsStageTest, WritesEveryColumnOfAPatientWithItsProfessionAndLinks)
@@ -350,6 +351,27 @@ TEST_P(PatientsStageTest, CountersContinueFromIdValuesAndKeysAreNeverLowered)
     EXPECT_EQ(lastValueOf(*connection, "PATMEDTR"), 3);
     EXPECT_EQ(readTable(*connection, "ANTECED", "ANTECED_ID").last()["PATIENTS_ID"].asInteger(), 20);
     EXPECT_EQ(readTable(*connection, "PATMEDTR", "PATMEDTR_ID").last()["MEDTRAIT_ID"].asInteger(), 3);
+}
+
+TEST_P(PatientsStageTest, ValuesTheRulesChangeAreNotedWithTheirRowUnlessTheRowIsRefused)
+{
+    insertRow(*connection, "PATIENTS", {{"PATIENTS_ID", 3}, {"NOM", "Déjà là"}});
+    const QDateTime born = wallClock(QDate(2000, 1, 1));
+    importPatientsOf({
+        {.code = qint64(1), .surname = "Martin", .birthDate = born, .fileNumber = "AB-1234567",
+         .insuranceNumber = "1 80 2A 123 456 78"},
+        {.code = qint64(2), .surname = "Durand", .birthDate = born, .fileNumber = "123456789",
+         .insuranceNumber = "1 80 75 123 456 78"},
+        {.code = qint64(3), .surname = "Refusé", .birthDate = born, .fileNumber = "0123456789",
+         .insuranceNumber = "2B"},
+    });
+
+    QStringList changes;
+    for (const ChangedValue& change : counts.changedValues)
+        changes.append(QStringList{change.sourceCode, change.column, change.sourceValue, change.storedValue}.join('|'));
+    EXPECT_EQ(changes, QStringList({"1|ANCIEN_NUMERO_DE_DOSSIER|AB-1234567|AB-123456",
+                                    "1|N_SS|1 80 2A 123 456 78|180212345678"}));
+    EXPECT_EQ(patientRow(1)["ANCIEN_NUMERO_DE_DOSSIER"].asText(), "AB-123456");
 }
 
 TEST_P(PatientsStageTest, AValueTooLongForItsColumnRefusesThatPatientAlone)

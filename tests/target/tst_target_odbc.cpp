@@ -1,3 +1,4 @@
+#include "common/date_time.h"
 #include "common/errors.h"
 #include "target/target_sql.h"
 #include "tests/support/target_databases.h"
@@ -90,6 +91,29 @@ TEST_F(SqliteOdbcTest, StoresAndLocatesDatasetRows)
     EXPECT_FALSE(rows[0]["PRENOM"].isNull());
     EXPECT_EQ(rows[0]["VILLE"].asText(), "Lyon");
     EXPECT_EQ(rows[0]["PAYS"].asText(), "FRANCE");
+}
+
+TEST_F(SqliteOdbcTest, OpensADatasetOnADateTimeParameter)
+{
+    const QDateTime day = wallClock(QDate(2026, 3, 5));
+    TargetDataset consultations(*connection);
+    consultations.setCommandText("SELECT * FROM MOTCONSU");
+    consultations.open();
+    for (const auto& [id, date] : {std::pair{1, day}, std::pair{2, day.addSecs(37800)}}) {
+        consultations.append();
+        consultations.setValue("MOTCONSU_ID", id);
+        consultations.setValue("PATIENTS_ID", 5);
+        consultations.setValue("DATE_CONSULTATION", date);
+        consultations.post();
+    }
+
+    TargetDataset search(*connection);
+    search.setCommandText("SELECT * FROM MOTCONSU WHERE PATIENTS_ID=:patients_id AND DATE_CONSULTATION=:date_consultation");
+    search.setParameter("patients_id", 5);
+    search.setParameter("date_consultation", day);
+    search.open();
+    ASSERT_EQ(search.recordCount(), 1);
+    EXPECT_EQ(search.field("MOTCONSU_ID").asInteger(), 1);
 }
 
 TEST_F(SqliteOdbcTest, ListsTablesAndReportsTheEnginesErrors)

@@ -1,0 +1,161 @@
+#include "stages/prescriptions_stage.h"
+
+#include "common/date_time.h"
+#include "common/errors.h"
+#include "stages/consultation_lookup.h"
+#include "stages/normalisers.h"
+
+namespace p1 {
+
+namespace {
+
+const StageTexts prescriptionsTexts{
+    QStringLiteral("Importation des prescriptions..."),
+    QStringLiteral("Erreur lors de l'ouverture de la table [ORD ORDONNANCE] de ORDO.MDB de Sorvane : "),
+    QStringLiteral(" prescription créée"),
+    QStringLiteral(" pescriptions créées"),
+};
+const QString itemStatement = QStringLiteral(
+    "SELECT * from [ORD PRESCRIPTION] where [CODE ORDONNANCE]=:code ORDER BY [CODE ORDRE]");
+const QString itemQueryError = QStringLiteral("Erreur lors de la recherche de la prescription n°%1\r%2");
+const QString prescriptionFailure = QStringLiteral(" : importation de la prescription du patient n°%1 datée au %2");
+const QString importedStatus = QStringLiteral("Patient n°%1, prescription datée au %2 importée");
+const QString consultationReason = QStringLiteral("Importation de prescription");
+const QString itemSeparator = QStringLiteral("\r\r");
+
+// The item of the current row of the item query added to a prescription's text: after a blank
+// line when the text already holds something, its name, then each part of its dosage that is
+// not blank on a line of its own.
+QString withItem(QString prescription, const SourceQuery& item)
+{
+    if (!prescription.isEmpty())
+        prescription += itemSeparator;
+    prescription += item.field(QStringLiteral("NOM")).asText();
+    for (const char* part : {"POSO", "REMARQUE", "COMMENTAIRE"}) {
+        const QString value = item.field(QString::fromLatin1(part)).asText();
+        if (!isBlank(value))
+            prescription += u'\r' + value;
+    }
+    return prescription;
+}
+
+class PrescriptionsStage : public ImportStage {
+public:
+    explicit PrescriptionsStage(RunContext& run)
+        : ImportStage(run, prescriptionsTexts,
+                      {run.Sorvane_Select, &run.ADOConnectionSorvaneOrdo,
+                       QStringLiteral("[ORD ORDONNANCE]"),
+                       QStringLiteral("ORDER BY [CODE ORDONNANCE], [DATE]")},
+                      {{run.Query1, wholeTable(run.prescriptionTable)}}),
+          PRESCRIPTIONS(run.Query1), items_(run.Sorvane_Query1)
+    {
+        identifyRowsBy(QStringLiteral("CODE PATIENT"));
+    }
+
+private:
+    void prepare() override
+    {
+        items_.close();
+        items_.sql() = QStringList{itemStatement};
+        items_.setConnection(&run_.ADOConnectionSorvaneOrdo);
+    }
+
+    void started() override
+    {
+        run_.Query2.setCommandText(consultationSearchText());
+        prescriptionNumber_ = run_.ids.ReadLastValue(run_.prescriptionTable);
+    }
+
+    std::vector<RaisedKey> raisedKeys() const override
+    {
+        return {{run_.prescriptionTable, prescriptionNumber_}};
+    }
+
+    RowOutcome importRow() override
+    {
+        const qint64 patient = integer(QStringLiteral("CODE PATIENT"));
+        if (patient <= 0)
+            return RowOutcome::Skipped;
+        if (!openItems())
+            return RowOutcome::Refused;
+        const QDateTime day = wallClock(field(QStringLiteral("DATE CONSULTATION")).asDateTime().date());
+        const bool found = PRESCRIPTIONS.locate({QStringLiteral("PATIENTS_ID"), QStringLiteral("DATE_CONSULTATION")},
+                                                {patient, day});
+        if (found)
+            PRESCRIPTIONS.edit();
+        else if (!startRow(patient, day)) {
+            items_.close();
+            return RowOutcome::Refused;
+        }
+        appendItems();
+        items_.close();
+        if (!store())
+            return RowOutcome::Refused;
+        return found ? RowOutcome::Merged : RowOutcome::Stored;
+    }
+
+    // The operator is told at once and the run waits: a prescription whose items cannot be read
+    // is not stored without them.
+    bool openItems()
+    {
+        const QString code = text(QStringLiteral("CODE ORDONNANCE"));
+        items_.setParameter(QStringLiteral("code"), integer(QStringLiteral("CODE ORDONNANCE")));
+        try {
+            items_.open();
+            return true;
+        } catch (const std::exception& error) {
+            run_.ui.showError(itemQueryError.arg(code, errorMessage(error)));
+            items_.close();
+            return false;
+        }
+    }
+
+    // A new row for the patient's day, attached to its consultation; false, with no number used,
+    // when there is no consultation (FindOrCreateConsultation has said why).
+    bool startRow(qint64 patient, const QDateTime& day)
+    {
+        const qint64 consultation = FindOrCreateConsultation(
+            run_, patient, integer(QStringLiteral("CODE MEDECIN")), consultationReason, day);
+        if (consultation <= 0)
+            return false;
+        PRESCRIPTIONS.append();
+        ++prescriptionNumber_;
+        PRESCRIPTIONS.setValue(run_.prescriptionTable + QStringLiteral("_ID"), prescriptionNumber_);
+        PRESCRIPTIONS.setValue(QStringLiteral("MOTCONSU_ID"), consultation);
+        PRESCRIPTIONS.setValue(QStringLiteral("PATIENTS_ID"), patient);
+        PRESCRIPTIONS.setValue(QStringLiteral("DATE_CONSULTATION"), day);
+        return true;
+    }
+
+    void appendItems()
+    {
+        for (; !items_.eof(); items_.next()) {
+            const QString prescription = PRESCRIPTIONS.field(QStringLiteral("PRESCRIPTION")).asText();
+            PRESCRIPTIONS.setValue(QStringLiteral("PRESCRIPTION"), withItem(prescription, items_));
+        }
+    }
+
+    bool store()
+    {
+        const QString patient = text(QStringLiteral("CODE PATIENT"));
+        const QString date = text(QStringLiteral("DATE"));
+        const bool stored = guard(prescriptionFailure.arg(patient, date),
+                                  [this] { PRESCRIPTIONS.post(); }, {&PRESCRIPTIONS});
+        if (stored)
+            showStatus(importedStatus.arg(patient, date));
+        return stored;
+    }
+
+    TargetDataset& PRESCRIPTIONS;
+    SourceQuery& items_;
+    qint64 prescriptionNumber_ = 0;
+};
+
+} // namespace
+
+StageCounts importPrescriptions(RunContext& run)
+{
+    return PrescriptionsStage(run).run();
+}
+
+} // namespace p1

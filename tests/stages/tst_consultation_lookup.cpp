@@ -1,0 +1,104 @@
+#include "stages/consultation_lookup.h"
+
+#include "common/date_time.h"
+#include "tests/stages/stage_test_context.h"
+
+namespace p1::test {
+namespace {
+
+const QDateTime day = wallClock(QDate(2026, 3, 5));
+const QDateTime morning = wallClock(QDate(2026, 3, 5), QTime(10, 30));
+
+// MOTCONSU before each test: patient 5 on the day (n°42), patient 6 in the morning (n°43), and
+// "MOTCONSU" at 50.
+class ConsultationLookupTest : public TargetEngineTest {
+protected:
+    void SetUp() override
+    {
+        TargetEngineTest::SetUp();
+        if (IsSkipped())
+            return;
+        insertRow(*connection, "MOTCONSU", {{"MOTCONSU_ID", 42}, {"PATIENTS_ID", 5},
+                                            {"DATE_CONSULTATION", day}, {"MEDECINS_ID", 1},
+                                            {"MOTIF_DE_CONSULTATION", "Suivi"}});
+        insertRow(*connection, "MOTCONSU", {{"MOTCONSU_ID", 43}, {"PATIENTS_ID", 6},
+                                            {"DATE_CONSULTATION", morning}});
+        setLastValue(*connection, "MOTCONSU", 50);
+        source.write();
+        run = std::make_unique<StageRunContext>(source, *connection);
+        run->Query2.setCommandText(consultationSearchText());
+    }
+
+    qint64 find(qint64 patient, const QDateTime& date)
+    {
+        return FindOrCreateConsultation(run->context, patient, 3, "Importation de prescription", date);
+    }
+
+    SourceFiles source;
+    std::unique_ptr<StageRunContext> run;
+};
+
+TEST_P(ConsultationLookupTest, FindsTheConsultationOfTheExactDateTimeWithoutWriting)
+{
+    EXPECT_EQ(find(5, day), 42);
+    EXPECT_EQ(find(6, morning), 43);
+    EXPECT_EQ(countRows(*connection, "MOTCONSU"), 2);
+    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 50);
+    EXPECT_TRUE(run->ui.logLines().isEmpty());
+    EXPECT_FALSE(run->Query2.isOpen());
+}
+
+TEST_P(ConsultationLookupTest, CreatesAMissingConsultationOnceAndRaisesTheKeyAtOnce)
+{
+    EXPECT_EQ(find(6, day), 51); // the morning's consultation is not the day's
+    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 51);
+    EXPECT_EQ(find(6, day), 51);
+    EXPECT_EQ(find(7, day), 52);
+
+    const QList<TableRow> rows = readTable(*connection, "MOTCONSU", "MOTCONSU_ID");
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(rows[2]["MOTCONSU_ID"].asInteger(), 51);
+    EXPECT_EQ(rows[2]["PATIENTS_ID"].asInteger(), 6);
+    EXPECT_EQ(rows[2]["DATE_CONSULTATION"].asDateTime(), day);
+    EXPECT_EQ(rows[2]["MEDECINS_ID"].asInteger(), 3);
+    EXPECT_EQ(rows[2]["MOTIF_DE_CONSULTATION"].asText(), "Importation de prescription");
+    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 52);
+    EXPECT_TRUE(run->ui.logLines().isEmpty());
+}
+
+TEST_P(ConsultationLookupTest, ARefusedNewConsultationGivesMinusOneAndTwoLines)
+{
+    TargetStatement lower(*connection, {"UPDATE ID_VALUES SET LAST_VALUE = 42"});
+    lower.execute(); // the next number, 43, is taken
+
+    EXPECT_EQ(find(7, wallClock(QDate(2026, 3, 6))), -1);
+
+    const QStringList log = withoutStamps(run->ui.logLines());
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0], " : recherche de la consultation Tessaris du patient n°7 datée au 06/03/2026");
+    EXPECT_TRUE(log[1].startsWith("   ERREUR : "));
+    EXPECT_EQ(countRows(*connection, "MOTCONSU"), 2);
+    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 42);
+    EXPECT_FALSE(run->Query2.isOpen());
+    EXPECT_EQ(find(5, day), 42); // the refused row did not stay pending
+}
+
+// With the target's content unknown, a new row could duplicate the consultation it missed.
+TEST_P(ConsultationLookupTest, AFailedSearchCreatesNothingAndGivesMinusOne)
+{
+    run->Query2.setCommandText(consultationSearchText() + " AND NO_SUCH_COLUMN = 1");
+
+    EXPECT_EQ(find(5, morning), -1);
+
+    const QStringList log = withoutStamps(run->ui.logLines());
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0], " : recherche de la consultation Tessaris du patient n°5 datée au 05/03/2026 10:30:00");
+    EXPECT_TRUE(log[1].startsWith("   ERREUR : "));
+    EXPECT_EQ(countRows(*connection, "MOTCONSU"), 2);
+    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 50);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ConsultationLookupTest, testEngines(), engineTestName);
+
+} // namespace
+} // namespace p1::test
