@@ -25,6 +25,7 @@ std::optional<qint64> searchConsultation(RunContext& run, const QString& wording
             return 0;
         return std::max<qint64>(MOTCONSU.field(QStringLiteral("MOTCONSU_ID")).asInteger(), 0);
     } catch (const std::exception& error) {
+        rethrowWhenTheRunMustEnd(error);
         logFailureLines(run.ui, wording, errorMessage(error));
         return std::nullopt;
     }
@@ -46,6 +47,7 @@ qint64 createConsultation(RunContext& run, qint64 patient, qint64 physician, con
         run.ids.RaiseLastValue(consultationKey, consultation);
         return consultation;
     } catch (const std::exception& error) {
+        rethrowWhenTheRunMustEnd(error);
         logFailureLines(run.ui, wording, errorMessage(error));
         return -1;
     }

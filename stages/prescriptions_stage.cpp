@@ -104,6 +104,7 @@ private:
             items_.open();
             return true;
         } catch (const std::exception& error) {
+            rethrowWhenTheRunMustEnd(error);
             run_.ui.showError(itemQueryError.arg(code, errorMessage(error)));
             items_.close();
             return false;

@@ -138,13 +138,8 @@ bool ImportStage::guard(const QString& wording, const std::function<void()>& sto
     try {
         store();
         return true;
-    } catch (const TargetUnavailable&) {
-        // A failed target or a damaged source would fail every row after this one as well: the
-        // run ends at the first, through its general error path.
-        throw;
-    } catch (const SourceDamaged&) {
-        throw;
     } catch (const std::exception& error) {
+        rethrowWhenTheRunMustEnd(error);
         logFailure(wording, errorMessage(error));
         for (TargetDataset* dataset : cancelOnFailure)
             if (dataset->isPending())
@@ -181,6 +176,14 @@ void ImportStage::showStatus(const QString& text)
 void ImportStage::addLogLine(const QString& line)
 {
     run_.ui.addLogLine(line);
+}
+
+// A failed target or a damaged source would fail every row after this one as well: the run ends
+// at the first, through its general error path.
+void rethrowWhenTheRunMustEnd(const std::exception& error)
+{
+    if (dynamic_cast<const TargetUnavailable*>(&error) || dynamic_cast<const SourceDamaged*>(&error))
+        throw;
 }
 
 void logFailureLines(RunMonitor& monitor, const QString& wording, const QString& message)

@@ -164,6 +164,10 @@ private:
     StageCounts counts_;
 };
 
+// Called in a handler of a row's error: rethrows the error being handled when it must end the run
+// (TargetUnavailable, SourceDamaged) instead of failing the row alone.
+void rethrowWhenTheRunMustEnd(const std::exception& error);
+
 // The two failure lines of a refused row: stamp + wording, then "   ERREUR : " + message.
 void logFailureLines(RunMonitor& monitor, const QString& wording, const QString& message);
 
