@@ -18,7 +18,7 @@ QString fullText(const TargetStatement& statement)
 } // namespace
 
 IdAllocator::IdAllocator(TargetConnection& target, RunMonitor& ui)
-    : target_(target), ui_(ui),
+    : ui_(ui),
       QryReadIDValues(target, {QStringLiteral("SELECT LAST_VALUE FROM ID_VALUES WHERE KEY_NAME=:chaine")}),
       QryInsertIDValues(target, {QStringLiteral("INSERT INTO ID_VALUES values (:chaine, 0)")}),
       QryUpdateIDValues(target,
@@ -70,8 +70,9 @@ void IdAllocator::RaiseLastValue(const QString& key, qint64 value, bool force)
         QryUpdateIDValues.close();
         return;
     }
+    // Not made durable here: the stage's end makes every raise durable with its rows, and a raise
+    // lost in a crash before it goes with the rows stored after it (commits survive in order).
     QryUpdateIDValues.close();
-    target_.makeDurable();
 }
 
 } // namespace p1

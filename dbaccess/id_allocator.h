@@ -14,13 +14,11 @@ public:
     // The stored LAST_VALUE of the key; 0 when the key had to be created (or could not be).
     // A failing read is not handled here: it reaches the caller.
     qint64 ReadLastValue(const QString& key);
-    // Stores the value when it is above the stored one, or in any case when forced. A stored
-    // value is on the disk when this returns: a counter lost in a crash would hand out
-    // identifiers of rows that survived it.
+    // Stores the value when it is above the stored one, or in any case when forced. The stage's
+    // durable end puts it on the disk together with the rows it numbers.
     void RaiseLastValue(const QString& key, qint64 value, bool force = false);
 
 private:
-    TargetConnection& target_;
     RunMonitor& ui_;
     TargetStatement QryReadIDValues;
     TargetStatement QryInsertIDValues;
