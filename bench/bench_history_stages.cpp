@@ -8,6 +8,7 @@
 #include "stages/consultations_stage.h"
 
 #include "common/date_time.h"
+#include "bench/bench_support.h"
 #include "tests/stages/stage_test_context.h"
 
 #include <QElapsedTimer>
@@ -116,17 +117,9 @@ int main(int argc, char** argv)
     using namespace p1;
     using namespace p1::test;
     ensureQtApplication();
-    QList<TargetEngine> engines = {TargetEngine::Sqlite};
-    if (postgresAvailable())
-        engines.append(TargetEngine::Postgres);
-    else
-        std::printf("PostgreSQL: no server (run under scripts/with-postgres.sh)\n");
+    const QList<TargetEngine> engines = benchEngines();
 
-    QList<int> sizes;
-    for (int at = 1; at < argc; ++at)
-        sizes.append(std::atoi(argv[at]));
-    if (sizes.isEmpty())
-        sizes = {20000, 80000};
+    const QList<int> sizes = benchSizes(argc, argv);
     QMap<TargetEngine, QList<double>> antecedentTimes;
     QMap<TargetEngine, QList<double>> consultationTimes;
     for (int patientCount : sizes) {

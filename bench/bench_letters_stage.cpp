@@ -6,6 +6,7 @@
 
 #include "stages/letters_stage.h"
 
+#include "bench/bench_support.h"
 #include "tests/stages/stage_test_context.h"
 #include "tools/sample_practice/sample_practice.h"
 
@@ -40,14 +41,12 @@ double timeLetters(const SourceFiles& source, TargetEngine engine, int patientCo
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     ensureQtApplication();
-    QList<TargetEngine> engines = {TargetEngine::Sqlite};
-    if (postgresAvailable())
-        engines.append(TargetEngine::Postgres);
+    const QList<TargetEngine> engines = benchEngines();
     QMap<TargetEngine, QList<double>> times;
-    for (int patientCount : {20000, 80000}) {
+    for (int patientCount : benchSizes(argc, argv)) {
         SourceFiles source;
         writeSamplePractice(source.folder(),
                             {.patients = patientCount, .detailsPerPatient = 0, .lettersPerPatient = 1});

@@ -7,6 +7,7 @@
 
 #include "common/date_time.h"
 #include "tests/stages/patient_source.h"
+#include "bench/bench_support.h"
 #include "tests/stages/stage_test_context.h"
 
 #include <QElapsedTimer>
@@ -78,18 +79,14 @@ double timeStage(const SourceFiles& source, TargetEngine engine, int patientCoun
 } // namespace
 } // namespace p1::test
 
-int main()
+int main(int argc, char** argv)
 {
     using namespace p1;
     using namespace p1::test;
     ensureQtApplication();
-    QList<TargetEngine> engines = {TargetEngine::Sqlite};
-    if (postgresAvailable())
-        engines.append(TargetEngine::Postgres);
-    else
-        std::printf("PostgreSQL: no server (run under scripts/with-postgres.sh)\n");
+    const QList<TargetEngine> engines = benchEngines();
 
-    const int sizes[] = {20000, 80000};
+    const QList<int> sizes = benchSizes(argc, argv);
     QMap<TargetEngine, QList<double>> times;
     for (int patientCount : sizes) {
         SourceFiles source;

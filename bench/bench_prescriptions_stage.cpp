@@ -7,6 +7,7 @@
 
 #include "stages/prescriptions_stage.h"
 
+#include "bench/bench_support.h"
 #include "tests/stages/stage_test_context.h"
 #include "tools/sample_practice/sample_practice.h"
 
@@ -70,13 +71,9 @@ int main(int argc, char** argv)
     using namespace p1;
     using namespace p1::test;
     ensureQtApplication();
-    QList<TargetEngine> engines = {TargetEngine::Sqlite};
-    if (postgresAvailable())
-        engines.append(TargetEngine::Postgres);
-    else
-        std::printf("PostgreSQL: no server (run under scripts/with-postgres.sh)\n");
+    const QList<TargetEngine> engines = benchEngines();
 
-    const int sizes[] = {argc > 2 ? std::atoi(argv[1]) : 20000, argc > 2 ? std::atoi(argv[2]) : 80000};
+    const QList<int> sizes = benchSizes(argc, argv);
     QMap<TargetEngine, QList<double>> times;
     for (int patientCount : sizes) {
         SourceFiles source;

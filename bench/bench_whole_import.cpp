@@ -5,6 +5,7 @@
 // seconds (from the run's own report), the whole run's time, the ratio between the sizes and the
 // peak memory of the process.
 
+#include "bench/bench_support.h"
 #include "cli/command_line.h"
 #include "tests/support/target_databases.h"
 #include "tools/sample_practice/sample_practice.h"
@@ -20,7 +21,6 @@
 #include <sys/resource.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace p1::test {
 namespace {
@@ -91,14 +91,9 @@ int main(int argc, char** argv)
 {
     using namespace p1;
     test::ensureQtApplication();
-    QList<int> sizes;
-    for (int i = 1; i < argc; ++i)
-        sizes.append(std::atoi(argv[i]));
-    if (sizes.isEmpty())
-        sizes = {20000, 80000};
-    test::measure(TargetEngine::Sqlite, sizes);
-    if (test::postgresAvailable())
-        test::measure(TargetEngine::Postgres, sizes);
+    const QList<int> sizes = test::benchSizes(argc, argv);
+    for (TargetEngine engine : test::benchEngines())
+        test::measure(engine, sizes);
     std::printf("peak memory: %.0f MB\n", test::peakMegabytes());
     return 0;
 }
