@@ -5,12 +5,14 @@
 // folder that P1IMPORT_LOG_FOLDER points at.
 
 #include "common/files.h"
+#include "common/locale_texts.h"
 #include "target/target_sql.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/sample_practice/source_tables.h"
 
 #include <QDir>
+#include <QLocale>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -52,6 +54,18 @@ inline void writeSourceFiles(const QString& folder, const SourceContent& content
         ordo.write(folder + "Ordo.mdb");
     }
 }
+
+// A test of whole runs on each engine, the stamps and dates read the French way.
+class RunOnEngineTest : public ::testing::TestWithParam<TargetEngine> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == TargetEngine::Postgres)
+            P1_REQUIRE_POSTGRES();
+        ensureQtApplication();
+        setTextLocale(QLocale(QLocale::French, QLocale::France));
+    }
+};
 
 struct Practice {
     explicit Practice(TargetEngine engine = TargetEngine::Sqlite, const SourceContent& content = {})

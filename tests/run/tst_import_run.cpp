@@ -477,16 +477,7 @@ namespace {
 
 // The whole run against each engine, twice in one window: the second purge takes back what the
 // first run stored, and the panel keeps the first run's lines.
-class RunOnEnginesTest : public ::testing::TestWithParam<TargetEngine> {
-protected:
-    void SetUp() override
-    {
-        if (GetParam() == TargetEngine::Postgres)
-            P1_REQUIRE_POSTGRES();
-        test::ensureQtApplication();
-        setTextLocale(QLocale(QLocale::French, QLocale::France));
-    }
-};
+class RunOnEnginesTest : public test::RunOnEngineTest {};
 
 TEST_P(RunOnEnginesTest, PurgeThenStagesTwiceInOneWindow)
 {

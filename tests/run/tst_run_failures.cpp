@@ -38,14 +38,13 @@ public:
     QMap<int, std::function<void()>> atRow;
 };
 
-class RunFailuresTest : public ::testing::TestWithParam<TargetEngine> {
+class RunFailuresTest : public test::RunOnEngineTest {
 protected:
     void SetUp() override
     {
-        if (GetParam() == TargetEngine::Postgres)
-            P1_REQUIRE_POSTGRES();
-        test::ensureQtApplication();
-        setTextLocale(QLocale(QLocale::French, QLocale::France));
+        RunOnEngineTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
         practice_ = std::make_unique<Practice>(GetParam(), test::SourceContent{threePhysicians});
         session_ = std::make_unique<ImportSession>(ui, GetParam());
         session().lettersFolderChosen(practice().letters);

@@ -39,16 +39,8 @@ void damageRowHolding(const QString& file, const QString& text)
     mdb.write(bytes);
 }
 
-class RunGuardsTest : public ::testing::TestWithParam<TargetEngine> {
+class RunGuardsTest : public test::RunOnEngineTest {
 protected:
-    void SetUp() override
-    {
-        if (GetParam() == TargetEngine::Postgres)
-            P1_REQUIRE_POSTGRES();
-        test::ensureQtApplication();
-        setTextLocale(QLocale(QLocale::French, QLocale::France));
-    }
-
     void chooseLocations(ImportSession& session, RecordingUi& ui)
     {
         session.lettersFolderChosen(practice.letters);

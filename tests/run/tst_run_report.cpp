@@ -132,16 +132,7 @@ QJsonObject entryNamed(const QJsonArray& entries, const QString& nameKey, const 
     return {};
 }
 
-class RunReportTest : public ::testing::TestWithParam<TargetEngine> {
-protected:
-    void SetUp() override
-    {
-        if (GetParam() == TargetEngine::Postgres)
-            P1_REQUIRE_POSTGRES();
-        test::ensureQtApplication();
-        setTextLocale(QLocale(QLocale::French, QLocale::France));
-    }
-};
+class RunReportTest : public test::RunOnEngineTest {};
 
 TEST_P(RunReportTest, CountsMatchTheTargetRowsAndTheLogsFailureLines)
 {

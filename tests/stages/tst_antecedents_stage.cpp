@@ -20,14 +20,6 @@ void addAntecedent(jet::TableBuilder& table, qint64 entry, const jet::Value& pat
     table.row({entry, patient, antecedent, date});
 }
 
-QMap<qint64, TableRow> antecedRowsById(TargetConnection& target)
-{
-    QMap<qint64, TableRow> rows;
-    for (const TableRow& row : readTable(target, "ANTECED"))
-        rows.insert(row["ANTECED_ID"].asInteger(), row);
-    return rows;
-}
-
 // Patient 5 has the profession row of the patients stage, 6 a history from an earlier run, 8 a
 // history of blanks, 9 and 11 no row; ANTECED_ID 42 is taken by a patient absent from the source.
 TEST_P(AntecedentsStageTest, GathersEachPatientsHistoryInOneRowNumberedOnFromTheCounter)
@@ -60,7 +52,7 @@ TEST_P(AntecedentsStageTest, GathersEachPatientsHistoryInOneRowNumberedOnFromThe
     EXPECT_TRUE(log[1].startsWith("   ERREUR : ") && log[1].size() > 12) << log[1].toStdString();
     EXPECT_EQ(log[2], "9 antécédents créés");
 
-    const QMap<qint64, TableRow> rows = antecedRowsById(*connection);
+    const QMap<qint64, TableRow> rows = rowsById(*connection, "ANTECED", "ANTECED_ID");
     EXPECT_EQ(rows.keys(), (QList<qint64>{3, 4, 9, 41, 42, 43}));
     EXPECT_EQ(rows[3]["PATIENTS_ID"].asInteger(), 5);
     EXPECT_EQ(rows[3]["PROFESSION_ACTUELLE"].asText(), "Boulanger");

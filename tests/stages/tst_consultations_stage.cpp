@@ -29,14 +29,6 @@ void addConsultations(SourceFiles& source, const QList<SourceConsultation>& cons
                    consultation.type, consultation.freeText});
 }
 
-QMap<qint64, TableRow> consultationRowsById(TargetConnection& target)
-{
-    QMap<qint64, TableRow> rows;
-    for (const TableRow& row : readTable(target, "MOTCONSU"))
-        rows.insert(row["MOTCONSU_ID"].asInteger(), row);
-    return rows;
-}
-
 // Patient 3 has a consultation from an earlier run; MOTCONSU_ID 105 is taken by patient 4.
 // Patient 5 has two consultations at one date-time (to the millisecond), one later that day and
 // two undated ones.
@@ -80,7 +72,7 @@ TEST_P(ConsultationsStageTest, MergesEachPatientsConsultationsAtOneExactDateTime
     EXPECT_TRUE(log[1].startsWith("   ERREUR : ") && log[1].size() > 12) << log[1].toStdString();
     EXPECT_EQ(log[2], "7 consultations créées");
 
-    const QMap<qint64, TableRow> rows = consultationRowsById(*connection);
+    const QMap<qint64, TableRow> rows = rowsById(*connection, "MOTCONSU", "MOTCONSU_ID");
     EXPECT_EQ(rows.keys(), (QList<qint64>{7, 101, 102, 103, 104, 105, 106}));
     EXPECT_EQ(rows[7]["MEDECINS_ID"].asInteger(), 2);
     EXPECT_EQ(rows[7]["MOTIF_DE_CONSULTATION"].asText(), "Ancien motif\rVisite\rNouveau");
@@ -115,7 +107,7 @@ TEST_P(ConsultationsStageTest, MergesEachPatientsConsultationsAtOneExactDateTime
 
     // Read back from the engine, every dated row is found again by the same source values.
     importFrom(source);
-    EXPECT_EQ(consultationRowsById(*connection).keys(),
+    EXPECT_EQ(rowsById(*connection, "MOTCONSU", "MOTCONSU_ID").keys(),
               (QList<qint64>{7, 101, 102, 103, 104, 105, 106, 107, 108}));
     EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 108);
 }

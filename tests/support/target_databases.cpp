@@ -176,6 +176,14 @@ std::string engineTestName(const ::testing::TestParamInfo<TargetEngine>& info)
     return info.param == TargetEngine::Postgres ? "Postgres" : "Sqlite";
 }
 
+QMap<qint64, TableRow> rowsById(TargetConnection& connection, const QString& table, const QString& idColumn)
+{
+    QMap<qint64, TableRow> rows;
+    for (const TableRow& row : readTable(connection, table))
+        rows.insert(row[idColumn].asInteger(), row);
+    return rows;
+}
+
 void writeTextFile(const QString& path, const QByteArray& content)
 {
     QFile file(path);

@@ -50,6 +50,8 @@ using TableRow = QMap<QString, TargetField>;
 QList<TableRow> readTable(TargetConnection& connection, const QString& table,
                           const QString& orderBy = {});
 int countRows(TargetConnection& connection, const QString& table);
+// The rows of a table by their integer identifier column.
+QMap<qint64, TableRow> rowsById(TargetConnection& connection, const QString& table, const QString& idColumn);
 
 // Writes the bytes to the file, replacing it; throws when it cannot.
 void writeTextFile(const QString& path, const QByteArray& content);
