@@ -216,15 +216,11 @@ TEST_F(CommandLineTest, AnEmptyEmbeddedTargetCanBeCreatedOnceAndImportedInto)
     EXPECT_TRUE(again.err.contains("contient déjà une base Tessaris")) << again.err.toStdString();
 }
 
-// An empty database of the throwaway server, and the arguments that make it a target in a folder.
+// An empty database of the throwaway server, and what makes it a target in a folder.
 struct EmptyPostgresDatabase {
     test::TestTarget database = test::makePostgresTarget(false);
 
-    QStringList initArguments(const QString& folder) const
-    {
-        return {"--init-target", folder, "--target-engine", "postgres", "--server", test::postgresDataSource(),
-                "--database", database.databaseName, "--user", qEnvironmentVariable("P1_PG_USER")};
-    }
+    QStringList initArguments(const QString& folder) const { return test::postgresInitArguments(folder, database); }
 };
 
 class PostgresInitialisationTest : public CommandLineTest {
