@@ -9,6 +9,7 @@
 #include <QSqlIndex>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <functional>
@@ -45,9 +46,12 @@ bool isLeftInTarget(const QVariant& value)
 }
 
 // Rows by the key their located columns make, in dataset order: the first is the one found.
+// Most keys name one row, which is then held without an allocation of its own.
+using RowNumbers = QVarLengthArray<int, 1>;
+
 struct LocateIndex {
     QList<int> columns;
-    QHash<LocateKey, QList<int>> rowsByKey;
+    QHash<LocateKey, RowNumbers> rowsByKey;
 };
 
 enum class Pending { None, Insert, Update };
@@ -461,7 +465,7 @@ void TargetDataset::Impl::reindexRow(int row, const Row& before)
         if (oldKey)
             index.rowsByKey[*oldKey].removeOne(row);
         if (newKey) {
-            QList<int>& list = index.rowsByKey[*newKey];
+            RowNumbers& list = index.rowsByKey[*newKey];
             list.insert(std::lower_bound(list.begin(), list.end(), row), row);
         }
     }
