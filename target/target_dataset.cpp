@@ -141,6 +141,7 @@ struct TargetDataset::Impl {
     void updatePending();
     Row compacted(Row row) const;
     bool leftInTarget(const Row& row, const QList<int>& columnsOfRow) const;
+    void keepStored(int row, const Row& values);
     void forgetWholeRow();
     Row readRowAgain(const Row& row);
     const Row& wholeRowAt(int row);
@@ -334,7 +335,7 @@ void TargetDataset::Impl::insertPending()
     rows.append(row);
     current = int(rows.size()) - 1;
     indexRow(current);
-    rows[current] = compacted(row);
+    keepStored(current, row);
 }
 
 void TargetDataset::Impl::updatePending()
@@ -360,8 +361,7 @@ void TargetDataset::Impl::updatePending()
         throw TargetError(QStringLiteral("La ligne à modifier n'existe plus dans la table %1").arg(table));
     rows[current] = row;
     reindexRow(current, before);
-    rows[current] = compacted(row);
-    forgetWholeRow();
+    keepStored(current, row);
 }
 
 Row TargetDataset::Impl::compacted(Row row) const
@@ -381,6 +381,15 @@ bool TargetDataset::Impl::leftInTarget(const Row& row, const QList<int>& columns
 {
     return std::any_of(columnsOfRow.begin(), columnsOfRow.end(),
                        [&](int column) { return isLeftInTarget(row.at(column)); });
+}
+
+// The row just stored is the one the next merge most often edits (the source's rows come by
+// patient): it stays whole until another row is read again.
+void TargetDataset::Impl::keepStored(int row, const Row& values)
+{
+    rows[row] = compacted(values);
+    wholeRowNumber = row;
+    wholeRow = values;
 }
 
 void TargetDataset::Impl::forgetWholeRow()
