@@ -52,16 +52,25 @@ void writeSettingsFiles(const QString& folder, const TargetConnectionSettings& s
     writeWindows1252Lines(files[1], {"[DataBases]", prescriptionsTableName() + "=Prescriptions"});
 }
 
-// Kelvanor.ver is a Windows-1252 file of "key=value" lines, read back with its values trimmed:
-// a value it would change is refused rather than written as another name or password.
+// Kelvanor.ver is a Windows-1252 file of "key=value" lines, its values read back trimmed and
+// without the quotes around them: a value it would give back otherwise is refused rather than
+// written as another name.
+bool readBackAsWritten(const QString& value)
+{
+    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'')
+                        && value.back() == value.front();
+    return !quoted && value == value.trimmed() && !value.contains('\r') && !value.contains('\n')
+           && fromWindows1252(toWindows1252(value)) == value;
+}
+
 void refuseUnwritableSetting(const QString& what, const QString& value)
 {
     if (value.trimmed().isEmpty())
-        throw Error(what + " ne peut pas être vide.");
-    if (value != value.trimmed() || value.contains('\r') || value.contains('\n')
-        || fromWindows1252(toWindows1252(value)) != value)
-        throw Error(what + " « " + value + " » ne peut pas être écrit dans Kelvanor.ver (blancs aux bouts, "
-                    "retour à la ligne ou caractère hors du jeu Windows-1252).");
+        throw Error("Valeur vide pour " + what + ".");
+    if (!readBackAsWritten(value))
+        throw Error("Valeur refusée pour " + what + " : « " + value + " » ne serait pas relue telle quelle dans "
+                    "Kelvanor.ver (blancs ou guillemets aux bouts, retour à la ligne, ou caractère hors du jeu "
+                    "Windows-1252).");
 }
 
 // Checked without being repeated in the message: the password appears in no text.
@@ -74,9 +83,9 @@ void refuseUnwritablePassword(const QString& password)
 
 TargetConnectionSettings serverSettings(const ServerDatabase& server)
 {
-    refuseUnwritableSetting(QStringLiteral("Le serveur"), server.server);
-    refuseUnwritableSetting(QStringLiteral("La base"), server.database);
-    refuseUnwritableSetting(QStringLiteral("L'utilisateur"), server.user);
+    refuseUnwritableSetting(QStringLiteral("le serveur"), server.server);
+    refuseUnwritableSetting(QStringLiteral("la base"), server.database);
+    refuseUnwritableSetting(QStringLiteral("l'utilisateur"), server.user);
     refuseUnwritablePassword(server.password);
     TargetConnectionSettings settings;
     settings.ServerName = server.server;

@@ -303,20 +303,39 @@ TEST_F(PostgresInitialisationTest, AFailureLeavesTheDatabaseEmptyAndTheFolderWit
     EXPECT_EQ(test::connectTo(empty.database)->tableAndViewNames(), QStringList());
 }
 
-TEST_F(PostgresInitialisationTest, APasswordKelvanorVerCannotHoldIsRefusedUnwritten)
+// Checked before any connection: no server is needed to refuse them.
+TEST_F(CommandLineTest, ServerSettingsKelvanorVerWouldNotGiveBackAreRefusedUnwritten)
 {
-    Practice practice(TargetEngine::Sqlite, content);
-    const EmptyPostgresDatabase empty;
+    Practice practice;
     const QString folder = practice.logs + "cible/";
-    qputenv("P1IMPORT_TARGET_PASSWORD", "mot de passe ✓");
-
-    const Outcome outcome = runCli(empty.initArguments(folder));
-
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.err, "Erreur : Le mot de passe ne peut pas être écrit dans Kelvanor.ver : il contient un "
-                           "caractère hors du jeu Windows-1252.\n");
-    EXPECT_FALSE(QFile::exists(folder + "Kelvanor.ver"));
-    EXPECT_EQ(test::connectTo(empty.database)->tableAndViewNames(), QStringList());
+    const QStringList valid = {"--init-target", folder, "--target-engine", "postgres", "--server", "hote",
+                               "--database", "p1", "--user", "moi"};
+    const auto with = [&](const QString& option, const QString& value) {
+        QStringList arguments = valid;
+        arguments[arguments.indexOf(option) + 1] = value;
+        return arguments;
+    };
+    const struct {
+        QStringList arguments;
+        QByteArray password;
+        QString message;
+    } cases[] = {
+        {with("--database", " p1"), "", "Valeur refusée pour la base : «  p1 » ne serait pas relue telle quelle"},
+        {with("--database", "\"p1\""), "", "Valeur refusée pour la base : « \"p1\" »"},
+        {with("--user", "moi\nautre"), "", "Valeur refusée pour l'utilisateur : « moi\nautre »"},
+        {with("--server", "hôte✓"), "", "Valeur refusée pour le serveur : « hôte✓ »"},
+        {with("--server", " "), "", "Valeur vide pour le serveur."},
+        {valid, "mot de passe ✓", "Le mot de passe ne peut pas être écrit dans Kelvanor.ver : il contient un "
+                                   "caractère hors du jeu Windows-1252."},
+    };
+    for (const auto& c : cases) {
+        qputenv("P1IMPORT_TARGET_PASSWORD", c.password);
+        const Outcome outcome = runCli(c.arguments);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(outcome.err.startsWith("Erreur : " + c.message)) << outcome.err.toStdString();
+        EXPECT_FALSE(QFile::exists(folder + "Kelvanor.ver"));
+    }
+    qunsetenv("P1IMPORT_TARGET_PASSWORD");
 }
 
 } // namespace
