@@ -2,12 +2,15 @@
 
 // What every stage benchmark starts from: the engines at hand and the practice sizes.
 
+#include "tests/cli/command_line_runner.h"
 #include "tests/support/target_databases.h"
 
 #include <QList>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace p1::test {
 
@@ -29,6 +32,31 @@ inline QList<int> benchSizes(int argc, char** argv)
     for (int at = 1; at < argc; ++at)
         sizes.append(std::atoi(argv[at]));
     return sizes.isEmpty() ? QList<int>{20000, 80000} : sizes;
+}
+
+// An empty target made as an operator makes one, with p1import --init-target: its folder holds
+// Kelvanor.ver and EDITOR.INI (and the SQLite database); a PostgreSQL one is made of an empty
+// database of the throwaway server. Both go away with the last copy.
+struct InitialisedTarget {
+    std::shared_ptr<QTemporaryDir> temporary = std::make_shared<QTemporaryDir>();
+    TestTarget postgresDatabase;
+    QString folder = temporary->filePath(QStringLiteral("cible")) + '/';
+};
+
+inline InitialisedTarget initialisedTarget(TargetEngine engine)
+{
+    InitialisedTarget target;
+    QStringList arguments = {"--init-target", target.folder};
+    if (engine == TargetEngine::Postgres) {
+        target.postgresDatabase = makePostgresTarget(false);
+        arguments = postgresInitArguments(target.folder, target.postgresDatabase);
+    }
+    const CommandLineOutcome outcome = runCommandLineWith(arguments);
+    if (outcome.status != 0) {
+        std::fprintf(stderr, "p1import --init-target failed: %s\n", qPrintable(outcome.err));
+        std::exit(1);
+    }
+    return target;
 }
 
 } // namespace p1::test

@@ -1,6 +1,6 @@
 // The whole import, every stage, headless through the command line, on generated practices of
 // 20,000 and 80,000 patients (other sizes as arguments) into SQLite and, when
-// scripts/with-postgres.sh provides a server, PostgreSQL. The practices are written once into
+// scripts/with-postgres.sh provides a server, PostgreSQL, each target made by --init-target. The practices are written once into
 // build/bench-practices/ and kept for later runs. Prints per stage the rows read and stored and its
 // seconds (from the run's own report), the whole run's time, the ratio between the sizes and the
 // peak memory of the process.
@@ -50,8 +50,7 @@ double peakMegabytes()
 // The whole run's seconds; the stages' lines are printed from the report.
 double importInto(const SamplePractice& practice, TargetEngine engine)
 {
-    const TestTarget target = makeTarget(engine);
-    writeTargetSettings(target);
+    const InitialisedTarget target = initialisedTarget(engine);
     QTemporaryDir logs;
     qputenv("P1IMPORT_LOG_FOLDER", logs.path().toUtf8());
     const QString report = logs.filePath("rapport.json");

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <optional>
+#include <utility>
 
 namespace p1 {
 
@@ -26,6 +27,8 @@ const QString usage = QStringLiteral(
     "           --target <Kelvanor.ver ou son dossier> [--no-purge] [--only <étapes>] [--yes]\n"
     "           [--target-engine sqlserver|postgres|sqlite] [--report <fichier>]\n"
     "  p1import --init-target <dossier> [--target-engine sqlite]\n"
+    "  p1import --init-target <dossier> --target-engine postgres --server <serveur>\n"
+    "           --database <base> --user <utilisateur>\n"
     "  p1import --help\n"
     "\n"
     "Importe dans la base Tessaris les données de la base Sorvane, sans fenêtre.\n"
@@ -43,7 +46,13 @@ const QString usage = QStringLiteral(
     "  --report         écrit aussi le rapport d'importation dans ce fichier, au format que\n"
     "                   son extension désigne : .html, .json ou .csv\n"
     "  --init-target    crée dans le dossier une base Tessaris vide (SQLite) : Kelvanor.ver,\n"
-    "                   EDITOR.INI et la base avec toutes ses tables\n"
+    "                   EDITOR.INI et la base avec toutes ses tables ; avec --target-engine\n"
+    "                   postgres, les tables sont créées dans une base PostgreSQL existante et\n"
+    "                   vide, que Kelvanor.ver désigne :\n"
+    "  --server         le serveur PostgreSQL : hôte[:port], ou dossier de son socket[:port]\n"
+    "  --database       la base PostgreSQL, existante et vide\n"
+    "  --user           l'utilisateur PostgreSQL ; son mot de passe est lu dans la variable\n"
+    "                   d'environnement P1IMPORT_TARGET_PASSWORD, jamais sur la ligne de commande\n"
     "\n"
     "Les lignes du journal sont écrites sur la sortie standard et enregistrées dans le fichier\n"
     "« P1Import - <date> <heure>.log » du dossier du programme (ou de P1IMPORT_LOG_FOLDER) ;\n"
@@ -59,6 +68,7 @@ struct Options {
     QString letters;
     QString target;
     QString initTarget;
+    ServerDatabase server; // --init-target on PostgreSQL
     QString report;
     bool purge = true;
     bool yes = false;
@@ -145,6 +155,12 @@ Options parseOptions(const QStringList& arguments)
             options.target = reader.valueOf(name);
         } else if (name == "--init-target") {
             options.initTarget = reader.valueOf(name);
+        } else if (name == "--server") {
+            options.server.server = reader.valueOf(name);
+        } else if (name == "--database") {
+            options.server.database = reader.valueOf(name);
+        } else if (name == "--user") {
+            options.server.user = reader.valueOf(name);
         } else if (name == "--report") {
             options.report = reader.valueOf(name);
             if (!isReportFileName(options.report))
@@ -167,6 +183,13 @@ Options parseOptions(const QStringList& arguments)
         }
     }
     return options;
+}
+
+void refuseServerOptions(const Options& options, const QString& message)
+{
+    const ServerDatabase& server = options.server;
+    if (!server.server.isEmpty() || !server.database.isEmpty() || !server.user.isEmpty())
+        throw BadArguments(message);
 }
 
 QString absolutePath(const QString& path)
@@ -229,6 +252,7 @@ bool everyRowStored(const QList<StageCounts>& counts)
 
 int runImport(const Options& options, const TerminalStreams& streams)
 {
+    refuseServerOptions(options, QStringLiteral("--server, --database et --user ne servent qu'avec --init-target."));
     const QString sourceFile = fileOrFileInFolder(options.source, "V4.mdb", "La base source", "--source");
     const QString letters = existingFolder(options.letters);
     const QString targetFile = fileOrFileInFolder(options.target, "Kelvanor.ver", "La base cible", "--target");
@@ -264,16 +288,47 @@ int runImport(const Options& options, const TerminalStreams& streams)
     return everyRowStored(session.lastRunCounts()) ? exitSuccess : exitRowsNotImported;
 }
 
+int initialiseEmbeddedTarget(const Options& options, const QString& folder, const TerminalStreams& streams)
+{
+    refuseServerOptions(options, QStringLiteral("--server, --database et --user ne servent qu'à une base PostgreSQL "
+                                                "(--target-engine postgres)."));
+    createEmbeddedTarget(folder);
+    printText(streams.out, "Base Tessaris vide créée dans [" + folder + "].\n");
+    return exitSuccess;
+}
+
+// The password comes from the environment: a command line is seen by every user of the machine.
+int initialisePostgresTarget(const Options& options, const QString& folder, const TerminalStreams& streams)
+{
+    for (const auto& [option, value] : {std::pair{"--server", options.server.server},
+                                        std::pair{"--database", options.server.database},
+                                        std::pair{"--user", options.server.user}}) {
+        if (value.isEmpty())
+            throw BadArguments(QStringLiteral("L'option %1 est obligatoire avec --target-engine postgres.").arg(option));
+    }
+    ServerDatabase server = options.server;
+    server.password = qEnvironmentVariable("P1IMPORT_TARGET_PASSWORD");
+    createPostgresTarget(folder, server);
+    printText(streams.out, "Base Tessaris vide créée : tables créées dans la base PostgreSQL « " + server.database
+                               + " » du serveur [" + server.server + "], Kelvanor.ver et EDITOR.INI écrits dans ["
+                               + folder + "].\n");
+    return exitSuccess;
+}
+
 int initialiseTarget(const Options& options, const TerminalStreams& streams)
 {
     if (!options.source.isEmpty() || !options.letters.isEmpty() || !options.target.isEmpty())
         throw BadArguments(QStringLiteral("--init-target ne se combine pas avec --source, --letters ou --target."));
-    if (options.engine.value_or(TargetEngine::Sqlite) != TargetEngine::Sqlite)
-        throw BadArguments(QStringLiteral("--init-target ne crée qu'une base SQLite (--target-engine sqlite)."));
     const QString folder = EnsureTrailingBackslash(absolutePath(options.initTarget));
-    createEmbeddedTarget(folder);
-    printText(streams.out, "Base Tessaris vide créée dans [" + folder + "].\n");
-    return exitSuccess;
+    switch (options.engine.value_or(TargetEngine::Sqlite)) {
+    case TargetEngine::Sqlite:
+        return initialiseEmbeddedTarget(options, folder, streams);
+    case TargetEngine::Postgres:
+        return initialisePostgresTarget(options, folder, streams);
+    case TargetEngine::SqlServer:
+        break;
+    }
+    throw BadArguments(QStringLiteral("--init-target crée une base SQLite ou PostgreSQL (--target-engine sqlite ou postgres)."));
 }
 
 } // namespace

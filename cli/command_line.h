@@ -11,6 +11,8 @@ namespace p1 {
 //   [--no-purge] [--only <stages>] [--yes] [--target-engine sqlserver|postgres|sqlite]
 //   [--report <file.html|.json|.csv>]
 //   --init-target <folder> [--target-engine sqlite]
+//   --init-target <folder> --target-engine postgres --server <host[:port]|socket folder>
+//                 --database <existing empty database> --user <name>   (P1IMPORT_TARGET_PASSWORD)
 //   --help
 // 0 for a run that reached its end (or an empty target created, or the help), 1 for a run that
 // stopped or failed, 2 for arguments it cannot use, 3 when rows were left out (refused, or not

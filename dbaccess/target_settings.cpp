@@ -81,6 +81,17 @@ QString UnscrambleServerPassword(const QString& stored)
     return fromWindows1252(password);
 }
 
+QString ScrambleServerPassword(const QString& password)
+{
+    const QByteArray clear = toWindows1252(password);
+    QString stored;
+    for (int place = 0; place < clear.size(); ++place) {
+        const int scrambled = static_cast<unsigned char>(clear[place]) ^ keyByteAt(place + 1);
+        stored += QStringLiteral("%1").arg(scrambled, 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return stored;
+}
+
 qint64 ParseHex(const QString& text)
 {
     static const QString hexDigits = QStringLiteral("0123456789ABCDEF");

@@ -25,6 +25,10 @@ QString targetSettingsProblem(const QString& settingsFile);
 // "_" for a stored text of odd length or with a character outside "0".."F"; otherwise one
 // character per pair of stored characters, unscrambled with the server password key.
 QString UnscrambleServerPassword(const QString& stored);
+// The stored form of a password the target's tools can read back: each character in Windows-1252,
+// scrambled with the same key, as two upper-case hexadecimal digits. The caller makes sure that
+// every character has a place in that set.
+QString ScrambleServerPassword(const QString& password);
 // Hexadecimal value of the text; characters that are no hexadecimal digit count as 0.
 qint64 ParseHex(const QString& text);
 

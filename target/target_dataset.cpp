@@ -9,6 +9,7 @@
 #include <QSqlIndex>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <functional>
@@ -25,10 +26,32 @@ struct Column {
 
 using Row = QList<QVariant>;
 
+// A stage keeps every row it stores for its locates, and most of a row's weight is its long
+// texts (reasons, details, histories, prescriptions), which no locate compares. A row with a key
+// keeps in their place a marker, and they are read again by the key when the row's fields are
+// read or the row is edited; texts of located columns stay, shared with the locate's keys.
+constexpr qsizetype longestKeptText = 40;
+
+struct TextLeftInTarget {};
+
+const QVariant& textLeftInTarget()
+{
+    static const QVariant marker = QVariant::fromValue(TextLeftInTarget{});
+    return marker;
+}
+
+bool isLeftInTarget(const QVariant& value)
+{
+    return value.metaType() == QMetaType::fromType<TextLeftInTarget>();
+}
+
 // Rows by the key their located columns make, in dataset order: the first is the one found.
+// Most keys name one row, which is then held without an allocation of its own.
+using RowNumbers = QVarLengthArray<int, 1>;
+
 struct LocateIndex {
     QList<int> columns;
-    QHash<LocateKey, QList<int>> rowsByKey;
+    QHash<LocateKey, RowNumbers> rowsByKey;
 };
 
 enum class Pending { None, Insert, Update };
@@ -88,6 +111,9 @@ struct TargetDataset::Impl {
     QHash<QString, ColumnKind> declaredKinds;
     QSet<QString> tickColumns;
     QList<Row> rows;
+    QList<bool> located; // per column: some locate compares it
+    int wholeRowNumber = -1;
+    Row wholeRow; // the row wholeRowNumber with its texts read again
     int current = 0;
     Pending pending = Pending::None;
     Row pendingValues;
@@ -113,6 +139,14 @@ struct TargetDataset::Impl {
     int bindSetValues(QSqlQuery& query, const Row& row) const;
     void insertPending();
     void updatePending();
+    Row compacted(Row row) const;
+    bool leftInTarget(const Row& row, const QList<int>& columnsOfRow) const;
+    void keepStored(int row, const Row& values);
+    void forgetWholeRow();
+    Row readRowAgain(const Row& row);
+    const Row& wholeRowAt(int row);
+    QVariant valueAt(int row, int column);
+    void keepLocatedValues(const QList<int>& columnsOfKey);
     void indexRow(int row);
     void reindexRow(int row, const Row& before);
     LocateIndex& indexFor(const QList<int>& columnsOfKey);
@@ -301,6 +335,7 @@ void TargetDataset::Impl::insertPending()
     rows.append(row);
     current = int(rows.size()) - 1;
     indexRow(current);
+    keepStored(current, row);
 }
 
 void TargetDataset::Impl::updatePending()
@@ -326,6 +361,99 @@ void TargetDataset::Impl::updatePending()
         throw TargetError(QStringLiteral("La ligne à modifier n'existe plus dans la table %1").arg(table));
     rows[current] = row;
     reindexRow(current, before);
+    keepStored(current, row);
+}
+
+Row TargetDataset::Impl::compacted(Row row) const
+{
+    if (keyColumn < 0 || row.at(keyColumn).isNull())
+        return row;
+    for (int column = 0; column < columns.size(); ++column) {
+        const QVariant& value = row.at(column);
+        if (column != keyColumn && columns.at(column).kind == ColumnKind::Text && !located.at(column)
+            && value.typeId() == QMetaType::QString && value.toString().size() > longestKeptText)
+            row[column] = textLeftInTarget();
+    }
+    return row;
+}
+
+bool TargetDataset::Impl::leftInTarget(const Row& row, const QList<int>& columnsOfRow) const
+{
+    return std::any_of(columnsOfRow.begin(), columnsOfRow.end(),
+                       [&](int column) { return isLeftInTarget(row.at(column)); });
+}
+
+// The row just stored is the one the next merge most often edits (the source's rows come by
+// patient): it stays whole until another row is read again.
+void TargetDataset::Impl::keepStored(int row, const Row& values)
+{
+    rows[row] = compacted(values);
+    wholeRowNumber = row;
+    wholeRow = values;
+}
+
+void TargetDataset::Impl::forgetWholeRow()
+{
+    wholeRowNumber = -1;
+    wholeRow.clear();
+}
+
+// The row as the target holds it, by its key: what the dataset stored there or read from it.
+Row TargetDataset::Impl::readRowAgain(const Row& row)
+{
+    QSqlQuery& query = preparedStore(QStringLiteral("S"), [this] {
+        const QSqlDriver* driver = connection.database().driver();
+        QStringList names;
+        for (const Column& column : columns)
+            names.append(driver->escapeIdentifier(column.name, QSqlDriver::FieldName));
+        return QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
+            .arg(names.join(", "), table, names.at(keyColumn));
+    });
+    query.bindValue(0, parameterForEngine(row.at(keyColumn), columns.at(keyColumn).kind, connection.engine()));
+    if (!query.exec())
+        fail(query);
+    if (!query.next()) {
+        if (query.lastError().isValid())
+            fail(query);
+        throw TargetError(QStringLiteral("La ligne %1 = %2 n'existe plus dans la table %3")
+                              .arg(columns.at(keyColumn).name, row.at(keyColumn).toString(), table));
+    }
+    Row whole;
+    whole.reserve(columns.size());
+    for (int column = 0; column < columns.size(); ++column)
+        whole.append(valueFromEngine(query.value(column), query.isNull(column), columns.at(column).kind));
+    query.finish();
+    return whole;
+}
+
+const Row& TargetDataset::Impl::wholeRowAt(int row)
+{
+    const Row& kept = rows.at(row);
+    if (std::none_of(kept.begin(), kept.end(), isLeftInTarget))
+        return kept;
+    if (wholeRowNumber != row) {
+        wholeRow = readRowAgain(kept);
+        wholeRowNumber = row;
+    }
+    return wholeRow;
+}
+
+QVariant TargetDataset::Impl::valueAt(int row, int column)
+{
+    const QVariant& kept = rows.at(row).at(column);
+    return isLeftInTarget(kept) ? wholeRowAt(row).at(column) : kept;
+}
+
+// Texts a new locate compares are read again for the rows that left them in the target, and
+// kept from then on.
+void TargetDataset::Impl::keepLocatedValues(const QList<int>& columnsOfKey)
+{
+    for (int column : columnsOfKey)
+        located[column] = true;
+    for (int row = 0; row < rows.size(); ++row) {
+        if (leftInTarget(rows.at(row), columnsOfKey))
+            rows[row] = compacted(readRowAgain(rows.at(row)));
+    }
 }
 
 void TargetDataset::Impl::indexRow(int row)
@@ -346,7 +474,7 @@ void TargetDataset::Impl::reindexRow(int row, const Row& before)
         if (oldKey)
             index.rowsByKey[*oldKey].removeOne(row);
         if (newKey) {
-            QList<int>& list = index.rowsByKey[*newKey];
+            RowNumbers& list = index.rowsByKey[*newKey];
             list.insert(std::lower_bound(list.begin(), list.end(), row), row);
         }
     }
@@ -358,6 +486,7 @@ LocateIndex& TargetDataset::Impl::indexFor(const QList<int>& columnsOfKey)
         if (index.columns == columnsOfKey)
             return index;
     }
+    keepLocatedValues(columnsOfKey);
     LocateIndex& index = indexes.emplace_back();
     index.columns = columnsOfKey;
     index.rowsByKey.reserve(rows.size());
@@ -398,6 +527,7 @@ void TargetDataset::open()
     impl_->readTableFactsOnce();
     QSqlQuery& query = impl_->select.run(impl_->connection, impl_->commandText, impl_->parameters);
     impl_->readLayout(query.record());
+    impl_->located = QList<bool>(impl_->columns.size(), false);
     const int count = int(impl_->columns.size());
     while (query.next()) {
         Row row;
@@ -405,7 +535,7 @@ void TargetDataset::open()
         for (int column = 0; column < count; ++column)
             row.append(valueFromEngine(query.value(column), query.isNull(column),
                                        impl_->columns.at(column).kind));
-        impl_->rows.append(std::move(row));
+        impl_->rows.append(impl_->compacted(std::move(row)));
     }
     if (query.lastError().isValid())
         impl_->fail(query);
@@ -419,6 +549,7 @@ void TargetDataset::close()
     impl_->open = false;
     impl_->rows.clear();
     impl_->indexes.clear();
+    impl_->forgetWholeRow();
     impl_->current = 0;
 }
 
@@ -487,8 +618,8 @@ void TargetDataset::edit()
     post();
     if (eof())
         throw TargetError(QStringLiteral("Aucune ligne courante à modifier dans la table %1").arg(impl_->table));
+    impl_->pendingValues = impl_->wholeRowAt(impl_->current);
     impl_->pending = Pending::Update;
-    impl_->pendingValues = impl_->rows.at(impl_->current);
     impl_->pendingSet = QList<bool>(impl_->columns.size(), false);
 }
 
@@ -540,7 +671,7 @@ TargetField TargetDataset::field(const QString& column) const
     }
     if (eof())
         return TargetField();
-    return TargetField(impl_->rows.at(impl_->current).at(place));
+    return TargetField(impl_->valueAt(impl_->current, place));
 }
 
 QStringList TargetDataset::fieldNames() const

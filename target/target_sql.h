@@ -145,7 +145,9 @@ private:
 // insert writes only the columns that were set, so the others keep the target's defaults.
 // locate() is a hash look-up over the loaded rows and the rows appended or stored since. A
 // refused post() throws TargetError with the engine's own text and leaves the row pending, so
-// that cancel() makes the dataset usable again.
+// that cancel() makes the dataset usable again. Long texts no locate compares are not held for
+// every row: field() and edit() read them again by the row's key, and throw TargetError when the
+// row is no longer in the target.
 class TargetDataset {
 public:
     explicit TargetDataset(TargetConnection& connection);

@@ -3,6 +3,7 @@
 // Runs the command line in-process on temporary files for its three streams.
 
 #include "cli/command_line.h"
+#include "tests/support/target_databases.h"
 
 #include <QByteArray>
 #include <QString>
@@ -40,6 +41,14 @@ inline CommandLineOutcome runCommandLineWith(const QStringList& arguments, const
     const int status = runCommandLine(arguments, TerminalStreams{out, err, in});
     std::fclose(in);
     return {status, readAllAndClose(out), readAllAndClose(err)};
+}
+
+// What makes an empty database of the throwaway server (makePostgresTarget(false)) a target
+// whose settings go into the folder.
+inline QStringList postgresInitArguments(const QString& folder, const TestTarget& emptyDatabase)
+{
+    return {"--init-target", folder, "--target-engine", "postgres", "--server", postgresDataSource(),
+            "--database", emptyDatabase.databaseName, "--user", qEnvironmentVariable("P1_PG_USER")};
 }
 
 } // namespace p1::test

@@ -2,6 +2,7 @@
 #include "cli/command_line.h"
 #include "run/import_run.h"
 #include "run/import_session.h"
+#include "dbaccess/target_settings.h"
 #include "tests/cli/command_line_runner.h"
 #include "tests/run/run_fixture.h"
 #include "tests/support/log_lines.h"
@@ -165,8 +166,17 @@ TEST_F(CommandLineTest, BadArgumentsGetAFrenchMessageAndStatusTwo)
          "La base source [" + practice.letters + "V4.mdb] n'existe pas."},
         {QStringList{"--letters", practice.letters + "absent"} + valid.mid(0, 2) + valid.mid(4),
          "Le dossier des courriers [" + practice.letters + "absent] n'existe pas."},
-        {QStringList{"--init-target", practice.logs + "cible", "--target-engine", "postgres"},
-         "--init-target ne crée qu'une base SQLite"},
+        {QStringList{"--init-target", practice.logs + "cible", "--target-engine", "sqlserver"},
+         "--init-target crée une base SQLite ou PostgreSQL"},
+        {QStringList{"--init-target", practice.logs + "cible", "--target-engine", "postgres", "--database", "p1",
+                     "--user", "moi"},
+         "L'option --server est obligatoire avec --target-engine postgres."},
+        {QStringList{"--init-target", practice.logs + "cible", "--target-engine=postgres", "--server", "hote",
+                     "--user", "moi"},
+         "L'option --database est obligatoire avec --target-engine postgres."},
+        {QStringList{"--init-target", practice.logs + "cible", "--server", "hote"},
+         "--server, --database et --user ne servent qu'à une base PostgreSQL"},
+        {valid + QStringList{"--database", "p1"}, "--server, --database et --user ne servent qu'avec --init-target."},
     };
     for (const auto& c : cases) {
         const Outcome outcome = runCli(c.arguments);
@@ -204,6 +214,128 @@ TEST_F(CommandLineTest, AnEmptyEmbeddedTargetCanBeCreatedOnceAndImportedInto)
     const Outcome again = runCli({"--init-target", folder});
     EXPECT_EQ(again.status, 1);
     EXPECT_TRUE(again.err.contains("contient déjà une base Tessaris")) << again.err.toStdString();
+}
+
+// An empty database of the throwaway server, and what makes it a target in a folder.
+struct EmptyPostgresDatabase {
+    test::TestTarget database = test::makePostgresTarget(false);
+
+    QStringList initArguments(const QString& folder) const { return test::postgresInitArguments(folder, database); }
+};
+
+class PostgresInitialisationTest : public CommandLineTest {
+protected:
+    void SetUp() override
+    {
+        P1_REQUIRE_POSTGRES();
+        CommandLineTest::SetUp();
+        qputenv("P1IMPORT_TARGET_PASSWORD", "mot de passe ; « secret » é");
+    }
+    void TearDown() override { qunsetenv("P1IMPORT_TARGET_PASSWORD"); }
+};
+
+TEST_F(PostgresInitialisationTest, AnEmptyDatabaseBecomesATargetTheImportRunsInto)
+{
+    Practice practice(TargetEngine::Sqlite, content);
+    const EmptyPostgresDatabase empty;
+    const QString folder = practice.logs + "cible pg/";
+
+    const Outcome created = runCli(empty.initArguments(folder));
+    ASSERT_EQ(created.status, 0) << created.err.toStdString();
+    EXPECT_EQ(created.out, "Base Tessaris vide créée : tables créées dans la base PostgreSQL « "
+                               + empty.database.databaseName + " » du serveur [" + test::postgresDataSource()
+                               + "], Kelvanor.ver et EDITOR.INI écrits dans [" + folder + "].\n");
+    const auto settings = TargetConnectionSettings::read(folder + "Kelvanor.ver");
+    EXPECT_EQ(settings.ServerName, test::postgresDataSource());
+    EXPECT_EQ(settings.DatabaseName, empty.database.databaseName);
+    EXPECT_EQ(settings.UserName, qEnvironmentVariable("P1_PG_USER"));
+    EXPECT_EQ(UnscrambleServerPassword(settings.SAPW), "mot de passe ; « secret » é");
+    EXPECT_EQ(ImportRun::FindPrescriptionTable(folder), "PRESCRIPTIONS");
+
+    const Outcome imported = runCli({"--source", practice.source, "--letters", practice.letters, "--target", folder,
+                                     "--target-engine", "postgres", "--yes"});
+    EXPECT_EQ(imported.status, 3) << imported.err.toStdString(); // the second user 2 is refused
+    EXPECT_TRUE(imported.out.contains("2 utilisateurs créés"));
+    EXPECT_EQ(test::countRows(*test::connectTo(empty.database), "MEDECINS"), 2);
+}
+
+TEST_F(PostgresInitialisationTest, WhatMayHoldAPracticeIsLeftAsItWas)
+{
+    Practice practice(TargetEngine::Sqlite, content);
+    const EmptyPostgresDatabase empty;
+    ASSERT_EQ(runCli(empty.initArguments(practice.logs + "premiere/")).status, 0);
+    const QString other = practice.logs + "seconde/";
+
+    const Outcome again = runCli(empty.initArguments(other));
+    EXPECT_EQ(again.status, 1);
+    EXPECT_TRUE(again.err.startsWith("Erreur : La base PostgreSQL « " + empty.database.databaseName + " » du serveur ["
+                                     + test::postgresDataSource() + "] n'est pas vide ("))
+        << again.err.toStdString();
+    EXPECT_FALSE(QFile::exists(other + "Kelvanor.ver"));
+
+    const Outcome sameFolder = runCli(empty.initArguments(practice.logs + "premiere/"));
+    EXPECT_EQ(sameFolder.status, 1);
+    EXPECT_TRUE(sameFolder.err.contains("contient déjà une base Tessaris")) << sameFolder.err.toStdString();
+}
+
+TEST_F(PostgresInitialisationTest, AFailureLeavesTheDatabaseEmptyAndTheFolderWithoutSettings)
+{
+    Practice practice(TargetEngine::Sqlite, content);
+    const EmptyPostgresDatabase empty;
+    const QString folder = practice.logs + "cible/";
+    QStringList absentDatabase = empty.initArguments(folder);
+    absentDatabase[absentDatabase.indexOf("--database") + 1] = "absente";
+    ASSERT_TRUE(QDir().mkpath(folder + "EDITOR.INI")); // a folder where the file should go
+    const struct {
+        QStringList arguments;
+        QString message;
+    } cases[] = {
+        {absentDatabase, "Erreur : Connexion impossible à la base PostgreSQL « absente » du serveur ["},
+        {empty.initArguments(folder), "Erreur : Impossible d'écrire le fichier"},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = runCli(c.arguments);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(outcome.err.startsWith(c.message)) << outcome.err.toStdString();
+        EXPECT_FALSE(outcome.err.contains("secret"));
+        EXPECT_FALSE(QFile::exists(folder + "Kelvanor.ver"));
+    }
+    EXPECT_EQ(test::connectTo(empty.database)->tableAndViewNames(), QStringList());
+}
+
+// Checked before any connection: no server is needed to refuse them.
+TEST_F(CommandLineTest, ServerSettingsKelvanorVerWouldNotGiveBackAreRefusedUnwritten)
+{
+    Practice practice;
+    const QString folder = practice.logs + "cible/";
+    const QStringList valid = {"--init-target", folder, "--target-engine", "postgres", "--server", "hote",
+                               "--database", "p1", "--user", "moi"};
+    const auto with = [&](const QString& option, const QString& value) {
+        QStringList arguments = valid;
+        arguments[arguments.indexOf(option) + 1] = value;
+        return arguments;
+    };
+    const struct {
+        QStringList arguments;
+        QByteArray password;
+        QString message;
+    } cases[] = {
+        {with("--database", " p1"), "", "Valeur refusée pour la base : «  p1 » ne serait pas relue telle quelle"},
+        {with("--database", "\"p1\""), "", "Valeur refusée pour la base : « \"p1\" »"},
+        {with("--user", "moi\nautre"), "", "Valeur refusée pour l'utilisateur : « moi\nautre »"},
+        {with("--server", "hôte✓"), "", "Valeur refusée pour le serveur : « hôte✓ »"},
+        {with("--server", " "), "", "Valeur vide pour le serveur."},
+        {valid, "mot de passe ✓", "Le mot de passe ne peut pas être écrit dans Kelvanor.ver : il contient un "
+                                   "caractère hors du jeu Windows-1252."},
+    };
+    for (const auto& c : cases) {
+        qputenv("P1IMPORT_TARGET_PASSWORD", c.password);
+        const Outcome outcome = runCli(c.arguments);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(outcome.err.startsWith("Erreur : " + c.message)) << outcome.err.toStdString();
+        EXPECT_FALSE(QFile::exists(folder + "Kelvanor.ver"));
+    }
+    qunsetenv("P1IMPORT_TARGET_PASSWORD");
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 namespace p1 {
 namespace {
 
@@ -86,6 +88,19 @@ TEST(UnscrambleServerPassword, ReadsEachByteAsAWindows1252Character)
     for (int i = 0; i < clear.size(); ++i)
         scrambled.append(static_cast<char>(clear[i] ^ key[i]));
     EXPECT_EQ(UnscrambleServerPassword(hexOf(scrambled)), QString::fromUtf8("€’éœA"));
+}
+
+TEST(ScrambleServerPassword, WritesWhatUnscramblingReadsBack)
+{
+    const char* const passwords[] = {"", "s", "Secret-password_of_the_server!!", "€’éœ àç 0;\"=",
+                                     "a password longer than the thirty-two characters of the key"};
+    for (const char* password : passwords) {
+        const QString clear = QString::fromUtf8(password);
+        const QString stored = ScrambleServerPassword(clear);
+        EXPECT_EQ(stored.size(), 2 * clear.size()) << password;
+        EXPECT_TRUE(QRegularExpression("^[0-9A-F]*$").match(stored).hasMatch()) << stored.toStdString();
+        EXPECT_EQ(UnscrambleServerPassword(stored), clear) << password;
+    }
 }
 
 } // namespace

@@ -73,6 +73,11 @@ bool postgresAvailable()
     return !qEnvironmentVariable("P1_PG_HOST").isEmpty();
 }
 
+QString postgresDataSource()
+{
+    return qEnvironmentVariable("P1_PG_HOST") + ':' + qEnvironmentVariable("P1_PG_PORT", "5432");
+}
+
 bool runningUnderCi()
 {
     return qEnvironmentVariable("CI") == "true";
@@ -104,10 +109,8 @@ TestTarget makePostgresTarget(bool withSchema)
     target.folder = target.temporaryFolder->path() + '/';
     target.databaseName = "p1_" + QUuid::createUuid().toString(QUuid::Id128);
     createPostgresDatabase(target.databaseName);
-    const QString dataSource =
-        qEnvironmentVariable("P1_PG_HOST") + ':' + qEnvironmentVariable("P1_PG_PORT", "5432");
     target.connectionString =
-        systemConnectionString(dataSource, target.databaseName, qEnvironmentVariable("P1_PG_USER"));
+        systemConnectionString(postgresDataSource(), target.databaseName, qEnvironmentVariable("P1_PG_USER"));
     if (withSchema)
         addSchema(target);
     return target;

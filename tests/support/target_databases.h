@@ -33,6 +33,8 @@ struct TestTarget {
 void ensureQtApplication();
 
 bool postgresAvailable(); // P1_PG_HOST is set
+// The throwaway server as a Data Source (ServerName) names it: "socket folder:port".
+QString postgresDataSource();
 bool runningUnderCi();    // CI=true
 
 TestTarget makeSqliteTarget(bool withSchema = true);

@@ -365,6 +365,94 @@ TEST_P(TargetDatasetTest, LocateOnAPatientAndADateTimeMatchesTheTimeOfDayExactly
     EXPECT_EQ(consultations->field("MOTCONSU_ID").asInteger(), 2);
 }
 
+// Long enough for a dataset not to keep it with every row: it must still come back whole.
+QString longText(const QString& start)
+{
+    return start + QStringLiteral(" : ligne d'un dossier médical, « accentuée » et longue\r").repeated(3);
+}
+
+TEST_P(TargetDatasetTest, LongTextsComeBackWholeWhetherTheRowWasStoredOrRead)
+{
+    const QStringList keys = {"PATIENTS_ID", "DATE_CONSULTATION"};
+    const QDateTime day = wallClock(QDate(2021, 6, 1));
+    for (const bool reopened : {false, true}) {
+        TargetStatement(*connection, {"DELETE FROM MOTCONSU"}).execute();
+        auto consultations = openTable("MOTCONSU");
+        for (int id : {1, 2, 3}) {
+            consultations->append();
+            consultations->setValue("MOTCONSU_ID", id);
+            consultations->setValue("PATIENTS_ID", id);
+            consultations->setValue("DATE_CONSULTATION", day);
+            consultations->setValue("MOTIF_DE_CONSULTATION", longText("motif " + QString::number(id)));
+            consultations->setValue("AUTRES", longText("détails " + QString::number(id)));
+            consultations->post();
+        }
+        if (reopened)
+            consultations->open();
+
+        ASSERT_TRUE(consultations->locate(keys, {2, day})) << reopened;
+        EXPECT_EQ(consultations->field("MOTIF_DE_CONSULTATION").asText(), longText("motif 2")) << reopened;
+        consultations->edit();
+        consultations->setValue("AUTRES", consultations->field("AUTRES").asText() + "ajout");
+        consultations->post();
+        ASSERT_TRUE(consultations->locate(keys, {1, day}));
+        EXPECT_EQ(consultations->field("AUTRES").asText(), longText("détails 1")) << reopened;
+        ASSERT_TRUE(consultations->locate(keys, {2, day}));
+        EXPECT_EQ(consultations->field("AUTRES").asText(), longText("détails 2") + "ajout") << reopened;
+
+        const auto stored = rowsById(*connection, "MOTCONSU", "MOTCONSU_ID");
+        EXPECT_EQ(stored[2]["AUTRES"].asText(), longText("détails 2") + "ajout") << reopened;
+        EXPECT_EQ(stored[2]["MOTIF_DE_CONSULTATION"].asText(), longText("motif 2")) << reopened;
+        EXPECT_EQ(stored[3]["AUTRES"].asText(), longText("détails 3")) << reopened;
+    }
+}
+
+TEST_P(TargetDatasetTest, ALocateComparesLongTextsOfEveryRow)
+{
+    const QString address = longText("adresse");
+    for (const bool reopened : {false, true}) {
+        TargetStatement(*connection, {"DELETE FROM PATIENTS"}).execute();
+        auto patients = openTable("PATIENTS", "PATIENTS_ID");
+        for (int id : {1, 2, 3}) {
+            patients->append();
+            patients->setValue("PATIENTS_ID", id);
+            patients->setValue("ADRESSE", id == 1 ? longText("ailleurs") : address);
+            patients->post();
+        }
+        if (reopened)
+            patients->open();
+
+        ASSERT_TRUE(patients->locate({"ADRESSE"}, {address})) << reopened;
+        EXPECT_EQ(patients->field("PATIENTS_ID").asInteger(), 2);
+        EXPECT_FALSE(patients->locate({"ADRESSE"}, {address.left(address.size() - 1)}));
+        patients->edit();
+        patients->setValue("ADRESSE", longText("déménagé"));
+        patients->post();
+        ASSERT_TRUE(patients->locate({"ADRESSE"}, {address}));
+        EXPECT_EQ(patients->field("PATIENTS_ID").asInteger(), 3);
+        ASSERT_TRUE(patients->locate({"ADRESSE"}, {longText("déménagé")}));
+        EXPECT_EQ(patients->field("PATIENTS_ID").asInteger(), 2);
+    }
+}
+
+TEST_P(TargetDatasetTest, ALongTextOfARowDeletedMeanwhileIsAnErrorNotAnEmptyText)
+{
+    auto history = openTable("ANTECED");
+    for (int id : {1, 2}) {
+        history->append();
+        history->setValue("ANTECED_ID", id);
+        history->setValue("PATIENTS_ID", id);
+        history->setValue("ANTECEDENTS_MEDICAUX", longText("antécédent"));
+        history->post();
+    }
+    TargetStatement(*connection, {"DELETE FROM ANTECED WHERE ANTECED_ID = 1"}).execute();
+    ASSERT_TRUE(history->locate({"PATIENTS_ID"}, {1}));
+    EXPECT_THROW(history->field("ANTECEDENTS_MEDICAUX"), TargetError);
+    EXPECT_THROW(history->edit(), TargetError);
+    EXPECT_FALSE(history->isPending());
+    EXPECT_EQ(history->field("PATIENTS_ID").asInteger(), 1);
+}
+
 TEST_P(TargetDatasetTest, MovingAwayFromAPendingRowStoresIt)
 {
     auto patients = openTable("PATIENTS");
