@@ -211,24 +211,28 @@ QByteArray fileBytes(const QString& path)
     return file.readAll();
 }
 
-// The independent fixtures and a small practice of the project's own writer, written once.
-const QList<Original>& originals()
+Outcome writeAndRead(const QString& path, const QByteArray& bytes)
 {
-    static const QList<Original> files = [] {
-        QTemporaryDir folder;
-        SamplePracticeOptions options;
-        options.patients = 40;
-        options.detailsPerPatient = 2;
-        options.lettersPerPatient = 0;
-        const SamplePractice practice = writeSamplePractice(folder.filePath("cabinet"), options);
-        QList<Original> list{{"independent V4.mdb", fixture("V4.mdb"), {}},
-                             {"independent Ordo.mdb", fixture("Ordo.mdb"), {}},
-                             {"written V4.mdb", fileBytes(practice.v4Path), {}},
-                             {"written Ordo.mdb", fileBytes(practice.ordoPath), {}}};
-        for (Original& original : list)
-            original.structures = structuralOffsets(original.bytes);
-        return list;
-    }();
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    file.close();
+    return readEverything(path);
+}
+
+// The independent fixtures and a small practice of the project's own writer.
+QList<Original> originals()
+{
+    QTemporaryDir folder;
+    SamplePracticeOptions options;
+    options.patients = 40;
+    options.detailsPerPatient = 2;
+    const SamplePractice practice = writeSamplePractice(folder.filePath("cabinet"), options);
+    QList<Original> files{{"independent V4.mdb", fixture("V4.mdb"), {}},
+                          {"independent Ordo.mdb", fixture("Ordo.mdb"), {}},
+                          {"written V4.mdb", fileBytes(practice.v4Path), {}},
+                          {"written Ordo.mdb", fileBytes(practice.ordoPath), {}}};
+    for (Original& original : files)
+        original.structures = structuralOffsets(original.bytes);
     return files;
 }
 
@@ -239,8 +243,9 @@ TEST(SourceDamagedFile, DamagedCopiesReadInFullOrAreRefusedCleanly)
     Watchdog watchdog(std::chrono::seconds(60));
     std::map<std::string, Tally> tallies;
     int total = 0;
-    for (int file = 0; file < originals().size(); ++file) {
-        const Original& original = originals()[file];
+    const QList<Original> files = originals();
+    for (int file = 0; file < files.size(); ++file) {
+        const Original& original = files[file];
         ASSERT_GE(original.pages(), 3) << original.name;
         for (int kind = 0; kind < int(std::size(damages)); ++kind) {
             const Damage& damage = damages[kind];
@@ -249,12 +254,8 @@ TEST(SourceDamagedFile, DamagedCopiesReadInFullOrAreRefusedCleanly)
                 std::seed_seq seed{20240611, file, kind, copy};
                 std::mt19937 random(seed);
                 watchdog.starting(original.name + ", " + damage.name + ", copy " + std::to_string(copy));
-                QFile written(path);
-                ASSERT_TRUE(written.open(QIODevice::WriteOnly | QIODevice::Truncate));
-                written.write(damage.apply(original, random));
-                written.close();
                 Tally& tally = tallies[damage.name];
-                (readEverything(path) == Outcome::Read ? tally.read : tally.refused)++;
+                (writeAndRead(path, damage.apply(original, random)) == Outcome::Read ? tally.read : tally.refused)++;
                 ++total;
             }
         }
