@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <thread>
 
@@ -107,7 +108,6 @@ QList<int> structuralOffsets(const QByteArray& file)
 }
 
 struct Original {
-    std::string name;
     QByteArray bytes;
     QList<int> structures;
     int pages() const { return int(bytes.size() / pageSize); }
@@ -197,18 +197,16 @@ struct Tally {
     int refused = 0;
 };
 
-QByteArray fixture(const char* name)
-{
-    QFile file(QStringLiteral(P1_SOURCE_DIR "/tests/fixtures/independent/") + name);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
-    return file.readAll();
-}
-
 QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
     return file.readAll();
+}
+
+QByteArray fixture(const char* name)
+{
+    return fileBytes(QStringLiteral(P1_SOURCE_DIR "/tests/fixtures/independent/") + name);
 }
 
 Outcome writeAndRead(const QString& path, const QByteArray& bytes)
@@ -219,45 +217,63 @@ Outcome writeAndRead(const QString& path, const QByteArray& bytes)
     return readEverything(path);
 }
 
-// The independent fixtures and a small practice of the project's own writer.
-QList<Original> originals()
+// The independent fixtures, and a small practice of the project's own writer.
+struct OriginalFile {
+    const char* testName;
+    const char* fileName;
+    bool written;
+    int seed;
+};
+
+const OriginalFile originalFiles[] = {
+    {"IndependentV4", "V4.mdb", false, 1},
+    {"IndependentOrdo", "Ordo.mdb", false, 2},
+    {"WrittenV4", "V4.mdb", true, 3},
+    {"WrittenOrdo", "Ordo.mdb", true, 4},
+};
+
+void PrintTo(const OriginalFile& file, std::ostream* out)
 {
-    QTemporaryDir folder;
-    SamplePracticeOptions options;
-    options.patients = 40;
-    options.detailsPerPatient = 2;
-    const SamplePractice practice = writeSamplePractice(folder.filePath("cabinet"), options);
-    QList<Original> files{{"independent V4.mdb", fixture("V4.mdb"), {}},
-                          {"independent Ordo.mdb", fixture("Ordo.mdb"), {}},
-                          {"written V4.mdb", fileBytes(practice.v4Path), {}},
-                          {"written Ordo.mdb", fileBytes(practice.ordoPath), {}}};
-    for (Original& original : files)
-        original.structures = structuralOffsets(original.bytes);
-    return files;
+    *out << file.testName;
 }
 
-TEST(SourceDamagedFile, DamagedCopiesReadInFullOrAreRefusedCleanly)
+Original loaded(const OriginalFile& file)
 {
+    Original original;
+    if (file.written) {
+        QTemporaryDir folder;
+        SamplePracticeOptions options;
+        options.patients = 40;
+        options.detailsPerPatient = 2;
+        writeSamplePractice(folder.filePath("cabinet"), options);
+        original.bytes = fileBytes(folder.filePath("cabinet/") + file.fileName);
+    } else {
+        original.bytes = fixture(file.fileName);
+    }
+    original.structures = structuralOffsets(original.bytes);
+    return original;
+}
+
+class DamagedCopies : public testing::TestWithParam<OriginalFile> {};
+
+TEST_P(DamagedCopies, ReadInFullOrAreRefusedCleanly)
+{
+    const Original original = loaded(GetParam());
+    ASSERT_GE(original.pages(), 3);
     QTemporaryDir folder;
     const QString path = folder.filePath("copie.mdb");
     Watchdog watchdog(std::chrono::seconds(60));
     std::map<std::string, Tally> tallies;
-    int total = 0;
-    const QList<Original> files = originals();
-    for (int file = 0; file < files.size(); ++file) {
-        const Original& original = files[file];
-        ASSERT_GE(original.pages(), 3) << original.name;
-        for (int kind = 0; kind < int(std::size(damages)); ++kind) {
-            const Damage& damage = damages[kind];
-            for (int copy = 0; copy < copiesPerFile * damage.share / 10; ++copy) {
-                // One seed per copy, so that any copy can be rebuilt on its own.
-                std::seed_seq seed{20240611, file, kind, copy};
-                std::mt19937 random(seed);
-                watchdog.starting(original.name + ", " + damage.name + ", copy " + std::to_string(copy));
-                Tally& tally = tallies[damage.name];
-                (writeAndRead(path, damage.apply(original, random)) == Outcome::Read ? tally.read : tally.refused)++;
-                ++total;
-            }
+    for (int kind = 0; kind < int(std::size(damages)); ++kind) {
+        const Damage& damage = damages[kind];
+        for (int copy = 0; copy < copiesPerFile * damage.share / 10; ++copy) {
+            // One seed per copy, so that any copy can be rebuilt on its own.
+            std::seed_seq seed{20240611, GetParam().seed, kind, copy};
+            std::mt19937 random(seed);
+            watchdog.starting(std::string(damage.name) + ", copy " + std::to_string(copy));
+            const Outcome outcome = writeAndRead(path, damage.apply(original, random));
+            Tally& tally = tallies[damage.name];
+            (outcome == Outcome::Read ? tally.read : tally.refused)++;
         }
     }
     for (const auto& [name, tally] : tallies) {
@@ -267,8 +283,9 @@ TEST(SourceDamagedFile, DamagedCopiesReadInFullOrAreRefusedCleanly)
         EXPECT_GT(tally.refused, 0) << name;
     }
     EXPECT_GT(tallies["flipped anywhere"].read, 0);
-    std::printf("%d damaged copies in all\n", total);
 }
+
+INSTANTIATE_TEST_SUITE_P(SourceDamagedFile, DamagedCopies, testing::ValuesIn(originalFiles));
 
 TEST(SourceDamagedFile, ForeignFilesAreRefusedWithTheirReason)
 {
