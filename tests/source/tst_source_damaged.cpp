@@ -244,7 +244,6 @@ Original loaded(const OriginalFile& file)
         QTemporaryDir folder;
         SamplePracticeOptions options;
         options.patients = 40;
-        options.detailsPerPatient = 2;
         writeSamplePractice(folder.filePath("cabinet"), options);
         original.bytes = fileBytes(folder.filePath("cabinet/") + file.fileName);
     } else {

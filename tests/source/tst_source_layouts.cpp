@@ -1,8 +1,9 @@
 // Table and row layouts that libmdb reads without a word of complaint, made by writing or
 // patching a file: a definition spread over several pages reads whole, one whose column names
-// run past its pages is refused; a row older than the table's last columns reads those columns
-// as NULL (Yes/No as No), and a row whose offsets overlap or run backwards refuses the file
-// instead of yielding values taken from another column's bytes.
+// run past its pages or that numbers a column past its columns is refused; a row older than the
+// table's last columns reads those columns as NULL (Yes/No as No), and a row whose offsets
+// overlap or run backwards refuses the file instead of yielding values taken from another
+// column's bytes.
 #include "tools/jetwriter/jet_writer.h"
 
 #include "common/errors.h"
