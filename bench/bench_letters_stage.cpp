@@ -49,7 +49,7 @@ int main(int argc, char** argv)
     for (int patientCount : benchSizes(argc, argv)) {
         SourceFiles source;
         writeSamplePractice(source.folder(),
-                            {.patients = patientCount, .detailsPerPatient = 0, .lettersPerPatient = 1});
+                            {.patients = patientCount, .antecedentsPerPatient = 0, .consultationsPerPatient = 0, .prescriptionsPerPatient = 0, .lettersPerPatient = 1});
         for (TargetEngine engine : engines)
             times[engine].append(timeLetters(source, engine, patientCount));
     }

@@ -80,7 +80,7 @@ int main(int argc, char** argv)
         QElapsedTimer writing;
         writing.start();
         const SamplePractice practice = writeSamplePractice(
-            source.folder(), {.patients = patientCount, .detailsPerPatient = 4, .lettersPerPatient = 0});
+            source.folder(), {.patients = patientCount, .antecedentsPerPatient = 4, .consultationsPerPatient = 4, .prescriptionsPerPatient = 4, .lettersPerPatient = 0});
         const qint64 prescriptions = practice.rowCounts.value(QStringLiteral("ORD ORDONNANCE"));
         std::printf("source of %d patients written in %.1f s (%lld items)\n", patientCount,
                     writing.nsecsElapsed() / 1e9,

@@ -25,11 +25,15 @@
 namespace p1::test {
 namespace {
 
-// On average per patient: about five history rows, consultations and prescriptions each, one letter.
+// In the shape of a real practice, per patient on average: five history rows, ten consultations of
+// about two detail lines, one letter, four prescriptions of about three items; one user per 400
+// patients, one correspondent per 8.
 SamplePractice practiceOf(int patients)
 {
     const QString folder = QStringLiteral(P1_BINARY_DIR "/bench-practices/%1").arg(patients);
-    const SamplePracticeOptions options{.patients = patients, .seed = 1, .detailsPerPatient = 5, .lettersPerPatient = 1};
+    const SamplePracticeOptions options{.patients = patients, .seed = 1, .antecedentsPerPatient = 5,
+                                        .consultationsPerPatient = 10, .prescriptionsPerPatient = 4,
+                                        .lettersPerPatient = 1, .patientsPerCorrespondent = 8, .patientsPerUser = 400};
     if (QFile::exists(folder + "/Ordo.mdb"))
         return {folder + "/V4.mdb", folder + "/Ordo.mdb", folder + "/Courriers/", {}};
     std::printf("  writing the practice of %d patients into %s\n", patients, qPrintable(folder));

@@ -160,8 +160,11 @@ private:
             addLogLine(currentDateTimeText() + birthDateLine.arg(birthField.asText(), name));
             return;
         }
+        // The target reads its zero day and anything before it as no date at all.
         if (*birthDate > zeroDay())
             PATIENTS.setValue(QStringLiteral("NE_LE"), *birthDate);
+        else if (*birthDate < zeroDay())
+            noteChangedValue(QStringLiteral("NE_LE"), birthField.asText(), QString());
     }
 
     // The target keeps the floor and the building code as further lines of the address.

@@ -6,6 +6,7 @@
 #include "tests/run/run_fixture.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"
+#include "tools/sample_practice/sample_practice.h"
 
 #include <gtest/gtest.h>
 
@@ -68,6 +69,16 @@ protected:
     {
         QSqlQuery query(session().ADOConnectionTessaris.database());
         ASSERT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
+    }
+
+    // The run stopped once, with no row failed on the way, and kept its log.
+    void expectStoppedOnce(const std::optional<QString>& failure)
+    {
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_EQ(failureLines(), QStringList());
+        EXPECT_EQ(ui.logLines().filter(QRegularExpression("^Traitement")).size(), 1);
+        EXPECT_TRUE(ui.logLines().last().startsWith("Traitement interrompu : ")) << failure->toStdString();
+        EXPECT_EQ(practice().logFiles().size(), 1);
     }
 
     QStringList failureLines() const
@@ -152,6 +163,35 @@ TEST_P(RunFailuresTest, ARowRefusedForItsDataStillFailsAloneAndTheRunGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(Engines, RunFailuresTest, test::testEngines(), test::engineTestName);
 
+class FullDiskTest : public RunFailuresTest {};
+
+// SQLite told not to grow the database past its present pages fails as on a full disk: the patients'
+// long texts need new pages, and the run stops there with what it stored before intact.
+TEST_P(FullDiskTest, AFullDiskEndsTheRunOnceWithTheRowsStoredBeforeIntact)
+{
+    const QString source = practice().temporary.filePath("patients");
+    writeSamplePractice(source, {.patients = 60, .lettersPerPatient = 0});
+    session().closeSourceConnections();
+    session().sourceBaseChosen(source + "/V4.mdb");
+    QSqlQuery pages(session().ADOConnectionTessaris.database());
+    ASSERT_TRUE(pages.exec("PRAGMA page_count") && pages.next());
+    const int pageCount = pages.value(0).toInt();
+    pages.finish();
+    execOnRunSession(QStringLiteral("PRAGMA max_page_count = %1").arg(pageCount));
+    ui.setAllTicked(true);
+    ui.setTicked(Box::Vider, false);
+
+    const std::optional<QString> failure = failureOfRun();
+
+    expectStoppedOnce(failure);
+    EXPECT_TRUE(failure->contains("full")) << failure->toStdString();
+    auto other = test::connectTo(practice().target);
+    EXPECT_EQ(test::countRows(*other, "MEDECINS"), 4);
+    EXPECT_LT(test::countRows(*other, "PATIENTS"), 60);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, FullDiskTest, ::testing::Values(TargetEngine::Sqlite), test::engineTestName);
+
 class ServerStoppedTest : public RunFailuresTest {
 protected:
     qint64 backendOfTheRun()
@@ -161,15 +201,6 @@ protected:
         return pid.value(0).toLongLong();
     }
 
-    // The run stopped once, in the users stage, and kept the log of the purged target.
-    void expectStoppedOnce(const std::optional<QString>& failure)
-    {
-        ASSERT_TRUE(failure.has_value());
-        EXPECT_EQ(failureLines(), QStringList());
-        EXPECT_EQ(ui.logLines().filter(QRegularExpression("^Traitement")).size(), 1);
-        EXPECT_TRUE(ui.logLines().last().startsWith("Traitement interrompu : ")) << failure->toStdString();
-        EXPECT_EQ(practice().logFiles().size(), 1);
-    }
 };
 
 // The server ends the run's session with a word (as a restart does) while the users stage walks

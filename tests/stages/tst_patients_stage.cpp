@@ -362,6 +362,7 @@ TEST_P(PatientsStageTest, ValuesTheRulesChangeAreNotedWithTheirRowUnlessTheRowIs
          .insuranceNumber = "1 80 2A 123 456 78"},
         {.code = qint64(2), .surname = "Durand", .birthDate = born, .fileNumber = "123456789",
          .insuranceNumber = "1 80 75 123 456 78"},
+        {.code = qint64(4), .surname = "Ancien", .birthDate = wallClock(QDate(1897, 3, 2))},
         {.code = qint64(3), .surname = "Refusé", .birthDate = born, .fileNumber = "0123456789",
          .insuranceNumber = "2B"},
     });
@@ -370,8 +371,10 @@ TEST_P(PatientsStageTest, ValuesTheRulesChangeAreNotedWithTheirRowUnlessTheRowIs
     for (const ChangedValue& change : counts.changedValues)
         changes.append(QStringList{change.sourceCode, change.column, change.sourceValue, change.storedValue}.join('|'));
     EXPECT_EQ(changes, QStringList({"1|ANCIEN_NUMERO_DE_DOSSIER|AB-1234567|AB-123456",
-                                    "1|N_SS|1 80 2A 123 456 78|180212345678"}));
+                                    "1|N_SS|1 80 2A 123 456 78|180212345678",
+                                    "4|NE_LE|02/03/1897|"}));
     EXPECT_EQ(patientRow(1)["ANCIEN_NUMERO_DE_DOSSIER"].asText(), "AB-123456");
+    EXPECT_TRUE(patientRow(4)["NE_LE"].isNull());
 }
 
 TEST_P(PatientsStageTest, AValueTooLongForItsColumnRefusesThatPatientAlone)

@@ -96,7 +96,7 @@ protected:
         folder = new QTemporaryDir;
         SamplePracticeOptions options;
         options.patients = 40;
-        options.detailsPerPatient = 2;
+        options.antecedentsPerPatient = options.consultationsPerPatient = options.prescriptionsPerPatient = 2;
         practice = new SamplePractice(writeSamplePractice(folder->filePath("cabinet"), options));
     }
 

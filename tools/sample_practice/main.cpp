@@ -40,7 +40,8 @@ int main(int argc, char* argv[])
     p1::SamplePracticeOptions options;
     options.patients = intOption(parser, "patients", valid);
     options.seed = unsigned(intOption(parser, "seed", valid));
-    options.detailsPerPatient = intOption(parser, "details", valid);
+    options.antecedentsPerPatient = options.consultationsPerPatient = options.prescriptionsPerPatient =
+        intOption(parser, "details", valid);
     options.lettersPerPatient = intOption(parser, "letters", valid);
     if (!valid) {
         errors << parser.helpText();

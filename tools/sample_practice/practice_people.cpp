@@ -37,7 +37,7 @@ void addNamesOnly(TableBuilder& table, const Value& rowCode, const QString& surn
 PracticeWriter::PracticeWriter(const SamplePracticeOptions& options, const QString& lettersFolder)
     : options_(options), lettersFolder_(lettersFolder), draw_(options.seed)
 {
-    correspondentCount_ = std::max(15, options.patients / 10);
+    correspondentCount_ = std::max(15, options.patients / options.patientsPerCorrespondent);
 }
 
 TableBuilder& PracticeWriter::counted(TableBuilder& table)
@@ -89,6 +89,13 @@ void PracticeWriter::writePhysicians(DatabaseBuilder& v4)
     addNamesOnly(users, null(), "Sanscode", "Utilisateur");
     users.row({code(12), "Œttinger", "Zoé", code(5), "8 quai Saint-Honoré", "67000", "Strasbourg",
                "0388123456", null(), "zoé"});
+    const int moreUsers = options_.patientsPerUser > 0 ? options_.patients / options_.patientsPerUser : 0;
+    for (int user = 0; user < moreUsers; ++user) {
+        const Person person = drawPerson(draw_);
+        const Town town = drawTown(draw_);
+        users.row({code(100 + user), person.surname, person.firstName, code(1), drawStreet(draw_), town.postCode,
+                   town.name, drawPhone(draw_), null(), QStringLiteral("mdp%1").arg(user)});
+    }
 }
 
 void PracticeWriter::writeAddressBook(DatabaseBuilder& v4)

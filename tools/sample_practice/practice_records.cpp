@@ -55,7 +55,7 @@ void PracticeWriter::writeAntecedents(DatabaseBuilder& v4)
     int entryCode = 0;
     for (const PatientFacts& patient : patients_) {
         // Stored newest first, so that only the order clause puts a patient's lines in order.
-        const int count = draw_.around(options_.detailsPerPatient);
+        const int count = draw_.around(options_.antecedentsPerPatient);
         entryCode += count;
         for (int entry = entryCode; entry > entryCode - count; --entry) {
             const Value antecedent = code(draw_.percent(1) ? unknownAntecedent : draw_.between(1, labelCount));
@@ -72,7 +72,7 @@ void PracticeWriter::writeConsultations(DatabaseBuilder& v4)
     TableBuilder& details = counted(consultationDetailTable(v4));
     for (const PatientFacts& patient : patients_) {
         QDateTime lastTime;
-        for (int count = draw_.around(options_.detailsPerPatient); count > 0; --count)
+        for (int count = draw_.around(options_.consultationsPerPatient); count > 0; --count)
             writeConsultation(consultations, details, patient, lastTime);
     }
     const int patientCode = patients_.isEmpty() ? 1 : patients_.first().code;
@@ -173,7 +173,7 @@ void PracticeWriter::writePrescriptions(DatabaseBuilder& ordo)
     TableBuilder& items = counted(prescriptionItemTable(ordo));
     for (const PatientFacts& patient : patients_) {
         QDateTime lastTime;
-        for (int count = draw_.around(options_.detailsPerPatient); count > 0; --count) {
+        for (int count = draw_.around(options_.prescriptionsPerPatient); count > 0; --count) {
             // Some prescriptions fall on the day of the patient's previous one: they share a row.
             QDateTime time = draw_.consultationTime(firstRecord, lastRecord);
             if (lastTime.isValid() && draw_.percent(10))

@@ -30,7 +30,9 @@ namespace {
 
 void checkOptions(const SamplePracticeOptions& options)
 {
-    if (options.patients < 0 || options.detailsPerPatient < 0 || options.lettersPerPatient < 0)
+    if (options.patients < 0 || options.antecedentsPerPatient < 0 || options.consultationsPerPatient < 0
+        || options.prescriptionsPerPatient < 0 || options.lettersPerPatient < 0 || options.patientsPerCorrespondent < 1
+        || options.patientsPerUser < 0)
         throw std::invalid_argument("nombre de patients, de détails ou de courriers négatif");
 }
 

@@ -12,11 +12,17 @@ namespace p1 {
 struct SamplePracticeOptions {
     int patients = 300;
     unsigned seed = 1;
-    // On average per patient: antecedents, consultations and prescriptions each; consultations
-    // get about two detail lines and prescriptions about three items.
-    int detailsPerPatient = 3;
+    // On average per patient; consultations get about two detail lines and prescriptions about
+    // three items.
+    int antecedentsPerPatient = 3;
+    int consultationsPerPatient = 3;
+    int prescriptionsPerPatient = 3;
     // Letters per patient (one RTF file each); 0 for none.
     int lettersPerPatient = 1;
+    // One address-book entry per so many patients (15 at least).
+    int patientsPerCorrespondent = 10;
+    // One user more than the practice's few named ones per so many patients; 0 for none.
+    int patientsPerUser = 0;
 };
 
 struct SamplePractice {
