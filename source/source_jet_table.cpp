@@ -10,6 +10,7 @@ namespace {
 
 constexpr int definitionNextPageOffset = 0x04;
 constexpr int declaredRowCountOffset = 0x10;
+constexpr int columnNumberLimitOffset = 0x29;
 constexpr int variableColumnCountOffset = 0x2b;
 constexpr int columnCountOffset = 0x2d;
 constexpr int indexCountOffset = 0x2f;
@@ -168,6 +169,7 @@ TableLayout checkTableDefinition(const PageFile& file, const QString& name, quin
     table.declaredRowCount = le32(bytes + declaredRowCountOffset);
     table.usedPagesPointer = le32(bytes + usedPagesMapOffset);
     table.hasVariableColumns = variableCount != 0;
+    table.columnNumberLimit = le16(bytes + columnNumberLimitOffset);
     checkPageMap(file, name, table.usedPagesPointer, inlineMapHeaderSize);
     checkPageMap(file, name, le32(bytes + freePagesMapOffset), 1);
     return table;
@@ -183,8 +185,12 @@ void checkColumns(const PageFile& file, const TableLayout& table)
         const bool sizeFits = !column.fixed || column.type == booleanType
             || (isVariableType(column.type) ? column.size > 0 : column.size == fixedSize(column.type));
         const bool slotFree = column.fixed || !variableSlots.contains(column.varIndex);
-        if (!known || !sizeFits || !slotFree || column.name.isEmpty() || numbers.contains(column.number)
-            || names.contains(column.name.toCaseFolded()) || (!column.fixed && !table.hasVariableColumns))
+        // A number past the table's columns would find no null flag in any row: every value of
+        // the column would read as NULL.
+        const bool numberFits = column.number >= 0 && column.number < table.columnNumberLimit;
+        if (!known || !sizeFits || !slotFree || !numberFits || column.name.isEmpty()
+            || numbers.contains(column.number) || names.contains(column.name.toCaseFolded())
+            || (!column.fixed && !table.hasVariableColumns))
             file.damaged(QStringLiteral("la colonne [%1] de la table [%2] a une définition "
                                         "impossible").arg(column.name, table.name));
         numbers.insert(column.number);

@@ -49,6 +49,7 @@ struct TableLayout {
     quint32 declaredRowCount = 0;
     quint32 usedPagesPointer = 0;
     bool hasVariableColumns = false;
+    int columnNumberLimit = 0; // every column number stays below it, deleted columns counted
     QList<Column> columns; // in column-number order, as libmdb decoded them
     std::shared_ptr<MdbDefinition> definition;
 };

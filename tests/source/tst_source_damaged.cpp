@@ -1,7 +1,9 @@
-// Damaged copies of the real fixture files (truncated, bytes flipped where the structures lie):
-// each copy either reads in full or raises a SourceError; never a crash, a hang or another error.
+// Damaged copies of the independent fixtures and of a practice of the project's own writer
+// (truncated, bytes flipped, pages zeroed, swapped or filled with noise): each copy either reads
+// in full or raises a SourceError naming it; never a crash, a hang or another error.
 #include "common/errors.h"
 #include "source/source_database.h"
+#include "tools/sample_practice/sample_practice.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -9,12 +11,14 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <thread>
 
@@ -23,13 +27,6 @@ using namespace p1;
 namespace {
 
 constexpr int pageSize = 0x1000;
-
-QByteArray fixture(const char* name)
-{
-    QFile file(QStringLiteral(P1_SOURCE_DIR "/tests/fixtures/independent/") + name);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
-    return file.readAll();
-}
 
 // Ends the process with a message when one copy takes longer than a read can take: a hang
 // becomes a failure instead of a stalled test run.
@@ -110,62 +107,184 @@ QList<int> structuralOffsets(const QByteArray& file)
     return offsets;
 }
 
+struct Original {
+    QByteArray bytes;
+    QList<int> structures;
+    int pages() const { return int(bytes.size() / pageSize); }
+};
+
+int draw(std::mt19937& random, int low, int high)
+{
+    return std::uniform_int_distribution<int>(low, high)(random);
+}
+
+QByteArray truncated(const Original& original, std::mt19937& random)
+{
+    const int cut = draw(random, 0, int(original.bytes.size()) - 1);
+    return original.bytes.left(draw(random, 0, 1) ? cut : cut / pageSize * pageSize);
+}
+
 QByteArray flipped(QByteArray file, const QList<int>& offsets, std::mt19937& random)
 {
-    std::uniform_int_distribution<int> count(1, 6);
-    std::uniform_int_distribution<int> pick(0, int(offsets.size()) - 1);
-    std::uniform_int_distribution<int> anywhere(0, int(file.size()) - 1);
-    std::uniform_int_distribution<int> bits(1, 255);
-    const int flips = count(random);
+    const int flips = draw(random, 1, 6);
     for (int i = 0; i < flips; ++i) {
-        const int at = i % 3 == 2 ? anywhere(random) : offsets[pick(random)];
-        file[at] = char(file[at] ^ bits(random));
+        const int at = offsets[draw(random, 0, int(offsets.size()) - 1)];
+        file[at] = char(file[at] ^ draw(random, 1, 255));
     }
     return file;
 }
+
+QByteArray flippedStructures(const Original& original, std::mt19937& random)
+{
+    return flipped(original.bytes, original.structures, random);
+}
+
+QByteArray flippedAnywhere(const Original& original, std::mt19937& random)
+{
+    QList<int> anywhere(draw(random, 1, 6));
+    for (int& at : anywhere)
+        at = draw(random, 0, int(original.bytes.size()) - 1);
+    return flipped(original.bytes, anywhere, random);
+}
+
+QByteArray zeroedPages(const Original& original, std::mt19937& random)
+{
+    QByteArray file = original.bytes;
+    for (int i = draw(random, 1, 2); i > 0; --i)
+        std::fill_n(file.begin() + draw(random, 0, original.pages() - 1) * pageSize, pageSize, '\0');
+    return file;
+}
+
+QByteArray swappedPages(const Original& original, std::mt19937& random)
+{
+    QByteArray file = original.bytes;
+    const int first = draw(random, 0, original.pages() - 1);
+    const int second = (first + draw(random, 1, original.pages() - 1)) % original.pages();
+    std::swap_ranges(file.begin() + first * pageSize, file.begin() + (first + 1) * pageSize,
+                     file.begin() + second * pageSize);
+    return file;
+}
+
+QByteArray randomPage(const Original& original, std::mt19937& random)
+{
+    QByteArray file = original.bytes;
+    const auto page = file.begin() + draw(random, 0, original.pages() - 1) * pageSize;
+    std::generate_n(page, pageSize, [&] { return char(draw(random, 0, 255)); });
+    return file;
+}
+
+struct Damage {
+    const char* name;
+    QByteArray (*apply)(const Original&, std::mt19937&);
+    int share; // of every ten copies of a file
+};
+
+const Damage damages[] = {
+    {"truncated", truncated, 1},
+    {"flipped in its structures", flippedStructures, 3},
+    {"flipped anywhere", flippedAnywhere, 2},
+    {"zeroed pages", zeroedPages, 1},
+    {"swapped pages", swappedPages, 1},
+    {"random page", randomPage, 2},
+};
+
+// 600 copies of each of the four files: the 2,000 damaged copies the reader must survive, and
+// some over.
+constexpr int copiesPerFile = 600;
 
 struct Tally {
     int read = 0;
     int refused = 0;
 };
 
-void damageAndRead(const char* name, int flippedCopies, Tally& tally)
+QByteArray fileBytes(const QString& path)
 {
-    const QByteArray original = fixture(name);
-    ASSERT_FALSE(original.isEmpty());
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QString::fromLatin1(name));
-    Watchdog watchdog(std::chrono::seconds(20));
-    auto readCopy = [&](const QByteArray& bytes, const std::string& what) {
-        watchdog.starting(what);
-        QFile copy(path);
-        ASSERT_TRUE(copy.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        copy.write(bytes);
-        copy.close();
-        (readEverything(path) == Outcome::Read ? tally.read : tally.refused)++;
-    };
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return file.readAll();
+}
 
-    std::mt19937 random(20240611);
-    std::uniform_int_distribution<int> length(0, int(original.size()) - 1);
-    for (int i = 0; i < 40; ++i) {
-        const int cut = i < 8 ? i * pageSize / 2 : (i % 2 ? length(random) : length(random) / pageSize * pageSize);
-        readCopy(original.left(cut), std::string(name) + " cut at " + std::to_string(cut));
+QByteArray fixture(const char* name)
+{
+    return fileBytes(QStringLiteral(P1_SOURCE_DIR "/tests/fixtures/independent/") + name);
+}
+
+Outcome writeAndRead(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    file.close();
+    return readEverything(path);
+}
+
+// The independent fixtures, and a small practice of the project's own writer.
+struct OriginalFile {
+    const char* testName;
+    const char* fileName;
+    bool written;
+    int seed;
+};
+
+const OriginalFile originalFiles[] = {
+    {"IndependentV4", "V4.mdb", false, 1},
+    {"IndependentOrdo", "Ordo.mdb", false, 2},
+    {"WrittenV4", "V4.mdb", true, 3},
+    {"WrittenOrdo", "Ordo.mdb", true, 4},
+};
+
+void PrintTo(const OriginalFile& file, std::ostream* out)
+{
+    *out << file.testName;
+}
+
+Original loaded(const OriginalFile& file)
+{
+    Original original;
+    if (file.written) {
+        QTemporaryDir folder;
+        SamplePracticeOptions options;
+        options.patients = 40;
+        writeSamplePractice(folder.filePath("cabinet"), options);
+        original.bytes = fileBytes(folder.filePath("cabinet/") + file.fileName);
+    } else {
+        original.bytes = fixture(file.fileName);
     }
-    const QList<int> offsets = structuralOffsets(original);
-    for (int i = 0; i < flippedCopies; ++i)
-        readCopy(flipped(original, offsets, random), std::string(name) + " flipped copy " + std::to_string(i));
+    original.structures = structuralOffsets(original.bytes);
+    return original;
 }
 
-TEST(SourceDamagedFile, TruncatedAndFlippedCopiesReadOrRefuseCleanly)
+class DamagedCopies : public testing::TestWithParam<OriginalFile> {};
+
+TEST_P(DamagedCopies, ReadInFullOrAreRefusedCleanly)
 {
-    Tally tally;
-    damageAndRead("V4.mdb", 200, tally);
-    damageAndRead("Ordo.mdb", 160, tally);
-    // Both kinds of outcome must occur, or the damage missed the structures it aims at.
-    EXPECT_GT(tally.refused, 100);
-    EXPECT_GT(tally.read, 10);
-    std::printf("%d copies read in full, %d refused with a SourceError\n", tally.read, tally.refused);
+    const Original original = loaded(GetParam());
+    ASSERT_GE(original.pages(), 3);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("copie.mdb");
+    Watchdog watchdog(std::chrono::seconds(60));
+    std::map<std::string, Tally> tallies;
+    for (int kind = 0; kind < int(std::size(damages)); ++kind) {
+        const Damage& damage = damages[kind];
+        for (int copy = 0; copy < copiesPerFile * damage.share / 10; ++copy) {
+            // One seed per copy, so that any copy can be rebuilt on its own.
+            std::seed_seq seed{20240611, GetParam().seed, kind, copy};
+            std::mt19937 random(seed);
+            watchdog.starting(std::string(damage.name) + ", copy " + std::to_string(copy));
+            const Outcome outcome = writeAndRead(path, damage.apply(original, random));
+            Tally& tally = tallies[damage.name];
+            (outcome == Outcome::Read ? tally.read : tally.refused)++;
+        }
+    }
+    for (const auto& [name, tally] : tallies) {
+        std::printf("%s: %d copies read in full, %d refused with a SourceError\n", name.c_str(),
+                    tally.read, tally.refused);
+        // A kind of damage never refused would be missing the structures it aims at.
+        EXPECT_GT(tally.refused, 0) << name;
+    }
+    EXPECT_GT(tallies["flipped anywhere"].read, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(SourceDamagedFile, DamagedCopies, testing::ValuesIn(originalFiles));
 
 TEST(SourceDamagedFile, ForeignFilesAreRefusedWithTheirReason)
 {

@@ -1,8 +1,9 @@
 // Table and row layouts that libmdb reads without a word of complaint, made by writing or
 // patching a file: a definition spread over several pages reads whole, one whose column names
-// run past its pages is refused; a row older than the table's last columns reads those columns
-// as NULL (Yes/No as No), and a row whose offsets overlap or run backwards refuses the file
-// instead of yielding values taken from another column's bytes.
+// run past its pages or that numbers a column past its columns is refused; a row older than the
+// table's last columns reads those columns as NULL (Yes/No as No), and a row whose offsets
+// overlap or run backwards refuses the file instead of yielding values taken from another
+// column's bytes.
 #include "tools/jetwriter/jet_writer.h"
 
 #include "common/errors.h"
@@ -22,10 +23,12 @@ namespace {
 constexpr int pageSize = 0x1000;
 constexpr int catalogPage = 2;
 constexpr int nullMaskSize = 1; // five columns
+constexpr int columnNumberLimitAt = 0x29;
 constexpr int physicalIndexCountAt = 0x33;
 constexpr int columnRecordsAt = 0x3f;
 constexpr int physicalIndexEntrySize = 12;
 constexpr int columnRecordSize = 25;
+constexpr int columnNumberInRecord = 5;
 
 quint32 readLe(const QByteArray& bytes, qint64 at, int size)
 {
@@ -70,14 +73,15 @@ public:
         EXPECT_GT(dataPage_, 0);
     }
 
-    // The length of the first column name, after the physical indexes and the column records.
-    qint64 firstNameLengthAt() const
+    qint64 definitionAt(int offset) const { return definitionPage_ * pageSize + offset; }
+    // Column records follow the physical indexes; the first name follows the five records.
+    qint64 columnRecordAt(int column) const
     {
-        const qint64 definition = definitionPage_ * pageSize;
-        return definition + columnRecordsAt
-            + readLe(bytes, definition + physicalIndexCountAt, 4) * physicalIndexEntrySize
-            + 5 * columnRecordSize;
+        return definitionAt(columnRecordsAt)
+            + readLe(bytes, definitionAt(physicalIndexCountAt), 4) * physicalIndexEntrySize
+            + column * columnRecordSize;
     }
+    qint64 firstNameLengthAt() const { return columnRecordAt(5); }
 
     qint64 rowStart() const { return dataPage_ * pageSize + readLe(bytes, dataPage_ * pageSize + 0x0e, 2); }
     qint64 rowEnd() const { return (dataPage_ + 1) * pageSize; }
@@ -148,6 +152,29 @@ TEST(SourceTableLayout, ColumnNameRunningPastTheDefinitionIsRefused)
     writeLe(table.bytes, table.firstNameLengthAt(), 0xfff0, 2);
     // Refused by the check of the names, before libmdb follows the lengths off the last page.
     expectRefused([&] { table.readRow(); }, "des colonnes qui dépassent ses pages");
+}
+
+// No row has a null flag for a column numbered past the table's columns: without the check,
+// every value of Ajout read as NULL.
+TEST(SourceTableLayout, ColumnNumberedPastTheTableIsRefused)
+{
+    const auto ajoutNumberAt = [](const RowShape& table) { return table.columnRecordAt(3) + columnNumberInRecord; };
+    const auto columnNumberLimit = [](const RowShape& table) { return table.definitionAt(columnNumberLimitAt); };
+    const struct {
+        const char* name;
+        std::function<qint64(const RowShape&)> at;
+        quint16 value;
+    } cases[] = {
+        {"Ajout numbered 5 of 0..4", ajoutNumberAt, 5},
+        {"Ajout numbered 0x7ff0", ajoutNumberAt, 0x7ff0},
+        {"table of five columns counting four", columnNumberLimit, 4},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        RowShape table;
+        writeLe(table.bytes, test.at(table), test.value, 2);
+        expectRefused([&] { table.readRow(); }, "a une définition impossible");
+    }
 }
 
 // Its null mask keeps every bit set: a column the row predates has no flag there, whatever the
