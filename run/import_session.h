@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dbaccess/id_allocator.h"
+#include "run/import_run.h"
 #include "run/run_report.h"
 #include "stages/stage_frame.h"
 #include "common/operator_ui.h"
@@ -44,6 +45,9 @@ public:
     // the clean-up has restored the window: the caller shows it in the standard error dialog.
     // Returns true when the run reached its end line.
     bool ButtonExecuterClick();
+    // The same run as a check (command line only): what the import would meet, nothing written.
+    // Returns true when the check reached its end line.
+    bool checkBeforeImport();
 
     // What each stage of the last run did (also when the run stopped).
     const QList<StageCounts>& lastRunCounts() const { return lastRunReport_.stages; }
@@ -68,6 +72,7 @@ public:
 
 private:
     friend class ImportRun;
+    bool runAs(RunMode mode);
 
     OperatorUi& ui_;
     std::unique_ptr<ReferenceLookups> lookups_;

@@ -80,6 +80,8 @@ void ImportStage::walkRows()
         const RowOutcome outcome = importRow();
         if (outcome == RowOutcome::Refused)
             counts_.changedValues.resize(changesBefore);
+        for (OversizedText& text : run_.ADOConnectionTessaris.takeOversizedTexts())
+            counts_.oversizedValues.append({rowCode(), std::move(text)});
         count(outcome);
     }
 }

@@ -58,6 +58,12 @@ struct ChangedValue {
     QString storedValue;
 };
 
+// A text longer than its target column, with the source code of its row.
+struct OversizedValue {
+    QString sourceCode;
+    OversizedText text;
+};
+
 // What one stage did, for the run's report. read = skipped + stored + merged + refused.
 struct StageCounts {
     QString stage; // the stage's command-line word
@@ -70,6 +76,7 @@ struct StageCounts {
     double seconds = 0;
     QList<FailureRecord> failureLines;
     QList<ChangedValue> changedValues; // of the rows stored or merged
+    QList<OversizedValue> oversizedValues; // while the target watches its column sizes
 
     bool balanced() const { return read == skipped + stored + merged + refused; }
 };

@@ -87,6 +87,7 @@ struct TargetDataset::Impl {
     QString keyName;
     QHash<QString, ColumnKind> declaredKinds;
     QSet<QString> tickColumns;
+    QHash<QString, int> textSizes; // declared sizes of the text columns, by upper-case name, while watched
     QList<Row> rows;
     int current = 0;
     Pending pending = Pending::None;
@@ -103,6 +104,8 @@ struct TargetDataset::Impl {
     void readTableFactsOnce();
     void readSqliteFacts();
     void readSqlServerFacts();
+    void readServerTextSizes();
+    void noteOversizedTexts(const Row& row) const;
     void readLayout(const QSqlRecord& record);
     int columnOf(const QString& name) const;
     void requireOpen() const;
@@ -149,6 +152,34 @@ void TargetDataset::Impl::readSqliteFacts()
         declaredKinds.insert(name, columnKindOfDeclaredType(info.value(2).toString()));
         if (info.value(5).toInt() == 1)
             keyName = name;
+        if (connection.columnSizesWatched())
+            if (const std::optional<int> size = declaredTextSize(info.value(2).toString()))
+                textSizes.insert(name, *size);
+    }
+}
+
+// The catalogue of both servers names the sizes; PostgreSQL keeps unquoted names in lower case.
+void TargetDataset::Impl::readServerTextSizes()
+{
+    QSqlQuery info(connection.database());
+    if (!info.prepare(QStringLiteral("SELECT COLUMN_NAME, CHARACTER_MAXIMUM_LENGTH FROM INFORMATION_SCHEMA.COLUMNS "
+                                     "WHERE UPPER(TABLE_NAME) = ? AND CHARACTER_MAXIMUM_LENGTH > 0")))
+        fail(info);
+    info.addBindValue(table.section('.', -1).toUpper());
+    if (!info.exec())
+        fail(info);
+    while (info.next())
+        textSizes.insert(info.value(0).toString().toUpper(), info.value(1).toInt());
+}
+
+void TargetDataset::Impl::noteOversizedTexts(const Row& row) const
+{
+    for (int column = 0; column < columns.size(); ++column) {
+        const int size = textSizes.value(columns.at(column).name.toUpper(), 0);
+        const QVariant& value = row.at(column);
+        if (size > 0 && pendingSet.at(column) && value.typeId() == QMetaType::QString
+            && value.toString().size() > size)
+            connection.noteOversizedText({table, columns.at(column).name, size, value.toString()});
     }
 }
 
@@ -175,12 +206,15 @@ void TargetDataset::Impl::readTableFacts()
 {
     declaredKinds.clear();
     tickColumns.clear();
+    textSizes.clear();
     keyName.clear();
     if (connection.engine() == TargetEngine::Sqlite) {
         readSqliteFacts();
         return;
     }
     keyName = connection.database().primaryIndex(table).fieldName(0);
+    if (connection.columnSizesWatched())
+        readServerTextSizes();
     if (connection.engine() == TargetEngine::SqlServer)
         readSqlServerFacts();
 }
@@ -189,7 +223,8 @@ void TargetDataset::Impl::readTableFacts()
 // row) keeps its facts and its prepared stores; every open of the connection has its own name.
 void TargetDataset::Impl::readTableFactsOnce()
 {
-    const QString facts = connection.database().connectionName() + u'\n' + table;
+    const QString facts = connection.database().connectionName() + u'\n' + table
+                          + (connection.columnSizesWatched() ? QStringLiteral("\nsizes") : QString());
     if (facts == factsOf)
         return;
     readTableFacts();
@@ -288,6 +323,7 @@ int TargetDataset::Impl::bindSetValues(QSqlQuery& query, const Row& row) const
 void TargetDataset::Impl::insertPending()
 {
     const Row row = convertedPendingRow();
+    noteOversizedTexts(row);
     QSqlQuery& query = preparedStore(setColumnsMask('I'), [this] {
         const QStringList names = setColumnNames();
         if (names.isEmpty())
@@ -310,6 +346,7 @@ void TargetDataset::Impl::updatePending()
     if (keyColumn < 0)
         throw TargetError(QStringLiteral("La table %1 n'a pas de clé : modification impossible").arg(table));
     const Row row = convertedPendingRow();
+    noteOversizedTexts(row);
     const Row before = rows.at(current);
     QSqlQuery& query = preparedStore(setColumnsMask('U'), [this] {
         const QSqlDriver* driver = connection.database().driver();

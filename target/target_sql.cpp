@@ -10,6 +10,8 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include <utility>
+
 #include <sqlite3.h>
 
 namespace p1 {
@@ -278,6 +280,10 @@ struct TargetConnection::Impl {
     // Open as far as the program knows: a connection found closed meanwhile was lost.
     bool meantOpen = false;
     bool reconnectionSpent = false;
+    bool columnSizesWatched = false;
+    CommitMode commitMode = CommitMode::EachRow;
+    bool groupOpen = false;
+    QList<OversizedText> oversizedTexts;
 
     QString password() const { return parseConnectionString(connectionString).password; }
     QSqlDatabase prepared(const QString& connectionName) const;
@@ -459,8 +465,42 @@ void TargetConnection::throwFailure(const QSqlError& error)
     throw TargetUnavailable(message);
 }
 
+void TargetConnection::setCommitMode(CommitMode mode)
+{
+    endGroup();
+    impl_->commitMode = mode;
+    if (mode != CommitMode::RolledBack)
+        return;
+    ensureOpen();
+    // Pages the transaction changes stay in memory: nothing reaches the -wal file before the rollback.
+    if (impl_->engine == TargetEngine::Sqlite)
+        QSqlQuery(impl_->database).exec(QStringLiteral("PRAGMA cache_spill=OFF"));
+    if (!impl_->database.transaction())
+        throwFailure(impl_->database.lastError());
+    impl_->groupOpen = true;
+}
+
+CommitMode TargetConnection::commitMode() const
+{
+    return impl_->commitMode;
+}
+
+void TargetConnection::endGroup()
+{
+    if (!impl_->groupOpen)
+        return;
+    impl_->groupOpen = false;
+    if (!impl_->database.isOpen())
+        return;
+    impl_->database.rollback();
+    if (impl_->engine == TargetEngine::Sqlite)
+        QSqlQuery(impl_->database).exec(QStringLiteral("PRAGMA cache_spill=ON"));
+}
+
 void TargetConnection::makeDurable()
 {
+    if (impl_->commitMode == CommitMode::RolledBack)
+        return;
     ensureOpen();
     switch (impl_->engine) {
     case TargetEngine::Sqlite: checkpointSqlite(); break;
@@ -473,6 +513,7 @@ void TargetConnection::makeDurable()
 void TargetConnection::close()
 {
     impl_->meantOpen = false;
+    impl_->groupOpen = false;
     if (impl_->database.isOpen())
         impl_->database.close();
 }
@@ -488,6 +529,9 @@ void TargetConnection::ensureOpen()
 {
     if (isOpen())
         return;
+    // A new session would commit every statement that follows the lost transaction.
+    if (impl_->groupOpen)
+        throw TargetUnavailable(QStringLiteral("La connexion à la base Tessaris a été perdue pendant la vérification."));
     if (impl_->meantOpen) {
         if (impl_->reconnectionSpent)
             throw TargetUnavailable(
@@ -555,6 +599,27 @@ void TargetConnection::commitPostgresSynchronously()
     statement.finish();
     if (!impl_->database.commit())
         throwFailure(impl_->database.lastError());
+}
+
+void TargetConnection::watchColumnSizes(bool watched)
+{
+    impl_->columnSizesWatched = watched;
+    impl_->oversizedTexts.clear();
+}
+
+bool TargetConnection::columnSizesWatched() const
+{
+    return impl_->columnSizesWatched;
+}
+
+void TargetConnection::noteOversizedText(OversizedText text)
+{
+    impl_->oversizedTexts.append(std::move(text));
+}
+
+QList<OversizedText> TargetConnection::takeOversizedTexts()
+{
+    return std::exchange(impl_->oversizedTexts, {});
 }
 
 QString TargetConnection::engineMessage(const QSqlError& error) const

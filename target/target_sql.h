@@ -21,6 +21,15 @@ std::optional<TargetEngine> targetEngineFromName(const QString& name);
 // P1IMPORT_TARGET_ENGINE when set to a known name, else SQL Server.
 TargetEngine defaultTargetEngine();
 
+// A text longer than the size its target column declares: SQL Server and PostgreSQL refuse it, a
+// SQLite column without a check of its own keeps it whole.
+struct OversizedText {
+    QString table;
+    QString column;
+    int size = 0;
+    QString value;
+};
+
 struct ConnectionStringParts {
     QString dataSource;
     QString initialCatalog;
@@ -32,6 +41,13 @@ ConnectionStringParts parseConnectionString(const QString& connectionString);
 // "DRIVER={FreeTDS};SERVER=host;PORT=1433;DATABASE=...;UID=...;PWD=...;TDS_Version=7.4".
 // Data Source may be "host", "host,port" or "host\instance".
 QString odbcConnectionString(const ConnectionStringParts& parts, const QString& driver = "FreeTDS");
+
+// How the statements of a run reach the target.
+enum class CommitMode {
+    EachRow,    // each statement is committed on its own, as it runs
+    RolledBack, // one transaction holds everything until endGroup() rolls it back: the target is
+                // left exactly as it was, and nothing (makeDurable() included) commits meanwhile
+};
 
 // ADOConnectionTessaris. The password lives only in the connection string: it appears in no
 // error text. A closed connection is reopened on demand by the statements and datasets.
@@ -63,6 +79,13 @@ public:
     // TargetError when the target cannot be read: an empty list means an empty target.
     QStringList tableAndViewNames();
 
+    // Ends an open group as endGroup() does, then opens the mode's group (RolledBack).
+    void setCommitMode(CommitMode mode);
+    CommitMode commitMode() const;
+    // Rolls back whatever group is open. Never throws: a group the engine could not roll back was
+    // dropped with the connection.
+    void endGroup();
+
     // Everything committed so far survives a crash of the engine or of the machine once this
     // returns (rows may be committed asynchronously before). Throws TargetError.
     void makeDurable();
@@ -75,6 +98,14 @@ public:
     // connection no longer answers; TargetError for a statement refused for its data. A failed
     // target is closed as lost, so that the next run step reconnects once.
     [[noreturn]] void throwFailure(const QSqlError& error);
+
+    // While watched, every text a dataset stores is compared with its column's declared size
+    // first, and the oversized ones are kept until taken (whether the engine then stores the row
+    // or refuses it).
+    void watchColumnSizes(bool watched);
+    bool columnSizesWatched() const;
+    void noteOversizedText(OversizedText text);
+    QList<OversizedText> takeOversizedTexts();
 
     // A second session on the same database, opened with the same settings and closed with the
     // connection, for what must outlive a reconnection of the main session (the run's claim).

@@ -158,6 +158,8 @@ TEST_F(CommandLineTest, BadArgumentsGetAFrenchMessageAndStatusTwo)
         {valid + QStringList{"--only", ","}, "--only attend au moins une étape."},
         {valid + QStringList{"--target-engine", "oracle"}, "Moteur inconnu : « oracle »"},
         {valid + QStringList{"--yes=1"}, "L'option --yes ne prend pas de valeur."},
+        {valid + QStringList{"--check=oui"}, "L'option --check ne prend pas de valeur."},
+        {QStringList{"--init-target", practice.logs + "cible", "--check"}, "--check ne se combine pas avec --init-target."},
         {valid.mid(2), "L'option --source est obligatoire."},
         {QStringList{"--source", practice.source + "absent.mdb"} + valid.mid(2),
          "La base source [" + practice.source + "absent.mdb] n'existe pas."},
