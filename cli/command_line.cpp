@@ -25,6 +25,7 @@ const QString usage = QStringLiteral(
     "  p1import --source <V4.mdb ou son dossier> --letters <dossier des courriers>\n"
     "           --target <Kelvanor.ver ou son dossier> [--no-purge] [--only <étapes>] [--yes]\n"
     "           [--target-engine sqlserver|postgres|sqlite] [--report <fichier>]\n"
+    "           [--commit-each-row]\n"
     "  p1import --init-target <dossier> [--target-engine sqlite]\n"
     "  p1import --help\n"
     "\n"
@@ -42,6 +43,9 @@ const QString usage = QStringLiteral(
     "                   d'environnement P1IMPORT_TARGET_ENGINE)\n"
     "  --report         écrit aussi le rapport d'importation dans ce fichier, au format que\n"
     "                   son extension désigne : .html, .json ou .csv\n"
+    "  --commit-each-row  valide chaque ligne à part (plus lent) au lieu de valider les lignes\n"
+    "                   par groupes, au moins chaque seconde ; de même avec la variable\n"
+    "                   d'environnement P1IMPORT_COMMIT_EACH_ROW=1\n"
     "  --init-target    crée dans le dossier une base Tessaris vide (SQLite) : Kelvanor.ver,\n"
     "                   EDITOR.INI et la base avec toutes ses tables\n"
     "\n"
@@ -62,6 +66,7 @@ struct Options {
     QString report;
     bool purge = true;
     bool yes = false;
+    bool commitEachRow = false;
     QList<Box> stages;
     std::optional<TargetEngine> engine;
 };
@@ -159,6 +164,9 @@ Options parseOptions(const QStringList& arguments)
         } else if (name == "--no-purge") {
             reader.refuseValue(name);
             options.purge = false;
+        } else if (name == "--commit-each-row") {
+            reader.refuseValue(name);
+            options.commitEachRow = true;
         } else if (name == "--yes") {
             reader.refuseValue(name);
             options.yes = true;
@@ -238,6 +246,8 @@ int runImport(const Options& options, const TerminalStreams& streams)
     if (options.yes)
         ui.answerYesInAdvance();
     ImportSession session(ui, options.engine.value_or(defaultTargetEngine()));
+    if (options.commitEachRow)
+        session.setCommitMode(CommitMode::EachRow);
     session.lettersFolderChosen(letters);
     if (!session.targetChosen(targetFile))
         return exitRunFailed;

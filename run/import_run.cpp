@@ -47,6 +47,7 @@ bool ImportRun::execute()
         restoreIdle();
         return false;
     }
+    session_.ADOConnectionTessaris.setCommitMode(session_.commitMode());
     enterRunState();
     try {
         proveSourceReadable();
@@ -191,6 +192,7 @@ void ImportRun::runStages(const QString& prescriptionTable)
     if (ui_.isTicked(Box::Vider)) {
         purged_ = true;
         PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_);
+        commitStoredRows(session_.ADOConnectionTessaris);
     }
     RunContext run{ui_,
                    session_.ADOConnectionSorvane,
@@ -247,6 +249,7 @@ void ImportRun::rebindSourceQueries()
 
 void ImportRun::end()
 {
+    commitStoredRows(session_.ADOConnectionTessaris);
     showStatus(ui_, QString());
     ui_.setProgressPosition(0);
     ui_.addLogLine("Traitement terminé. Durée : " + ui_.elapsedText());
@@ -262,8 +265,11 @@ void ImportRun::end()
     ui_.showMessage(QStringLiteral("Le traitement est terminé."));
 }
 
+// Everything stored has been committed by now; a rolled-back run is undone here, after its
+// report has counted what it would have left. Outside runs, every statement commits on its own.
 void ImportRun::cleanUp()
 {
+    session_.ADOConnectionTessaris.setCommitMode(CommitMode::EachRow);
     ui_.setBusy(false);
     ui_.setStatusVisible(false);
     ui_.setImportEnabled(true);

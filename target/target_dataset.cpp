@@ -267,8 +267,8 @@ QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask,
     auto found = preparedStores.find(mask);
     if (found == preparedStores.end()) {
         auto query = std::make_shared<QSqlQuery>(db);
-        if (!query->prepare(text()))
-            fail(*query);
+        const QString statement = text();
+        connection.runStatement(*query, [&] { return query->prepare(statement); });
         found = preparedStores.insert(mask, query);
     }
     return **found;
@@ -296,8 +296,7 @@ void TargetDataset::Impl::insertPending()
             .arg(table, names.join(", "), QStringList(names.size(), "?").join(", "));
     });
     bindSetValues(query, row);
-    if (!query.exec())
-        fail(query);
+    connection.runStatement(query, [&] { return query.exec(); });
     rows.append(row);
     current = int(rows.size()) - 1;
     indexRow(current);
@@ -320,8 +319,7 @@ void TargetDataset::Impl::updatePending()
     const int keyPlace = bindSetValues(query, row);
     query.bindValue(keyPlace, parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind,
                                                  connection.engine()));
-    if (!query.exec())
-        fail(query);
+    connection.runStatement(query, [&] { return query.exec(); });
     if (query.numRowsAffected() == 0)
         throw TargetError(QStringLiteral("La ligne à modifier n'existe plus dans la table %1").arg(table));
     rows[current] = row;
