@@ -70,6 +70,25 @@ QStringList withoutStamps(QStringList lines)
     return lines;
 }
 
+// Counts, from a session of its own, the patients the target holds at one row of their stage.
+class PatientsCountingUi : public RecordingUi {
+public:
+    explicit PatientsCountingUi(const test::TestTarget& target) : target_(target) {}
+
+    void processMessages() override
+    {
+        RecordingUi::processMessages();
+        if (patientsSeen < 0 && status().startsWith("Patient n°") && progressPosition() == countAtRow)
+            patientsSeen = test::countRows(*test::connectTo(target_), "PATIENTS");
+    }
+
+    const int countAtRow = 30;
+    int patientsSeen = -1;
+
+private:
+    const test::TestTarget& target_;
+};
+
 class CommitModesTest : public test::RunOnEngineTest {
 protected:
     void SetUp() override
@@ -148,6 +167,36 @@ TEST_P(CommitModesTest, ARolledBackRunLogsAsARealRunAndLeavesTheTargetAsItWas)
             EXPECT_FALSE(QFile::exists(target.folder + target.databaseName + "-wal"));
         }
         EXPECT_EQ(rolledBackLog, logOfRun(occupiedTarget(), CommitMode::Grouped, purge));
+    }
+}
+
+TEST_P(CommitModesTest, TheEnvironmentSwitchCommitsEachRowAsItIsStored)
+{
+    const struct {
+        const char* switchValue;
+        bool eachRow;
+    } cases[] = {{"1", true}, {"0", false}, {nullptr, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.switchValue ? c.switchValue : "unset");
+        if (c.switchValue)
+            qputenv("P1IMPORT_COMMIT_EACH_ROW", c.switchValue);
+        else
+            qunsetenv("P1IMPORT_COMMIT_EACH_ROW");
+        const test::TestTarget target = occupiedTarget();
+        PatientsCountingUi ui(target);
+        ui.setAllTicked(true);
+        ImportSession session(ui, GetParam());
+        qunsetenv("P1IMPORT_COMMIT_EACH_ROW");
+        session.lettersFolderChosen(practice.lettersFolder);
+        ASSERT_TRUE(session.targetChosen(target.folder + "Kelvanor.ver"));
+        session.sourceBaseChosen(practice.v4Path);
+        EXPECT_TRUE(session.ButtonExecuterClick());
+
+        // Most rows before it (a few are skipped or refused); a group is younger than a second.
+        if (c.eachRow)
+            EXPECT_GT(ui.patientsSeen, ui.countAtRow / 2);
+        else
+            EXPECT_EQ(ui.patientsSeen, 0);
     }
 }
 
