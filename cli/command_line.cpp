@@ -24,7 +24,8 @@ const QString usage = QStringLiteral(
     "Utilisation :\n"
     "  p1import --source <V4.mdb ou son dossier> --letters <dossier des courriers>\n"
     "           --target <Kelvanor.ver ou son dossier> [--no-purge] [--only <étapes>] [--yes]\n"
-    "           [--target-engine sqlserver|postgres|sqlite] [--report <fichier>] [--check]\n"
+    "           [--target-engine sqlserver|postgres|sqlite] [--report <fichier>]\n"
+    "           [--commit-each-row] [--check]\n"
     "  p1import --init-target <dossier> [--target-engine sqlite]\n"
     "  p1import --help\n"
     "\n"
@@ -42,6 +43,9 @@ const QString usage = QStringLiteral(
     "                   d'environnement P1IMPORT_TARGET_ENGINE)\n"
     "  --report         écrit aussi le rapport d'importation dans ce fichier, au format que\n"
     "                   son extension désigne : .html, .json ou .csv\n"
+    "  --commit-each-row  valide chaque ligne à part (plus lent) au lieu de valider les lignes\n"
+    "                   par groupes, au moins chaque seconde ; de même avec la variable\n"
+    "                   d'environnement P1IMPORT_COMMIT_EACH_ROW=1\n"
     "  --check          vérifie ce que l'importation rencontrerait, sans rien écrire dans la\n"
     "                   base Tessaris ni dans son dossier : lignes par étape, lignes refusées,\n"
     "                   courriers manquants, valeurs trop longues, table des prescriptions\n"
@@ -68,6 +72,7 @@ struct Options {
     QString report;
     bool purge = true;
     bool yes = false;
+    bool commitEachRow = false;
     bool check = false;
     QList<Box> stages;
     std::optional<TargetEngine> engine;
@@ -166,6 +171,9 @@ Options parseOptions(const QStringList& arguments)
         } else if (name == "--no-purge") {
             reader.refuseValue(name);
             options.purge = false;
+        } else if (name == "--commit-each-row") {
+            reader.refuseValue(name);
+            options.commitEachRow = true;
         } else if (name == "--check") {
             reader.refuseValue(name);
             options.check = true;
@@ -257,6 +265,8 @@ int runImport(const Options& options, const TerminalStreams& streams)
     if (options.yes)
         ui.answerYesInAdvance();
     ImportSession session(ui, options.engine.value_or(defaultTargetEngine()));
+    if (options.commitEachRow)
+        session.setCommitMode(CommitMode::EachRow);
     session.lettersFolderChosen(letters);
     if (!session.targetChosen(targetFile))
         return exitRunFailed;

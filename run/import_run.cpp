@@ -54,11 +54,13 @@ bool ImportRun::execute()
         restoreIdle();
         return false;
     }
+    // The one place a check selects what makes it write nothing: every statement of the run in one
+    // group, which cleanUp() rolls back once the report has counted what the run would leave.
+    session_.ADOConnectionTessaris.setCommitMode(checking() ? CommitMode::RolledBack : session_.commitMode());
+    session_.ADOConnectionTessaris.watchColumnSizes(checking());
     enterRunState();
     try {
         proveSourceReadable();
-        if (checking())
-            holdEverythingForRollback();
         runStages(prescriptionTable);
         end();
     } catch (const RunEnded& ended) {
@@ -213,6 +215,7 @@ void ImportRun::runStages(const QString& prescriptionTable)
     if (ui_.isTicked(Box::Vider)) {
         purged_ = true;
         PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_);
+        commitStoredRows(session_.ADOConnectionTessaris);
     }
     RunContext run{ui_,
                    session_.ADOConnectionSorvane,
@@ -287,6 +290,7 @@ void ImportRun::rebindSourceQueries()
 
 void ImportRun::end()
 {
+    commitStoredRows(session_.ADOConnectionTessaris);
     showStatus(ui_, QString());
     ui_.setProgressPosition(0);
     if (checking()) {
@@ -319,26 +323,12 @@ void ImportRun::addCheckFindings()
         ui_.addLogLine(line);
 }
 
-// The one place a check selects what makes it write nothing: every statement of the run in one
-// transaction, rolled back by cleanUp() once the report has counted what it would leave.
-void ImportRun::holdEverythingForRollback()
-{
-    commitModeBeforeCheck_ = session_.ADOConnectionTessaris.commitMode();
-    session_.ADOConnectionTessaris.setCommitMode(CommitMode::RolledBack);
-    session_.ADOConnectionTessaris.watchColumnSizes(true);
-}
-
-void ImportRun::releaseAfterCheck()
-{
-    session_.ADOConnectionTessaris.endGroup();
-    session_.ADOConnectionTessaris.watchColumnSizes(false);
-    session_.ADOConnectionTessaris.setCommitMode(commitModeBeforeCheck_);
-}
-
+// Everything stored has been committed by now; a rolled-back run is undone here, after its
+// report has counted what it would have left. Outside runs, every statement commits on its own.
 void ImportRun::cleanUp()
 {
-    if (checking())
-        releaseAfterCheck();
+    session_.ADOConnectionTessaris.setCommitMode(CommitMode::EachRow);
+    session_.ADOConnectionTessaris.watchColumnSizes(false);
     ui_.setBusy(false);
     ui_.setStatusVisible(false);
     ui_.setImportEnabled(true);

@@ -38,8 +38,6 @@ public:
 
 private:
     bool checking() const { return mode_ == RunMode::Check; }
-    void holdEverythingForRollback();
-    void releaseAfterCheck();
     bool stageCanRun(const StageEntry& stage, const QString& prescriptionTable);
     void addCheckFindings();
     QString reportPath(const QString& logPath) const;
@@ -61,7 +59,6 @@ private:
     ImportSession& session_;
     OperatorUi& ui_;
     RunMode mode_;
-    CommitMode commitModeBeforeCheck_{};
     RunReport report_;
     bool purged_ = false;
     bool endLineWritten_ = false;

@@ -49,6 +49,11 @@ public:
     // Returns true when the check reached its end line.
     bool checkBeforeImport();
 
+    // How the next runs commit what they store (defaultCommitMode() unless set). RolledBack runs
+    // the whole import, report and log included, and leaves the target as it was.
+    void setCommitMode(CommitMode mode) { commitMode_ = mode; }
+    CommitMode commitMode() const { return commitMode_; }
+
     // What each stage of the last run did (also when the run stopped).
     const QList<StageCounts>& lastRunCounts() const { return lastRunReport_.stages; }
     // The report of the last run (no stages when it reached none).
@@ -77,6 +82,7 @@ private:
     OperatorUi& ui_;
     std::unique_ptr<ReferenceLookups> lookups_;
     RunReport lastRunReport_;
+    CommitMode commitMode_ = defaultCommitMode();
 };
 
 } // namespace p1

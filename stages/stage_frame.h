@@ -158,6 +158,8 @@ private:
     void walkRows();
     void count(RowOutcome outcome);
     void closeTargets();
+    void commitRows();
+    void keepOnlyCommittedCounts();
     void finish();
     void publishCounts(qint64 elapsedMilliseconds);
     QString rowCode() const;
@@ -169,7 +171,12 @@ private:
     bool keepProgressPosition_ = false;
     QString codeColumn_;
     StageCounts counts_;
+    StageCounts committedCounts_; // as they were at the last commit of the rows
 };
+
+// Commits the rows stored so far (a group of them, in the connection's Grouped mode); throws
+// TargetUnavailable when the engine had dropped them.
+void commitStoredRows(TargetConnection& target);
 
 // Called in a handler of a row's error: rethrows the error being handled when it must end the run
 // (TargetUnavailable, SourceDamaged) instead of failing the row alone.

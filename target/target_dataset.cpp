@@ -162,12 +162,12 @@ void TargetDataset::Impl::readSqliteFacts()
 void TargetDataset::Impl::readServerTextSizes()
 {
     QSqlQuery info(connection.database());
-    if (!info.prepare(QStringLiteral("SELECT COLUMN_NAME, CHARACTER_MAXIMUM_LENGTH FROM INFORMATION_SCHEMA.COLUMNS "
-                                     "WHERE UPPER(TABLE_NAME) = ? AND CHARACTER_MAXIMUM_LENGTH > 0")))
-        fail(info);
+    connection.runStatement(info, [&] {
+        return info.prepare(QStringLiteral("SELECT COLUMN_NAME, CHARACTER_MAXIMUM_LENGTH FROM INFORMATION_SCHEMA.COLUMNS "
+                                           "WHERE UPPER(TABLE_NAME) = ? AND CHARACTER_MAXIMUM_LENGTH > 0"));
+    });
     info.addBindValue(table.section('.', -1).toUpper());
-    if (!info.exec())
-        fail(info);
+    connection.runStatement(info, [&] { return info.exec(); });
     while (info.next())
         textSizes.insert(info.value(0).toString().toUpper(), info.value(1).toInt());
 }
@@ -179,7 +179,7 @@ void TargetDataset::Impl::noteOversizedTexts(const Row& row) const
         const QVariant& value = row.at(column);
         if (size > 0 && pendingSet.at(column) && value.typeId() == QMetaType::QString
             && value.toString().size() > size)
-            connection.noteOversizedText({table, columns.at(column).name, size, value.toString()});
+            connection.noteOversizedText({table, columns.at(column).name.toUpper(), size, value.toString()});
     }
 }
 
@@ -302,8 +302,8 @@ QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask,
     auto found = preparedStores.find(mask);
     if (found == preparedStores.end()) {
         auto query = std::make_shared<QSqlQuery>(db);
-        if (!query->prepare(text()))
-            fail(*query);
+        const QString statement = text();
+        connection.runStatement(*query, [&] { return query->prepare(statement); });
         found = preparedStores.insert(mask, query);
     }
     return **found;
@@ -332,8 +332,7 @@ void TargetDataset::Impl::insertPending()
             .arg(table, names.join(", "), QStringList(names.size(), "?").join(", "));
     });
     bindSetValues(query, row);
-    if (!query.exec())
-        fail(query);
+    connection.runStatement(query, [&] { return query.exec(); });
     rows.append(row);
     current = int(rows.size()) - 1;
     indexRow(current);
@@ -357,8 +356,7 @@ void TargetDataset::Impl::updatePending()
     const int keyPlace = bindSetValues(query, row);
     query.bindValue(keyPlace, parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind,
                                                  connection.engine()));
-    if (!query.exec())
-        fail(query);
+    connection.runStatement(query, [&] { return query.exec(); });
     if (query.numRowsAffected() == 0)
         throw TargetError(QStringLiteral("La ligne à modifier n'existe plus dans la table %1").arg(table));
     rows[current] = row;

@@ -6,6 +6,7 @@
 
 #include <QAtomicInteger>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlQuery>
 #include <QStringList>
@@ -28,6 +29,14 @@ constexpr int statementTimeoutMinutes = 10;
 const QString postgresKeepalives = QStringLiteral(
     ";keepalives=1;keepalives_idle=30;keepalives_interval=10;keepalives_count=3;tcp_user_timeout=60000");
 const QString defaultSqlServerPort = QStringLiteral("1433");
+// A group older than this is committed at the next row boundary: a crash of the program loses at
+// most about a second of rows, which the next run's purge clears anyway.
+constexpr qint64 groupMilliseconds = 1000;
+// A rolled-back run on SQLite holds every page it changes in memory (up to about this many KiB)
+// rather than spilling it into the log file before the rollback.
+constexpr int rolledBackCacheKibibytes = 4 * 1024 * 1024;
+const QString statementSavepoint = QStringLiteral("p1_statement");
+
 
 QString uniqueConnectionName()
 {
@@ -173,6 +182,12 @@ FailureCode failureCodeKind(TargetEngine engine, const QString& code)
     return FailureCode::Unknown;
 }
 
+CommitMode defaultCommitMode()
+{
+    return qEnvironmentVariable("P1IMPORT_COMMIT_EACH_ROW") == QStringLiteral("1") ? CommitMode::EachRow
+                                                                                : CommitMode::Grouped;
+}
+
 std::optional<TargetEngine> targetEngineFromName(const QString& name)
 {
     const QString key = name.trimmed().toLower();
@@ -280,9 +295,14 @@ struct TargetConnection::Impl {
     // Open as far as the program knows: a connection found closed meanwhile was lost.
     bool meantOpen = false;
     bool reconnectionSpent = false;
-    bool columnSizesWatched = false;
     CommitMode commitMode = CommitMode::EachRow;
     bool groupOpen = false;
+    // A group was open when its connection closed: the engine rolled it back.
+    bool groupDropped = false;
+    // PostgreSQL: the open group holds the savepoint a failed statement goes back to.
+    bool savepointSet = false;
+    QElapsedTimer groupClock;
+    bool columnSizesWatched = false;
     QList<OversizedText> oversizedTexts;
 
     QString password() const { return parseConnectionString(connectionString).password; }
@@ -461,46 +481,16 @@ void TargetConnection::throwFailure(const QSqlError& error)
     const FailureCode kind = failureCodeKind(impl_->engine, error.nativeErrorCode());
     if (kind == FailureCode::Row || (kind == FailureCode::Unknown && answers()))
         throw TargetError(message);
+    forgetGroup();
     impl_->database.close();
     throw TargetUnavailable(message);
-}
-
-void TargetConnection::setCommitMode(CommitMode mode)
-{
-    endGroup();
-    impl_->commitMode = mode;
-    if (mode != CommitMode::RolledBack)
-        return;
-    ensureOpen();
-    // Pages the transaction changes stay in memory: nothing reaches the -wal file before the rollback.
-    if (impl_->engine == TargetEngine::Sqlite)
-        QSqlQuery(impl_->database).exec(QStringLiteral("PRAGMA cache_spill=OFF"));
-    if (!impl_->database.transaction())
-        throwFailure(impl_->database.lastError());
-    impl_->groupOpen = true;
-}
-
-CommitMode TargetConnection::commitMode() const
-{
-    return impl_->commitMode;
-}
-
-void TargetConnection::endGroup()
-{
-    if (!impl_->groupOpen)
-        return;
-    impl_->groupOpen = false;
-    if (!impl_->database.isOpen())
-        return;
-    impl_->database.rollback();
-    if (impl_->engine == TargetEngine::Sqlite)
-        QSqlQuery(impl_->database).exec(QStringLiteral("PRAGMA cache_spill=ON"));
 }
 
 void TargetConnection::makeDurable()
 {
     if (impl_->commitMode == CommitMode::RolledBack)
         return;
+    commitGroup();
     ensureOpen();
     switch (impl_->engine) {
     case TargetEngine::Sqlite: checkpointSqlite(); break;
@@ -513,7 +503,7 @@ void TargetConnection::makeDurable()
 void TargetConnection::close()
 {
     impl_->meantOpen = false;
-    impl_->groupOpen = false;
+    forgetGroup();
     if (impl_->database.isOpen())
         impl_->database.close();
 }
@@ -529,9 +519,6 @@ void TargetConnection::ensureOpen()
 {
     if (isOpen())
         return;
-    // A new session would commit every statement that follows the lost transaction.
-    if (impl_->groupOpen)
-        throw TargetUnavailable(QStringLiteral("La connexion à la base Tessaris a été perdue pendant la vérification."));
     if (impl_->meantOpen) {
         if (impl_->reconnectionSpent)
             throw TargetUnavailable(
@@ -620,6 +607,117 @@ void TargetConnection::noteOversizedText(OversizedText text)
 QList<OversizedText> TargetConnection::takeOversizedTexts()
 {
     return std::exchange(impl_->oversizedTexts, {});
+}
+
+void TargetConnection::setCommitMode(CommitMode mode)
+{
+    endGroup();
+    impl_->commitMode = mode;
+}
+
+CommitMode TargetConnection::commitMode() const
+{
+    return impl_->commitMode;
+}
+
+bool TargetConnection::commitGroup()
+{
+    if (impl_->commitMode != CommitMode::Grouped)
+        return true;
+    const bool kept = !impl_->groupDropped;
+    impl_->groupDropped = false;
+    if (!impl_->groupOpen)
+        return kept;
+    impl_->groupOpen = false;
+    impl_->savepointSet = false;
+    if (!impl_->database.commit()) {
+        const QSqlError error = impl_->database.lastError();
+        // A commit that failed leaves no transaction behind on any engine but SQLite.
+        impl_->database.rollback();
+        throwFailure(error);
+    }
+    return kept;
+}
+
+bool TargetConnection::groupDue() const
+{
+    return impl_->commitMode == CommitMode::Grouped && impl_->groupOpen
+           && impl_->groupClock.elapsed() >= groupMilliseconds;
+}
+
+void TargetConnection::endGroup()
+{
+    const bool wasOpen = impl_->groupOpen;
+    impl_->groupOpen = false;
+    impl_->groupDropped = false;
+    impl_->savepointSet = false;
+    if (!wasOpen || !impl_->database.isOpen())
+        return;
+    impl_->database.rollback();
+    if (impl_->engine == TargetEngine::Sqlite && impl_->commitMode == CommitMode::RolledBack) {
+        QSqlQuery pragma(impl_->database);
+        pragma.exec(QStringLiteral("PRAGMA cache_spill=ON"));
+        pragma.exec(QStringLiteral("PRAGMA cache_size=-2000"));
+    }
+}
+
+void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()>& attempt)
+{
+    openGroupWhenWanted();
+    markStatement();
+    if (attempt())
+        return;
+    const QSqlError error = query.lastError();
+    undoStatement();
+    throwFailure(error);
+}
+
+// SQLite writes a changed page into the log file as soon as its cache is full; a rolled-back run
+// must leave the files as they were, so every page stays in memory until the rollback.
+void TargetConnection::openGroupWhenWanted()
+{
+    if (impl_->commitMode == CommitMode::EachRow || impl_->groupOpen)
+        return;
+    if (impl_->engine == TargetEngine::Sqlite && impl_->commitMode == CommitMode::RolledBack) {
+        QSqlQuery pragma(impl_->database);
+        pragma.exec(QStringLiteral("PRAGMA cache_spill=OFF"));
+        pragma.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(rolledBackCacheKibibytes));
+    }
+    if (!impl_->database.transaction())
+        throwFailure(impl_->database.lastError());
+    impl_->groupOpen = true;
+    impl_->groupClock.start();
+}
+
+// A failed statement dooms a PostgreSQL transaction unless it goes back to a savepoint taken just
+// before it. SQLite and SQL Server (XACT_ABORT off) undo a failed statement alone.
+void TargetConnection::markStatement()
+{
+    if (!impl_->groupOpen || impl_->engine != TargetEngine::Postgres)
+        return;
+    QSqlQuery savepoint(impl_->database);
+    const QString take = QStringLiteral("SAVEPOINT ") + statementSavepoint;
+    const bool done = savepoint.exec(impl_->savepointSet
+                                         ? QStringLiteral("RELEASE SAVEPOINT %1; ").arg(statementSavepoint) + take
+                                         : take);
+    if (!done)
+        throwFailure(savepoint.lastError());
+    impl_->savepointSet = true;
+}
+
+void TargetConnection::undoStatement()
+{
+    if (!impl_->groupOpen || !impl_->savepointSet)
+        return;
+    QSqlQuery back(impl_->database);
+    back.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + statementSavepoint);
+}
+
+void TargetConnection::forgetGroup()
+{
+    impl_->groupDropped = impl_->groupDropped || impl_->groupOpen;
+    impl_->groupOpen = false;
+    impl_->savepointSet = false;
 }
 
 QString TargetConnection::engineMessage(const QSqlError& error) const

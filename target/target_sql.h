@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -42,12 +43,17 @@ ConnectionStringParts parseConnectionString(const QString& connectionString);
 // Data Source may be "host", "host,port" or "host\instance".
 QString odbcConnectionString(const ConnectionStringParts& parts, const QString& driver = "FreeTDS");
 
-// How the statements of a run reach the target.
+// How the statements of a run reach the target. Every mode gives each statement the same outcome:
+// one that fails undoes itself alone, the statements around it keep their effect.
 enum class CommitMode {
     EachRow,    // each statement is committed on its own, as it runs
-    RolledBack, // one transaction holds everything until endGroup() rolls it back: the target is
-                // left exactly as it was, and nothing (makeDurable() included) commits meanwhile
+    Grouped,    // statements gather in an open group, committed by commitGroup()
+    RolledBack, // one group holds everything until endGroup() rolls it back: the target is left
+                // exactly as it was, and nothing (makeDurable() included) commits meanwhile
 };
+
+// Grouped, or EachRow when the environment variable P1IMPORT_COMMIT_EACH_ROW is 1.
+CommitMode defaultCommitMode();
 
 // ADOConnectionTessaris. The password lives only in the connection string: it appears in no
 // error text. A closed connection is reopened on demand by the statements and datasets.
@@ -79,15 +85,27 @@ public:
     // TargetError when the target cannot be read: an empty list means an empty target.
     QStringList tableAndViewNames();
 
-    // Ends an open group as endGroup() does, then opens the mode's group (RolledBack).
+    // Ends an open group as endGroup() does. EachRow unless set: an import run sets its own.
     void setCommitMode(CommitMode mode);
     CommitMode commitMode() const;
-    // Rolls back whatever group is open. Never throws: a group the engine could not roll back was
-    // dropped with the connection.
+    // Grouped: commits the open group; true when what it held is now in the target, false when
+    // the engine had dropped it (a target failure closed the connection): none of it was kept.
+    // Throws TargetError when the commit fails. Other modes: true, nothing done.
+    bool commitGroup();
+    // Grouped: a group has been open for a second or more.
+    bool groupDue() const;
+    // Rolls back whatever group is open (Grouped: only reads follow the last commitGroup()).
+    // Never throws: a group the engine could not roll back was dropped with the connection.
     void endGroup();
 
+    // Runs one attempt at a statement (its prepare or its exec, whose result it returns), so that
+    // inside a group a failure undoes that statement alone; a failure is thrown as throwFailure()
+    // throws it.
+    void runStatement(QSqlQuery& query, const std::function<bool()>& attempt);
+
     // Everything committed so far survives a crash of the engine or of the machine once this
-    // returns (rows may be committed asynchronously before). Throws TargetError.
+    // returns (rows may be committed asynchronously before). Commits an open Grouped group first;
+    // does nothing in RolledBack mode. Throws TargetError.
     void makeDurable();
 
     QSqlDatabase database(); // ensures it is open
@@ -119,6 +137,10 @@ private:
     bool answers();
     void checkpointSqlite();
     void commitPostgresSynchronously();
+    void openGroupWhenWanted();
+    void markStatement();
+    void undoStatement();
+    void forgetGroup();
 
     struct Impl;
     std::unique_ptr<Impl> impl_;
