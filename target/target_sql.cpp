@@ -34,6 +34,8 @@ constexpr qint64 groupMilliseconds = 1000;
 // rather than spilling it into the log file before the rollback.
 constexpr int rolledBackCacheKibibytes = 4 * 1024 * 1024;
 const QString groupSavepoint = QStringLiteral("p1_group");
+const QString lostGroupText = QStringLiteral("La connexion à la base Tessaris a été perdue : "
+                                             "les dernières lignes importées n'ont pas été enregistrées.");
 
 // A statement that changed rows, as it ran: its text and its values in the order of its
 // placeholders.
@@ -526,6 +528,11 @@ void TargetConnection::ensureOpen()
 {
     if (isOpen())
         return;
+    // The rows of a group the engine dropped with the connection are gone: going on after a
+    // reconnection would leave them counted as stored.
+    forgetGroup();
+    if (impl_->groupDropped)
+        throw TargetUnavailable(lostGroupText);
     if (impl_->meantOpen) {
         if (impl_->reconnectionSpent)
             throw TargetUnavailable(
@@ -608,16 +615,14 @@ CommitMode TargetConnection::commitMode() const
 
 bool TargetConnection::commitGroup()
 {
+    const bool kept = !impl_->groupDropped;
+    impl_->groupDropped = false;
     if (impl_->commitMode == CommitMode::RolledBack) {
         impl_->groupClock.start();
         markRolledBackGroup();
-        return true;
+        return kept;
     }
-    if (impl_->commitMode != CommitMode::Grouped)
-        return true;
-    const bool kept = !impl_->groupDropped;
-    impl_->groupDropped = false;
-    if (!impl_->groupOpen)
+    if (impl_->commitMode != CommitMode::Grouped || !impl_->groupOpen)
         return kept;
     impl_->groupOpen = false;
     impl_->journal.clear();
@@ -712,7 +717,18 @@ void TargetConnection::keepForReplay(const QSqlQuery& query)
 
 void TargetConnection::undoStatement(const QSqlError& failure)
 {
-    if (!impl_->journaling() || failureCodeKind(impl_->engine, failure.nativeErrorCode()) == FailureCode::Target)
+    if (!impl_->groupOpen || failureCodeKind(impl_->engine, failure.nativeErrorCode()) == FailureCode::Target)
+        return;
+    // SQL Server undoes a failed statement alone, except for the errors that end the transaction
+    // (a deadlock, some conversions): the next statement would then begin a new one unseen.
+    if (impl_->engine == TargetEngine::SqlServer) {
+        QSqlQuery count(impl_->database);
+        if (!count.exec(QStringLiteral("SELECT @@TRANCOUNT")) || !count.next())
+            loseGroup(count.lastError());
+        if (count.value(0).toInt() == 0)
+            loseGroup(QSqlError());
+    }
+    if (!impl_->journaling())
         return;
     QSqlQuery statement(impl_->database);
     const bool back = impl_->commitMode == CommitMode::RolledBack
@@ -734,9 +750,11 @@ void TargetConnection::loseGroup(const QSqlError& error)
 {
     forgetGroup();
     impl_->database.close();
-    throw TargetUnavailable(QStringLiteral("Les dernières lignes importées n'ont pas pu être rétablies "
-                                           "après le refus d'une ligne : ")
-                            + engineMessage(error));
+    const QString reason = engineMessage(error);
+    throw TargetUnavailable(reason.isEmpty() ? lostGroupText
+                                             : QStringLiteral("Les dernières lignes importées n'ont pas pu être "
+                                                              "rétablies après le refus d'une ligne : ")
+                                                   + reason);
 }
 
 void TargetConnection::forgetGroup()

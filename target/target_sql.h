@@ -81,8 +81,8 @@ public:
     CommitMode commitMode() const;
     // Grouped: commits the open group; true when what it held is now in the target, false when
     // the engine had dropped it (a target failure closed the connection): none of it was kept.
-    // Throws TargetError when the commit fails. RolledBack: a new group begins, never committed.
-    // EachRow: true, nothing done.
+    // Throws TargetError when the commit fails. RolledBack: a new group begins, never committed;
+    // false likewise when the engine dropped the last one. EachRow: true, nothing done.
     bool commitGroup();
     // A group has been open for a second or more, or was run again after a failed statement:
     // commitGroup() is due at the next row boundary.
