@@ -35,7 +35,16 @@ constexpr qint64 groupMilliseconds = 1000;
 // A rolled-back run on SQLite holds every page it changes in memory (up to about this many KiB)
 // rather than spilling it into the log file before the rollback.
 constexpr int rolledBackCacheKibibytes = 4 * 1024 * 1024;
-const QString statementSavepoint = QStringLiteral("p1_statement");
+const QString groupSavepoint = QStringLiteral("p1_group");
+const QString lostGroupText = QStringLiteral("La connexion à la base Tessaris a été perdue : "
+                                             "les dernières lignes importées n'ont pas été enregistrées.");
+
+// A statement that changed rows, as it ran: its text and its values in the order of its
+// placeholders.
+struct KeptStatement {
+    QString text;
+    QVariantList values;
+};
 
 
 QString uniqueConnectionName()
@@ -299,11 +308,15 @@ struct TargetConnection::Impl {
     bool groupOpen = false;
     // A group was open when its connection closed: the engine rolled it back.
     bool groupDropped = false;
-    // PostgreSQL: the open group holds the savepoint a failed statement goes back to.
-    bool savepointSet = false;
     QElapsedTimer groupClock;
     bool columnSizesWatched = false;
     QList<OversizedText> oversizedTexts;
+    // PostgreSQL: what the open group changed, and whether it was run again since it began.
+    QList<KeptStatement> journal;
+    bool replayed = false;
+    bool groupSavepointSet = false;
+
+    bool journaling() const { return groupOpen && engine == TargetEngine::Postgres; }
 
     QString password() const { return parseConnectionString(connectionString).password; }
     QSqlDatabase prepared(const QString& connectionName) const;
@@ -519,6 +532,11 @@ void TargetConnection::ensureOpen()
 {
     if (isOpen())
         return;
+    // The rows of a group the engine dropped with the connection are gone: going on after a
+    // reconnection would leave them counted as stored.
+    forgetGroup();
+    if (impl_->groupDropped)
+        throw TargetUnavailable(lostGroupText);
     if (impl_->meantOpen) {
         if (impl_->reconnectionSpent)
             throw TargetUnavailable(
@@ -622,14 +640,17 @@ CommitMode TargetConnection::commitMode() const
 
 bool TargetConnection::commitGroup()
 {
-    if (impl_->commitMode != CommitMode::Grouped)
-        return true;
     const bool kept = !impl_->groupDropped;
     impl_->groupDropped = false;
-    if (!impl_->groupOpen)
+    if (impl_->commitMode == CommitMode::RolledBack) {
+        impl_->groupClock.start();
+        markRolledBackGroup();
+        return kept;
+    }
+    if (impl_->commitMode != CommitMode::Grouped || !impl_->groupOpen)
         return kept;
     impl_->groupOpen = false;
-    impl_->savepointSet = false;
+    impl_->journal.clear();
     if (!impl_->database.commit()) {
         const QSqlError error = impl_->database.lastError();
         // A commit that failed leaves no transaction behind on any engine but SQLite.
@@ -641,8 +662,8 @@ bool TargetConnection::commitGroup()
 
 bool TargetConnection::groupDue() const
 {
-    return impl_->commitMode == CommitMode::Grouped && impl_->groupOpen
-           && impl_->groupClock.elapsed() >= groupMilliseconds;
+    return impl_->commitMode != CommitMode::EachRow && impl_->groupOpen
+           && (impl_->replayed || impl_->groupClock.elapsed() >= groupMilliseconds);
 }
 
 void TargetConnection::endGroup()
@@ -650,7 +671,7 @@ void TargetConnection::endGroup()
     const bool wasOpen = impl_->groupOpen;
     impl_->groupOpen = false;
     impl_->groupDropped = false;
-    impl_->savepointSet = false;
+    impl_->journal.clear();
     if (!wasOpen || !impl_->database.isOpen())
         return;
     impl_->database.rollback();
@@ -664,11 +685,12 @@ void TargetConnection::endGroup()
 void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()>& attempt)
 {
     openGroupWhenWanted();
-    markStatement();
-    if (attempt())
+    if (attempt()) {
+        keepForReplay(query);
         return;
+    }
     const QSqlError error = query.lastError();
-    undoStatement();
+    undoStatement(error);
     throwFailure(error);
 }
 
@@ -686,38 +708,86 @@ void TargetConnection::openGroupWhenWanted()
     if (!impl_->database.transaction())
         throwFailure(impl_->database.lastError());
     impl_->groupOpen = true;
+    impl_->replayed = false;
+    impl_->groupSavepointSet = false;
     impl_->groupClock.start();
+    markRolledBackGroup();
 }
 
-// A failed statement dooms a PostgreSQL transaction unless it goes back to a savepoint taken just
-// before it. SQLite and SQL Server (XACT_ABORT off) undo a failed statement alone.
-void TargetConnection::markStatement()
+// A rolled-back run is never committed: on PostgreSQL its groups are savepoints, so that a failed
+// statement goes back only to the last one.
+void TargetConnection::markRolledBackGroup()
 {
-    if (!impl_->groupOpen || impl_->engine != TargetEngine::Postgres)
+    if (!impl_->journaling() || impl_->commitMode != CommitMode::RolledBack)
         return;
     QSqlQuery savepoint(impl_->database);
-    const QString take = QStringLiteral("SAVEPOINT ") + statementSavepoint;
-    const bool done = savepoint.exec(impl_->savepointSet
-                                         ? QStringLiteral("RELEASE SAVEPOINT %1; ").arg(statementSavepoint) + take
-                                         : take);
-    if (!done)
+    const QString mark = QStringLiteral("SAVEPOINT ") + groupSavepoint;
+    if (!savepoint.exec(impl_->groupSavepointSet ? QStringLiteral("RELEASE SAVEPOINT %1; ").arg(groupSavepoint) + mark
+                                                 : mark))
         throwFailure(savepoint.lastError());
-    impl_->savepointSet = true;
+    impl_->groupSavepointSet = true;
+    impl_->journal.clear();
+    impl_->replayed = false;
 }
 
-void TargetConnection::undoStatement()
+// A failed statement dooms a PostgreSQL transaction. Rather than a savepoint before every
+// statement (a round trip each), the group keeps its statements that changed rows: after a
+// failure, it goes back to its start and runs them again, so that the failed statement alone is
+// undone. Groups are short, failures rare, and the group is committed right after.
+void TargetConnection::keepForReplay(const QSqlQuery& query)
 {
-    if (!impl_->groupOpen || !impl_->savepointSet)
+    if (impl_->journaling() && query.isActive() && !query.isSelect())
+        impl_->journal.append({query.lastQuery(), query.boundValues()});
+}
+
+void TargetConnection::undoStatement(const QSqlError& failure)
+{
+    if (!impl_->groupOpen || failureCodeKind(impl_->engine, failure.nativeErrorCode()) == FailureCode::Target)
         return;
-    QSqlQuery back(impl_->database);
-    back.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + statementSavepoint);
+    // SQL Server undoes a failed statement alone, except for the errors that end the transaction
+    // (a deadlock, some conversions): the next statement would then begin a new one unseen.
+    if (impl_->engine == TargetEngine::SqlServer) {
+        QSqlQuery count(impl_->database);
+        if (!count.exec(QStringLiteral("SELECT @@TRANCOUNT")) || !count.next())
+            loseGroup(count.lastError());
+        if (count.value(0).toInt() == 0)
+            loseGroup(QSqlError());
+    }
+    if (!impl_->journaling())
+        return;
+    QSqlQuery statement(impl_->database);
+    const bool back = impl_->commitMode == CommitMode::RolledBack
+                          ? statement.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + groupSavepoint)
+                          : impl_->database.rollback() && impl_->database.transaction();
+    if (!back)
+        loseGroup(impl_->database.lastError().isValid() ? impl_->database.lastError() : statement.lastError());
+    for (const KeptStatement& kept : std::as_const(impl_->journal)) {
+        const bool done = kept.values.isEmpty() ? statement.exec(kept.text) : statement.prepare(kept.text);
+        for (qsizetype place = 0; place < kept.values.size(); ++place)
+            statement.bindValue(int(place), kept.values.at(place));
+        if (!done || (!kept.values.isEmpty() && !statement.exec()))
+            loseGroup(statement.lastError());
+    }
+    impl_->replayed = true;
+}
+
+void TargetConnection::loseGroup(const QSqlError& error)
+{
+    forgetGroup();
+    impl_->database.close();
+    const QString reason = engineMessage(error);
+    throw TargetUnavailable(reason.isEmpty() ? lostGroupText
+                                             : QStringLiteral("Les dernières lignes importées n'ont pas pu être "
+                                                              "rétablies après le refus d'une ligne : ")
+                                                   + reason);
 }
 
 void TargetConnection::forgetGroup()
 {
     impl_->groupDropped = impl_->groupDropped || impl_->groupOpen;
     impl_->groupOpen = false;
-    impl_->savepointSet = false;
+    impl_->groupSavepointSet = false;
+    impl_->journal.clear();
 }
 
 QString TargetConnection::engineMessage(const QSqlError& error) const

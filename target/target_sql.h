@@ -90,9 +90,11 @@ public:
     CommitMode commitMode() const;
     // Grouped: commits the open group; true when what it held is now in the target, false when
     // the engine had dropped it (a target failure closed the connection): none of it was kept.
-    // Throws TargetError when the commit fails. Other modes: true, nothing done.
+    // Throws TargetError when the commit fails. RolledBack: a new group begins, never committed;
+    // false likewise when the engine dropped the last one. EachRow: true, nothing done.
     bool commitGroup();
-    // Grouped: a group has been open for a second or more.
+    // A group has been open for a second or more, or was run again after a failed statement:
+    // commitGroup() is due at the next row boundary.
     bool groupDue() const;
     // Rolls back whatever group is open (Grouped: only reads follow the last commitGroup()).
     // Never throws: a group the engine could not roll back was dropped with the connection.
@@ -138,8 +140,10 @@ private:
     void checkpointSqlite();
     void commitPostgresSynchronously();
     void openGroupWhenWanted();
-    void markStatement();
-    void undoStatement();
+    void markRolledBackGroup();
+    void keepForReplay(const QSqlQuery& query);
+    void undoStatement(const QSqlError& failure);
+    [[noreturn]] void loseGroup(const QSqlError& error);
     void forgetGroup();
 
     struct Impl;

@@ -115,8 +115,19 @@ protected:
         return target;
     }
 
-    // The log lines of a whole run, every stage ticked.
+    // What a whole run, every stage ticked, logs; and the rows and counters its report finds.
+    struct RunRecord {
+        QStringList log;
+        QMap<QString, qint64> rowsAfter;
+        QMap<QString, qint64> countersAfter;
+    };
+
     QStringList logOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
+    {
+        return recordOfRun(target, mode, purge).log;
+    }
+
+    RunRecord recordOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
     {
         RecordingUi ui;
         ui.setAllTicked(true);
@@ -129,7 +140,9 @@ protected:
         session.sourceBaseChosen(practice.v4Path);
         EXPECT_TRUE(session.ButtonExecuterClick());
         session.closeConnections();
-        return withoutStamps(ui.logLines());
+        const TargetSnapshot after = session.lastRunReport().after;
+        EXPECT_TRUE(after.taken);
+        return {withoutStamps(ui.logLines()), after.tableRows, after.lastValues};
     }
 
     QTemporaryDir folder;
@@ -160,13 +173,16 @@ TEST_P(CommitModesTest, ARolledBackRunLogsAsARealRunAndLeavesTheTargetAsItWas)
         const TargetContent contentBefore = contentOf(target);
         const QByteArray fileBefore = GetParam() == TargetEngine::Sqlite ? sqliteFileHash(target) : QByteArray();
 
-        const QStringList rolledBackLog = logOfRun(target, CommitMode::RolledBack, purge);
+        const RunRecord rolledBack = recordOfRun(target, CommitMode::RolledBack, purge);
         EXPECT_EQ(contentOf(target), contentBefore);
         if (GetParam() == TargetEngine::Sqlite) {
             EXPECT_EQ(sqliteFileHash(target), fileBefore);
             EXPECT_FALSE(QFile::exists(target.folder + target.databaseName + "-wal"));
         }
-        EXPECT_EQ(rolledBackLog, logOfRun(occupiedTarget(), CommitMode::Grouped, purge));
+        const RunRecord real = recordOfRun(occupiedTarget(), CommitMode::EachRow, purge);
+        EXPECT_EQ(rolledBack.log, real.log);
+        EXPECT_EQ(rolledBack.rowsAfter, real.rowsAfter);
+        EXPECT_EQ(rolledBack.countersAfter, real.countersAfter);
     }
 }
 
