@@ -51,7 +51,7 @@ struct RunReport {
 
     // read = skipped + stored + merged + refused for every stage.
     bool balanced() const;
-    // Nothing refused, no part of a row left out, no text too long, no problem found by a check.
+    // Nothing refused: no row or piece of a row left out, no text too long, no problem a check found.
     bool nothingRefused() const;
 };
 
