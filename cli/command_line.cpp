@@ -26,6 +26,7 @@ const QString usage = QStringLiteral(
     "  p1import --source <V4.mdb ou son dossier> --letters <dossier des courriers>\n"
     "           --target <Kelvanor.ver ou son dossier> [--no-purge] [--only <étapes>] [--yes]\n"
     "           [--target-engine sqlserver|postgres|sqlite] [--report <fichier>]\n"
+    "           [--commit-each-row] [--check]\n"
     "  p1import --init-target <dossier> [--target-engine sqlite]\n"
     "  p1import --init-target <dossier> --target-engine postgres --server <serveur>\n"
     "           --database <base> --user <utilisateur>\n"
@@ -45,6 +46,12 @@ const QString usage = QStringLiteral(
     "                   d'environnement P1IMPORT_TARGET_ENGINE)\n"
     "  --report         écrit aussi le rapport d'importation dans ce fichier, au format que\n"
     "                   son extension désigne : .html, .json ou .csv\n"
+    "  --commit-each-row  valide chaque ligne à part (plus lent) au lieu de valider les lignes\n"
+    "                   par groupes, au moins chaque seconde ; de même avec la variable\n"
+    "                   d'environnement P1IMPORT_COMMIT_EACH_ROW=1\n"
+    "  --check          vérifie ce que l'importation rencontrerait, sans rien écrire dans la\n"
+    "                   base Tessaris ni dans son dossier : lignes par étape, lignes refusées,\n"
+    "                   courriers manquants, valeurs trop longues, table des prescriptions\n"
     "  --init-target    crée dans le dossier une base Tessaris vide (SQLite) : Kelvanor.ver,\n"
     "                   EDITOR.INI et la base avec toutes ses tables ; avec --target-engine\n"
     "                   postgres, les tables sont créées dans une base PostgreSQL existante et\n"
@@ -59,7 +66,10 @@ const QString usage = QStringLiteral(
     "le rapport d'importation l'accompagne, sous le même nom avec l'extension .html.\n"
     "Code de sortie : 0 quand le traitement est allé jusqu'au bout, 1 sinon, 2 pour des\n"
     "arguments incorrects, 3 quand des lignes n'ont pas été importées (refusées, ou non\n"
-    "comptées par leur étape).\n");
+    "comptées par leur étape).\n"
+    "Avec --check, aucun journal n'est enregistré ; le rapport de la vérification est écrit dans\n"
+    "« P1Import - Vérification <date> <heure>.html » du même dossier. Code de sortie : 0 quand\n"
+    "l'importation ne refuserait rien, 3 sinon, 1 quand la vérification n'a pas pu se faire.\n");
 
 
 struct Options {
@@ -72,6 +82,8 @@ struct Options {
     QString report;
     bool purge = true;
     bool yes = false;
+    bool commitEachRow = false;
+    bool check = false;
     QList<Box> stages;
     std::optional<TargetEngine> engine;
 };
@@ -175,6 +187,12 @@ Options parseOptions(const QStringList& arguments)
         } else if (name == "--no-purge") {
             reader.refuseValue(name);
             options.purge = false;
+        } else if (name == "--commit-each-row") {
+            reader.refuseValue(name);
+            options.commitEachRow = true;
+        } else if (name == "--check") {
+            reader.refuseValue(name);
+            options.check = true;
         } else if (name == "--yes") {
             reader.refuseValue(name);
             options.yes = true;
@@ -250,6 +268,15 @@ bool everyRowStored(const QList<StageCounts>& counts)
                        [](const StageCounts& stage) { return stage.refused == 0 && stage.failures == 0; });
 }
 
+// A check that did not reach its end line could not check; one that did says whether the run
+// would leave anything out.
+int checkStatus(const RunReport& report, bool reachedItsEnd)
+{
+    if (!reachedItsEnd)
+        return exitRunFailed;
+    return report.balanced() && report.nothingRefused() ? exitSuccess : exitRowsNotImported;
+}
+
 int runImport(const Options& options, const TerminalStreams& streams)
 {
     refuseServerOptions(options, QStringLiteral("--server, --database et --user ne servent qu'avec --init-target."));
@@ -262,6 +289,8 @@ int runImport(const Options& options, const TerminalStreams& streams)
     if (options.yes)
         ui.answerYesInAdvance();
     ImportSession session(ui, options.engine.value_or(defaultTargetEngine()));
+    if (options.commitEachRow)
+        session.setCommitMode(CommitMode::EachRow);
     session.lettersFolderChosen(letters);
     if (!session.targetChosen(targetFile))
         return exitRunFailed;
@@ -273,13 +302,15 @@ int runImport(const Options& options, const TerminalStreams& streams)
     }
     bool reachedItsEnd = false;
     try {
-        reachedItsEnd = session.ButtonExecuterClick();
+        reachedItsEnd = options.check ? session.checkBeforeImport() : session.ButtonExecuterClick();
     } catch (const std::exception& error) {
         ui.printError(QStringLiteral("Erreur : ") + errorMessage(error));
     }
     session.closeConnections();
     if (!options.report.isEmpty() && !writeRequestedReport(ui, session.lastRunReport(), options.report))
         return exitRunFailed;
+    if (options.check)
+        return checkStatus(session.lastRunReport(), reachedItsEnd);
     // Rows the counts do not account for are rows left out, whether or not the run ended.
     if (!session.lastRunReport().balanced())
         return exitRowsNotImported;
@@ -319,6 +350,8 @@ int initialiseTarget(const Options& options, const TerminalStreams& streams)
 {
     if (!options.source.isEmpty() || !options.letters.isEmpty() || !options.target.isEmpty())
         throw BadArguments(QStringLiteral("--init-target ne se combine pas avec --source, --letters ou --target."));
+    if (options.check)
+        throw BadArguments(QStringLiteral("--check ne se combine pas avec --init-target."));
     const QString folder = EnsureTrailingBackslash(absolutePath(options.initTarget));
     switch (options.engine.value_or(TargetEngine::Sqlite)) {
     case TargetEngine::Sqlite:

@@ -7,6 +7,7 @@
 #include "common/files.h"
 #include "common/ini_file.h"
 #include "common/locale_texts.h"
+#include "run/check_findings.h"
 #include "run/import_session.h"
 #include "stages/stage_table.h"
 #include "target/target_claim.h"
@@ -18,10 +19,15 @@ namespace p1 {
 namespace {
 
 const QString noPrescriptionTable = QStringLiteral("erreur");
+const QString prescriptionTableMissing = QStringLiteral("Impossible de trouver la table des prescriptions !");
 
 } // namespace
 
-ImportRun::ImportRun(ImportSession& session, OperatorUi& ui) : session_(session), ui_(ui) {}
+ImportRun::ImportRun(ImportSession& session, OperatorUi& ui, RunMode mode)
+    : session_(session), ui_(ui), mode_(mode)
+{
+    report_.check = checking();
+}
 
 bool ImportRun::execute()
 {
@@ -37,8 +43,9 @@ bool ImportRun::execute()
         return false;
     }
     const QString prescriptionTable = FindPrescriptionTable(ui_.locationText(Location::TargetBase));
-    if (prescriptionTable == noPrescriptionTable) {
-        ui_.showError(QStringLiteral("Impossible de trouver la table des prescriptions !"));
+    // A check goes on without the prescriptions stage, and reports the table missing.
+    if (prescriptionTable == noPrescriptionTable && !checking()) {
+        ui_.showError(prescriptionTableMissing);
         restoreIdle();
         return false;
     }
@@ -47,6 +54,10 @@ bool ImportRun::execute()
         restoreIdle();
         return false;
     }
+    // The one place a check selects what makes it write nothing: every statement of the run in one
+    // group, which cleanUp() rolls back once the report has counted what the run would leave.
+    session_.ADOConnectionTessaris.setCommitMode(checking() ? CommitMode::RolledBack : session_.commitMode());
+    session_.ADOConnectionTessaris.watchColumnSizes(checking());
     enterRunState();
     try {
         proveSourceReadable();
@@ -69,6 +80,9 @@ bool ImportRun::execute()
 // before it changes anything.
 bool ImportRun::claimed(TargetClaim& claim)
 {
+    // The claim on SQLite is a lock file beside the database: a check writes no file there.
+    if (checking() && session_.ADOConnectionTessaris.engine() == TargetEngine::Sqlite)
+        return true;
     try {
         if (claim.tryAcquire())
             return true;
@@ -115,7 +129,7 @@ void ImportRun::keepRecordsOfStoppedRun(const QString& reason)
         return;
     report_.stopReason = reason;
     const QString logPath = logFolder() + logFileName(currentWallClock());
-    if (purged_ || rowsWritten()) {
+    if (!checking() && (purged_ || rowsWritten())) {
         ui_.addLogLine(QStringLiteral("Traitement interrompu : ") + reason);
         try {
             writeWindows1252Lines(logPath, ui_.logLines());
@@ -126,17 +140,26 @@ void ImportRun::keepRecordsOfStoppedRun(const QString& reason)
     writeRunReport(logPath);
 }
 
-// The report goes beside the log file, under its name with the extension .html.
+// Taken before the rollback of a check: its "after" is what the run would leave.
 void ImportRun::writeRunReport(const QString& logPath)
 {
     if (report_.stages.isEmpty())
         return;
     report_.after = takeTargetSnapshot(session_.ADOConnectionTessaris);
     try {
-        writeReport(report_, logPath.chopped(QStringLiteral(".log").size()) + QStringLiteral(".html"));
+        writeReport(report_, reportPath(logPath));
     } catch (const std::exception& error) {
         ui_.showError(errorMessage(error));
     }
+}
+
+// A run's report goes beside its log file, under its name with the extension .html; a check,
+// which writes no log file, leaves its own report in the log folder.
+QString ImportRun::reportPath(const QString& logPath) const
+{
+    if (checking())
+        return logFolder() + checkReportFileName(currentWallClock());
+    return logPath.chopped(QStringLiteral(".log").size()) + QStringLiteral(".html");
 }
 
 bool ImportRun::rowsWritten() const
@@ -157,9 +180,10 @@ bool ImportRun::sourceFilesPresent()
     return true;
 }
 
+// A check empties nothing: there is nothing to confirm.
 bool ImportRun::confirmed()
 {
-    return ui_.confirm(QStringLiteral("Souhaitez-vous lancer l'importation ?"));
+    return checking() || ui_.confirm(QStringLiteral("Souhaitez-vous lancer l'importation ?"));
 }
 
 QString ImportRun::FindPrescriptionTable(const QString& targetFolder)
@@ -191,6 +215,7 @@ void ImportRun::runStages(const QString& prescriptionTable)
     if (ui_.isTicked(Box::Vider)) {
         purged_ = true;
         PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_);
+        commitStoredRows(session_.ADOConnectionTessaris);
     }
     RunContext run{ui_,
                    session_.ADOConnectionSorvane,
@@ -210,14 +235,32 @@ void ImportRun::runStages(const QString& prescriptionTable)
                    ui_.locationText(Location::TargetBase),
                    &report_.stages,
                    &report_.letters};
+    run.letterFiles = checking() ? LetterFiles::Checked : LetterFiles::Copied;
+    const std::optional<PresentIdentifiers> present =
+        checking() && !purged_ ? std::optional(PresentIdentifiers::read(session_.ADOConnectionTessaris))
+                               : std::nullopt;
     for (const StageEntry& stage : stageTable()) {
-        if (stage.import && ui_.isTicked(stage.box))
+        if (stage.import && ui_.isTicked(stage.box) && stageCanRun(stage, prescriptionTable))
             runStage(stage, run);
         if (stage.resetAfter) {
             showStatus(ui_, QString());
             ui_.setProgressPosition(0);
         }
     }
+    if (present)
+        report_.findings.presentIdentifiers = present->amongRefusals(report_.stages);
+}
+
+// A check goes on where the run would not start, or would end at the prescriptions stage: without
+// that stage, its reason among the findings.
+bool ImportRun::stageCanRun(const StageEntry& stage, const QString& prescriptionTable)
+{
+    if (!checking() || stage.box != Box::ImportOrdo)
+        return true;
+    report_.findings.prescriptionTableProblem = prescriptionTableProblem(
+        session_.ADOConnectionTessaris,
+        prescriptionTable == noPrescriptionTable ? std::nullopt : std::optional(prescriptionTable));
+    return report_.findings.prescriptionTableProblem.isEmpty();
 }
 
 void ImportRun::runStage(const StageEntry& stage, RunContext& run)
@@ -247,23 +290,45 @@ void ImportRun::rebindSourceQueries()
 
 void ImportRun::end()
 {
+    commitStoredRows(session_.ADOConnectionTessaris);
     showStatus(ui_, QString());
     ui_.setProgressPosition(0);
-    ui_.addLogLine("Traitement terminé. Durée : " + ui_.elapsedText());
+    if (checking()) {
+        addCheckFindings();
+        ui_.addLogLine("Vérification terminée, rien n'a été écrit. Durée : " + ui_.elapsedText());
+    } else {
+        ui_.addLogLine("Traitement terminé. Durée : " + ui_.elapsedText());
+    }
     endLineWritten_ = true;
     report_.ended = true;
     const QString logPath = logFolder() + logFileName(currentWallClock());
     // The report first: a log file that cannot be written ends the run through the general error.
     writeRunReport(logPath);
     const QStringList lines = ui_.logLines();
-    if (lines.size() > 1)
+    if (lines.size() > 1 && !checking())
         writeWindows1252Lines(logPath, lines);
     ui_.setBusy(false);
-    ui_.showMessage(QStringLiteral("Le traitement est terminé."));
+    ui_.showMessage(checking() ? QStringLiteral("La vérification est terminée.")
+                               : QStringLiteral("Le traitement est terminé."));
 }
 
+// The prescriptions table missing from EDITOR.INI stops a run before it starts: a check names it
+// even when it did not run the stage.
+void ImportRun::addCheckFindings()
+{
+    if (report_.findings.prescriptionTableProblem.isEmpty()
+        && FindPrescriptionTable(ui_.locationText(Location::TargetBase)) == noPrescriptionTable)
+        report_.findings.prescriptionTableProblem = prescriptionTableProblem(session_.ADOConnectionTessaris, std::nullopt);
+    for (const QString& line : checkFindingLines(report_))
+        ui_.addLogLine(line);
+}
+
+// Everything stored has been committed by now; a rolled-back run is undone here, after its
+// report has counted what it would have left. Outside runs, every statement commits on its own.
 void ImportRun::cleanUp()
 {
+    session_.ADOConnectionTessaris.setCommitMode(CommitMode::EachRow);
+    session_.ADOConnectionTessaris.watchColumnSizes(false);
     ui_.setBusy(false);
     ui_.setStatusVisible(false);
     ui_.setImportEnabled(true);
@@ -285,6 +350,13 @@ QString logFileName(const QDateTime& wallClockTime)
     const QString stamp = textLocale().toString(wallClockTime.date(), shortDateFormat()) + ' '
                           + timeText(wallClockTime.time());
     return "P1Import - " + MakeFileNameSafe(stamp) + ".log";
+}
+
+QString checkReportFileName(const QDateTime& wallClockTime)
+{
+    return logFileName(wallClockTime)
+        .replace(QStringLiteral("P1Import - "), QStringLiteral("P1Import - Vérification "))
+        .replace(QStringLiteral(".log"), QStringLiteral(".html"));
 }
 
 QString logFolder()

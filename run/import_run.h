@@ -12,12 +12,17 @@ class ImportSession;
 class TargetClaim;
 struct StageEntry;
 
+// An import, or a check of what an import would meet: the same run on the same target, purge and
+// stages included, in one transaction that is rolled back at its end, copying no letter file,
+// taking no claim that writes a file, asking nothing, writing no log file.
+enum class RunMode { Import, Check };
+
 // One press of the Import button: the checks, the purge, the stages in their fixed order, the end
 // line, the log file and the closing message. Whatever way it ends after the checks, the window
 // is restored; RunEnded ends it quietly, any other error escapes afterwards. UI thread only.
 class ImportRun {
 public:
-    ImportRun(ImportSession& session, OperatorUi& ui);
+    ImportRun(ImportSession& session, OperatorUi& ui, RunMode mode = RunMode::Import);
     // True when the run reached its end line (and its closing message).
     bool execute();
 
@@ -32,6 +37,10 @@ public:
     const RunReport& report() const { return report_; }
 
 private:
+    bool checking() const { return mode_ == RunMode::Check; }
+    bool stageCanRun(const StageEntry& stage, const QString& prescriptionTable);
+    void addCheckFindings();
+    QString reportPath(const QString& logPath) const;
     bool sourceFilesPresent();
     bool claimed(TargetClaim& claim);
     void proveSourceReadable();
@@ -49,6 +58,7 @@ private:
 
     ImportSession& session_;
     OperatorUi& ui_;
+    RunMode mode_;
     RunReport report_;
     bool purged_ = false;
     bool endLineWritten_ = false;
@@ -56,6 +66,8 @@ private:
 
 // "P1Import - <date> <time>.log" in the log folder, "/" and ":" made safe.
 QString logFileName(const QDateTime& wallClockTime);
+// "P1Import - Vérification <date> <time>.html", the report a check leaves in the log folder.
+QString checkReportFileName(const QDateTime& wallClockTime);
 // The program's folder, or P1IMPORT_LOG_FOLDER when it is set (tests, installations whose
 // program folder is read-only).
 QString logFolder();

@@ -100,7 +100,17 @@ void ImportSession::applyImportEnablingRule(bool withSourceConnections)
 
 bool ImportSession::ButtonExecuterClick()
 {
-    ImportRun run(*this, ui_);
+    return runAs(RunMode::Import);
+}
+
+bool ImportSession::checkBeforeImport()
+{
+    return runAs(RunMode::Check);
+}
+
+bool ImportSession::runAs(RunMode mode)
+{
+    ImportRun run(*this, ui_, mode);
     try {
         const bool ended = run.execute();
         lastRunReport_ = run.report();

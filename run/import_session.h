@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dbaccess/id_allocator.h"
+#include "run/import_run.h"
 #include "run/run_report.h"
 #include "stages/stage_frame.h"
 #include "common/operator_ui.h"
@@ -44,6 +45,14 @@ public:
     // the clean-up has restored the window: the caller shows it in the standard error dialog.
     // Returns true when the run reached its end line.
     bool ButtonExecuterClick();
+    // The same run as a check (command line only): what the import would meet, nothing written.
+    // Returns true when the check reached its end line.
+    bool checkBeforeImport();
+
+    // How the next runs commit what they store (defaultCommitMode() unless set). RolledBack runs
+    // the whole import, report and log included, and leaves the target as it was.
+    void setCommitMode(CommitMode mode) { commitMode_ = mode; }
+    CommitMode commitMode() const { return commitMode_; }
 
     // What each stage of the last run did (also when the run stopped).
     const QList<StageCounts>& lastRunCounts() const { return lastRunReport_.stages; }
@@ -68,10 +77,12 @@ public:
 
 private:
     friend class ImportRun;
+    bool runAs(RunMode mode);
 
     OperatorUi& ui_;
     std::unique_ptr<ReferenceLookups> lookups_;
     RunReport lastRunReport_;
+    CommitMode commitMode_ = defaultCommitMode();
 };
 
 } // namespace p1

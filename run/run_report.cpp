@@ -129,9 +129,18 @@ QString headerRow(const QStringList& titles)
     return row + "</tr>\n";
 }
 
+QString reportTitle(const RunReport& report)
+{
+    return report.check ? QStringLiteral("Vérification avant importation") : QStringLiteral("Rapport d'importation");
+}
+
 QString htmlSummary(const RunReport& report)
 {
     QString html = "<p>Début : " + report.startedAt.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) + "</p>\n";
+    if (report.check)
+        html += QStringLiteral("<p>Rien n'a été écrit : la base Tessaris et le dossier des courriers sont tels "
+                               "qu'avant la vérification. Les nombres « après » sont ceux que l'importation "
+                               "laisserait.</p>\n");
     if (report.ended)
         html += QStringLiteral("<p>Le traitement est allé jusqu'au bout.</p>\n");
     else
@@ -211,6 +220,50 @@ QString htmlChangedValues(const RunReport& report)
            + "</table>\n";
 }
 
+QString htmlPrescriptionTable(const CheckFindings& findings)
+{
+    const QString html = QStringLiteral("<h2>Table des prescriptions</h2>\n");
+    if (findings.prescriptionTableProblem.isEmpty())
+        return html + QStringLiteral("<p>Trouvée dans EDITOR.INI et dans la base Tessaris.</p>\n");
+    return html + "<p class=\"bilan-faux\">" + findings.prescriptionTableProblem.toHtmlEscaped() + "</p>\n";
+}
+
+QString htmlPresentIdentifiers(const CheckFindings& findings)
+{
+    QString html = QStringLiteral("<h2>Identifiants déjà présents dans la base Tessaris</h2>\n");
+    if (findings.presentIdentifiers.isEmpty())
+        return html + QStringLiteral("<p>Aucun.</p>\n");
+    html += "<table>\n" + headerRow({"Étape", "Table", "Code source"});
+    for (const PresentIdentifier& present : findings.presentIdentifiers)
+        html += "<tr>" + cell(present.stage) + cell(present.table) + cell(present.sourceCode) + "</tr>\n";
+    return html + "</table>\n";
+}
+
+QString htmlOversizedValues(const RunReport& report)
+{
+    QString html = QStringLiteral("<h2>Valeurs plus longues que leur colonne</h2>\n");
+    QString rows;
+    for (const StageCounts& counts : report.stages)
+        for (const OversizedValue& oversized : counts.oversizedValues)
+            rows += "<tr>" + cell(counts.stage) + cell(oversized.sourceCode) + cell(oversized.text.table)
+                    + cell(oversized.text.column) + numberCell(QString::number(oversized.text.size))
+                    + numberCell(QString::number(oversized.text.value.size())) + cell(oversized.text.value)
+                    + "</tr>\n";
+    if (rows.isEmpty())
+        return html + QStringLiteral("<p>Aucune.</p>\n");
+    return html + "<table>\n"
+           + headerRow({"Étape", "Code source", "Table", "Colonne", "Taille", "Longueur", "Valeur"}) + rows
+           + "</table>\n";
+}
+
+QString htmlCheckFindings(const RunReport& report)
+{
+    if (!report.check)
+        return {};
+    return htmlPrescriptionTable(report.findings) + htmlPresentIdentifiers(report.findings)
+           + htmlOversizedValues(report);
+}
+
 // ---- JSON ----
 
 QJsonValue optionalJson(const QMap<QString, qint64>& values, const QString& key)
@@ -270,6 +323,29 @@ QJsonArray jsonFailures(const RunReport& report)
     return failures;
 }
 
+QJsonObject jsonCheckFindings(const RunReport& report)
+{
+    QJsonArray present;
+    for (const PresentIdentifier& identifier : report.findings.presentIdentifiers)
+        present.append(QJsonObject{{"etape", identifier.stage},
+                                   {"table", identifier.table},
+                                   {"code_source", identifier.sourceCode}});
+    QJsonArray oversized;
+    for (const StageCounts& counts : report.stages)
+        for (const OversizedValue& value : counts.oversizedValues)
+            oversized.append(QJsonObject{{"etape", counts.stage},
+                                         {"code_source", value.sourceCode},
+                                         {"table", value.text.table},
+                                         {"colonne", value.text.column},
+                                         {"taille", value.text.size},
+                                         {"longueur", value.text.value.size()},
+                                         {"valeur", value.text.value}});
+    const QString& problem = report.findings.prescriptionTableProblem;
+    return QJsonObject{{"table_prescriptions", problem.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(problem)},
+                       {"identifiants_presents", present},
+                       {"valeurs_trop_longues", oversized}};
+}
+
 // ---- CSV ----
 
 QString csvField(const QString& text)
@@ -302,6 +378,24 @@ void writeUtf8(const QString& path, const QByteArray& bytes)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()
         || !file.commit())
         throw Error("Le rapport [" + path + "] n'a pas pu être écrit : " + file.errorString());
+}
+
+QString csvCheckFindings(const RunReport& report)
+{
+    if (!report.check)
+        return {};
+    QString csv = "\r\n" + csvLine({"section", "probleme"});
+    csv += csvLine({"table_prescriptions", report.findings.prescriptionTableProblem});
+    csv += "\r\n" + csvLine({"section", "etape", "table", "code_source"});
+    for (const PresentIdentifier& present : report.findings.presentIdentifiers)
+        csv += csvLine({"identifiant_present", present.stage, present.table, present.sourceCode});
+    csv += "\r\n" + csvLine({"section", "etape", "code_source", "table", "colonne", "taille", "longueur", "valeur"});
+    for (const StageCounts& counts : report.stages)
+        for (const OversizedValue& value : counts.oversizedValues)
+            csv += csvLine({"valeur_trop_longue", counts.stage, value.sourceCode, value.text.table, value.text.column,
+                            QString::number(value.text.size), QString::number(value.text.value.size()),
+                            value.text.value});
+    return csv;
 }
 
 using Rendering = std::function<QByteArray(const RunReport&)>;
@@ -341,11 +435,20 @@ bool RunReport::balanced() const
     return std::all_of(stages.begin(), stages.end(), [](const StageCounts& counts) { return counts.balanced(); });
 }
 
+bool RunReport::nothingRefused() const
+{
+    return findings.prescriptionTableProblem.isEmpty() && findings.presentIdentifiers.isEmpty()
+           && std::all_of(stages.begin(), stages.end(), [](const StageCounts& counts) {
+                  return counts.refused == 0 && counts.failures == 0 && counts.oversizedValues.isEmpty();
+              });
+}
+
 QString reportHtml(const RunReport& report)
 {
     return "<!DOCTYPE html>\n<html lang=\"fr\">\n<head>\n<meta charset=\"utf-8\">\n"
-           "<title>Rapport d'importation</title>\n<style>" + htmlStyle + "</style>\n</head>\n<body>\n"
-           "<h1>Rapport d'importation</h1>\n" + htmlSummary(report) + htmlStages(report)
+           "<title>" + reportTitle(report) + "</title>\n<style>" + htmlStyle + "</style>\n</head>\n<body>\n"
+           "<h1>" + reportTitle(report) + "</h1>\n" + htmlSummary(report) + htmlCheckFindings(report)
+           + htmlStages(report)
            + htmlBeforeAfter("Tables de la base Tessaris (lignes)", "Table", report.before.tableRows,
                              report.after.tableRows)
            + htmlBeforeAfter("Compteurs ID_VALUES", "Clé", report.before.lastValues, report.after.lastValues)
@@ -359,16 +462,20 @@ QString reportJson(const RunReport& report)
                               {"octets_copies", report.letters.bytesCopied},
                               {"fichiers_manquants", report.letters.filesMissing},
                               {"noms_refuses", report.letters.namesRefused}};
-    const QJsonObject root{{"debut", report.startedAt.toString(Qt::ISODate)},
-                           {"termine", report.ended},
-                           {"raison_arret", report.stopReason},
-                           {"equilibre", report.balanced()},
-                           {"etapes", jsonStages(report)},
-                           {"tables", jsonBeforeAfter("table", report.before.tableRows, report.after.tableRows)},
-                           {"compteurs", jsonBeforeAfter("cle", report.before.lastValues, report.after.lastValues)},
-                           {"courriers", letters},
-                           {"valeurs_modifiees", jsonChangedValues(report)},
-                           {"refus", jsonFailures(report)}};
+    QJsonObject root{{"debut", report.startedAt.toString(Qt::ISODate)},
+                     {"termine", report.ended},
+                     {"raison_arret", report.stopReason},
+                     {"equilibre", report.balanced()},
+                     {"etapes", jsonStages(report)},
+                     {"tables", jsonBeforeAfter("table", report.before.tableRows, report.after.tableRows)},
+                     {"compteurs", jsonBeforeAfter("cle", report.before.lastValues, report.after.lastValues)},
+                     {"courriers", letters},
+                     {"valeurs_modifiees", jsonChangedValues(report)},
+                     {"refus", jsonFailures(report)}};
+    if (report.check) {
+        root.insert("verification", true);
+        root.insert("constats", jsonCheckFindings(report));
+    }
     return QString::fromUtf8(QJsonDocument(root).toJson(QJsonDocument::Indented));
 }
 
@@ -397,7 +504,7 @@ QString reportCsv(const RunReport& report)
     for (const StageCounts& counts : report.stages)
         for (const FailureRecord& failure : counts.failureLines)
             csv += csvLine({"refus", counts.stage, failure.sourceCode, logWording(failure), failure.message});
-    return csv;
+    return csv + csvCheckFindings(report);
 }
 
 bool isReportFileName(const QString& path)

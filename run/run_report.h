@@ -23,8 +23,24 @@ struct TargetSnapshot {
 // empty rather than losing the report of what the stages did.
 TargetSnapshot takeTargetSnapshot(TargetConnection& target);
 
-// What a run did, for the practice's IT person: every source row accounted for.
+// A source row whose identifier a target that is not purged already holds: the run refuses it.
+struct PresentIdentifier {
+    QString stage;
+    QString table;
+    QString sourceCode;
+};
+
+// What a check before an import finds beyond the counts of its stages.
+struct CheckFindings {
+    QString prescriptionTableProblem; // empty when the run would find its prescriptions table
+    QList<PresentIdentifier> presentIdentifiers;
+};
+
+// What a run did, for the practice's IT person: every source row accounted for. A check reports
+// what the run would do, in the same form.
 struct RunReport {
+    bool check = false;
+    CheckFindings findings; // of a check only
     QDateTime startedAt;
     bool ended = false;    // the run reached its end line
     QString stopReason;    // why a stopped run stopped
@@ -35,6 +51,8 @@ struct RunReport {
 
     // read = skipped + stored + merged + refused for every stage.
     bool balanced() const;
+    // Nothing refused: no row or piece of a row left out, no text too long, no problem a check found.
+    bool nothingRefused() const;
 };
 
 QString reportHtml(const RunReport& report);

@@ -86,19 +86,35 @@ private:
         const QString newPath = patientFolder + newName;
         // Checked before the copy: when the new name is taken nothing is copied, so neither that
         // file nor one bearing the source's own name (which may be the new name) is overwritten.
-        if (!fileExists(newPath)) {
-            makeFolder(patientFolder);
-            CopyFileTo(sourcePath, patientFolder);
-            const QString copyPath = patientFolder + QFileInfo(sourcePath).fileName();
-            if (renameFile(copyPath, newPath)) {
-                countLetters(&LetterCounts::filesCopied);
-                countLetters(&LetterCounts::bytesCopied, QFileInfo(newPath).size());
-                return true;
-            }
-            DeleteFileIfExists(copyPath);
-        }
+        if (!fileExists(newPath) && storeLetterFile(sourcePath, patientFolder, newPath))
+            return true;
         addLogLine(currentDateTimeText() + renameFailureLine + letterIdentification());
         return false;
+    }
+
+    // True when the file is now in the store under its new name, or would be when the run only
+    // checks (it then counts what it would copy, and copies nothing).
+    bool storeLetterFile(const QString& sourcePath, const QString& patientFolder, const QString& newPath)
+    {
+        if (run_.letterFiles == LetterFiles::Checked) {
+            countCopy(QFileInfo(sourcePath).size());
+            return true;
+        }
+        makeFolder(patientFolder);
+        CopyFileTo(sourcePath, patientFolder);
+        const QString copyPath = patientFolder + QFileInfo(sourcePath).fileName();
+        if (renameFile(copyPath, newPath)) {
+            countCopy(QFileInfo(newPath).size());
+            return true;
+        }
+        DeleteFileIfExists(copyPath);
+        return false;
+    }
+
+    void countCopy(qint64 bytes)
+    {
+        countLetters(&LetterCounts::filesCopied);
+        countLetters(&LetterCounts::bytesCopied, bytes);
     }
 
     void countLetters(qint64 LetterCounts::*counter, qint64 amount = 1)

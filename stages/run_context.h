@@ -18,6 +18,10 @@ struct LetterCounts {
     qint64 namesRefused = 0; // names that would leave the letters folder
 };
 
+// What the letters stage does with a letter's file: copies it into the letter store, or only
+// finds out whether a run would (a check before an import writes nothing).
+enum class LetterFiles { Copied, Checked };
+
 // What every stage receives from the import run: the operator seam, the source queries and
 // target datasets of the window (under the window's names), the allocator, the lookups, the
 // prescriptions table name and the letters' two folders. Everything runs on the UI thread.
@@ -45,6 +49,7 @@ struct RunContext {
     QList<StageCounts>* countsOfTheRun = nullptr;
     // Where the letters stage counts the files it copies; none in stage tests.
     LetterCounts* lettersOfTheRun = nullptr;
+    LetterFiles letterFiles = LetterFiles::Copied;
 };
 
 } // namespace p1

@@ -27,11 +27,13 @@ StageCounts ImportStage::run()
         closeTargets();
         for (const RaisedKey& raised : raisedKeys())
             run_.ids.RaiseLastValue(raised.key, raised.value);
+        commitRows();
         // The summary line counts rows as stored: they must outlive a crash of the target from here on.
         run_.ADOConnectionTessaris.makeDurable();
         source_.close();
         finish();
     } catch (...) {
+        keepOnlyCommittedCounts();
         publishCounts(clock.elapsed());
         throw;
     }
@@ -80,7 +82,11 @@ void ImportStage::walkRows()
         const RowOutcome outcome = importRow();
         if (outcome == RowOutcome::Refused)
             counts_.changedValues.resize(changesBefore);
+        for (OversizedText& text : run_.ADOConnectionTessaris.takeOversizedTexts())
+            counts_.oversizedValues.append({rowCode(), std::move(text)});
         count(outcome);
+        if (run_.ADOConnectionTessaris.groupDue())
+            commitRows();
     }
 }
 
@@ -99,6 +105,25 @@ void ImportStage::closeTargets()
 {
     for (const TargetTable& target : targets_)
         target.dataset.close();
+}
+
+void ImportStage::commitRows()
+{
+    commitStoredRows(run_.ADOConnectionTessaris);
+    committedCounts_ = counts_;
+}
+
+// A stage stopped by an error reports only the rows the target holds: when the open group cannot
+// be committed (the engine dropped it with the connection), the rows since the last commit are
+// not there, and the counts go back to what they were then.
+void ImportStage::keepOnlyCommittedCounts()
+{
+    try {
+        if (run_.ADOConnectionTessaris.commitGroup())
+            return;
+    } catch (const std::exception&) {
+    }
+    counts_ = committedCounts_;
 }
 
 // Empties the status line, pumps, adds the summary line, puts the progress back to 0.
@@ -176,6 +201,13 @@ void ImportStage::showStatus(const QString& text)
 void ImportStage::addLogLine(const QString& line)
 {
     run_.ui.addLogLine(line);
+}
+
+void commitStoredRows(TargetConnection& target)
+{
+    if (!target.commitGroup())
+        throw TargetUnavailable(QStringLiteral("La connexion à la base Tessaris a été perdue : "
+                                               "les dernières lignes importées n'ont pas été enregistrées."));
 }
 
 // A failed target or a damaged source would fail every row after this one as well: the run ends

@@ -58,6 +58,12 @@ struct ChangedValue {
     QString storedValue;
 };
 
+// A text longer than its target column, with the source code of its row.
+struct OversizedValue {
+    QString sourceCode;
+    OversizedText text;
+};
+
 // What one stage did, for the run's report. read = skipped + stored + merged + refused.
 struct StageCounts {
     QString stage; // the stage's command-line word
@@ -70,6 +76,7 @@ struct StageCounts {
     double seconds = 0;
     QList<FailureRecord> failureLines;
     QList<ChangedValue> changedValues; // of the rows stored or merged
+    QList<OversizedValue> oversizedValues; // while the target watches its column sizes
 
     bool balanced() const { return read == skipped + stored + merged + refused; }
 };
@@ -151,6 +158,8 @@ private:
     void walkRows();
     void count(RowOutcome outcome);
     void closeTargets();
+    void commitRows();
+    void keepOnlyCommittedCounts();
     void finish();
     void publishCounts(qint64 elapsedMilliseconds);
     QString rowCode() const;
@@ -162,7 +171,12 @@ private:
     bool keepProgressPosition_ = false;
     QString codeColumn_;
     StageCounts counts_;
+    StageCounts committedCounts_; // as they were at the last commit of the rows
 };
+
+// Commits the rows stored so far (a group of them, in the connection's Grouped mode); throws
+// TargetUnavailable when the engine had dropped them.
+void commitStoredRows(TargetConnection& target);
 
 // Called in a handler of a row's error: rethrows the error being handled when it must end the run
 // (TargetUnavailable, SourceDamaged) instead of failing the row alone.

@@ -110,6 +110,7 @@ struct TargetDataset::Impl {
     QString keyName;
     QHash<QString, ColumnKind> declaredKinds;
     QSet<QString> tickColumns;
+    QHash<QString, int> textSizes; // declared sizes of the text columns, by upper-case name, while watched
     QList<Row> rows;
     QList<bool> located; // per column: some locate compares it
     int wholeRowNumber = -1;
@@ -129,6 +130,8 @@ struct TargetDataset::Impl {
     void readTableFactsOnce();
     void readSqliteFacts();
     void readSqlServerFacts();
+    void readServerTextSizes();
+    void noteOversizedTexts(const Row& row) const;
     void readLayout(const QSqlRecord& record);
     int columnOf(const QString& name) const;
     void requireOpen() const;
@@ -183,6 +186,34 @@ void TargetDataset::Impl::readSqliteFacts()
         declaredKinds.insert(name, columnKindOfDeclaredType(info.value(2).toString()));
         if (info.value(5).toInt() == 1)
             keyName = name;
+        if (connection.columnSizesWatched())
+            if (const std::optional<int> size = declaredTextSize(info.value(2).toString()))
+                textSizes.insert(name, *size);
+    }
+}
+
+// The catalogue of both servers names the sizes; PostgreSQL keeps unquoted names in lower case.
+void TargetDataset::Impl::readServerTextSizes()
+{
+    QSqlQuery info(connection.database());
+    connection.runStatement(info, [&] {
+        return info.prepare(QStringLiteral("SELECT COLUMN_NAME, CHARACTER_MAXIMUM_LENGTH FROM INFORMATION_SCHEMA.COLUMNS "
+                                           "WHERE UPPER(TABLE_NAME) = ? AND CHARACTER_MAXIMUM_LENGTH > 0"));
+    });
+    info.addBindValue(table.section('.', -1).toUpper());
+    connection.runStatement(info, [&] { return info.exec(); });
+    while (info.next())
+        textSizes.insert(info.value(0).toString().toUpper(), info.value(1).toInt());
+}
+
+void TargetDataset::Impl::noteOversizedTexts(const Row& row) const
+{
+    for (int column = 0; column < columns.size(); ++column) {
+        const int size = textSizes.value(columns.at(column).name.toUpper(), 0);
+        const QVariant& value = row.at(column);
+        if (size > 0 && pendingSet.at(column) && value.typeId() == QMetaType::QString
+            && value.toString().size() > size)
+            connection.noteOversizedText({table, columns.at(column).name.toUpper(), size, value.toString()});
     }
 }
 
@@ -209,12 +240,15 @@ void TargetDataset::Impl::readTableFacts()
 {
     declaredKinds.clear();
     tickColumns.clear();
+    textSizes.clear();
     keyName.clear();
     if (connection.engine() == TargetEngine::Sqlite) {
         readSqliteFacts();
         return;
     }
     keyName = connection.database().primaryIndex(table).fieldName(0);
+    if (connection.columnSizesWatched())
+        readServerTextSizes();
     if (connection.engine() == TargetEngine::SqlServer)
         readSqlServerFacts();
 }
@@ -223,7 +257,8 @@ void TargetDataset::Impl::readTableFacts()
 // row) keeps its facts and its prepared stores; every open of the connection has its own name.
 void TargetDataset::Impl::readTableFactsOnce()
 {
-    const QString facts = connection.database().connectionName() + u'\n' + table;
+    const QString facts = connection.database().connectionName() + u'\n' + table
+                          + (connection.columnSizesWatched() ? QStringLiteral("\nsizes") : QString());
     if (facts == factsOf)
         return;
     readTableFacts();
@@ -301,8 +336,8 @@ QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask,
     auto found = preparedStores.find(mask);
     if (found == preparedStores.end()) {
         auto query = std::make_shared<QSqlQuery>(db);
-        if (!query->prepare(text()))
-            fail(*query);
+        const QString statement = text();
+        connection.runStatement(*query, [&] { return query->prepare(statement); });
         found = preparedStores.insert(mask, query);
     }
     return **found;
@@ -322,6 +357,7 @@ int TargetDataset::Impl::bindSetValues(QSqlQuery& query, const Row& row) const
 void TargetDataset::Impl::insertPending()
 {
     const Row row = convertedPendingRow();
+    noteOversizedTexts(row);
     QSqlQuery& query = preparedStore(setColumnsMask('I'), [this] {
         const QStringList names = setColumnNames();
         if (names.isEmpty())
@@ -330,8 +366,7 @@ void TargetDataset::Impl::insertPending()
             .arg(table, names.join(", "), QStringList(names.size(), "?").join(", "));
     });
     bindSetValues(query, row);
-    if (!query.exec())
-        fail(query);
+    connection.runStatement(query, [&] { return query.exec(); });
     rows.append(row);
     current = int(rows.size()) - 1;
     indexRow(current);
@@ -345,6 +380,7 @@ void TargetDataset::Impl::updatePending()
     if (keyColumn < 0)
         throw TargetError(QStringLiteral("La table %1 n'a pas de clé : modification impossible").arg(table));
     const Row row = convertedPendingRow();
+    noteOversizedTexts(row);
     const Row before = rows.at(current);
     QSqlQuery& query = preparedStore(setColumnsMask('U'), [this] {
         const QSqlDriver* driver = connection.database().driver();
@@ -355,8 +391,7 @@ void TargetDataset::Impl::updatePending()
     const int keyPlace = bindSetValues(query, row);
     query.bindValue(keyPlace, parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind,
                                                  connection.engine()));
-    if (!query.exec())
-        fail(query);
+    connection.runStatement(query, [&] { return query.exec(); });
     if (query.numRowsAffected() == 0)
         throw TargetError(QStringLiteral("La ligne à modifier n'existe plus dans la table %1").arg(table));
     rows[current] = row;

@@ -6,9 +6,12 @@
 
 #include <QAtomicInteger>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlQuery>
 #include <QStringList>
+
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -26,6 +29,23 @@ constexpr int statementTimeoutMinutes = 10;
 const QString postgresKeepalives = QStringLiteral(
     ";keepalives=1;keepalives_idle=30;keepalives_interval=10;keepalives_count=3;tcp_user_timeout=60000");
 const QString defaultSqlServerPort = QStringLiteral("1433");
+// A group older than this is committed at the next row boundary: a crash of the program loses at
+// most about a second of rows, which the next run's purge clears anyway.
+constexpr qint64 groupMilliseconds = 1000;
+// A rolled-back run on SQLite holds every page it changes in memory (up to about this many KiB)
+// rather than spilling it into the log file before the rollback.
+constexpr int rolledBackCacheKibibytes = 4 * 1024 * 1024;
+const QString groupSavepoint = QStringLiteral("p1_group");
+const QString lostGroupText = QStringLiteral("La connexion à la base Tessaris a été perdue : "
+                                             "les dernières lignes importées n'ont pas été enregistrées.");
+
+// A statement that changed rows, as it ran: its text and its values in the order of its
+// placeholders.
+struct KeptStatement {
+    QString text;
+    QVariantList values;
+};
+
 
 QString uniqueConnectionName()
 {
@@ -171,6 +191,12 @@ FailureCode failureCodeKind(TargetEngine engine, const QString& code)
     return FailureCode::Unknown;
 }
 
+CommitMode defaultCommitMode()
+{
+    return qEnvironmentVariable("P1IMPORT_COMMIT_EACH_ROW") == QStringLiteral("1") ? CommitMode::EachRow
+                                                                                : CommitMode::Grouped;
+}
+
 std::optional<TargetEngine> targetEngineFromName(const QString& name)
 {
     const QString key = name.trimmed().toLower();
@@ -278,6 +304,19 @@ struct TargetConnection::Impl {
     // Open as far as the program knows: a connection found closed meanwhile was lost.
     bool meantOpen = false;
     bool reconnectionSpent = false;
+    CommitMode commitMode = CommitMode::EachRow;
+    bool groupOpen = false;
+    // A group was open when its connection closed: the engine rolled it back.
+    bool groupDropped = false;
+    QElapsedTimer groupClock;
+    bool columnSizesWatched = false;
+    QList<OversizedText> oversizedTexts;
+    // PostgreSQL: what the open group changed, and whether it was run again since it began.
+    QList<KeptStatement> journal;
+    bool replayed = false;
+    bool groupSavepointSet = false;
+
+    bool journaling() const { return groupOpen && engine == TargetEngine::Postgres; }
 
     QString password() const { return parseConnectionString(connectionString).password; }
     QSqlDatabase prepared(const QString& connectionName) const;
@@ -455,12 +494,16 @@ void TargetConnection::throwFailure(const QSqlError& error)
     const FailureCode kind = failureCodeKind(impl_->engine, error.nativeErrorCode());
     if (kind == FailureCode::Row || (kind == FailureCode::Unknown && answers()))
         throw TargetError(message);
+    forgetGroup();
     impl_->database.close();
     throw TargetUnavailable(message);
 }
 
 void TargetConnection::makeDurable()
 {
+    if (impl_->commitMode == CommitMode::RolledBack)
+        return;
+    commitGroup();
     ensureOpen();
     switch (impl_->engine) {
     case TargetEngine::Sqlite: checkpointSqlite(); break;
@@ -473,6 +516,7 @@ void TargetConnection::makeDurable()
 void TargetConnection::close()
 {
     impl_->meantOpen = false;
+    forgetGroup();
     if (impl_->database.isOpen())
         impl_->database.close();
 }
@@ -488,6 +532,11 @@ void TargetConnection::ensureOpen()
 {
     if (isOpen())
         return;
+    // The rows of a group the engine dropped with the connection are gone: going on after a
+    // reconnection would leave them counted as stored.
+    forgetGroup();
+    if (impl_->groupDropped)
+        throw TargetUnavailable(lostGroupText);
     if (impl_->meantOpen) {
         if (impl_->reconnectionSpent)
             throw TargetUnavailable(
@@ -555,6 +604,190 @@ void TargetConnection::commitPostgresSynchronously()
     statement.finish();
     if (!impl_->database.commit())
         throwFailure(impl_->database.lastError());
+}
+
+void TargetConnection::watchColumnSizes(bool watched)
+{
+    impl_->columnSizesWatched = watched;
+    impl_->oversizedTexts.clear();
+}
+
+bool TargetConnection::columnSizesWatched() const
+{
+    return impl_->columnSizesWatched;
+}
+
+void TargetConnection::noteOversizedText(OversizedText text)
+{
+    impl_->oversizedTexts.append(std::move(text));
+}
+
+QList<OversizedText> TargetConnection::takeOversizedTexts()
+{
+    return std::exchange(impl_->oversizedTexts, {});
+}
+
+void TargetConnection::setCommitMode(CommitMode mode)
+{
+    endGroup();
+    impl_->commitMode = mode;
+}
+
+CommitMode TargetConnection::commitMode() const
+{
+    return impl_->commitMode;
+}
+
+bool TargetConnection::commitGroup()
+{
+    const bool kept = !impl_->groupDropped;
+    impl_->groupDropped = false;
+    if (impl_->commitMode == CommitMode::RolledBack) {
+        impl_->groupClock.start();
+        markRolledBackGroup();
+        return kept;
+    }
+    if (impl_->commitMode != CommitMode::Grouped || !impl_->groupOpen)
+        return kept;
+    impl_->groupOpen = false;
+    impl_->journal.clear();
+    if (!impl_->database.commit()) {
+        const QSqlError error = impl_->database.lastError();
+        // A commit that failed leaves no transaction behind on any engine but SQLite.
+        impl_->database.rollback();
+        throwFailure(error);
+    }
+    return kept;
+}
+
+bool TargetConnection::groupDue() const
+{
+    return impl_->commitMode != CommitMode::EachRow && impl_->groupOpen
+           && (impl_->replayed || impl_->groupClock.elapsed() >= groupMilliseconds);
+}
+
+void TargetConnection::endGroup()
+{
+    const bool wasOpen = impl_->groupOpen;
+    impl_->groupOpen = false;
+    impl_->groupDropped = false;
+    impl_->journal.clear();
+    if (!wasOpen || !impl_->database.isOpen())
+        return;
+    impl_->database.rollback();
+    if (impl_->engine == TargetEngine::Sqlite && impl_->commitMode == CommitMode::RolledBack) {
+        QSqlQuery pragma(impl_->database);
+        pragma.exec(QStringLiteral("PRAGMA cache_spill=ON"));
+        pragma.exec(QStringLiteral("PRAGMA cache_size=-2000"));
+    }
+}
+
+void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()>& attempt)
+{
+    openGroupWhenWanted();
+    if (attempt()) {
+        keepForReplay(query);
+        return;
+    }
+    const QSqlError error = query.lastError();
+    undoStatement(error);
+    throwFailure(error);
+}
+
+// SQLite writes a changed page into the log file as soon as its cache is full; a rolled-back run
+// must leave the files as they were, so every page stays in memory until the rollback.
+void TargetConnection::openGroupWhenWanted()
+{
+    if (impl_->commitMode == CommitMode::EachRow || impl_->groupOpen)
+        return;
+    if (impl_->engine == TargetEngine::Sqlite && impl_->commitMode == CommitMode::RolledBack) {
+        QSqlQuery pragma(impl_->database);
+        pragma.exec(QStringLiteral("PRAGMA cache_spill=OFF"));
+        pragma.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(rolledBackCacheKibibytes));
+    }
+    if (!impl_->database.transaction())
+        throwFailure(impl_->database.lastError());
+    impl_->groupOpen = true;
+    impl_->replayed = false;
+    impl_->groupSavepointSet = false;
+    impl_->groupClock.start();
+    markRolledBackGroup();
+}
+
+// A rolled-back run is never committed: on PostgreSQL its groups are savepoints, so that a failed
+// statement goes back only to the last one.
+void TargetConnection::markRolledBackGroup()
+{
+    if (!impl_->journaling() || impl_->commitMode != CommitMode::RolledBack)
+        return;
+    QSqlQuery savepoint(impl_->database);
+    const QString mark = QStringLiteral("SAVEPOINT ") + groupSavepoint;
+    if (!savepoint.exec(impl_->groupSavepointSet ? QStringLiteral("RELEASE SAVEPOINT %1; ").arg(groupSavepoint) + mark
+                                                 : mark))
+        throwFailure(savepoint.lastError());
+    impl_->groupSavepointSet = true;
+    impl_->journal.clear();
+    impl_->replayed = false;
+}
+
+// A failed statement dooms a PostgreSQL transaction. Rather than a savepoint before every
+// statement (a round trip each), the group keeps its statements that changed rows: after a
+// failure, it goes back to its start and runs them again, so that the failed statement alone is
+// undone. Groups are short, failures rare, and the group is committed right after.
+void TargetConnection::keepForReplay(const QSqlQuery& query)
+{
+    if (impl_->journaling() && query.isActive() && !query.isSelect())
+        impl_->journal.append({query.lastQuery(), query.boundValues()});
+}
+
+void TargetConnection::undoStatement(const QSqlError& failure)
+{
+    if (!impl_->groupOpen || failureCodeKind(impl_->engine, failure.nativeErrorCode()) == FailureCode::Target)
+        return;
+    // SQL Server undoes a failed statement alone, except for the errors that end the transaction
+    // (a deadlock, some conversions): the next statement would then begin a new one unseen.
+    if (impl_->engine == TargetEngine::SqlServer) {
+        QSqlQuery count(impl_->database);
+        if (!count.exec(QStringLiteral("SELECT @@TRANCOUNT")) || !count.next())
+            loseGroup(count.lastError());
+        if (count.value(0).toInt() == 0)
+            loseGroup(QSqlError());
+    }
+    if (!impl_->journaling())
+        return;
+    QSqlQuery statement(impl_->database);
+    const bool back = impl_->commitMode == CommitMode::RolledBack
+                          ? statement.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + groupSavepoint)
+                          : impl_->database.rollback() && impl_->database.transaction();
+    if (!back)
+        loseGroup(impl_->database.lastError().isValid() ? impl_->database.lastError() : statement.lastError());
+    for (const KeptStatement& kept : std::as_const(impl_->journal)) {
+        const bool done = kept.values.isEmpty() ? statement.exec(kept.text) : statement.prepare(kept.text);
+        for (qsizetype place = 0; place < kept.values.size(); ++place)
+            statement.bindValue(int(place), kept.values.at(place));
+        if (!done || (!kept.values.isEmpty() && !statement.exec()))
+            loseGroup(statement.lastError());
+    }
+    impl_->replayed = true;
+}
+
+void TargetConnection::loseGroup(const QSqlError& error)
+{
+    forgetGroup();
+    impl_->database.close();
+    const QString reason = engineMessage(error);
+    throw TargetUnavailable(reason.isEmpty() ? lostGroupText
+                                             : QStringLiteral("Les dernières lignes importées n'ont pas pu être "
+                                                              "rétablies après le refus d'une ligne : ")
+                                                   + reason);
+}
+
+void TargetConnection::forgetGroup()
+{
+    impl_->groupDropped = impl_->groupDropped || impl_->groupOpen;
+    impl_->groupOpen = false;
+    impl_->groupSavepointSet = false;
+    impl_->journal.clear();
 }
 
 QString TargetConnection::engineMessage(const QSqlError& error) const

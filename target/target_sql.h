@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -21,6 +22,15 @@ std::optional<TargetEngine> targetEngineFromName(const QString& name);
 // P1IMPORT_TARGET_ENGINE when set to a known name, else SQL Server.
 TargetEngine defaultTargetEngine();
 
+// A text longer than the size its target column declares: SQL Server and PostgreSQL refuse it, a
+// SQLite column without a check of its own keeps it whole.
+struct OversizedText {
+    QString table;
+    QString column;
+    int size = 0;
+    QString value;
+};
+
 struct ConnectionStringParts {
     QString dataSource;
     QString initialCatalog;
@@ -32,6 +42,18 @@ ConnectionStringParts parseConnectionString(const QString& connectionString);
 // "DRIVER={FreeTDS};SERVER=host;PORT=1433;DATABASE=...;UID=...;PWD=...;TDS_Version=7.4".
 // Data Source may be "host", "host,port" or "host\instance".
 QString odbcConnectionString(const ConnectionStringParts& parts, const QString& driver = "FreeTDS");
+
+// How the statements of a run reach the target. Every mode gives each statement the same outcome:
+// one that fails undoes itself alone, the statements around it keep their effect.
+enum class CommitMode {
+    EachRow,    // each statement is committed on its own, as it runs
+    Grouped,    // statements gather in an open group, committed by commitGroup()
+    RolledBack, // one group holds everything until endGroup() rolls it back: the target is left
+                // exactly as it was, and nothing (makeDurable() included) commits meanwhile
+};
+
+// Grouped, or EachRow when the environment variable P1IMPORT_COMMIT_EACH_ROW is 1.
+CommitMode defaultCommitMode();
 
 // ADOConnectionTessaris. The password lives only in the connection string: it appears in no
 // error text. A closed connection is reopened on demand by the statements and datasets.
@@ -63,8 +85,29 @@ public:
     // TargetError when the target cannot be read: an empty list means an empty target.
     QStringList tableAndViewNames();
 
+    // Ends an open group as endGroup() does. EachRow unless set: an import run sets its own.
+    void setCommitMode(CommitMode mode);
+    CommitMode commitMode() const;
+    // Grouped: commits the open group; true when what it held is now in the target, false when
+    // the engine had dropped it (a target failure closed the connection): none of it was kept.
+    // Throws TargetError when the commit fails. RolledBack: a new group begins, never committed;
+    // false likewise when the engine dropped the last one. EachRow: true, nothing done.
+    bool commitGroup();
+    // A group has been open for a second or more, or was run again after a failed statement:
+    // commitGroup() is due at the next row boundary.
+    bool groupDue() const;
+    // Rolls back whatever group is open (Grouped: only reads follow the last commitGroup()).
+    // Never throws: a group the engine could not roll back was dropped with the connection.
+    void endGroup();
+
+    // Runs one attempt at a statement (its prepare or its exec, whose result it returns), so that
+    // inside a group a failure undoes that statement alone; a failure is thrown as throwFailure()
+    // throws it.
+    void runStatement(QSqlQuery& query, const std::function<bool()>& attempt);
+
     // Everything committed so far survives a crash of the engine or of the machine once this
-    // returns (rows may be committed asynchronously before). Throws TargetError.
+    // returns (rows may be committed asynchronously before). Commits an open Grouped group first;
+    // does nothing in RolledBack mode. Throws TargetError.
     void makeDurable();
 
     QSqlDatabase database(); // ensures it is open
@@ -75,6 +118,14 @@ public:
     // connection no longer answers; TargetError for a statement refused for its data. A failed
     // target is closed as lost, so that the next run step reconnects once.
     [[noreturn]] void throwFailure(const QSqlError& error);
+
+    // While watched, every text a dataset stores is compared with its column's declared size
+    // first, and the oversized ones are kept until taken (whether the engine then stores the row
+    // or refuses it).
+    void watchColumnSizes(bool watched);
+    bool columnSizesWatched() const;
+    void noteOversizedText(OversizedText text);
+    QList<OversizedText> takeOversizedTexts();
 
     // A second session on the same database, opened with the same settings and closed with the
     // connection, for what must outlive a reconnection of the main session (the run's claim).
@@ -88,6 +139,12 @@ private:
     bool answers();
     void checkpointSqlite();
     void commitPostgresSynchronously();
+    void openGroupWhenWanted();
+    void markRolledBackGroup();
+    void keepForReplay(const QSqlQuery& query);
+    void undoStatement(const QSqlError& failure);
+    [[noreturn]] void loseGroup(const QSqlError& error);
+    void forgetGroup();
 
     struct Impl;
     std::unique_ptr<Impl> impl_;

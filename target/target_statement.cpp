@@ -111,13 +111,12 @@ QSqlQuery& ParameterisedRun::run(TargetConnection& connection, const QString& te
         query_.emplace(db);
         query_->setForwardOnly(true);
         names_ = parameterNames(text);
+        QSqlQuery& query = *query_;
         if (names_.isEmpty()) {
-            if (!query_->exec(text))
-                connection.throwFailure(query_->lastError());
-            return *query_;
+            connection.runStatement(query, [&] { return query.exec(text); });
+            return query;
         }
-        if (!query_->prepare(text))
-            connection.throwFailure(query_->lastError());
+        connection.runStatement(query, [&] { return query.prepare(text); });
         preparedFor_ = preparing;
     }
     const TargetEngine engine = connection.engine();
@@ -128,9 +127,9 @@ QSqlQuery& ParameterisedRun::run(TargetConnection& connection, const QString& te
             throw TargetError(QStringLiteral("Le paramètre :%1 de la requête %2 n'a pas de valeur.").arg(name, text));
         query_->bindValue(':' + name, statementParameter(*value, engine));
     }
-    if (!query_->exec())
-        connection.throwFailure(query_->lastError());
-    return *query_;
+    QSqlQuery& query = *query_;
+    connection.runStatement(query, [&] { return query.exec(); });
+    return query;
 }
 
 TargetStatement::TargetStatement(TargetConnection& connection, QStringList lines)

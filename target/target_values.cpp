@@ -217,6 +217,16 @@ ColumnKind columnKindOfDeclaredType(const QString& declaredType)
     return ColumnKind::Other;
 }
 
+std::optional<int> declaredTextSize(const QString& declaredType)
+{
+    static const QRegularExpression sized(QStringLiteral(R"(^\s*\w*CHAR\w*\s*\(\s*(\d+)\s*\))"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = sized.match(declaredType);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toInt();
+}
+
 QVariant valueFromEngine(const QVariant& raw, bool isNull, ColumnKind kind)
 {
     if (isNull || !raw.isValid())

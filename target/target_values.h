@@ -19,6 +19,8 @@ enum class ColumnKind { Text, Integer, Real, Boolean, DateTime, Other };
 ColumnKind columnKindOf(QMetaType type);
 // SQLite keeps the declared type of a column only as text (PRAGMA table_info).
 ColumnKind columnKindOfDeclaredType(const QString& declaredType);
+// The size a declared character type gives ("VARCHAR(50)" gives 50); nullopt for any other type.
+std::optional<int> declaredTextSize(const QString& declaredType);
 
 // A value read from the engine in the layer's own form: QVariant() for NULL, qint64, double,
 // bool, wall-clock QDateTime (UTC) or QString.

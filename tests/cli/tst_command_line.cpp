@@ -101,13 +101,17 @@ TEST_F(CommandLineTest, ARunThatReachedItsEndWithRefusedRowsEndsWithStatusThree)
 {
     const struct {
         test::SourceContent content;
+        QStringList options;
         int status;
-    } cases[] = {{{{{1, "Martin"}, {2, "Durand"}, {0, "Ignoré"}}}, 0}, {content, 3}};
+    } cases[] = {{{{{1, "Martin"}, {2, "Durand"}, {0, "Ignoré"}}}, {}, 0},
+                 {content, {}, 3},
+                 {content, {"--commit-each-row"}, 3}};
     for (const auto& c : cases) {
         Practice practice(TargetEngine::Sqlite, c.content);
-        const Outcome outcome = runCli(importArguments(practice) << "--yes");
+        const Outcome outcome = runCli(importArguments(practice) << "--yes" << c.options);
         EXPECT_EQ(outcome.status, c.status) << outcome.out.toStdString();
         EXPECT_TRUE(outcome.out.contains("Traitement terminé. Durée : "));
+        EXPECT_EQ(test::countRows(*test::connectTo(practice.target), "MEDECINS"), 2);
     }
 }
 
@@ -159,6 +163,9 @@ TEST_F(CommandLineTest, BadArgumentsGetAFrenchMessageAndStatusTwo)
         {valid + QStringList{"--only", ","}, "--only attend au moins une étape."},
         {valid + QStringList{"--target-engine", "oracle"}, "Moteur inconnu : « oracle »"},
         {valid + QStringList{"--yes=1"}, "L'option --yes ne prend pas de valeur."},
+        {valid + QStringList{"--commit-each-row=oui"}, "L'option --commit-each-row ne prend pas de valeur."},
+        {valid + QStringList{"--check=oui"}, "L'option --check ne prend pas de valeur."},
+        {QStringList{"--init-target", practice.logs + "cible", "--check"}, "--check ne se combine pas avec --init-target."},
         {valid.mid(2), "L'option --source est obligatoire."},
         {QStringList{"--source", practice.source + "absent.mdb"} + valid.mid(2),
          "La base source [" + practice.source + "absent.mdb] n'existe pas."},

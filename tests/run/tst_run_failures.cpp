@@ -201,12 +201,33 @@ protected:
         return pid.value(0).toLongLong();
     }
 
+    // Ends the run's session at the users stage's second row; when foundLost, another statement
+    // of the session finds the loss before the stage's next one does.
+    void expectGroupLost(bool foundLost)
+    {
+        auto other = test::connectTo(practice().target);
+        ui.atRow[2] = [&] {
+            const qint64 backend = backendOfTheRun();
+            QSqlQuery terminate(other->database());
+            ASSERT_TRUE(terminate.exec(QString("SELECT pg_terminate_backend(%1, 5000)").arg(backend)));
+            if (foundLost) {
+                QSqlQuery lost(session().ADOConnectionTessaris.database());
+                ASSERT_FALSE(lost.exec("SELECT 1"));
+            }
+        };
+
+        expectStoppedOnce(failureOfRun());
+        EXPECT_EQ(test::countRows(*other, "MEDECINS"), 0);
+        ASSERT_FALSE(session().lastRunCounts().isEmpty());
+        EXPECT_EQ(session().lastRunCounts().last().stored, 0);
+    }
 };
 
 // The server ends the run's session with a word (as a restart does) while the users stage walks
-// its rows: the row stored before stays, and the next run in the same window connects again.
+// its rows: the row committed before stays, and the next run in the same window connects again.
 TEST_P(ServerStoppedTest, ASessionEndedMidStageEndsTheRunOnceAndTheNextRunReconnects)
 {
+    session().setCommitMode(CommitMode::EachRow);
     const qint64 backend = backendOfTheRun();
     auto other = test::connectTo(practice().target);
     ui.atRow[2] = [&] {
@@ -221,11 +242,22 @@ TEST_P(ServerStoppedTest, ASessionEndedMidStageEndsTheRunOnceAndTheNextRunReconn
     EXPECT_EQ(test::countRows(*other, "MEDECINS"), 3);
 }
 
-// The connection is lost between two statements of the users stage (its loss found by another
-// statement of the session): the stage opens it again once and goes on; lost a second time in the
-// same stage, it ends the run.
+// Rows committed in groups: the session ends, or is found lost, with the row before still in the
+// open group. The engine drops it, so the stopped stage counts no row stored, and the run does not
+// go on after a reconnection as if the row were there.
+TEST_P(ServerStoppedTest, RowsOfAGroupLostWithTheSessionAreNotCountedAsStored)
+{
+    expectGroupLost(false);
+}
+
+TEST_P(ServerStoppedTest, RowsOfAGroupLostWithTheConnectionAreNotCountedAsStored)
+{
+    expectGroupLost(true);
+}
+
 TEST_P(ServerStoppedTest, ALostConnectionIsOpenedAgainOncePerStage)
 {
+    session().setCommitMode(CommitMode::EachRow);
     auto other = test::connectTo(practice().target);
     const auto loseTheConnection = [&] {
         const qint64 backend = backendOfTheRun();

@@ -124,6 +124,39 @@ TEST_P(LettersStageTest, StoresEachLetterWithItsFileUnderTheTargetName)
         "Courrier n°101 [Lettre à Dr Petit ] du patient n°7 daté du 02/03/2026 10:15:00 importé"));
 }
 
+// A check finds out what the stage would do with each file, logs it as a run would, and copies none.
+TEST_P(LettersStageTest, ACheckCountsWhatItWouldCopyAndCopiesNothing)
+{
+    setLastValue(*connection, "LETTERS", 40);
+    SourceFiles source;
+    writeFile(source.lettersFolder() + "lettre1.rtf", letterBytes(300, 'a'));
+    writeFile(source.lettersFolder() + "cr/COMPTE RENDU 2.RTF", letterBytes(9000, 'b'));
+    writeFile(patientFolder(12) + "LET43.HED", "earlier letter");
+    const QDateTime morning = wallClock(QDate(2026, 3, 2), QTime(10, 15));
+    letters(source)
+        .row({qint64(101), qint64(7), morning, text("Lettre"), text("lettre1.rtf")})
+        .row({qint64(102), qint64(7), morning, text("Compte rendu"), text("CR\\Compte Rendu 2")})
+        .row({qint64(103), qint64(12), morning, text("Déjà là"), text("lettre1.rtf")})
+        .row({qint64(104), qint64(12), morning, text("Absent"), text("perdu")});
+    source.write();
+    run = std::make_unique<StageRunContext>(source, *connection, target.folder);
+    LetterCounts files;
+    run->context.lettersOfTheRun = &files;
+    run->context.letterFiles = LetterFiles::Checked;
+    counts = importLetters(run->context);
+
+    EXPECT_EQ(withoutStamps(run->ui.logLines()),
+              QStringList({" : échec d'importation du courrier n°103 [lettre1.rtf] [Déjà là] du patient n°12 daté "
+                           "du 02/03/2026 10:15:00",
+                           " : courrier n°104 [perdu] [Absent] du patient n°12 daté du 02/03/2026 10:15:00 inexistant.",
+                           "2 courriers créés"}));
+    EXPECT_EQ(files.filesCopied, 2);
+    EXPECT_EQ(files.bytesCopied, 9300);
+    EXPECT_EQ(files.filesMissing, 1);
+    EXPECT_FALSE(QDir(patientFolder(7)).exists());
+    EXPECT_EQ(storedFiles(12), QStringList({"LET43.HED"}));
+}
+
 TEST_P(LettersStageTest, AppendsRtfOnlyWhenTheWholePathLacksIt)
 {
     struct Case {

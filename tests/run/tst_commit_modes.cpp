@@ -1,0 +1,222 @@
+// The ways a run commits what it stores. Committing rows in groups leaves the rows and log lines
+// that committing each row on its own leaves, on a practice whose target already holds some of
+// the identifiers the import gives: those rows are refused one at a time amid rows stored. A
+// rolled-back run logs what a real run logs and leaves the target exactly as it found it.
+
+#include "common/errors.h"
+#include "run/import_session.h"
+#include "tests/run/run_fixture.h"
+#include "tests/support/qt_printers.h"
+#include "tests/support/recording_ui.h"
+#include "tools/sample_practice/sample_practice.h"
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QRegularExpression>
+#include <QSqlQuery>
+
+namespace p1 {
+namespace {
+
+// Each takes an identifier a row of the practice gets, in a table of each stage.
+const QStringList occupiedIdentifiers = {
+    "INSERT INTO MEDECINS (MEDECINS_ID, NOM) VALUES (2, 'Occupé')",
+    "INSERT INTO MEDTRAIT (MEDTRAIT_ID, NOM) VALUES (3, 'Occupé')",
+    "INSERT INTO PATIENTS (PATIENTS_ID, NOM) VALUES (4, 'Occupé')",
+    "INSERT INTO PATIENTS (PATIENTS_ID, NOM) VALUES (21, 'Occupé')",
+    "INSERT INTO ANTECED (ANTECED_ID, PATIENTS_ID) VALUES (6, 4)",
+    "INSERT INTO PATMEDTR (PATMEDTR_ID, PATIENTS_ID) VALUES (2, 4)",
+    "INSERT INTO MOTCONSU (MOTCONSU_ID, PATIENTS_ID) VALUES (5, 4)",
+    "INSERT INTO MOTCONSU (MOTCONSU_ID, PATIENTS_ID) VALUES (30, 4)",
+    "INSERT INTO LETTERS (LETTERS_ID, PATIENTS_ID) VALUES (8, 4)",
+    "INSERT INTO PRESCRIPTIONS (PRESCRIPTIONS_ID, PATIENTS_ID) VALUES (7, 4)",
+};
+
+// Every table's rows as texts, sorted within their table: the order of rows does not count.
+using TargetContent = QMap<QString, QStringList>;
+
+TargetContent contentOf(const test::TestTarget& target)
+{
+    const auto connection = test::connectTo(target);
+    TargetContent content;
+    for (const QString& table : connection->tableAndViewNames()) {
+        QStringList rows;
+        for (const test::TableRow& row : test::readTable(*connection, table)) {
+            QStringList values;
+            for (auto column = row.begin(); column != row.end(); ++column)
+                values.append(column.key() + '=' + (column->isNull() ? QStringLiteral("NULL") : column->asText()));
+            rows.append(values.join(u'|'));
+        }
+        rows.sort();
+        content.insert(table.toUpper(), rows);
+    }
+    return content;
+}
+
+QByteArray sqliteFileHash(const test::TestTarget& target)
+{
+    QFile file(target.folder + target.databaseName);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+}
+
+// Two runs differ only in the stamps of their failure lines.
+QStringList withoutStamps(QStringList lines)
+{
+    static const QRegularExpression stamp(QStringLiteral(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d)"));
+    for (QString& line : lines)
+        line.replace(stamp, QStringLiteral("<horodatage>"));
+    return lines;
+}
+
+// Counts, from a session of its own, the patients the target holds at one row of their stage.
+class PatientsCountingUi : public RecordingUi {
+public:
+    explicit PatientsCountingUi(const test::TestTarget& target) : target_(target) {}
+
+    void processMessages() override
+    {
+        RecordingUi::processMessages();
+        if (patientsSeen < 0 && status().startsWith("Patient n°") && progressPosition() == countAtRow)
+            patientsSeen = test::countRows(*test::connectTo(target_), "PATIENTS");
+    }
+
+    const int countAtRow = 30;
+    int patientsSeen = -1;
+
+private:
+    const test::TestTarget& target_;
+};
+
+class CommitModesTest : public test::RunOnEngineTest {
+protected:
+    void SetUp() override
+    {
+        RunOnEngineTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        ASSERT_TRUE(folder.isValid());
+        QDir(folder.path()).mkpath("logs");
+        qputenv("P1IMPORT_LOG_FOLDER", folder.filePath("logs").toUtf8());
+        practice = writeSamplePractice(folder.filePath("source"), {.patients = 60, .lettersPerPatient = 1});
+    }
+    void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
+
+    test::TestTarget occupiedTarget()
+    {
+        const test::TestTarget target = test::makeTarget(GetParam());
+        test::writeTargetSettings(target);
+        const auto connection = test::connectTo(target);
+        for (const QString& statement : occupiedIdentifiers) {
+            QSqlQuery query(connection->database());
+            EXPECT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
+        }
+        return target;
+    }
+
+    // What a whole run, every stage ticked, logs; and the rows and counters its report finds.
+    struct RunRecord {
+        QStringList log;
+        QMap<QString, qint64> rowsAfter;
+        QMap<QString, qint64> countersAfter;
+    };
+
+    QStringList logOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
+    {
+        return recordOfRun(target, mode, purge).log;
+    }
+
+    RunRecord recordOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
+    {
+        RecordingUi ui;
+        ui.setAllTicked(true);
+        ui.setTicked(Box::Vider, purge);
+        ui.setElapsedText("12 s");
+        ImportSession session(ui, GetParam());
+        session.setCommitMode(mode);
+        session.lettersFolderChosen(practice.lettersFolder);
+        EXPECT_TRUE(session.targetChosen(target.folder + "Kelvanor.ver"));
+        session.sourceBaseChosen(practice.v4Path);
+        EXPECT_TRUE(session.ButtonExecuterClick());
+        session.closeConnections();
+        const TargetSnapshot after = session.lastRunReport().after;
+        EXPECT_TRUE(after.taken);
+        return {withoutStamps(ui.logLines()), after.tableRows, after.lastValues};
+    }
+
+    QTemporaryDir folder;
+    SamplePractice practice;
+};
+
+TEST_P(CommitModesTest, GroupedCommitsLeaveTheRowsAndLinesOfOneCommitPerRow)
+{
+    const test::TestTarget eachRowTarget = occupiedTarget();
+    const test::TestTarget groupedTarget = occupiedTarget();
+
+    const QStringList eachRowLog = logOfRun(eachRowTarget, CommitMode::EachRow, false);
+    const QStringList groupedLog = logOfRun(groupedTarget, CommitMode::Grouped, false);
+
+    EXPECT_EQ(groupedLog, eachRowLog);
+    EXPECT_GE(eachRowLog.filter("   ERREUR : ").size(), occupiedIdentifiers.size());
+    const TargetContent stored = contentOf(eachRowTarget);
+    EXPECT_GT(stored.value("PRESCRIPTIONS").size(), 60);
+    EXPECT_EQ(contentOf(groupedTarget), stored);
+}
+
+TEST_P(CommitModesTest, ARolledBackRunLogsAsARealRunAndLeavesTheTargetAsItWas)
+{
+    for (const bool purge : {true, false}) {
+        SCOPED_TRACE(purge ? "purged first" : "not purged");
+        // Each run on a target of its own: the letters stage copies its files whatever the mode.
+        const test::TestTarget target = occupiedTarget();
+        const TargetContent contentBefore = contentOf(target);
+        const QByteArray fileBefore = GetParam() == TargetEngine::Sqlite ? sqliteFileHash(target) : QByteArray();
+
+        const RunRecord rolledBack = recordOfRun(target, CommitMode::RolledBack, purge);
+        EXPECT_EQ(contentOf(target), contentBefore);
+        if (GetParam() == TargetEngine::Sqlite) {
+            EXPECT_EQ(sqliteFileHash(target), fileBefore);
+            EXPECT_FALSE(QFile::exists(target.folder + target.databaseName + "-wal"));
+        }
+        const RunRecord real = recordOfRun(occupiedTarget(), CommitMode::EachRow, purge);
+        EXPECT_EQ(rolledBack.log, real.log);
+        EXPECT_EQ(rolledBack.rowsAfter, real.rowsAfter);
+        EXPECT_EQ(rolledBack.countersAfter, real.countersAfter);
+    }
+}
+
+TEST_P(CommitModesTest, TheEnvironmentSwitchCommitsEachRowAsItIsStored)
+{
+    const struct {
+        const char* switchValue;
+        bool eachRow;
+    } cases[] = {{"1", true}, {"0", false}, {nullptr, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.switchValue ? c.switchValue : "unset");
+        if (c.switchValue)
+            qputenv("P1IMPORT_COMMIT_EACH_ROW", c.switchValue);
+        else
+            qunsetenv("P1IMPORT_COMMIT_EACH_ROW");
+        const test::TestTarget target = occupiedTarget();
+        PatientsCountingUi ui(target);
+        ui.setAllTicked(true);
+        ImportSession session(ui, GetParam());
+        qunsetenv("P1IMPORT_COMMIT_EACH_ROW");
+        session.lettersFolderChosen(practice.lettersFolder);
+        ASSERT_TRUE(session.targetChosen(target.folder + "Kelvanor.ver"));
+        session.sourceBaseChosen(practice.v4Path);
+        EXPECT_TRUE(session.ButtonExecuterClick());
+
+        // Most rows before it (a few are skipped or refused); a group is younger than a second.
+        if (c.eachRow)
+            EXPECT_GT(ui.patientsSeen, ui.countAtRow / 2);
+        else
+            EXPECT_EQ(ui.patientsSeen, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, CommitModesTest, test::testEngines(), test::engineTestName);
+
+} // namespace
+} // namespace p1
