@@ -363,8 +363,8 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
     return db;
 }
 
-// Rows are stored one at a time without a transaction: in the default rollback journal every
-// store would wait for two disk syncs. The write-ahead log with NORMAL synchronisation syncs at
+// Rows may be committed one at a time (and are, outside import runs): in the default rollback
+// journal every commit would wait for two disk syncs. The write-ahead log with NORMAL synchronisation syncs at
 // checkpoints only and still survives a crash of the program; makeDurable() checkpoints.
 void TargetConnection::Impl::tuneSqlite()
 {
