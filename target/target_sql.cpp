@@ -364,8 +364,9 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
 }
 
 // Rows may be committed one at a time (and are, outside import runs): in the default rollback
-// journal every commit would wait for two disk syncs. The write-ahead log with NORMAL synchronisation syncs at
-// checkpoints only and still survives a crash of the program; makeDurable() checkpoints.
+// journal every commit would wait for two disk syncs. The write-ahead log with NORMAL
+// synchronisation syncs at checkpoints only and still survives a crash of the program;
+// makeDurable() checkpoints.
 void TargetConnection::Impl::tuneSqlite()
 {
     QSqlQuery pragma(database);
@@ -499,7 +500,8 @@ void TargetConnection::makeDurable()
 {
     if (impl_->commitMode == CommitMode::RolledBack)
         return;
-    commitGroup();
+    if (!commitGroup())
+        throw TargetUnavailable(lostGroupText);
     ensureOpen();
     switch (impl_->engine) {
     case TargetEngine::Sqlite: checkpointSqlite(); break;
