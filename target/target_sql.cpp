@@ -367,9 +367,10 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
     return db;
 }
 
-// Rows are stored one at a time without a transaction: in the default rollback journal every
-// store would wait for two disk syncs. The write-ahead log with NORMAL synchronisation syncs at
-// checkpoints only and still survives a crash of the program; makeDurable() checkpoints.
+// Rows may be committed one at a time (and are, outside import runs): in the default rollback
+// journal every commit would wait for two disk syncs. The write-ahead log with NORMAL
+// synchronisation syncs at checkpoints only and still survives a crash of the program;
+// makeDurable() checkpoints.
 void TargetConnection::Impl::tuneSqlite()
 {
     QSqlQuery pragma(database);
@@ -503,7 +504,8 @@ void TargetConnection::makeDurable()
 {
     if (impl_->commitMode == CommitMode::RolledBack)
         return;
-    commitGroup();
+    if (!commitGroup())
+        throw TargetUnavailable(lostGroupText);
     ensureOpen();
     switch (impl_->engine) {
     case TargetEngine::Sqlite: checkpointSqlite(); break;
