@@ -4,6 +4,9 @@
 
 #include "tests/cli/command_line_runner.h"
 #include "tests/support/target_databases.h"
+#include "tools/sample_practice/sample_practice.h"
+
+#include <QFile>
 
 #include <QList>
 #include <QTemporaryDir>
@@ -23,6 +26,22 @@ inline QList<TargetEngine> benchEngines()
     else
         std::printf("PostgreSQL: no server (run under scripts/with-postgres.sh)\n");
     return engines;
+}
+
+// Written once into build/bench-practices/ and kept for later runs, in the shape of a real
+// practice, per patient on average: five history rows, ten consultations of about two detail
+// lines, one letter, four prescriptions of about three items; one user per 400 patients, one
+// correspondent per 8.
+inline SamplePractice benchPractice(int patients)
+{
+    const QString folder = QStringLiteral(P1_BINARY_DIR "/bench-practices/%1").arg(patients);
+    const SamplePracticeOptions options{.patients = patients, .seed = 1, .antecedentsPerPatient = 5,
+                                        .consultationsPerPatient = 10, .prescriptionsPerPatient = 4,
+                                        .lettersPerPatient = 1, .patientsPerCorrespondent = 8, .patientsPerUser = 400};
+    if (QFile::exists(folder + "/Ordo.mdb"))
+        return {folder + "/V4.mdb", folder + "/Ordo.mdb", folder + "/Courriers/", {}};
+    std::printf("  writing the practice of %d patients into %s\n", patients, qPrintable(folder));
+    return writeSamplePractice(folder, options);
 }
 
 // Sizes in patients from the command line, 20,000 and 80,000 by default.

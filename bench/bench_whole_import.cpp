@@ -8,7 +8,6 @@
 #include "bench/bench_support.h"
 #include "cli/command_line.h"
 #include "tests/support/target_databases.h"
-#include "tools/sample_practice/sample_practice.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,21 +23,6 @@
 
 namespace p1::test {
 namespace {
-
-// In the shape of a real practice, per patient on average: five history rows, ten consultations of
-// about two detail lines, one letter, four prescriptions of about three items; one user per 400
-// patients, one correspondent per 8.
-SamplePractice practiceOf(int patients)
-{
-    const QString folder = QStringLiteral(P1_BINARY_DIR "/bench-practices/%1").arg(patients);
-    const SamplePracticeOptions options{.patients = patients, .seed = 1, .antecedentsPerPatient = 5,
-                                        .consultationsPerPatient = 10, .prescriptionsPerPatient = 4,
-                                        .lettersPerPatient = 1, .patientsPerCorrespondent = 8, .patientsPerUser = 400};
-    if (QFile::exists(folder + "/Ordo.mdb"))
-        return {folder + "/V4.mdb", folder + "/Ordo.mdb", folder + "/Courriers/", {}};
-    std::printf("  writing the practice of %d patients into %s\n", patients, qPrintable(folder));
-    return writeSamplePractice(folder, options);
-}
 
 double peakMegabytes()
 {
@@ -79,7 +63,7 @@ void measure(TargetEngine engine, const QList<int>& sizes)
     std::printf("%s\n", engine == TargetEngine::Postgres ? "PostgreSQL" : "SQLite");
     QList<double> times;
     for (int patients : sizes) {
-        const SamplePractice practice = practiceOf(patients);
+        const SamplePractice practice = benchPractice(patients);
         std::printf("  %d patients\n", patients);
         times.append(importInto(practice, engine));
     }

@@ -1,4 +1,4 @@
-// The same import run of a generated practice headless (the recording operator) and in the main
+// The same import run of the benchmarks' 20,000-patient practice headless (the recording operator) and in the main
 // window (offscreen, dialogs scripted), each into a fresh embedded target, twice in turn. Prints
 // both times and the window's extra cost, which the throttled repaint keeps near 10 % or below.
 
@@ -8,7 +8,7 @@
 #include "run/target_initialisation.h"
 #include "tests/app/scripted_dialogs.h"
 #include "tests/support/recording_ui.h"
-#include "tools/sample_practice/sample_practice.h"
+#include "bench/bench_support.h"
 
 #include <QApplication>
 #include <QDir>
@@ -82,9 +82,8 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     const QStringList logsBefore = QDir(programFolder()).entryList({"P1Import - *.log"});
     QTemporaryDir work;
-    SamplePracticeOptions options;
-    options.patients = 20000;
-    const SamplePractice practice = writeSamplePractice(work.filePath(QStringLiteral("source")), options);
+    const int patients = 20000;
+    const SamplePractice practice = test::benchPractice(patients);
 
     double headless = 0;
     double window = 0;
@@ -93,7 +92,7 @@ int main(int argc, char* argv[])
         window += runInWindow(freshTarget(practice, work, round * 2 + 1));
     }
     std::printf("%d patients: headless %.2f s, window %.2f s, window costs %+.1f %%\n",
-                options.patients, headless / 2, window / 2, (window / headless - 1) * 100);
+                patients, headless / 2, window / 2, (window / headless - 1) * 100);
 
     for (const QString& log : QDir(programFolder()).entryList({"P1Import - *.log"}))
         if (!logsBefore.contains(log))
