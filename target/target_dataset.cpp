@@ -335,7 +335,7 @@ QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask,
     }
     auto found = preparedStores.find(mask);
     if (found == preparedStores.end()) {
-        auto query = std::make_shared<QSqlQuery>(db);
+        auto query = connection.preparedQuery();
         const QString statement = text();
         connection.runStatement(*query, [&] { return query->prepare(statement); });
         found = preparedStores.insert(mask, query);

@@ -301,6 +301,7 @@ struct TargetConnection::Impl {
     // statements it prepared belong to an earlier opening. All are removed at the end.
     QStringList connectionNames;
     QSqlDatabase database;
+    std::vector<std::weak_ptr<QSqlQuery>> preparedQueries;
     // Open as far as the program knows: a connection found closed meanwhile was lost.
     bool meantOpen = false;
     bool reconnectionSpent = false;
@@ -519,8 +520,27 @@ void TargetConnection::close()
 {
     impl_->meantOpen = false;
     forgetGroup();
+    releasePreparedQueries();
     if (impl_->database.isOpen())
         impl_->database.close();
+}
+
+std::shared_ptr<QSqlQuery> TargetConnection::preparedQuery()
+{
+    auto query = std::make_shared<QSqlQuery>(database());
+    std::erase_if(impl_->preparedQueries, [](const std::weak_ptr<QSqlQuery>& kept) { return kept.expired(); });
+    impl_->preparedQueries.push_back(query);
+    return query;
+}
+
+// Their holders find them empty and prepare them again on the next opening, which has a name of
+// its own.
+void TargetConnection::releasePreparedQueries()
+{
+    for (const std::weak_ptr<QSqlQuery>& kept : std::as_const(impl_->preparedQueries))
+        if (const std::shared_ptr<QSqlQuery> query = kept.lock())
+            *query = QSqlQuery();
+    impl_->preparedQueries.clear();
 }
 
 bool TargetConnection::isOpen() const

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QSqlError>
 #include <QStringList>
 #include <QVariant>
@@ -111,6 +112,9 @@ public:
     void makeDurable();
 
     QSqlDatabase database(); // ensures it is open
+    // A statement on the open session that the connection lets go of before it closes: the server
+    // frees a prepared statement only while its session is open.
+    std::shared_ptr<QSqlQuery> preparedQuery();
     // The engine's own text of an error (databaseText, else text), the password blanked out.
     QString engineMessage(const QSqlError& error) const;
     // Throws the error of a failed statement with the engine's message: TargetUnavailable when
@@ -139,6 +143,7 @@ private:
     bool answers();
     void checkpointSqlite();
     void commitPostgresSynchronously();
+    void releasePreparedQueries();
     void openGroupWhenWanted();
     void markRolledBackGroup();
     void keepForReplay(const QSqlQuery& query);

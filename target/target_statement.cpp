@@ -108,7 +108,7 @@ QSqlQuery& ParameterisedRun::run(TargetConnection& connection, const QString& te
     const QString preparing = db.connectionName() + u'\n' + text;
     if (preparing != preparedFor_) {
         preparedFor_.clear();
-        query_.emplace(db);
+        query_ = connection.preparedQuery();
         query_->setForwardOnly(true);
         names_ = parameterNames(text);
         QSqlQuery& query = *query_;

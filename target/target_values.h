@@ -95,7 +95,7 @@ public:
                    const StatementParameters& parameters);
 
 private:
-    std::optional<QSqlQuery> query_;
+    std::shared_ptr<QSqlQuery> query_;
     QString preparedFor_; // the connection's name and the text query_ is prepared for
     QStringList names_;
 };

@@ -1,6 +1,7 @@
 #include "common/errors.h"
 #include "target/target_sql.h"
 #include "target/target_values.h"
+#include "tests/support/qt_printers.h"
 #include "tests/support/target_databases.h"
 
 #include <gtest/gtest.h>
@@ -426,3 +427,42 @@ TEST_P(TargetStatementTest, MakeDurablePutsEveryCommitOnTheDisk)
 INSTANTIATE_TEST_SUITE_P(Engines, TargetStatementTest, testEngines(), engineTestName);
 
 } // namespace
+
+namespace {
+QStringList warningsSeen;
+void keepWarning(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtWarningMsg)
+        warningsSeen.append(message);
+}
+} // namespace
+
+// A statement and a dataset prepared on a session, closed after it: the server frees what they
+// prepared while the session is open, and no warning reaches the operator's terminal.
+TEST(PostgresTarget, StatementsPreparedOnASessionAreFreedBeforeItCloses)
+{
+    P1_REQUIRE_POSTGRES();
+    const TestTarget target = makePostgresTarget(true);
+    auto connection = connectTo(target);
+    warningsSeen.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+    {
+        TargetStatement read(*connection, {"SELECT LAST_VALUE FROM ID_VALUES WHERE KEY_NAME=:chaine"});
+        TargetDataset physicians(*connection);
+        physicians.setCommandText("SELECT * FROM MEDECINS");
+        for (int round = 0; round < 2; ++round) {
+            read.setParameter("chaine", "MEDECINS");
+            read.open();
+            read.close();
+            physicians.open();
+            physicians.append();
+            physicians.setValue("MEDECINS_ID", 10 + round);
+            physicians.post();
+            physicians.close();
+            connection->close();
+        }
+    }
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(warningsSeen, QStringList());
+    EXPECT_EQ(countRows(*connection, "MEDECINS"), 2);
+}
