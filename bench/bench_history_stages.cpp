@@ -78,11 +78,6 @@ void addProfessionRows(TargetConnection& target, int patientCount)
     setLastValue(target, QStringLiteral("ANTECED"), number);
 }
 
-const char* engineName(TargetEngine engine)
-{
-    return engine == TargetEngine::Postgres ? "PostgreSQL" : "SQLite";
-}
-
 double processorSeconds()
 {
     return double(std::clock()) / CLOCKS_PER_SEC;
@@ -139,12 +134,7 @@ int main(int argc, char** argv)
             consultationTimes[engine].append(timeStage(importConsultations, run, engine, patientCount));
         }
     }
-    if (sizes.size() < 2)
-        return 0;
-    for (TargetEngine engine : engines) {
-        std::printf("%-10s time(second) / time(first): antecedents %.2f, consultations %.2f (sizes %.1fx)\n",
-                    engineName(engine), antecedentTimes[engine][1] / antecedentTimes[engine][0],
-                    consultationTimes[engine][1] / consultationTimes[engine][0], double(sizes[1]) / sizes[0]);
-    }
+    printGrowth(engines, sizes, antecedentTimes, "antecedents ");
+    printGrowth(engines, sizes, consultationTimes, "consultations ");
     return 0;
 }

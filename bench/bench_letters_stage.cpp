@@ -19,11 +19,6 @@ namespace {
 using namespace p1;
 using namespace p1::test;
 
-const char* engineName(TargetEngine engine)
-{
-    return engine == TargetEngine::Postgres ? "PostgreSQL" : "SQLite";
-}
-
 double timeLetters(const SourceFiles& source, TargetEngine engine, int patientCount)
 {
     const TestTarget target = makeTarget(engine);
@@ -45,16 +40,16 @@ int main(int argc, char** argv)
 {
     ensureQtApplication();
     const QList<TargetEngine> engines = benchEngines();
+    const QList<int> sizes = benchSizes(argc, argv);
     QMap<TargetEngine, QList<double>> times;
-    for (int patientCount : benchSizes(argc, argv)) {
+    for (int patientCount : sizes) {
         SourceFiles source;
-        writeSamplePractice(source.folder(),
-                            {.patients = patientCount, .antecedentsPerPatient = 0, .consultationsPerPatient = 0, .prescriptionsPerPatient = 0, .lettersPerPatient = 1});
+        writeSamplePractice(source.folder(), {.patients = patientCount, .antecedentsPerPatient = 0,
+                                              .consultationsPerPatient = 0, .prescriptionsPerPatient = 0,
+                                              .lettersPerPatient = 1});
         for (TargetEngine engine : engines)
             times[engine].append(timeLetters(source, engine, patientCount));
     }
-    for (TargetEngine engine : engines)
-        std::printf("%-10s time(80,000) / time(20,000) = %.2f (linear: 4)\n", engineName(engine),
-                    times[engine][1] / times[engine][0]);
+    printGrowth(engines, sizes, times);
     return 0;
 }

@@ -54,11 +54,6 @@ void writePractice(SourceFiles& source, int patientCount)
     source.write();
 }
 
-const char* engineName(TargetEngine engine)
-{
-    return engine == TargetEngine::Postgres ? "PostgreSQL" : "SQLite";
-}
-
 // Seconds taken by the stage.
 double timeStage(const SourceFiles& source, TargetEngine engine, int patientCount)
 {
@@ -98,9 +93,6 @@ int main(int argc, char** argv)
         for (TargetEngine engine : engines)
             times[engine].append(timeStage(source, engine, patientCount));
     }
-    for (TargetEngine engine : engines) {
-        const double ratio = times[engine][1] / times[engine][0];
-        std::printf("%-10s time(80,000) / time(20,000) = %.2f (linear: 4)\n", engineName(engine), ratio);
-    }
+    printGrowth(engines, sizes, times);
     return 0;
 }

@@ -21,11 +21,6 @@ namespace {
 
 const int consultationsPerPatient = 10;
 
-const char* engineName(TargetEngine engine)
-{
-    return engine == TargetEngine::Postgres ? "PostgreSQL" : "SQLite";
-}
-
 // Consultations at odd minutes of the years 2000 on: they never fall on a prescription's day
 // at midnight, so each prescription's search runs and misses, as it does for most of them.
 void fillConsultations(TargetConnection& target, int patientCount)
@@ -80,7 +75,8 @@ int main(int argc, char** argv)
         QElapsedTimer writing;
         writing.start();
         const SamplePractice practice = writeSamplePractice(
-            source.folder(), {.patients = patientCount, .antecedentsPerPatient = 4, .consultationsPerPatient = 4, .prescriptionsPerPatient = 4, .lettersPerPatient = 0});
+            source.folder(), {.patients = patientCount, .antecedentsPerPatient = 4, .consultationsPerPatient = 4,
+                              .prescriptionsPerPatient = 4, .lettersPerPatient = 0});
         const qint64 prescriptions = practice.rowCounts.value(QStringLiteral("ORD ORDONNANCE"));
         std::printf("source of %d patients written in %.1f s (%lld items)\n", patientCount,
                     writing.nsecsElapsed() / 1e9,
@@ -88,10 +84,6 @@ int main(int argc, char** argv)
         for (TargetEngine engine : engines)
             times[engine].append(timeStage(source, engine, patientCount, prescriptions));
     }
-    for (TargetEngine engine : engines) {
-        const double ratio = times[engine][1] / times[engine][0];
-        std::printf("%-10s time(%d) / time(%d) = %.2f (linear: %.2f)\n", engineName(engine), sizes[1],
-                    sizes[0], ratio, double(sizes[1]) / sizes[0]);
-    }
+    printGrowth(engines, sizes, times);
     return 0;
 }

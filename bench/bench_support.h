@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <QList>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -16,6 +17,12 @@
 #include <memory>
 
 namespace p1::test {
+
+// The engine as the benchmarks print it.
+inline const char* engineName(TargetEngine engine)
+{
+    return engine == TargetEngine::Postgres ? "PostgreSQL" : "SQLite";
+}
 
 // SQLite, and PostgreSQL when scripts/with-postgres.sh provides a server.
 inline QList<TargetEngine> benchEngines()
@@ -76,6 +83,20 @@ inline InitialisedTarget initialisedTarget(TargetEngine engine)
         std::exit(1);
     }
     return target;
+}
+
+// Per engine, how a stage's time grew from the first size to the second, against the sizes' own
+// ratio (a linear stage grows as much); nothing with a single size.
+inline void printGrowth(const QList<TargetEngine>& engines, const QList<int>& sizes,
+                        const QMap<TargetEngine, QList<double>>& times, const char* stage = "")
+{
+    if (sizes.size() < 2)
+        return;
+    for (TargetEngine engine : engines) {
+        const QList<double>& seconds = times[engine];
+        std::printf("%-10s %stime(%d) / time(%d) = %.2f (linear: %.2f)\n", engineName(engine), stage, sizes[1],
+                    sizes[0], seconds[1] / seconds[0], double(sizes[1]) / sizes[0]);
+    }
 }
 
 } // namespace p1::test

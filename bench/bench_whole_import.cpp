@@ -60,7 +60,7 @@ double importInto(const SamplePractice& practice, TargetEngine engine)
 
 void measure(TargetEngine engine, const QList<int>& sizes)
 {
-    std::printf("%s\n", engine == TargetEngine::Postgres ? "PostgreSQL" : "SQLite");
+    std::printf("%s\n", engineName(engine));
     QList<double> times;
     for (int patients : sizes) {
         const SamplePractice practice = benchPractice(patients);
