@@ -24,10 +24,16 @@ inline const char* engineName(TargetEngine engine)
     return engine == TargetEngine::Postgres ? "PostgreSQL" : "SQLite";
 }
 
-// SQLite, and PostgreSQL when scripts/with-postgres.sh provides a server.
+// SQLite, and PostgreSQL when scripts/with-postgres.sh provides a server; P1_BENCH_ENGINE=sqlite or
+// postgres keeps one of them (to profile it alone).
 inline QList<TargetEngine> benchEngines()
 {
-    QList<TargetEngine> engines = {TargetEngine::Sqlite};
+    const QByteArray only = qgetenv("P1_BENCH_ENGINE");
+    QList<TargetEngine> engines;
+    if (only != "postgres")
+        engines.append(TargetEngine::Sqlite);
+    if (only == "sqlite")
+        return engines;
     if (postgresAvailable())
         engines.append(TargetEngine::Postgres);
     else

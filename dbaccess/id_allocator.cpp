@@ -28,6 +28,9 @@ IdAllocator::IdAllocator(TargetConnection& target, RunMonitor& ui)
 
 qint64 IdAllocator::ReadLastValue(const QString& key)
 {
+    const auto remembered = known_.constFind(key);
+    if (remembered != known_.constEnd())
+        return *remembered;
     QryReadIDValues.setParameter(QStringLiteral("chaine"), key);
     QryReadIDValues.open();
     qint64 lastValue = 0;
@@ -46,10 +49,14 @@ qint64 IdAllocator::ReadLastValue(const QString& key)
         } catch (const std::exception&) {
             ui_.showWarning("La requête " + fullText(QryInsertIDValues) + " avec le paramètre chaine=" + key
                             + " a échoué.");
+            QryInsertIDValues.close();
+            QryReadIDValues.close();
+            return lastValue;
         }
         QryInsertIDValues.close();
     }
     QryReadIDValues.close();
+    known_.insert(key, lastValue);
     return lastValue;
 }
 
@@ -68,11 +75,18 @@ void IdAllocator::RaiseLastValue(const QString& key, qint64 value, bool force)
         ui_.showWarning("La requête " + fullText(QryUpdateIDValues) + " avec les paramètres key_name=" + key
                         + " et last_value=" + QString::number(value) + " a échoué.");
         QryUpdateIDValues.close();
+        known_.remove(key);
         return;
     }
+    known_.insert(key, value);
     // Not made durable here: the stage's end makes every raise durable with its rows, and a raise
     // lost in a crash before it goes with the rows stored after it (commits survive in order).
     QryUpdateIDValues.close();
+}
+
+void IdAllocator::forgetValues()
+{
+    known_.clear();
 }
 
 } // namespace p1

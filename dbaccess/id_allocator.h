@@ -5,8 +5,10 @@
 
 namespace p1 {
 
-// The only access to the target's counters table ID_VALUES. Keeps nothing in memory: every call
-// reads or writes the table through its three statements. UI thread only.
+// The only access to the target's counters table ID_VALUES, through its three statements. A value
+// read or stored is remembered until forgetValues(): a run step (the purge, a stage) is the
+// target's only writer, so a consultation numbered per prescription costs one statement, not four.
+// UI thread only.
 class IdAllocator {
 public:
     IdAllocator(TargetConnection& target, RunMonitor& ui);
@@ -17,9 +19,12 @@ public:
     // Stores the value when it is above the stored one, or in any case when forced. The stage's
     // durable end puts it on the disk together with the rows it numbers.
     void RaiseLastValue(const QString& key, qint64 value, bool force = false);
+    // The next call reads the table again: a run step begins, others may have written meanwhile.
+    void forgetValues();
 
 private:
     RunMonitor& ui_;
+    QHash<QString, qint64> known_; // as the table holds them
     TargetStatement QryReadIDValues;
     TargetStatement QryInsertIDValues;
     TargetStatement QryUpdateIDValues;

@@ -69,6 +69,7 @@ QStringList purgeList(const QStringList& discoveredNames)
 void PurgeTarget(TargetConnection& target, TargetStatement& Qry1, IdAllocator& ids, RunMonitor& ui)
 {
     target.startRunStep();
+    ids.forgetValues();
     showStatusAtOnce(ui, QStringLiteral("Récupération des tables de la base Tessaris..."));
     const QStringList discovered = target.tableAndViewNames();
     showStatus(ui, QStringLiteral("Récupération des tables de la base Tessaris terminée"));

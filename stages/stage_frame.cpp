@@ -19,6 +19,7 @@ StageCounts ImportStage::run()
     QElapsedTimer clock;
     clock.start();
     run_.ADOConnectionTessaris.startRunStep();
+    run_.ids.forgetValues();
     try {
         openSource();
         openTargets();

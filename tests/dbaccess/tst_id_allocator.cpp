@@ -69,6 +69,7 @@ TEST_P(IdAllocatorTest, RaisingNeverLowersUnlessForced)
     for (const auto& c : cases) {
         execute("DELETE FROM ID_VALUES");
         store("MEDTRAIT", c.storedValue);
+        ids.forgetValues();
         ids.RaiseLastValue("MEDTRAIT", c.value, c.force);
         EXPECT_EQ(stored("MEDTRAIT"), QList<qint64>{c.expected}) << c.storedValue << " -> " << c.value;
     }
@@ -97,6 +98,22 @@ TEST_P(IdAllocatorTest, ADuplicatedKeyReadsAsItsHighestValueAndGetsNoMoreRows)
     EXPECT_EQ(stored("LETTERS"), (QList<qint64>{4, 8}));
     ids.RaiseLastValue("LETTERS", 12);
     EXPECT_EQ(stored("LETTERS"), (QList<qint64>{12, 12}));
+}
+
+// Within a run step the allocator answers from what it read or stored; another writer's change
+// before the next step must not be raised over with a stale value.
+TEST_P(IdAllocatorTest, ACounterChangedBetweenRunStepsIsReadAgain)
+{
+    IdAllocator ids(*connection, ui);
+    store("LETTERS", 4);
+    EXPECT_EQ(ids.ReadLastValue("LETTERS"), 4);
+    ids.RaiseLastValue("LETTERS", 7);
+    EXPECT_EQ(ids.ReadLastValue("LETTERS"), 7);
+    execute("UPDATE ID_VALUES SET LAST_VALUE = 30 WHERE KEY_NAME = 'LETTERS'");
+    ids.forgetValues();
+    EXPECT_EQ(ids.ReadLastValue("LETTERS"), 30);
+    ids.RaiseLastValue("LETTERS", 20);
+    EXPECT_EQ(stored("LETTERS"), QList<qint64>{30});
 }
 
 TEST_P(IdAllocatorTest, AFailedInsertWarnsWithTheStatementAndReadsAsZero)
