@@ -44,17 +44,43 @@ QLocale textLocale()
     return isPosixLocale(locale) ? QLocale(QLocale::French, QLocale::France) : locale;
 }
 
+namespace {
+
 // Windows writes four-digit years in its short dates where Qt's short formats keep two, which
 // would read 01/02/1985 back as 1885 or 1985 by guesswork.
-QString shortDateFormat()
+QString shortDateFormatOf(const QLocale& locale)
 {
     static const QRegularExpression twoDigitYear(QStringLiteral("(?<!y)yy(?!y)"));
-    return textLocale().dateFormat(QLocale::ShortFormat).replace(twoDigitYear, QStringLiteral("yyyy"));
+    return locale.dateFormat(QLocale::ShortFormat).replace(twoDigitYear, QStringLiteral("yyyy"));
+}
+
+// The formats are worked out again only when the locale changes: every source date read as a
+// text goes through them.
+struct LocaleFormats {
+    QLocale locale;
+    QString shortDate;
+    QString longTime;
+};
+
+const LocaleFormats& localeFormats()
+{
+    thread_local LocaleFormats formats;
+    const QLocale locale = textLocale();
+    if (formats.shortDate.isEmpty() || formats.locale != locale)
+        formats = {locale, shortDateFormatOf(locale), withoutTimeZone(locale.timeFormat(QLocale::LongFormat))};
+    return formats;
+}
+
+} // namespace
+
+QString shortDateFormat()
+{
+    return localeFormats().shortDate;
 }
 
 QString longTimeFormat()
 {
-    return withoutTimeZone(textLocale().timeFormat(QLocale::LongFormat));
+    return localeFormats().longTime;
 }
 
 QString dateTimeText(const QDateTime& dateTime)

@@ -24,7 +24,9 @@ struct SourceQuery::Impl {
     QString table;
     QList<SourceType> types;
     QStringList names;
-    QHash<QString, int> positions; // by case-folded name: a field read costs one look-up
+    QHash<QString, int> positions; // by case-folded name
+    // By the name as the caller spells it: a field read costs one look-up, no case folding.
+    mutable QHash<QString, int> positionsAsSpelled;
 
     bool open = false;
     bool atEnd = true;
@@ -95,6 +97,7 @@ void SourceQuery::Impl::prepareText(const QString& text)
     types.clear();
     names.clear();
     positions.clear();
+    positionsAsSpelled.clear();
     for (int i = 0; i < sqlite3_column_count(prepared.get()); ++i) {
         const QString name = QString::fromUtf8(sqlite3_column_name(prepared.get(), i));
         const int column = copied.columnIndex(name);
@@ -141,7 +144,12 @@ void SourceQuery::Impl::step()
 
 int SourceQuery::Impl::columnIndex(const QString& name) const
 {
-    return positions.value(name.toCaseFolded(), -1);
+    const auto spelled = positionsAsSpelled.constFind(name);
+    if (spelled != positionsAsSpelled.constEnd())
+        return *spelled;
+    const int position = positions.value(name.toCaseFolded(), -1);
+    positionsAsSpelled.insert(name, position);
+    return position;
 }
 
 SourceQuery::SourceQuery(SourceConnection* connection, QStringList lines) : impl_(std::make_unique<Impl>())

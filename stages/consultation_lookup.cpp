@@ -14,9 +14,16 @@ namespace {
 const QString consultationKey = QStringLiteral("MOTCONSU");
 const QString consultationFailure = QStringLiteral(" : recherche de la consultation Tessaris du patient n°%1 datée au %2");
 
+// The two failure lines of a search or creation that failed, naming the patient and the day.
+void logConsultationFailure(RunContext& run, qint64 patient, const QDateTime& date, const std::exception& error)
+{
+    logFailureLines(run.ui, consultationFailure.arg(QString::number(patient), dateTimeText(date)),
+                    errorMessage(error));
+}
+
 // The consultation found, 0 when there is none with a positive number, nullopt when the search
 // failed (named in the log).
-std::optional<qint64> searchConsultation(RunContext& run, const QString& wording)
+std::optional<qint64> searchConsultation(RunContext& run, qint64 patient, const QDateTime& date)
 {
     TargetDataset& MOTCONSU = run.Query2;
     try {
@@ -26,13 +33,13 @@ std::optional<qint64> searchConsultation(RunContext& run, const QString& wording
         return std::max<qint64>(MOTCONSU.field(QStringLiteral("MOTCONSU_ID")).asInteger(), 0);
     } catch (const std::exception& error) {
         rethrowWhenTheRunMustEnd(error);
-        logFailureLines(run.ui, wording, errorMessage(error));
+        logConsultationFailure(run, patient, date, error);
         return std::nullopt;
     }
 }
 
 qint64 createConsultation(RunContext& run, qint64 patient, qint64 physician, const QString& reason,
-                          const QDateTime& date, const QString& wording)
+                          const QDateTime& date)
 {
     TargetDataset& MOTCONSU = run.Query2;
     MOTCONSU.append();
@@ -48,7 +55,7 @@ qint64 createConsultation(RunContext& run, qint64 patient, qint64 physician, con
         return consultation;
     } catch (const std::exception& error) {
         rethrowWhenTheRunMustEnd(error);
-        logFailureLines(run.ui, wording, errorMessage(error));
+        logConsultationFailure(run, patient, date, error);
         return -1;
     }
 }
@@ -64,14 +71,13 @@ QString consultationSearchText()
 qint64 FindOrCreateConsultation(RunContext& run, qint64 patient, qint64 physician,
                                 const QString& reason, const QDateTime& date)
 {
-    const QString wording = consultationFailure.arg(QString::number(patient), dateTimeText(date));
     TargetDataset& MOTCONSU = run.Query2;
     MOTCONSU.setParameter(QStringLiteral("patients_id"), patient);
     MOTCONSU.setParameter(QStringLiteral("date_consultation"), date);
-    const std::optional<qint64> found = searchConsultation(run, wording);
+    const std::optional<qint64> found = searchConsultation(run, patient, date);
     qint64 consultation = found.value_or(-1);
     if (found == 0)
-        consultation = createConsultation(run, patient, physician, reason, date, wording);
+        consultation = createConsultation(run, patient, physician, reason, date);
     MOTCONSU.close();
     return consultation;
 }
