@@ -338,14 +338,43 @@ QDateTime dateTimeFromText(const QString& text)
     return iso.isValid() ? iso : localeDateTimeFromText(trimmed);
 }
 
+namespace {
+
+void putDigits(QChar*& out, int value, int width)
+{
+    for (int place = width - 1; place >= 0; --place, value /= 10)
+        out[place] = QChar(u'0' + value % 10);
+    out += width;
+}
+
+} // namespace
+
+// Written digit by digit: every date of every stored row goes through here.
 QString dateTimeForEngine(const QDateTime& dateTime)
 {
     const QDate date = dateTime.date();
     const QTime time = dateTime.time();
-    QString text = QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(),
-                                     date.day(), time.hour(), time.minute(), time.second());
-    if (time.msec() != 0)
-        text += QString::asprintf(".%03d", time.msec());
+    if (date.year() < 0 || date.year() > 9999)
+        return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(), date.day(),
+                                 time.hour(), time.minute(), time.second())
+               + (time.msec() != 0 ? QString::asprintf(".%03d", time.msec()) : QString());
+    QString text(time.msec() != 0 ? 23 : 19, Qt::Uninitialized);
+    QChar* out = text.data();
+    putDigits(out, date.year(), 4);
+    *out++ = u'-';
+    putDigits(out, date.month(), 2);
+    *out++ = u'-';
+    putDigits(out, date.day(), 2);
+    *out++ = u' ';
+    putDigits(out, time.hour(), 2);
+    *out++ = u':';
+    putDigits(out, time.minute(), 2);
+    *out++ = u':';
+    putDigits(out, time.second(), 2);
+    if (time.msec() != 0) {
+        *out++ = u'.';
+        putDigits(out, time.msec(), 3);
+    }
     return text;
 }
 

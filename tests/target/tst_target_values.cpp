@@ -64,4 +64,20 @@ TEST(LocateKeys, ADateTimeIsComparedAsItsColumnKeepsIt)
               keyOf(at(10, 15, 30, 0), TimeResolution::Milliseconds));
 }
 
+TEST(DateTimeForEngine, WritesEveryPartWithItsZerosAndMillisecondsOnlyWhenThere)
+{
+    const struct {
+        QDateTime given;
+        QString expected;
+    } cases[] = {
+        {at(0, 0, 0, 0, QDate(1899, 12, 30)), "1899-12-30 00:00:00"},
+        {at(9, 5, 7, 0, QDate(2024, 1, 2)), "2024-01-02 09:05:07"},
+        {at(23, 59, 59, 7, QDate(987, 11, 30)), "0987-11-30 23:59:59.007"},
+        {at(12, 30, 0, 250), "2020-03-12 12:30:00.250"},
+        {at(8, 0, 0, 0, QDate(9999, 12, 31)), "9999-12-31 08:00:00"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(dateTimeForEngine(c.given), c.expected) << qPrintable(c.expected);
+}
+
 } // namespace
