@@ -43,11 +43,6 @@ bool fileExists(const QString& path)
     return info.exists() && !info.isDir();
 }
 
-bool renameFile(const QString& from, const QString& to)
-{
-    return !QFileInfo::exists(to) && QFile::rename(from, to);
-}
-
 bool copyFile(const QString& from, const QString& to)
 {
     return QFile::copy(from, to);
@@ -56,15 +51,6 @@ bool copyFile(const QString& from, const QString& to)
 namespace {
 
 constexpr qint64 copyBufferSize = 8192;
-
-// Like Windows, a destination whose attributes cannot be read is taken for a folder.
-QString copyTargetOf(const QString& source, const QString& destination)
-{
-    const QFileInfo target(QFileInfo(destination).absoluteFilePath());
-    if (target.isDir() || !target.exists())
-        return EnsureTrailingBackslash(target.absoluteFilePath()) + QFileInfo(source).fileName();
-    return target.absoluteFilePath();
-}
 
 FileCopyError readError(const QFile& file)
 {
@@ -82,9 +68,10 @@ FileCopyError writeError(const QFile& file)
 
 // Every byte read must be written: a short write (full disk, quota) is an error, as is a
 // failing close, where a network file system may first report it.
-void copyContent(QFile& input, QFile& output)
+qint64 copyContent(QFile& input, QFile& output)
 {
     std::array<char, copyBufferSize> buffer;
+    qint64 copied = 0;
     qint64 bytesRead = 0;
     do {
         bytesRead = input.read(buffer.data(), copyBufferSize);
@@ -92,28 +79,33 @@ void copyContent(QFile& input, QFile& output)
             throw readError(input);
         if (bytesRead > 0 && output.write(buffer.data(), bytesRead) != bytesRead)
             throw writeError(output);
+        copied += bytesRead;
     } while (bytesRead == copyBufferSize);
     output.close();
     if (output.error() != QFileDevice::NoError)
         throw writeError(output);
+    return copied;
 }
 
 } // namespace
 
-void CopyFileTo(const QString& source, const QString& destination)
+std::optional<qint64> copyFileAsNew(const QString& source, const QString& path)
 {
-    const QString targetPath = copyTargetOf(source, destination);
-    QFile input(source);
-    if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        throw FileOpenError(source);
-    QFile output(targetPath);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw FileCreateError(targetPath);
+    // A taken path is told before anything is read: the source is not even opened then.
+    QFile output(path);
+    if (!output.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        if (QFileInfo::exists(path))
+            return std::nullopt;
+        throw FileCreateError(path);
+    }
     try {
-        copyContent(input, output);
+        QFile input(source);
+        if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            throw FileOpenError(source);
+        return copyContent(input, output);
     } catch (const FileCopyError&) {
         output.close();
-        QFile::remove(targetPath);
+        QFile::remove(path);
         throw;
     }
 }

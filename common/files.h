@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace p1 {
 
 // A file copy that could not be completed (a read or a write that failed); the message names
@@ -33,16 +35,13 @@ QString EnsureTrailingBackslash(const QString& path);
 bool DeleteFileIfExists(const QString& path);
 
 bool fileExists(const QString& path);
-// Renames without replacing an existing file; false when it could not.
-bool renameFile(const QString& from, const QString& to);
 bool copyFile(const QString& from, const QString& to);
-// Copies the content through one buffer of 8192 bytes; the target gets fresh attributes and
-// times. The destination is a full file name, or a folder that receives the copy under the
-// source's own name; a destination that does not exist counts as a folder. An existing target
-// file is replaced. Throws FileOpenError, FileCreateError, or FileCopyError when a read or a
-// write fails (a full disk included): the incomplete target is then removed, so that no
-// truncated file passes for a copy.
-void CopyFileTo(const QString& source, const QString& destination);
+// Copies the content through one buffer of 8192 bytes into a file made for it at the path; the
+// copy gets fresh attributes and times. Returns the bytes copied, or nullopt (nothing written)
+// when the path is taken: an existing file is never replaced. Throws FileOpenError,
+// FileCreateError, or FileCopyError when a read or a write fails (a full disk included): the
+// incomplete copy is then removed, so that no truncated file passes for a copy.
+std::optional<qint64> copyFileAsNew(const QString& source, const QString& path);
 bool makeFolder(const QString& path); // with its missing parents
 QString programFolder();              // the folder of the running executable, with separator
 QString folderOf(const QString& filePath); // with separator

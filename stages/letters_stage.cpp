@@ -83,32 +83,29 @@ private:
             return false;
         }
         const QString patientFolder = patientFolderOf(patient);
-        const QString newPath = patientFolder + newName;
-        // Checked before the copy: when the new name is taken nothing is copied, so neither that
-        // file nor one bearing the source's own name (which may be the new name) is overwritten.
-        if (!fileExists(newPath) && storeLetterFile(sourcePath, patientFolder, newPath))
+        if (storeLetterFile(sourcePath, patientFolder, patientFolder + newName))
             return true;
         addLogLine(currentDateTimeText() + renameFailureLine + letterIdentification());
         return false;
     }
 
     // True when the file is now in the store under its new name, or would be when the run only
-    // checks (it then counts what it would copy, and copies nothing).
+    // checks (it then counts what it would copy, and copies nothing). False when the new name is
+    // taken: nothing is copied then, and no file of the store is overwritten.
     bool storeLetterFile(const QString& sourcePath, const QString& patientFolder, const QString& newPath)
     {
         if (run_.letterFiles == LetterFiles::Checked) {
+            if (fileExists(newPath))
+                return false;
             countCopy(QFileInfo(sourcePath).size());
             return true;
         }
         makeFolder(patientFolder);
-        CopyFileTo(sourcePath, patientFolder);
-        const QString copyPath = patientFolder + QFileInfo(sourcePath).fileName();
-        if (renameFile(copyPath, newPath)) {
-            countCopy(QFileInfo(newPath).size());
-            return true;
-        }
-        DeleteFileIfExists(copyPath);
-        return false;
+        const std::optional<qint64> copied = copyFileAsNew(sourcePath, newPath);
+        if (!copied)
+            return false;
+        countCopy(*copied);
+        return true;
     }
 
     void countCopy(qint64 bytes)

@@ -79,14 +79,10 @@ TEST(Files, DeleteFileIfExistsTellsWhetherTheFileIsGone)
     EXPECT_FALSE(p1::DeleteFileIfExists(dir.filePath("PARADOX.LCK")));
 }
 
-TEST(Files, RenameNeverReplacesAnExistingFile)
+TEST(Files, FoldersAreMadeWithTheirParents)
 {
     QTemporaryDir dir;
-    touch(dir.filePath("a"), "first");
-    touch(dir.filePath("b"), "second");
-    EXPECT_FALSE(p1::renameFile(dir.filePath("a"), dir.filePath("b")));
-    EXPECT_EQ(readAll(dir.filePath("b")), "second");
-    EXPECT_TRUE(p1::renameFile(dir.filePath("a"), dir.filePath("c")));
+    touch(dir.filePath("c"), "first");
     EXPECT_TRUE(p1::makeFolder(dir.filePath("x/y/z")));
     EXPECT_TRUE(p1::copyFile(dir.filePath("c"), dir.filePath("x/y/z/c")));
     EXPECT_EQ(readAll(dir.filePath("x/y/z/c")), "first");
@@ -118,51 +114,61 @@ TEST(Files, WindowsNamesThatWouldLeaveTheFolderAreRefused)
 }
 
 // Sizes around the 8192-byte buffer: empty, one buffer exactly, several with a remainder.
-TEST(CopyFileTo, CopiesEveryByteIntoAFolderUnderTheSourceNameOrOverAFile)
+TEST(CopyFileAsNew, CopiesEveryByteAndTellsHowMany)
 {
     QTemporaryDir dir;
-    QDir(dir.path()).mkdir("patient");
     for (int size : {0, 1, 8191, 8192, 8193, 20000}) {
         const QString source = dir.filePath(QString("lettre%1.rtf").arg(size));
         touch(source, letterBytes(size));
-        p1::CopyFileTo(source, dir.filePath("patient"));
-        EXPECT_EQ(readAll(dir.filePath(QString("patient/lettre%1.rtf").arg(size))), letterBytes(size)) << size;
-        touch(dir.filePath("existing"), letterBytes(30000));
-        p1::CopyFileTo(source, dir.filePath("existing"));
-        EXPECT_EQ(readAll(dir.filePath("existing")), letterBytes(size)) << size;
+        EXPECT_EQ(p1::copyFileAsNew(source, dir.filePath(QString("LET%1.HED").arg(size))), size);
+        EXPECT_EQ(readAll(dir.filePath(QString("LET%1.HED").arg(size))), letterBytes(size)) << size;
     }
 }
 
-TEST(CopyFileTo, NamesTheFileItCouldNotOpenOrCreate)
+TEST(CopyFileAsNew, NeverReplacesAFileOrAFolderAlreadyThere)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("lettre.rtf");
+    touch(source, "new");
+    touch(dir.filePath("LET1.HED"), "earlier letter");
+    QDir(dir.path()).mkdir("LET2.HED");
+    EXPECT_EQ(p1::copyFileAsNew(source, dir.filePath("LET1.HED")), std::nullopt);
+    EXPECT_EQ(readAll(dir.filePath("LET1.HED")), "earlier letter");
+    EXPECT_EQ(p1::copyFileAsNew(source, dir.filePath("LET2.HED")), std::nullopt);
+    EXPECT_TRUE(QFileInfo(dir.filePath("LET2.HED")).isDir());
+    // Taken wins over unreadable: the source is not opened then.
+    EXPECT_EQ(p1::copyFileAsNew(dir.filePath("absent.rtf"), dir.filePath("LET1.HED")), std::nullopt);
+}
+
+TEST(CopyFileAsNew, NamesTheFileItCouldNotOpenOrCreateAndLeavesNothing)
 {
     QTemporaryDir dir;
     const QString source = dir.filePath("lettre.rtf");
     touch(source);
     try {
-        p1::CopyFileTo(dir.filePath("absent.rtf"), dir.path());
+        p1::copyFileAsNew(dir.filePath("absent.rtf"), dir.filePath("LET1.HED"));
         ADD_FAILURE() << "no error";
     } catch (const p1::FileOpenError& error) {
         EXPECT_EQ(error.message(), "Impossible d'ouvrir le fichier " + dir.filePath("absent.rtf"));
     }
-    // A destination that does not exist is taken for a folder, as Windows reads its attributes.
+    EXPECT_FALSE(QFile::exists(dir.filePath("LET1.HED")));
     try {
-        p1::CopyFileTo(source, dir.filePath("LETTERS/12"));
+        p1::copyFileAsNew(source, dir.filePath("LETTERS/12/LET1.HED"));
         ADD_FAILURE() << "no error";
     } catch (const p1::FileCreateError& error) {
-        EXPECT_EQ(error.message(), "Impossible de créer le fichier " + dir.filePath("LETTERS/12/lettre.rtf"));
+        EXPECT_EQ(error.message(), "Impossible de créer le fichier " + dir.filePath("LETTERS/12/LET1.HED"));
     }
 }
 
-TEST(CopyFileTo, AWriteCutShortIsAnErrorAndLeavesNoTruncatedCopy)
+TEST(CopyFileAsNew, AWriteCutShortIsAnErrorAndLeavesNoTruncatedCopy)
 {
     QTemporaryDir dir;
     const QString source = dir.filePath("lettre.rtf");
     touch(source, letterBytes(20000));
     {
-        touch(dir.filePath("copie.rtf"), "old");
         FileSizeLimit limit(10000);
         try {
-            p1::CopyFileTo(source, dir.filePath("copie.rtf"));
+            p1::copyFileAsNew(source, dir.filePath("copie.rtf"));
             ADD_FAILURE() << "no error";
         } catch (const p1::FileCopyError& error) {
             EXPECT_EQ(error.message(), "Impossible d'écrire le fichier " + dir.filePath("copie.rtf")
@@ -172,11 +178,11 @@ TEST(CopyFileTo, AWriteCutShortIsAnErrorAndLeavesNoTruncatedCopy)
     EXPECT_FALSE(QFile::exists(dir.filePath("copie.rtf")));
 }
 
-TEST(CopyFileTo, AReadErrorIsAnErrorAndLeavesNoCopy)
+TEST(CopyFileAsNew, AReadErrorIsAnErrorAndLeavesNoCopy)
 {
     QTemporaryDir dir;
     try {
-        p1::CopyFileTo("/proc/self/mem", dir.path());
+        p1::copyFileAsNew("/proc/self/mem", dir.filePath("mem"));
         ADD_FAILURE() << "no error";
     } catch (const p1::FileCopyError& error) {
         EXPECT_TRUE(error.message().startsWith("Impossible de lire le fichier /proc/self/mem : ")) << error.what();
