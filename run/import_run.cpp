@@ -13,6 +13,8 @@
 #include "target/target_claim.h"
 
 #include <algorithm>
+#include <future>
+#include <optional>
 
 namespace p1 {
 
@@ -98,26 +100,61 @@ bool ImportRun::claimed(TargetClaim& claim)
 // Every source table the ticked stages read is read through once, before the purge: a damaged
 // file stops the run while the target is still whole. The copies made here serve the stages; a
 // missing table is left to the stage that reads it, which reports it as it always has.
+namespace {
+
+// A table a ticked stage reads, with its place in the order of the run.
+struct TableToRead {
+    int order;
+    QString table;
+};
+
+struct UnreadableTable {
+    int order;
+    QString reason;
+};
+
+// The first damaged table of the list; a table that is missing or cannot be queried is left to
+// its stage, which says so.
+std::optional<UnreadableTable> firstDamagedTable(SourceConnection& file, const QList<TableToRead>& tables)
+{
+    for (const TableToRead& entry : tables) {
+        SourceQuery whole(&file, {QStringLiteral("SELECT * from ") + entry.table});
+        try {
+            whole.open();
+        } catch (const SourceDamaged& error) {
+            return UnreadableTable{entry.order, QStringLiteral("Erreur lors de la lecture de la table %1 de Sorvane : ")
+                                                    .arg(entry.table) + errorMessage(error)};
+        } catch (const SourceError&) {
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 void ImportRun::proveSourceReadable()
 {
+    QList<TableToRead> v4Tables;
+    QList<TableToRead> ordoTables;
+    int order = 0;
     for (const StageEntry& stage : stageTable()) {
         if (!stage.import || !ui_.isTicked(stage.box))
             continue;
-        SourceConnection& file = stage.file == SourceFile::Ordo ? session_.ADOConnectionSorvaneOrdo
-                                                                 : session_.ADOConnectionSorvane;
-        for (const QString& table : stage.sourceTables) {
-            SourceQuery whole(&file, {QStringLiteral("SELECT * from ") + table});
-            try {
-                whole.open();
-            } catch (const SourceDamaged& error) {
-                const QString reason = QStringLiteral("Erreur lors de la lecture de la table %1 de Sorvane : ")
-                                           .arg(table) + errorMessage(error);
-                ui_.showError(reason);
-                throw RunEnded(reason);
-            } catch (const SourceError&) {
-                continue;
-            }
-        }
+        for (const QString& table : stage.sourceTables)
+            (stage.file == SourceFile::Ordo ? ordoTables : v4Tables).append({order++, table});
+    }
+    // Each file has its own handle and in-memory copy: the prescriptions' file is read through on
+    // a thread of its own while the other one is. The first damaged table in the run's order is
+    // the one reported, as when they are read one after the other.
+    auto ordoProof = std::async(std::launch::async, firstDamagedTable, std::ref(session_.ADOConnectionSorvaneOrdo),
+                                std::cref(ordoTables));
+    std::optional<UnreadableTable> damaged = firstDamagedTable(session_.ADOConnectionSorvane, v4Tables);
+    const std::optional<UnreadableTable> ordoDamaged = ordoProof.get();
+    if (!damaged || (ordoDamaged && ordoDamaged->order < damaged->order))
+        damaged = ordoDamaged;
+    if (damaged) {
+        ui_.showError(damaged->reason);
+        throw RunEnded(damaged->reason);
     }
 }
 

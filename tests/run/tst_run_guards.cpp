@@ -49,6 +49,18 @@ protected:
         ASSERT_TRUE(ui.isImportEnabled());
     }
 
+    // Ordo.mdb with prescription items of the given names (and no prescription to import them).
+    void writeOrdoWithItems(const QStringList& names)
+    {
+        jet::DatabaseBuilder ordo;
+        sample::prescriptionTable(ordo);
+        jet::TableBuilder& items = sample::prescriptionItemTable(ordo);
+        for (qsizetype i = 0; i < names.size(); ++i)
+            items.row({qint64(1), qint64(i + 1), names[i], QString("1 cp"), QString(), QString()});
+        QFile::remove(practice.source + "Ordo.mdb");
+        ordo.write(practice.source + "Ordo.mdb");
+    }
+
     int physicians() { return test::countRows(*test::connectTo(practice.target), "MEDECINS"); }
 
     Practice practice{GetParam(), {{{3, "Martin"}, {8, "Zyxwvut"}}}};
@@ -77,26 +89,51 @@ TEST_P(RunGuardsTest, ASecondRunOnAClaimedTargetIsRefusedAndTouchesNothing)
     EXPECT_TRUE(session.ButtonExecuterClick());
 }
 
+// The two files are read through side by side; the table reported is the first damaged one in
+// the order of the run, whichever file holds it.
 TEST_P(RunGuardsTest, ADamagedSourceTableStopsTheRunBeforeThePurge)
 {
     chooseLocations(session, ui);
     session.ButtonExecuterClick();
     ASSERT_EQ(physicians(), 2);
     session.closeSourceConnections();
-    damageRowHolding(practice.source + "V4.mdb", "Zyxwvut");
+    writeOrdoWithItems({"Doliprane", "Qwertzu"});
+    const QString pristineV4 = practice.source + "pristine-V4.mdb";
+    const QString pristineOrdo = practice.source + "pristine-Ordo.mdb";
+    ASSERT_TRUE(QFile::copy(practice.source + "V4.mdb", pristineV4));
+    ASSERT_TRUE(QFile::copy(practice.source + "Ordo.mdb", pristineOrdo));
+    const struct {
+        bool v4Damaged;
+        bool ordoDamaged;
+        QString table;
+    } cases[] = {
+        {true, false, "[GLB Medecin]"},
+        {false, true, "[ORD PRESCRIPTION]"},
+        {true, true, "[GLB Medecin]"},
+    };
+    for (const auto& c : cases) {
+        for (const QString& file : {QString("V4.mdb"), QString("Ordo.mdb")}) {
+            QFile::remove(practice.source + file);
+            ASSERT_TRUE(QFile::copy(practice.source + "pristine-" + file, practice.source + file));
+        }
+        if (c.v4Damaged)
+            damageRowHolding(practice.source + "V4.mdb", "Zyxwvut");
+        if (c.ordoDamaged)
+            damageRowHolding(practice.source + "Ordo.mdb", "Qwertzu");
 
-    RecordingUi later;
-    ImportSession again(later, GetParam());
-    chooseLocations(again, later);
-    EXPECT_FALSE(again.ButtonExecuterClick());
+        RecordingUi later;
+        ImportSession again(later, GetParam());
+        chooseLocations(again, later);
+        EXPECT_FALSE(again.ButtonExecuterClick());
 
-    const QStringList errors = later.dialogTexts(Kind::Error);
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].startsWith("Erreur lors de la lecture de la table [GLB Medecin] de Sorvane : Le fichier ["))
-        << errors[0].toStdString();
-    EXPECT_TRUE(errors[0].contains("est endommagé"));
-    EXPECT_TRUE(later.logLines().isEmpty()); // nothing purged, nothing to keep
-    EXPECT_EQ(physicians(), 2);
+        const QStringList errors = later.dialogTexts(Kind::Error);
+        ASSERT_EQ(errors.size(), 1) << qPrintable(c.table);
+        EXPECT_TRUE(errors[0].startsWith("Erreur lors de la lecture de la table " + c.table + " de Sorvane : Le fichier ["))
+            << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains("est endommagé"));
+        EXPECT_TRUE(later.logLines().isEmpty()); // nothing purged, nothing to keep
+        EXPECT_EQ(physicians(), 2);
+    }
 }
 
 TEST_P(RunGuardsTest, AStoppedRunThatChangedTheTargetKeepsItsLogWithTheReason)
