@@ -57,7 +57,23 @@ QString ReferenceLookups::BuildAntecedentLabel(qint64 code, const QString& dateT
         + labelOf(Sorvane_ANT_ANTECED, QStringLiteral("LIBELLE"), code);
 }
 
+void ReferenceLookups::forgetLabels()
+{
+    labels_.clear();
+}
+
 QString ReferenceLookups::labelOf(SourceQuery& query, const QString& labelField, qint64 code)
+{
+    QHash<qint64, QString>& labels = labels_[&query];
+    const auto known = labels.constFind(code);
+    if (known != labels.constEnd())
+        return *known;
+    const QString label = readLabel(query, labelField, code);
+    labels.insert(code, label);
+    return label;
+}
+
+QString ReferenceLookups::readLabel(SourceQuery& query, const QString& labelField, qint64 code)
 {
     query.setParameter(codeParameter, code);
     query.open();

@@ -2,14 +2,17 @@
 
 #include "source/source_query.h"
 
+#include <QHash>
 #include <QString>
 
 namespace p1 {
 
 // The labels the stages read from the source's reference tables, one persistent parameterised
-// query each (parameter "code"). Every call runs its query again: there is no cache, so a label
-// is always the one the source holds now. A failing query (missing table, lost connection)
-// throws SourceError to the calling stage. UI thread only.
+// query each (parameter "code"). A label read is remembered until forgetLabels(), which each run
+// step calls: the source is read from the copy the run made of it, which does not change
+// meanwhile, and a history or consultation row then costs no query for its label. A failing
+// query (missing table, lost connection) throws SourceError to the calling stage, every time.
+// UI thread only.
 class ReferenceLookups {
 public:
     explicit ReferenceLookups(SourceConnection& ADOConnectionSorvane);
@@ -23,8 +26,14 @@ public:
     // "Antécédent du " + dateText unchanged + " : " + the trimmed label of the code.
     QString BuildAntecedentLabel(qint64 code, const QString& dateText);
 
+    // The next calls read the source again.
+    void forgetLabels();
+
 private:
     QString labelOf(SourceQuery& query, const QString& labelField, qint64 code);
+    QString readLabel(SourceQuery& query, const QString& labelField, qint64 code);
+
+    QHash<const SourceQuery*, QHash<qint64, QString>> labels_;
 
     SourceQuery Sorvane_GLB_SPECIALITE;
     SourceQuery Sorvane_REF_FONCTION;

@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/locale_texts.h"
+#include "stages/reference_lookups.h"
 
 #include <QElapsedTimer>
 
@@ -20,6 +21,7 @@ StageCounts ImportStage::run()
     clock.start();
     run_.ADOConnectionTessaris.startRunStep();
     run_.ids.forgetValues();
+    run_.lookups.forgetLabels();
     try {
         openSource();
         openTargets();

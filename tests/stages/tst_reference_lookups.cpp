@@ -7,6 +7,7 @@
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/sample_practice/source_tables.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -63,10 +64,25 @@ TEST_F(ReferenceLookupsTest, EachLookupTrimsItsLabelAndGivesEmptyForAbsentCodeOr
         EXPECT_EQ((lookups.*lookup.label)(1), lookup.trimmed);
         EXPECT_EQ((lookups.*lookup.label)(2), QString());
         EXPECT_EQ((lookups.*lookup.label)(99), QString());
-        // The query runs again for each code: nothing of the previous call remains.
+        // Each code has its own label: nothing of the previous call remains.
         EXPECT_EQ((lookups.*lookup.label)(3), QString("Autre"));
         EXPECT_EQ((lookups.*lookup.label)(1), lookup.trimmed);
     }
+}
+
+// Labels are remembered within a run step; a source chosen again before the next one is read anew.
+TEST_F(ReferenceLookupsTest, ALabelChangedBetweenRunStepsIsReadAgain)
+{
+    ReferenceLookups lookups(connection);
+    EXPECT_EQ(lookups.LookupConsultationTypeLabel(1), "Visite");
+    connection.close();
+    jet::DatabaseBuilder database;
+    fillReferenceTable(sample::consultationTypeTable(database), "Téléconsultation");
+    QFile::remove(folder.filePath("V4.mdb"));
+    database.write(folder.filePath("V4.mdb"));
+    connection.open();
+    lookups.forgetLabels();
+    EXPECT_EQ(lookups.LookupConsultationTypeLabel(1), "Téléconsultation");
 }
 
 TEST_F(ReferenceLookupsTest, ProfessionOfNoCodeIsEmpty)
