@@ -2,6 +2,7 @@
 
 #include "common/date_time.h"
 
+#include <QList>
 #include <QRegularExpression>
 
 #include <optional>
@@ -54,20 +55,94 @@ QString shortDateFormatOf(const QLocale& locale)
     return locale.dateFormat(QLocale::ShortFormat).replace(twoDigitYear, QStringLiteral("yyyy"));
 }
 
+// A date or time format made of numbers and literal characters only (dd/MM/yyyy, HH:mm:ss),
+// written without QLocale going through the format again for every value: each source date
+// shown in a status line or a log line is written this way.
+class NumericFormat {
+public:
+    // nullopt for a format this class does not write exactly as QLocale does (names of months or
+    // days, AM/PM, fractions of seconds...): QLocale writes those.
+    static std::optional<NumericFormat> of(const QString& format, const QLocale& locale);
+    QString write(const QDate& date, const QTime& time) const;
+
+private:
+    struct Part {
+        QChar field; // 0 for literal text
+        int width;
+        QString literal;
+    };
+    QList<Part> parts_;
+};
+
+std::optional<NumericFormat> NumericFormat::of(const QString& format, const QLocale& locale)
+{
+    static const QString numericFields = QStringLiteral("dMyhHms");
+    NumericFormat compiled;
+    for (qsizetype at = 0; at < format.size();) {
+        const QChar c = format[at];
+        qsizetype end = at + 1;
+        if (c.isLetter()) {
+            while (end < format.size() && format[end] == c)
+                ++end;
+            const int width = int(end - at);
+            if (!numericFields.contains(c) || width > (c == u'y' ? 4 : 2) || (c == u'y' && width != 2 && width != 4))
+                return std::nullopt;
+            compiled.parts_.append({c, width, {}});
+        } else if (c == u'\'') {
+            return std::nullopt;
+        } else {
+            compiled.parts_.append({QChar(), 0, QString(c)});
+        }
+        at = end;
+    }
+    // Proof on two moments that every part is written as QLocale writes it.
+    for (const QDateTime& moment : {QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5)),
+                                    QDateTime(QDate(987, 11, 30), QTime(23, 59, 59))}) {
+        if (compiled.write(moment.date(), moment.time()) != locale.toString(moment, format))
+            return std::nullopt;
+    }
+    return compiled;
+}
+
+QString NumericFormat::write(const QDate& date, const QTime& time) const
+{
+    QString text;
+    for (const Part& part : parts_) {
+        int value = 0;
+        switch (part.field.unicode()) {
+        case 0: text += part.literal; continue;
+        case u'd': value = date.day(); break;
+        case u'M': value = date.month(); break;
+        case u'y': value = part.width == 2 ? date.year() % 100 : date.year(); break;
+        case u'h':
+        case u'H': value = time.hour(); break;
+        case u'm': value = time.minute(); break;
+        default: value = time.second(); break;
+        }
+        text += QString::number(value).rightJustified(part.width, u'0');
+    }
+    return text;
+}
+
 // The formats are worked out again only when the locale changes: every source date read as a
 // text goes through them.
 struct LocaleFormats {
     QLocale locale;
     QString shortDate;
     QString longTime;
+    std::optional<NumericFormat> numericDate;
+    std::optional<NumericFormat> numericTime;
 };
 
 const LocaleFormats& localeFormats()
 {
     thread_local LocaleFormats formats;
     const QLocale locale = textLocale();
-    if (formats.shortDate.isEmpty() || formats.locale != locale)
-        formats = {locale, shortDateFormatOf(locale), withoutTimeZone(locale.timeFormat(QLocale::LongFormat))};
+    if (formats.shortDate.isEmpty() || formats.locale != locale) {
+        const QString date = shortDateFormatOf(locale);
+        const QString time = withoutTimeZone(locale.timeFormat(QLocale::LongFormat));
+        formats = {locale, date, time, NumericFormat::of(date, locale), NumericFormat::of(time, locale)};
+    }
     return formats;
 }
 
@@ -85,10 +160,14 @@ QString longTimeFormat()
 
 QString dateTimeText(const QDateTime& dateTime)
 {
-    const QLocale locale = textLocale();
-    QString text = locale.toString(dateTime.date(), shortDateFormat());
-    if (dateTime.time().msecsSinceStartOfDay() != 0)
-        text += ' ' + locale.toString(dateTime.time(), longTimeFormat());
+    const LocaleFormats& formats = localeFormats();
+    const QDate date = dateTime.date();
+    const QTime time = dateTime.time();
+    QString text = formats.numericDate ? formats.numericDate->write(date, time)
+                                       : formats.locale.toString(date, formats.shortDate);
+    if (time.msecsSinceStartOfDay() != 0)
+        text += ' ' + (formats.numericTime ? formats.numericTime->write(date, time)
+                                           : formats.locale.toString(time, formats.longTime));
     return text;
 }
 

@@ -27,6 +27,10 @@ TEST(LocaleTexts, DateTimeTextLeavesOutMidnightInFrenchAndUsLocales)
         {us, p1::wallClock(QDate(2026, 12, 7), QTime(14, 15, 0)), "12/7/2026 2:15:00 PM"},
         {us, p1::wallClock(QDate(2003, 5, 12)), "5/12/2003"},
         {QLocale(QLocale::German, QLocale::Germany), p1::wallClock(QDate(1985, 2, 1)), "01.02.1985"},
+        {QLocale(QLocale::German, QLocale::Germany), p1::wallClock(QDate(987, 2, 1), QTime(9, 5, 7)),
+         "01.02.0987 09:05:07"},
+        {QLocale(QLocale::Swedish, QLocale::Sweden), p1::wallClock(QDate(2003, 5, 12), QTime(23, 0, 59)),
+         "2003-05-12 23:00:59"},
     };
     for (const DateTimeCase& c : cases) {
         p1::setTextLocale(c.locale);
