@@ -46,8 +46,9 @@ public:
                       {run.Sorvane_Select, &run.ADOConnectionSorvaneOrdo,
                        QStringLiteral("[ORD ORDONNANCE]"),
                        QStringLiteral("ORDER BY [CODE ORDONNANCE], [DATE]")},
-                      {{run.Query1, wholeTable(run.prescriptionTable)}}),
-          PRESCRIPTIONS(run.Query1), items_(run.Sorvane_Query1)
+                      {{run.Query1, wholeTable(run.prescriptionTable)},
+                       {run.Query2, wholeTable(QStringLiteral("MOTCONSU"))}}),
+          PRESCRIPTIONS(run.Query1), MOTCONSU(run.Query2), items_(run.Sorvane_Query1)
     {
         identifyRowsBy(QStringLiteral("CODE PATIENT"));
     }
@@ -60,11 +61,7 @@ private:
         items_.setConnection(&run_.ADOConnectionSorvaneOrdo);
     }
 
-    void started() override
-    {
-        run_.Query2.setCommandText(consultationSearchText());
-        prescriptionNumber_ = run_.ids.ReadLastValue(run_.prescriptionTable);
-    }
+    void started() override { prescriptionNumber_ = run_.ids.ReadLastValue(run_.prescriptionTable); }
 
     std::vector<RaisedKey> raisedKeys() const override
     {
@@ -116,7 +113,7 @@ private:
     bool startRow(qint64 patient, const QDateTime& day)
     {
         const qint64 consultation = FindOrCreateConsultation(
-            run_, patient, integer(QStringLiteral("CODE MEDECIN")), consultationReason, day);
+            run_, MOTCONSU, patient, integer(QStringLiteral("CODE MEDECIN")), consultationReason, day);
         if (consultation <= 0)
             return false;
         PRESCRIPTIONS.append();
@@ -148,6 +145,7 @@ private:
     }
 
     TargetDataset& PRESCRIPTIONS;
+    TargetDataset& MOTCONSU;
     SourceQuery& items_;
     qint64 prescriptionNumber_ = 0;
 };

@@ -26,12 +26,12 @@ protected:
         setLastValue(*connection, "MOTCONSU", 50);
         source.write();
         run = std::make_unique<StageRunContext>(source, *connection);
-        run->Query2.setCommandText(consultationSearchText());
+        openWholeTable(run->Query2, wholeTable("MOTCONSU"));
     }
 
     qint64 find(qint64 patient, const QDateTime& date)
     {
-        return FindOrCreateConsultation(run->context, patient, 3, "Importation de prescription", date);
+        return FindOrCreateConsultation(run->context, run->Query2, patient, 3, "Importation de prescription", date);
     }
 
     SourceFiles source;
@@ -45,7 +45,6 @@ TEST_P(ConsultationLookupTest, FindsTheConsultationOfTheExactDateTimeWithoutWrit
     EXPECT_EQ(countRows(*connection, "MOTCONSU"), 2);
     EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 50);
     EXPECT_TRUE(run->ui.logLines().isEmpty());
-    EXPECT_FALSE(run->Query2.isOpen());
 }
 
 TEST_P(ConsultationLookupTest, CreatesAMissingConsultationOnceAndRaisesTheKeyAtOnce)
@@ -79,23 +78,19 @@ TEST_P(ConsultationLookupTest, ARefusedNewConsultationGivesMinusOneAndTwoLines)
     EXPECT_TRUE(log[1].startsWith("   ERREUR : "));
     EXPECT_EQ(countRows(*connection, "MOTCONSU"), 2);
     EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 42);
-    EXPECT_FALSE(run->Query2.isOpen());
-    EXPECT_EQ(find(5, day), 42); // the refused row did not stay pending
+    EXPECT_FALSE(run->Query2.isPending());
+    EXPECT_EQ(find(5, day), 42);
 }
 
-// With the target's content unknown, a new row could duplicate the consultation it missed.
-TEST_P(ConsultationLookupTest, AFailedSearchCreatesNothingAndGivesMinusOne)
+// A consultation of the day bearing no positive number is no consultation to attach to.
+TEST_P(ConsultationLookupTest, AConsultationWithoutAPositiveNumberGetsANewOne)
 {
-    run->Query2.setCommandText(consultationSearchText() + " AND NO_SUCH_COLUMN = 1");
+    insertRow(*connection, "MOTCONSU", {{"MOTCONSU_ID", 0}, {"PATIENTS_ID", 8}, {"DATE_CONSULTATION", day}});
+    openWholeTable(run->Query2, wholeTable("MOTCONSU"));
 
-    EXPECT_EQ(find(5, morning), -1);
-
-    const QStringList log = withoutStamps(run->ui.logLines());
-    ASSERT_EQ(log.size(), 2);
-    EXPECT_EQ(log[0], " : recherche de la consultation Tessaris du patient n°5 datée au 05/03/2026 10:30:00");
-    EXPECT_TRUE(log[1].startsWith("   ERREUR : "));
-    EXPECT_EQ(countRows(*connection, "MOTCONSU"), 2);
-    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 50);
+    EXPECT_EQ(find(8, day), 51);
+    EXPECT_EQ(countRows(*connection, "MOTCONSU"), 4);
+    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 51);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ConsultationLookupTest, testEngines(), engineTestName);
