@@ -3,6 +3,7 @@
 #include "common/errors.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace p1 {
 
@@ -65,6 +66,16 @@ void IdAllocator::RaiseLastValue(const QString& key, qint64 value, bool force)
     const qint64 current = ReadLastValue(key);
     if (current >= value && !force)
         return;
+    if (deferred_ && !force) {
+        known_.insert(key, value);
+        unwritten_.insert(key, value);
+        return;
+    }
+    writeRaise(key, value);
+}
+
+void IdAllocator::writeRaise(const QString& key, qint64 value)
+{
     QryUpdateIDValues.setParameter(QStringLiteral("last_value"), value);
     QryUpdateIDValues.setParameter(QStringLiteral("key_name"), key);
     try {
@@ -86,7 +97,24 @@ void IdAllocator::RaiseLastValue(const QString& key, qint64 value, bool force)
 
 void IdAllocator::forgetValues()
 {
-    known_.clear();
+    known_.removeIf([this](const auto& known) { return !unwritten_.contains(known.key()); });
+}
+
+void IdAllocator::deferRaises(bool deferred)
+{
+    deferred_ = deferred;
+    if (!deferred) {
+        for (auto raise = unwritten_.cbegin(); raise != unwritten_.cend(); ++raise)
+            known_.remove(raise.key());
+        unwritten_.clear();
+    }
+}
+
+void IdAllocator::writeDeferredRaises()
+{
+    const QMap<QString, qint64> raises = std::exchange(unwritten_, {});
+    for (auto raise = raises.cbegin(); raise != raises.cend(); ++raise)
+        writeRaise(raise.key(), raise.value());
 }
 
 } // namespace p1

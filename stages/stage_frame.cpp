@@ -22,6 +22,7 @@ StageCounts ImportStage::run()
     run_.ADOConnectionTessaris.startRunStep();
     run_.ids.forgetValues();
     run_.lookups.forgetLabels();
+    run_.ids.deferRaises(run_.ADOConnectionTessaris.commitMode() != CommitMode::EachRow);
     try {
         openSource();
         openTargets();
@@ -37,9 +38,11 @@ StageCounts ImportStage::run()
         finish();
     } catch (...) {
         keepOnlyCommittedCounts();
+        run_.ids.deferRaises(false);
         publishCounts(clock.elapsed());
         throw;
     }
+    run_.ids.deferRaises(false);
     publishCounts(clock.elapsed());
     return counts_;
 }
@@ -112,6 +115,7 @@ void ImportStage::closeTargets()
 
 void ImportStage::commitRows()
 {
+    run_.ids.writeDeferredRaises();
     commitStoredRows(run_.ADOConnectionTessaris);
     committedCounts_ = counts_;
 }
@@ -122,6 +126,7 @@ void ImportStage::commitRows()
 void ImportStage::keepOnlyCommittedCounts()
 {
     try {
+        run_.ids.writeDeferredRaises();
         if (run_.ADOConnectionTessaris.commitGroup())
             return;
     } catch (const std::exception&) {

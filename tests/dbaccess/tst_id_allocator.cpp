@@ -116,6 +116,33 @@ TEST_P(IdAllocatorTest, ACounterChangedBetweenRunStepsIsReadAgain)
     EXPECT_EQ(stored("LETTERS"), QList<qint64>{30});
 }
 
+// Rows committed in groups carry their counters in the same commit: the stage writes the raises
+// kept meanwhile just before, and forgets them when the group is dropped.
+TEST_P(IdAllocatorTest, DeferredRaisesAreReadBackAndWrittenOnlyWhenAsked)
+{
+    IdAllocator ids(*connection, ui);
+    store("MOTCONSU", 10);
+    ids.deferRaises(true);
+    ids.RaiseLastValue("MOTCONSU", 11);
+    ids.RaiseLastValue("MOTCONSU", 12);
+    ids.RaiseLastValue("PATIENTS", 3, true); // forced: at once
+    EXPECT_EQ(ids.ReadLastValue("MOTCONSU"), 12);
+    EXPECT_EQ(stored("MOTCONSU"), QList<qint64>{10});
+    EXPECT_EQ(stored("PATIENTS"), QList<qint64>{3});
+    ids.forgetValues();
+    EXPECT_EQ(ids.ReadLastValue("MOTCONSU"), 12);
+    ids.writeDeferredRaises();
+    EXPECT_EQ(stored("MOTCONSU"), QList<qint64>{12});
+
+    ids.RaiseLastValue("LETTERS", 5);
+    ids.deferRaises(false);
+    EXPECT_EQ(ids.ReadLastValue("LETTERS"), 0);
+    EXPECT_EQ(stored("LETTERS"), QList<qint64>{0});
+    ids.RaiseLastValue("LETTERS", 6);
+    EXPECT_EQ(stored("LETTERS"), QList<qint64>{6});
+    EXPECT_TRUE(ui.dialogs().isEmpty());
+}
+
 TEST_P(IdAllocatorTest, AFailedInsertWarnsWithTheStatementAndReadsAsZero)
 {
     recreateIdValues("KEY_NAME VARCHAR(50), LAST_VALUE INTEGER, OWNER_ID INTEGER NOT NULL");
