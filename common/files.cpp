@@ -12,6 +12,12 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace p1 {
 
@@ -52,38 +58,66 @@ namespace {
 
 constexpr qint64 copyBufferSize = 8192;
 
-FileCopyError readError(const QFile& file)
+// A file descriptor closed when it goes out of scope, unless closed before.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+    bool close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
+
+private:
+    int fd_;
+};
+
+FileCopyError readError(const QString& path, int error)
 {
-    return FileCopyError(
-        QStringLiteral("Impossible de lire le fichier %1 : %2").arg(file.fileName(), file.errorString()));
+    return FileCopyError(QStringLiteral("Impossible de lire le fichier %1 : %2").arg(path, qt_error_string(error)));
 }
 
 // A short write sets no error of its own: the file system took part of the bytes.
-FileCopyError writeError(const QFile& file)
+FileCopyError writeError(const QString& path, int error)
 {
-    const QString reason =
-        file.error() == QFileDevice::NoError ? QStringLiteral("écriture incomplète") : file.errorString();
-    return FileCopyError(QStringLiteral("Impossible d'écrire le fichier %1 : %2").arg(file.fileName(), reason));
+    const QString reason = error == 0 ? QStringLiteral("écriture incomplète") : qt_error_string(error);
+    return FileCopyError(QStringLiteral("Impossible d'écrire le fichier %1 : %2").arg(path, reason));
+}
+
+qint64 readSome(int fd, char* into, qint64 size)
+{
+    qint64 bytesRead = 0;
+    do
+        bytesRead = ::read(fd, into, size_t(size));
+    while (bytesRead < 0 && errno == EINTR);
+    return bytesRead;
 }
 
 // Every byte read must be written: a short write (full disk, quota) is an error, as is a
-// failing close, where a network file system may first report it.
-qint64 copyContent(QFile& input, QFile& output)
+// failing close, where a network file system may first report it. Straight system calls: a
+// practice's letters are tens of thousands of small files.
+qint64 copyContent(const QString& source, int input, const QString& path, Descriptor& output)
 {
     std::array<char, copyBufferSize> buffer;
     qint64 copied = 0;
-    qint64 bytesRead = 0;
-    do {
-        bytesRead = input.read(buffer.data(), copyBufferSize);
+    for (;;) {
+        const qint64 bytesRead = readSome(input, buffer.data(), copyBufferSize);
         if (bytesRead < 0)
-            throw readError(input);
-        if (bytesRead > 0 && output.write(buffer.data(), bytesRead) != bytesRead)
-            throw writeError(output);
+            throw readError(source, errno);
+        if (bytesRead == 0)
+            break;
+        const qint64 written = ::write(output.get(), buffer.data(), size_t(bytesRead));
+        if (written != bytesRead)
+            throw writeError(path, written < 0 ? errno : 0);
         copied += bytesRead;
-    } while (bytesRead == copyBufferSize);
-    output.close();
-    if (output.error() != QFileDevice::NoError)
-        throw writeError(output);
+    }
+    if (!output.close())
+        throw writeError(path, errno);
     return copied;
 }
 
@@ -92,17 +126,17 @@ qint64 copyContent(QFile& input, QFile& output)
 std::optional<qint64> copyFileAsNew(const QString& source, const QString& path)
 {
     // A taken path is told before anything is read: the source is not even opened then.
-    QFile output(path);
-    if (!output.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-        if (QFileInfo::exists(path))
+    Descriptor output(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (output.get() < 0) {
+        if (errno == EEXIST)
             return std::nullopt;
         throw FileCreateError(path);
     }
     try {
-        QFile input(source);
-        if (!input.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        const Descriptor input(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+        if (input.get() < 0)
             throw FileOpenError(source);
-        return copyContent(input, output);
+        return copyContent(source, input.get(), path, output);
     } catch (const FileCopyError&) {
         output.close();
         QFile::remove(path);
