@@ -97,9 +97,6 @@ bool ImportRun::claimed(TargetClaim& claim)
     return false;
 }
 
-// Every source table the ticked stages read is read through once, before the purge: a damaged
-// file stops the run while the target is still whole. The copies made here serve the stages; a
-// missing table is left to the stage that reads it, which reports it as it always has.
 namespace {
 
 // A table a ticked stage reads, with its place in the order of the run.
@@ -132,6 +129,9 @@ std::optional<UnreadableTable> firstDamagedTable(SourceConnection& file, const Q
 
 } // namespace
 
+// Every source table the ticked stages read is read through once, before the purge: a damaged
+// file stops the run while the target is still whole. The copies made here serve the stages; a
+// missing table is left to the stage that reads it, which reports it as it always has.
 void ImportRun::proveSourceReadable()
 {
     QList<TableToRead> v4Tables;
