@@ -36,6 +36,12 @@ qint64 createConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patie
 
 } // namespace
 
+QString consultationLookupText()
+{
+    return QStringLiteral("SELECT MOTCONSU_ID, PATIENTS_ID, DATE_CONSULTATION, MEDECINS_ID, MOTIF_DE_CONSULTATION "
+                          "FROM MOTCONSU");
+}
+
 qint64 FindOrCreateConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patient, qint64 physician,
                                 const QString& reason, const QDateTime& date)
 {

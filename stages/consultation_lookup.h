@@ -6,10 +6,14 @@
 
 namespace p1 {
 
+// The command text of the MOTCONSU dataset FindOrCreateConsultation looks in: the table whole,
+// with only the columns it reads or sets (the consultations' long texts are not transferred).
+QString consultationLookupText();
+
 // The MOTCONSU_ID of the patient's consultation at exactly that date-time, the row created with
 // the physician and the reason (numbered from "MOTCONSU", raised at once) when there is none or
 // when the first one bears no positive number. -1 when the new row is refused, named in the log.
-// The consultations are those of MOTCONSU, a dataset opened whole by the caller (wholeTable):
+// The consultations are those of MOTCONSU, a dataset the caller opens on consultationLookupText():
 // it holds the rows created since, and a look-up costs the target nothing. UI thread only.
 qint64 FindOrCreateConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patient, qint64 physician,
                                 const QString& reason, const QDateTime& date);

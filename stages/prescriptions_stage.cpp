@@ -47,7 +47,7 @@ public:
                        QStringLiteral("[ORD ORDONNANCE]"),
                        QStringLiteral("ORDER BY [CODE ORDONNANCE], [DATE]")},
                       {{run.Query1, wholeTable(run.prescriptionTable)},
-                       {run.Query2, wholeTable(QStringLiteral("MOTCONSU"))}}),
+                       {run.Query2, consultationLookupText()}}),
           PRESCRIPTIONS(run.Query1), MOTCONSU(run.Query2), items_(run.Sorvane_Query1)
     {
         identifyRowsBy(QStringLiteral("CODE PATIENT"));

@@ -26,7 +26,7 @@ protected:
         setLastValue(*connection, "MOTCONSU", 50);
         source.write();
         run = std::make_unique<StageRunContext>(source, *connection);
-        openWholeTable(run->Query2, wholeTable("MOTCONSU"));
+        openWholeTable(run->Query2, consultationLookupText());
     }
 
     qint64 find(qint64 patient, const QDateTime& date)
@@ -86,7 +86,7 @@ TEST_P(ConsultationLookupTest, ARefusedNewConsultationGivesMinusOneAndTwoLines)
 TEST_P(ConsultationLookupTest, AConsultationWithoutAPositiveNumberGetsANewOne)
 {
     insertRow(*connection, "MOTCONSU", {{"MOTCONSU_ID", 0}, {"PATIENTS_ID", 8}, {"DATE_CONSULTATION", day}});
-    openWholeTable(run->Query2, wholeTable("MOTCONSU"));
+    openWholeTable(run->Query2, consultationLookupText());
 
     EXPECT_EQ(find(8, day), 51);
     EXPECT_EQ(countRows(*connection, "MOTCONSU"), 4);
