@@ -20,7 +20,7 @@ struct SourceQuery::Impl {
     // a look-up run once per source row then costs its binding and its rows only.
     StatementPointer statement;
     QString preparedText;
-    QString copySql;
+    QString unorderedSql; // what a count runs: the order of the rows does not change their number
     QString table;
     QList<SourceType> types;
     QStringList names;
@@ -108,7 +108,7 @@ void SourceQuery::Impl::prepareText(const QString& text)
     }
     statement = std::move(prepared);
     preparedText = text;
-    copySql = translated.sql;
+    unorderedSql = translated.unorderedSql;
     table = translated.table;
 }
 
@@ -232,7 +232,7 @@ int SourceQuery::recordCount() const
         throw SourceError(QStringLiteral("La requête [%1] n'est pas ouverte.").arg(impl_->lines.join(' ').simplified()));
     if (!impl_->count) {
         StatementPointer counting;
-        impl_->prepare(QStringLiteral("SELECT count(*) FROM (%1)").arg(impl_->copySql), counting);
+        impl_->prepare(QStringLiteral("SELECT count(*) FROM (%1)").arg(impl_->unorderedSql), counting);
         impl_->bindParameters(counting.get());
         if (sqlite3_step(counting.get()) != SQLITE_ROW)
             impl_->copy().fail(QStringLiteral("Erreur de lecture de la table [%1]").arg(impl_->table));

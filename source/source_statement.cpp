@@ -107,6 +107,14 @@ QString physicalOrderName(const QStringList& columns)
     return QStringLiteral("rowid");
 }
 
+QString withoutClosingSemicolon(const QString& sql)
+{
+    QString text = sql.trimmed();
+    if (text.endsWith(QLatin1Char(';')))
+        text.chop(1);
+    return text;
+}
+
 } // namespace
 
 CopyStatement translateStatement(const QString& text, const TableLookup& lookup)
@@ -123,9 +131,10 @@ CopyStatement translateStatement(const QString& text, const TableLookup& lookup)
         const Token& token = tokens[i];
         if (isKeyword(token, "where")) {
             inFilter = true;
-        } else if (isKeyword(token, "order")) {
+        } else if (isKeyword(token, "order") && !ordered) {
             inFilter = false;
             ordered = true;
+            statement.unorderedSql = statement.sql;
         }
         if (token.kind != Token::Name) {
             statement.sql += token.text;
@@ -146,9 +155,8 @@ CopyStatement translateStatement(const QString& text, const TableLookup& lookup)
             statement.filterColumns.append(*column);
     }
     // The copy wraps the text (to count its rows): a closing semicolon cannot stay.
-    statement.sql = statement.sql.trimmed();
-    if (statement.sql.endsWith(QLatin1Char(';')))
-        statement.sql.chop(1);
+    statement.sql = withoutClosingSemicolon(statement.sql);
+    statement.unorderedSql = ordered ? statement.unorderedSql.trimmed() : statement.sql;
     if (ordered)
         statement.sql += QStringLiteral(", ") + physicalOrderName(table.columns);
     return statement;

@@ -13,6 +13,7 @@ namespace p1 {
 struct CopyStatement {
     QString table;              // the name written after FROM
     QString sql;                // the text for the in-memory copy
+    QString unorderedSql;       // the same without its ORDER BY part: what a count needs
     QStringList filterColumns;  // the columns named in the where part, as the table writes them
 };
 

@@ -276,18 +276,20 @@ TEST(SourceStatement, NamesBecomeTheTablesOwnWhateverTheirCaseOrBrackets)
         QString text;
         QString sql; // empty: refused
         QStringList filters;
+        QString unordered;
     } cases[] = {
         {"SELECT * from \n[glb patient]\norder by [code patient]",
-         "SELECT * from \n\"GLB PATIENT\"\norder by \"CODE PATIENT\", rowid", {}},
+         "SELECT * from \n\"GLB PATIENT\"\norder by \"CODE PATIENT\", rowid", {}, "SELECT * from \n\"GLB PATIENT\""},
         {"select * FROM [GLB PATIENT] where codetitre=:code ORDER BY CodeTitre, Nom;",
          "select * FROM \"GLB PATIENT\" where \"CodeTitre\"=:code ORDER BY \"CodeTitre\", \"NOM\", rowid",
-         {"CodeTitre"}},
+         {"CodeTitre"}, "select * FROM \"GLB PATIENT\" where \"CodeTitre\"=:code"},
         {"SELECT * from [GLB PATIENT] where [NOM]='a [b]' and [Code Patient]=:c",
-         "SELECT * from \"GLB PATIENT\" where \"NOM\"='a [b]' and \"CODE PATIENT\"=:c", {"NOM", "CODE PATIENT"}},
-        {"SELECT * from \n:tablename\n", "", {}},
-        {"DELETE FROM [GLB PATIENT]", "", {}},
-        {"SELECT * from [GLB PATIENT", "", {}},
-        {"", "", {}},
+         "SELECT * from \"GLB PATIENT\" where \"NOM\"='a [b]' and \"CODE PATIENT\"=:c", {"NOM", "CODE PATIENT"},
+         "SELECT * from \"GLB PATIENT\" where \"NOM\"='a [b]' and \"CODE PATIENT\"=:c"},
+        {"SELECT * from \n:tablename\n", "", {}, ""},
+        {"DELETE FROM [GLB PATIENT]", "", {}, ""},
+        {"SELECT * from [GLB PATIENT", "", {}, ""},
+        {"", "", {}, ""},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.text.toStdString());
@@ -299,6 +301,7 @@ TEST(SourceStatement, NamesBecomeTheTablesOwnWhateverTheirCaseOrBrackets)
         EXPECT_EQ(statement.table, "GLB PATIENT");
         EXPECT_EQ(statement.sql, test.sql);
         EXPECT_EQ(statement.filterColumns, test.filters);
+        EXPECT_EQ(statement.unorderedSql, test.unordered);
     }
 }
 
