@@ -110,6 +110,12 @@ void IdAllocator::deferRaises(bool deferred)
     }
 }
 
+void IdAllocator::restore(Memory memory)
+{
+    known_ = std::move(memory.known);
+    unwritten_ = std::move(memory.unwritten);
+}
+
 void IdAllocator::writeDeferredRaises()
 {
     const QMap<QString, qint64> raises = std::exchange(unwritten_, {});

@@ -33,6 +33,15 @@ public:
     void deferRaises(bool deferred);
     void writeDeferredRaises();
 
+    // What it remembers of the counters, taken at the start of a group of rows and put back when
+    // the group is run again: the values handed out in it are handed out again.
+    struct Memory {
+        QHash<QString, qint64> known;
+        QMap<QString, qint64> unwritten;
+    };
+    Memory memory() const { return {known_, unwritten_}; }
+    void restore(Memory memory);
+
 private:
     void writeRaise(const QString& key, qint64 value);
 

@@ -9,7 +9,7 @@ packages=(
   mdbtools mdbtools-dev libsqlite3-dev
   unixodbc-dev tdsodbc libsqliteodbc
   libgtest-dev libgmock-dev
-  postgresql
+  postgresql libpq-dev
   xvfb xauth
 )
 missing=()

@@ -30,6 +30,7 @@ struct SourceQuery::Impl {
 
     bool open = false;
     bool atEnd = true;
+    int rowNumber = 0; // of the current row, from 0; the row count at the end
     std::optional<int> count;
 
     MemoryCopy& copy() const { return *connection->impl().copy; }
@@ -209,6 +210,7 @@ void SourceQuery::open()
     sqlite3_clear_bindings(impl_->statement.get());
     impl_->bindParameters(impl_->statement.get());
     impl_->open = true;
+    impl_->rowNumber = 0;
     impl_->step();
 }
 
@@ -248,8 +250,30 @@ bool SourceQuery::eof() const
 
 void SourceQuery::next()
 {
-    if (isOpen() && !impl_->atEnd)
+    if (isOpen() && !impl_->atEnd) {
+        ++impl_->rowNumber;
         impl_->step();
+    }
+}
+
+int SourceQuery::rowNumber() const
+{
+    return impl_->rowNumber;
+}
+
+// The statement runs again from its first row: the source copy does not change meanwhile, and
+// the order of its rows is the same from one run to the next.
+void SourceQuery::moveToRow(int row)
+{
+    if (!isOpen())
+        throw SourceError(QStringLiteral("La requête [%1] n'est pas ouverte.").arg(impl_->lines.join(' ').simplified()));
+    sqlite3_reset(impl_->statement.get());
+    impl_->rowNumber = 0;
+    impl_->step();
+    while (impl_->rowNumber < row && !impl_->atEnd) {
+        ++impl_->rowNumber;
+        impl_->step();
+    }
 }
 
 SourceField SourceQuery::field(const QString& name) const

@@ -55,6 +55,10 @@ public:
     int recordCount() const;
     bool eof() const;
     void next();
+    // The current row's place, from 0 (the row count once past the last row), and a move back
+    // (or on) to a row by its place.
+    int rowNumber() const;
+    void moveToRow(int row);
     SourceField field(const QString& name) const; // by name, any case; throws SourceError
 
 private:

@@ -29,6 +29,7 @@ public:
     {
         countInSummary(SummaryCount::ProcessedRows);
         identifyRowsBy(QStringLiteral("CODE PATIENT"));
+        sendRowsAhead({&antecedentNumber_});
     }
 
 private:

@@ -42,6 +42,7 @@ public:
           MOTCONSU(run.Query1), Sorvane_Query1(run.Sorvane_Query1)
     {
         identifyRowsBy(QStringLiteral("CODE PATIENT"));
+        sendRowsAhead({&consultationNumber_});
     }
 
 private:

@@ -65,6 +65,7 @@ public:
           PATIENTS(run.Query1), ANTECED(run.Query2), PATMEDTR(run.Query3)
     {
         identifyRowsBy(QStringLiteral("CODE PATIENT"));
+        sendRowsAhead({&highestPatientCode_, &antecedentNumber_, &linkNumber_});
     }
 
 private:

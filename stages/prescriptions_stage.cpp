@@ -51,6 +51,7 @@ public:
           PRESCRIPTIONS(run.Query1), MOTCONSU(run.Query2), items_(run.Sorvane_Query1)
     {
         identifyRowsBy(QStringLiteral("CODE PATIENT"));
+        sendRowsAhead({&prescriptionNumber_});
     }
 
 private:
@@ -102,7 +103,7 @@ private:
             return true;
         } catch (const std::exception& error) {
             rethrowWhenTheRunMustEnd(error);
-            run_.ui.showError(itemQueryError.arg(code, errorMessage(error)));
+            showRowError(itemQueryError.arg(code, errorMessage(error)));
             items_.close();
             return false;
         }

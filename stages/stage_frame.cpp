@@ -81,19 +81,128 @@ void ImportStage::openTargets()
 
 void ImportStage::walkRows()
 {
-    for (; !source_.eof(); source_.next()) {
-        run_.ui.setProgressPosition(run_.ui.progressPosition() + 1);
-        run_.ui.processMessages();
-        const qsizetype changesBefore = counts_.changedValues.size();
-        const RowOutcome outcome = importRow();
-        if (outcome == RowOutcome::Refused)
-            counts_.changedValues.resize(changesBefore);
-        for (OversizedText& text : run_.ADOConnectionTessaris.takeOversizedTexts())
-            counts_.oversizedValues.append({rowCode(), std::move(text)});
-        count(outcome);
-        if (run_.ADOConnectionTessaris.groupDue())
-            commitRows();
+    run_.ADOConnectionTessaris.setRowsAhead(rowsAhead_);
+    if (run_.ADOConnectionTessaris.sendsRowsAhead()) {
+        walkRowsAhead();
+        return;
     }
+    run_.ADOConnectionTessaris.setRowsAhead(false);
+    for (; !source_.eof(); source_.next())
+        walkRow();
+}
+
+namespace {
+
+// While a stage sends its rows ahead, its log lines and dialogs pass its filter.
+class RowsAheadScope {
+public:
+    RowsAheadScope(RunContext& run, std::function<bool()> filter) : run_(run)
+    {
+        run_.ui.setAnnouncementFilter(std::move(filter));
+    }
+    ~RowsAheadScope()
+    {
+        run_.ui.setAnnouncementFilter({});
+        run_.ADOConnectionTessaris.setRowsAhead(false);
+    }
+    RowsAheadScope(const RowsAheadScope&) = delete;
+    RowsAheadScope& operator=(const RowsAheadScope&) = delete;
+
+private:
+    RunContext& run_;
+};
+
+} // namespace
+
+// The rows go to the target without waiting for their outcome; the last ones are settled while
+// the datasets still hold them, so that a refusal among them can still be run again. A group
+// begins at a commit: a refused group is rolled back, and what the stage wrote before its rows
+// (a counter it created) must not go with it.
+void ImportStage::walkRowsAhead()
+{
+    const RowsAheadScope scope(run_, [this] { return mayAnnounce(); });
+    commitRows();
+    markGroupStart(source_.rowNumber());
+    for (;;) {
+        try {
+            for (; !source_.eof(); source_.next())
+                walkRow();
+            run_.ADOConnectionTessaris.settleRowsAhead();
+            return;
+        } catch (const RowsAheadRefused&) {
+            runGroupAgain();
+        }
+    }
+}
+
+void ImportStage::walkRow()
+{
+    run_.ui.setProgressPosition(run_.ui.progressPosition() + 1);
+    run_.ui.processMessages();
+    const qsizetype changesBefore = counts_.changedValues.size();
+    const RowOutcome outcome = importRow();
+    if (outcome == RowOutcome::Refused)
+        counts_.changedValues.resize(changesBefore);
+    for (OversizedText& text : run_.ADOConnectionTessaris.takeOversizedTexts())
+        counts_.oversizedValues.append({rowCode(), std::move(text)});
+    count(outcome);
+    const bool groupRunAgain = runAgainThrough_ >= 0 && source_.rowNumber() >= runAgainThrough_;
+    if (!groupRunAgain && !run_.ADOConnectionTessaris.groupDue())
+        return;
+    commitRows();
+    if (groupRunAgain) {
+        runAgainThrough_ = -1;
+        announcementsToSkip_ = 0;
+        run_.ADOConnectionTessaris.setRowsAhead(true);
+    }
+    if (run_.ADOConnectionTessaris.sendsRowsAhead())
+        markGroupStart(source_.rowNumber() + 1);
+}
+
+void ImportStage::markGroupStart(int firstRow)
+{
+    for (const TargetTable& target : targets_)
+        target.dataset.mark();
+    groupStart_.sourceRow = firstRow;
+    groupStart_.progress = run_.ui.progressPosition();
+    groupStart_.numbers.clear();
+    for (const qint64* number : numbersKept_)
+        groupStart_.numbers.push_back(*number);
+    groupStart_.ids = run_.ids.memory();
+    groupStart_.announcements = 0;
+}
+
+// The engine refused a row of the group and rolled the group back: everything goes back to the
+// group's first row, which runs again one statement at a time up to the row the group had
+// reached, where it is committed; then rows go ahead again. What the group showed is not shown
+// twice: the same rows show it again first.
+void ImportStage::runGroupAgain()
+{
+    runAgainThrough_ = source_.rowNumber();
+    run_.ADOConnectionTessaris.setRowsAhead(false);
+    for (const TargetTable& target : targets_)
+        target.dataset.backToMark();
+    for (std::size_t place = 0; place < numbersKept_.size(); ++place)
+        *numbersKept_[place] = groupStart_.numbers[place];
+    run_.ids.restore(groupStart_.ids);
+    counts_ = committedCounts_;
+    run_.ADOConnectionTessaris.takeOversizedTexts();
+    run_.ui.setProgressPosition(groupStart_.progress);
+    announcementsToSkip_ = groupStart_.announcements;
+    source_.moveToRow(groupStart_.sourceRow);
+}
+
+bool ImportStage::mayAnnounce()
+{
+    if (announcementsToSkip_ > 0) {
+        --announcementsToSkip_;
+        return false;
+    }
+    if (run_.ADOConnectionTessaris.sendsRowsAhead()) {
+        run_.ADOConnectionTessaris.settleRowsAhead();
+        ++groupStart_.announcements;
+    }
+    return true;
 }
 
 void ImportStage::count(RowOutcome outcome)
@@ -129,7 +238,7 @@ void ImportStage::keepOnlyCommittedCounts()
         run_.ids.writeDeferredRaises();
         if (run_.ADOConnectionTessaris.commitGroup())
             return;
-    } catch (const std::exception&) {
+    } catch (...) {
     }
     counts_ = committedCounts_;
 }
@@ -186,6 +295,12 @@ void ImportStage::logFailure(const QString& wording, const QString& message)
     ++counts_.failures;
     counts_.failureLines.append({rowCode(), asOneLogLine(wording), asOneLogLine(message)});
     logFailureLines(run_.ui, wording, message);
+}
+
+void ImportStage::showRowError(const QString& text)
+{
+    if (run_.ui.mayAnnounce())
+        run_.ui.showError(text);
 }
 
 void ImportStage::noteChangedValue(const QString& column, const QString& sourceValue,

@@ -123,6 +123,15 @@ protected:
     void keepProgressPosition() { keepProgressPosition_ = true; }
     // The source column whose value names a row in the run's report of its failures.
     void identifyRowsBy(const QString& codeColumn) { codeColumn_ = codeColumn; }
+    // The stage's rows may be sent to the target ahead of their outcome, a group at a time; when
+    // the engine refuses one, the group is run again from its first row, one statement at a
+    // time. What the stage carries from row to row besides its target datasets and counters (the
+    // numbers it hands out) is named here, to be set back with them.
+    void sendRowsAhead(std::vector<qint64*> numbersKept = {})
+    {
+        rowsAhead_ = true;
+        numbersKept_ = std::move(numbersKept);
+    }
 
     // After the source is selected, before it opens: a stage's second query.
     virtual void prepare() {}
@@ -144,6 +153,8 @@ protected:
     bool guard(const QString& wording, const std::function<void()>& store,
                std::initializer_list<TargetDataset*> cancelOnFailure);
     void logFailure(const QString& wording, const QString& message);
+    // An error dialog of a row, shown once however often its group runs.
+    void showRowError(const QString& text);
     // For the run's report; forgotten when the row is refused.
     void noteChangedValue(const QString& column, const QString& sourceValue, const QString& storedValue);
     void showStatus(const QString& text); // status line, then a pump
@@ -156,6 +167,11 @@ private:
     void openSource();
     void openTargets();
     void walkRows();
+    void walkRowsAhead();
+    void walkRow();
+    void markGroupStart(int firstRow);
+    void runGroupAgain();
+    bool mayAnnounce();
     void count(RowOutcome outcome);
     void closeTargets();
     void commitRows();
@@ -172,6 +188,20 @@ private:
     QString codeColumn_;
     StageCounts counts_;
     StageCounts committedCounts_; // as they were at the last commit of the rows
+
+    // Where the group of rows sent ahead began: what is set back to run it again.
+    struct GroupStart {
+        int sourceRow = 0;
+        int progress = 0;
+        std::vector<qint64> numbers;
+        IdAllocator::Memory ids;
+        int announcements = 0; // log lines and dialogs shown since
+    };
+    bool rowsAhead_ = false;
+    std::vector<qint64*> numbersKept_;
+    GroupStart groupStart_;
+    int runAgainThrough_ = -1; // while a group runs again: the source row it reached
+    int announcementsToSkip_ = 0;
 };
 
 // Commits the rows stored so far (a group of them, in the connection's Grouped mode); throws

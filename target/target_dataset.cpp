@@ -123,6 +123,11 @@ struct TargetDataset::Impl {
     QString preparedOn;
     QString factsOf; // the connection and table the facts and stores are of
     QHash<QString, std::shared_ptr<QSqlQuery>> preparedStores;
+    QHash<QString, QString> aheadTexts; // statements sent ahead, by set of columns
+    // Since mark(): the number of rows then, and each row changed since as it was then.
+    std::optional<int> markedRows;
+    int markedCurrent = 0;
+    QHash<int, Row> rowsAtMark;
 
     explicit Impl(TargetConnection& target) : connection(target) {}
 
@@ -139,7 +144,12 @@ struct TargetDataset::Impl {
     QString setColumnsMask(QChar kind) const;
     QStringList setColumnNames() const;
     QSqlQuery& preparedStore(const QString& mask, const std::function<QString()>& text);
-    int bindSetValues(QSqlQuery& query, const Row& row) const;
+    QVariantList setValues(const Row& row) const;
+    static void bindAll(QSqlQuery& query, const QVariantList& values);
+    QString insertText() const;
+    QString updateText() const;
+    void sendAhead(const QString& mask, const QVariantList& values, bool changesARow);
+    void noteChange(int row);
     void insertPending();
     void updatePending();
     Row compacted(Row row) const;
@@ -151,6 +161,7 @@ struct TargetDataset::Impl {
     QVariant valueAt(int row, int column);
     void keepLocatedValues(const QList<int>& columnsOfKey);
     void indexRow(int row);
+    void unindexRow(int row);
     void reindexRow(int row, const Row& before);
     LocateIndex& indexFor(const QList<int>& columnsOfKey);
     [[noreturn]] void fail(const QSqlQuery& query) const;
@@ -263,6 +274,7 @@ void TargetDataset::Impl::readTableFactsOnce()
         return;
     readTableFacts();
     preparedStores.clear();
+    aheadTexts.clear();
     factsOf = facts;
 }
 
@@ -343,30 +355,63 @@ QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask,
     return **found;
 }
 
-int TargetDataset::Impl::bindSetValues(QSqlQuery& query, const Row& row) const
+// The values of the columns set, in the order of the statement's placeholders.
+QVariantList TargetDataset::Impl::setValues(const Row& row) const
 {
-    int place = 0;
+    QVariantList values;
     for (int column = 0; column < columns.size(); ++column) {
         if (pendingSet.at(column))
-            query.bindValue(place++, parameterForEngine(row.at(column), columns.at(column).kind,
-                                                        connection.engine()));
+            values.append(parameterForEngine(row.at(column), columns.at(column).kind, connection.engine()));
     }
-    return place;
+    return values;
+}
+
+void TargetDataset::Impl::bindAll(QSqlQuery& query, const QVariantList& values)
+{
+    for (int place = 0; place < values.size(); ++place)
+        query.bindValue(place, values.at(place));
+}
+
+QString TargetDataset::Impl::insertText() const
+{
+    const QStringList names = setColumnNames();
+    if (names.isEmpty())
+        return QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+        .arg(table, names.join(", "), QStringList(names.size(), "?").join(", "));
+}
+
+QString TargetDataset::Impl::updateText() const
+{
+    const QSqlDriver* driver = connection.database().driver();
+    return QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
+        .arg(table, setColumnNames().join(" = ?, "),
+             driver->escapeIdentifier(columns.at(keyColumn).name, QSqlDriver::FieldName));
+}
+
+// A statement sent ahead of its outcome: its text is worked out once per set of columns, while
+// the session is free to answer the driver's questions.
+void TargetDataset::Impl::sendAhead(const QString& mask, const QVariantList& values, bool changesARow)
+{
+    auto text = aheadTexts.constFind(mask);
+    if (text == aheadTexts.cend())
+        text = aheadTexts.insert(mask, mask.startsWith(u'I') ? insertText() : updateText());
+    connection.sendAhead(*text, values, changesARow);
 }
 
 void TargetDataset::Impl::insertPending()
 {
     const Row row = convertedPendingRow();
     noteOversizedTexts(row);
-    QSqlQuery& query = preparedStore(setColumnsMask('I'), [this] {
-        const QStringList names = setColumnNames();
-        if (names.isEmpty())
-            return QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
-        return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-            .arg(table, names.join(", "), QStringList(names.size(), "?").join(", "));
-    });
-    bindSetValues(query, row);
-    connection.runStatement(query, [&] { return query.exec(); });
+    const QString mask = setColumnsMask('I');
+    if (connection.sendsRowsAhead()) {
+        sendAhead(mask, setValues(row), false);
+    } else {
+        QSqlQuery& query = preparedStore(mask, [this] { return insertText(); });
+        bindAll(query, setValues(row));
+        connection.runStatement(query, [&] { return query.exec(); });
+    }
+    noteChange(int(rows.size()));
     rows.append(row);
     current = int(rows.size()) - 1;
     indexRow(current);
@@ -382,18 +427,19 @@ void TargetDataset::Impl::updatePending()
     const Row row = convertedPendingRow();
     noteOversizedTexts(row);
     const Row before = rows.at(current);
-    QSqlQuery& query = preparedStore(setColumnsMask('U'), [this] {
-        const QSqlDriver* driver = connection.database().driver();
-        return QStringLiteral("UPDATE %1 SET %2 = ? WHERE %3 = ?")
-            .arg(table, setColumnNames().join(" = ?, "),
-                 driver->escapeIdentifier(columns.at(keyColumn).name, QSqlDriver::FieldName));
-    });
-    const int keyPlace = bindSetValues(query, row);
-    query.bindValue(keyPlace, parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind,
-                                                 connection.engine()));
-    connection.runStatement(query, [&] { return query.exec(); });
-    if (query.numRowsAffected() == 0)
-        throw TargetError(QStringLiteral("La ligne à modifier n'existe plus dans la table %1").arg(table));
+    QVariantList values = setValues(row);
+    values.append(parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind, connection.engine()));
+    const QString mask = setColumnsMask('U');
+    if (connection.sendsRowsAhead()) {
+        sendAhead(mask, values, true);
+    } else {
+        QSqlQuery& query = preparedStore(mask, [this] { return updateText(); });
+        bindAll(query, values);
+        connection.runStatement(query, [&] { return query.exec(); });
+        if (query.numRowsAffected() == 0)
+            throw TargetError(QStringLiteral("La ligne à modifier n'existe plus dans la table %1").arg(table));
+    }
+    noteChange(current);
     rows[current] = row;
     reindexRow(current, before);
     keepStored(current, row);
@@ -499,6 +545,20 @@ void TargetDataset::Impl::indexRow(int row)
     }
 }
 
+void TargetDataset::Impl::unindexRow(int row)
+{
+    for (LocateIndex& index : indexes) {
+        if (auto key = keyOf(index.columns, columns, rows.at(row), ValuesOf::Row))
+            index.rowsByKey[*key].removeOne(row);
+    }
+}
+
+void TargetDataset::Impl::noteChange(int row)
+{
+    if (markedRows && row < *markedRows && !rowsAtMark.contains(row))
+        rowsAtMark.insert(row, rows.at(row));
+}
+
 void TargetDataset::Impl::reindexRow(int row, const Row& before)
 {
     for (LocateIndex& index : indexes) {
@@ -581,6 +641,8 @@ void TargetDataset::open()
 void TargetDataset::close()
 {
     cancel();
+    impl_->markedRows.reset();
+    impl_->rowsAtMark.clear();
     impl_->open = false;
     impl_->rows.clear();
     impl_->indexes.clear();
@@ -688,6 +750,31 @@ void TargetDataset::cancel()
     impl_->pending = Pending::None;
     impl_->pendingValues.clear();
     impl_->pendingSet.clear();
+}
+
+void TargetDataset::mark()
+{
+    impl_->markedRows = int(impl_->rows.size());
+    impl_->markedCurrent = impl_->current;
+    impl_->rowsAtMark.clear();
+}
+
+void TargetDataset::backToMark()
+{
+    cancel();
+    if (!impl_->markedRows)
+        return;
+    impl_->forgetWholeRow();
+    for (int row = int(impl_->rows.size()) - 1; row >= *impl_->markedRows; --row)
+        impl_->unindexRow(row);
+    impl_->rows.resize(*impl_->markedRows);
+    for (auto atMark = impl_->rowsAtMark.cbegin(); atMark != impl_->rowsAtMark.cend(); ++atMark) {
+        const Row changed = impl_->rows.at(atMark.key());
+        impl_->rows[atMark.key()] = atMark.value();
+        impl_->reindexRow(atMark.key(), changed);
+    }
+    impl_->rowsAtMark.clear();
+    impl_->current = impl_->markedCurrent;
 }
 
 bool TargetDataset::isPending() const

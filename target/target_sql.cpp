@@ -2,6 +2,7 @@
 
 #include "common/connection_strings.h"
 #include "common/errors.h"
+#include "target/postgres_batch.h"
 #include "target/target_values.h"
 
 #include <QAtomicInteger>
@@ -316,6 +317,8 @@ struct TargetConnection::Impl {
     QList<KeptStatement> journal;
     bool replayed = false;
     bool groupSavepointSet = false;
+    bool rowsAheadWanted = false;
+    PostgresBatch batch;
 
     bool journaling() const { return groupOpen && engine == TargetEngine::Postgres; }
 
@@ -594,6 +597,7 @@ QStringList TargetConnection::tableAndViewNames()
 QSqlDatabase TargetConnection::database()
 {
     ensureOpen();
+    settleRowsAhead();
     return impl_->database;
 }
 
@@ -671,6 +675,7 @@ bool TargetConnection::commitGroup()
     }
     if (impl_->commitMode != CommitMode::Grouped || !impl_->groupOpen)
         return kept;
+    settleRowsAhead();
     impl_->groupOpen = false;
     impl_->journal.clear();
     if (!impl_->database.commit()) {
@@ -694,6 +699,7 @@ void TargetConnection::endGroup()
     impl_->groupOpen = false;
     impl_->groupDropped = false;
     impl_->journal.clear();
+    impl_->batch.discard();
     if (!wasOpen || !impl_->database.isOpen())
         return;
     impl_->database.rollback();
@@ -706,6 +712,7 @@ void TargetConnection::endGroup()
 
 void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()>& attempt)
 {
+    settleRowsAhead();
     openGroupWhenWanted();
     if (attempt()) {
         keepForReplay(query);
@@ -714,6 +721,49 @@ void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()
     const QSqlError error = query.lastError();
     undoStatement(error);
     throwFailure(error);
+}
+
+void TargetConnection::setRowsAhead(bool wanted)
+{
+    if (!wanted && impl_->rowsAheadWanted)
+        settleRowsAhead();
+    impl_->rowsAheadWanted = wanted;
+}
+
+bool TargetConnection::sendsRowsAhead() const
+{
+    return impl_->rowsAheadWanted && impl_->engine == TargetEngine::Postgres
+           && impl_->commitMode == CommitMode::Grouped;
+}
+
+void TargetConnection::sendAhead(const QString& statement, const QVariantList& values, bool changesARow)
+{
+    ensureOpen();
+    openGroupWhenWanted();
+    impl_->batch.attach(impl_->database);
+    if (!impl_->batch.isAttached())
+        throw TargetError(QStringLiteral("La session PostgreSQL ne peut pas recevoir de lignes groupées."));
+    impl_->batch.add(statement, values, changesARow);
+}
+
+// A refusal leaves the transaction unusable: the group is rolled back before anything else is
+// asked of the session. A target failure ends the run as any statement's would.
+void TargetConnection::settleRowsAhead()
+{
+    if (!impl_->batch.isAttached())
+        return;
+    const std::optional<QSqlError> refusal = impl_->batch.settle();
+    if (!refusal)
+        return;
+    const FailureCode kind = failureCodeKind(impl_->engine, refusal->nativeErrorCode());
+    if (kind == FailureCode::Target)
+        throwFailure(*refusal);
+    impl_->database.rollback();
+    if (kind == FailureCode::Unknown && !answers())
+        throwFailure(*refusal);
+    impl_->groupOpen = false;
+    impl_->journal.clear();
+    throw RowsAheadRefused();
 }
 
 // SQLite writes a changed page into the log file as soon as its cache is full; a rolled-back run
@@ -806,6 +856,7 @@ void TargetConnection::loseGroup(const QSqlError& error)
 
 void TargetConnection::forgetGroup()
 {
+    impl_->batch.detach();
     impl_->groupDropped = impl_->groupDropped || impl_->groupOpen;
     impl_->groupOpen = false;
     impl_->groupSavepointSet = false;

@@ -56,6 +56,11 @@ enum class CommitMode {
 // Grouped, or EachRow when the environment variable P1IMPORT_COMMIT_EACH_ROW is 1.
 CommitMode defaultCommitMode();
 
+// The engine refused one of the rows sent ahead of their outcome, and the group they belonged to
+// was rolled back. Not a std::exception: no handler of a row's or of a statement's errors may
+// take it for one of them; the stage runs the group again, row by row.
+struct RowsAheadRefused {};
+
 // ADOConnectionTessaris. The password lives only in the connection string: it appears in no
 // error text. A closed connection is reopened on demand by the statements and datasets.
 // UI thread only.
@@ -100,6 +105,19 @@ public:
     // Rolls back whatever group is open (Grouped: only reads follow the last commitGroup()).
     // Never throws: a group the engine could not roll back was dropped with the connection.
     void endGroup();
+
+    // While wanted, in Grouped mode on PostgreSQL, the datasets' inserts and updates are sent
+    // ahead of their outcome, hundreds to a round trip (sendAhead()). Any other use of the session
+    // settles them first: a refusal among them rolls the group back and throws RowsAheadRefused.
+    // The other engines wait for no answer that a group could spare.
+    void setRowsAhead(bool wanted);
+    bool sendsRowsAhead() const;
+    // A statement with "?" placeholders and its values; changesARow: it fails unless it changes
+    // a row. Throws TargetError when the session cannot take it.
+    void sendAhead(const QString& statement, const QVariantList& values, bool changesARow);
+    // Waits for the outcome of every statement sent ahead; throws RowsAheadRefused when the
+    // engine refused one for its data, TargetUnavailable when the target failed.
+    void settleRowsAhead();
 
     // Runs one attempt at a statement (its prepare or its exec, whose result it returns), so that
     // inside a group a failure undoes that statement alone; a failure is thrown as throwFailure()
@@ -239,6 +257,12 @@ public:
     void post();   // stores the pending row
     void cancel(); // drops the pending row
     bool isPending() const;
+
+    // Remembers the rows as they are; backToMark() puts them back: the rows appended since are
+    // dropped, the rows changed since get their values back, a pending row is dropped. For rows
+    // stored ahead of their outcome, in a group the engine then refused.
+    void mark();
+    void backToMark();
 
     TargetField field(const QString& column) const; // current row, pending values included
     QStringList fieldNames() const;                  // as the engine names the columns
