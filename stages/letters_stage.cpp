@@ -1,8 +1,10 @@
 #include "stages/letters_stage.h"
 
+#include "common/errors.h"
 #include "common/files.h"
 #include "common/locale_texts.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace p1 {
@@ -36,6 +38,7 @@ public:
           LETTERS(run.Query1), lettersFolder_(run.sourceLettersFolder)
     {
         identifyRowsBy(QStringLiteral("CODE COURRIER GENERE"));
+        sendRowsAhead({&letterNumber_});
     }
 
 private:
@@ -68,6 +71,26 @@ private:
     std::vector<RaisedKey> raisedKeys() const override
     {
         return {{QStringLiteral("LETTERS"), letterNumber_}};
+    }
+
+    void groupStarted() override
+    {
+        filesOfGroup_.clear();
+        if (run_.lettersOfTheRun)
+            lettersAtGroupStart_ = *run_.lettersOfTheRun;
+    }
+
+    // The files the group copied go with its rows: run again, it copies them again.
+    void groupUndone() override
+    {
+        for (const QString& path : std::as_const(filesOfGroup_)) {
+            if (!DeleteFileIfExists(path))
+                throw TargetUnavailable(QStringLiteral("Le fichier %1 n'a pas pu être retiré du dossier des courriers.")
+                                            .arg(QDir::toNativeSeparators(path)));
+        }
+        filesOfGroup_.clear();
+        if (run_.lettersOfTheRun)
+            *run_.lettersOfTheRun = lettersAtGroupStart_;
     }
 
     // Puts the letter's file in the patient's folder of the letter store under its new name; false
@@ -104,6 +127,8 @@ private:
         const std::optional<qint64> copied = copyFileAsNew(sourcePath, newPath);
         if (!copied)
             return false;
+        if (run_.ADOConnectionTessaris.sendsRowsAhead())
+            filesOfGroup_.append(newPath);
         countCopy(*copied);
         return true;
     }
@@ -154,6 +179,8 @@ private:
     TargetDataset& LETTERS;
     WindowsNameResolver lettersFolder_;
     qint64 letterNumber_ = 0;
+    QStringList filesOfGroup_; // copied since the group sent ahead began
+    LetterCounts lettersAtGroupStart_;
 };
 
 } // namespace

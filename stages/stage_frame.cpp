@@ -170,6 +170,7 @@ void ImportStage::markGroupStart(int firstRow)
         groupStart_.numbers.push_back(*number);
     groupStart_.ids = run_.ids.memory();
     groupStart_.announcements = 0;
+    groupStarted();
 }
 
 // The engine refused a row of the group and rolled the group back: everything goes back to the
@@ -185,6 +186,7 @@ void ImportStage::runGroupAgain()
     for (std::size_t place = 0; place < numbersKept_.size(); ++place)
         *numbersKept_[place] = groupStart_.numbers[place];
     run_.ids.restore(groupStart_.ids);
+    groupUndone();
     counts_ = committedCounts_;
     run_.ADOConnectionTessaris.takeOversizedTexts();
     run_.ui.setProgressPosition(groupStart_.progress);

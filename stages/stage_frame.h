@@ -139,6 +139,11 @@ protected:
     virtual void started() {}
     virtual RowOutcome importRow() = 0;
     virtual std::vector<RaisedKey> raisedKeys() const { return {}; }
+    // A group of rows sent ahead begins, or goes back to its start to run again: a stage whose
+    // rows leave something outside the target's tables (the letter files) keeps track of it, or
+    // undoes it.
+    virtual void groupStarted() {}
+    virtual void groupUndone() {}
 
     // The current source row, by the source value rules.
     SourceField field(const QString& column) const;

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QDirIterator>
 #include <QRegularExpression>
 #include <QSqlQuery>
 
@@ -51,6 +52,15 @@ TargetContent contentOf(const test::TestTarget& target)
         rows.sort();
         content.insert(table.toUpper(), rows);
     }
+    QStringList letterFiles;
+    const QDir store(target.folder + "LETTERS");
+    QDirIterator files(store.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        files.next();
+        letterFiles.append(store.relativeFilePath(files.filePath()) + ' ' + QString::number(files.fileInfo().size()));
+    }
+    letterFiles.sort();
+    content.insert(QStringLiteral("letter store"), letterFiles);
     return content;
 }
 

@@ -337,6 +337,46 @@ TEST_P(TargetDatasetTest, LocateFollowsEditedValues)
     EXPECT_FALSE(patients->locate({"NOM"}, {"ancien"})); // exact match only
 }
 
+// What a group run again starts from, once the engine rolled it back: the rows as they were, and
+// locates that find them so.
+TEST_P(TargetDatasetTest, BackToMarkDropsTheRowsAppendedAndRestoresTheRowsChangedSince)
+{
+    connection->setCommitMode(CommitMode::Grouped);
+    auto history = openTable("ANTECED");
+    for (int id : {1, 2}) {
+        history->append();
+        history->setValue("ANTECED_ID", id);
+        history->setValue("PATIENTS_ID", id * 10);
+        history->setValue("ANTECEDENTS_MEDICAUX", QStringLiteral("avant ") + QString(50, u'x'));
+        history->post();
+    }
+    ASSERT_TRUE(history->locate({"PATIENTS_ID"}, {10}));
+    ASSERT_TRUE(connection->commitGroup());
+    history->mark();
+    history->edit();
+    history->setValue("PATIENTS_ID", 30);
+    history->setValue("ANTECEDENTS_MEDICAUX", "après");
+    history->post();
+    history->append();
+    history->setValue("ANTECED_ID", 3);
+    history->setValue("PATIENTS_ID", 10);
+    history->post();
+    history->append();
+    history->setValue("ANTECED_ID", 4);
+
+    connection->endGroup();
+    history->backToMark();
+    EXPECT_FALSE(history->isPending());
+    EXPECT_EQ(history->recordCount(), 2);
+    EXPECT_FALSE(history->locate({"PATIENTS_ID"}, {30}));
+    EXPECT_FALSE(history->locate({"ANTECED_ID"}, {3}));
+    ASSERT_TRUE(history->locate({"PATIENTS_ID"}, {10}));
+    EXPECT_EQ(history->field("ANTECED_ID").asInteger(), 1);
+    EXPECT_EQ(history->field("ANTECEDENTS_MEDICAUX").asText(), QStringLiteral("avant ") + QString(50, u'x'));
+    ASSERT_TRUE(history->locate({"PATIENTS_ID"}, {20}));
+    EXPECT_EQ(history->field("ANTECED_ID").asInteger(), 2);
+}
+
 TEST_P(TargetDatasetTest, LocateOnAPatientAndADateTimeMatchesTheTimeOfDayExactly)
 {
     auto consultations = openTable("MOTCONSU");

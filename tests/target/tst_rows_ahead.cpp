@@ -1,0 +1,132 @@
+#include "common/errors.h"
+#include "target/target_sql.h"
+#include "tests/support/target_databases.h"
+
+#include <QSqlQuery>
+
+#include <gtest/gtest.h>
+
+using namespace p1;
+using namespace p1::test;
+
+namespace {
+
+// Rows sent to PostgreSQL ahead of their outcome, in groups, as an import's stages send them.
+class RowsAheadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        P1_REQUIRE_POSTGRES();
+        target = makePostgresTarget();
+        connection = connectTo(target);
+        connection->setCommitMode(CommitMode::Grouped);
+        connection->setRowsAhead(true);
+        ASSERT_TRUE(connection->sendsRowsAhead());
+    }
+
+    std::unique_ptr<TargetDataset> openTable(const QString& table)
+    {
+        auto dataset = std::make_unique<TargetDataset>(*connection);
+        dataset->setCommandText("SELECT * FROM " + table);
+        dataset->open();
+        return dataset;
+    }
+
+    void storeHistory(TargetDataset& history, int id, const QVariant& text)
+    {
+        history.append();
+        history.setValue("ANTECED_ID", id);
+        history.setValue("PATIENTS_ID", id % 100);
+        history.setValue("ANTECEDENTS_MEDICAUX", text);
+        history.setValue("PROFESSION_ACTUELLE", text);
+        history.post();
+    }
+
+    TestTarget target;
+    std::unique_ptr<TargetConnection> connection;
+};
+
+// The values travel as literals written by the driver, not as bound parameters: each must come
+// back as a statement of its own would have stored it.
+TEST_F(RowsAheadTest, StoreEveryValueAsAStatementOfItsOwnWould)
+{
+    const QVariantList values = {QStringLiteral("O'Brien \\ \"guillemets\" ; -- % ?"),
+                                 QStringLiteral("Ligne 1\rLigne 2\r\nLigne 3\tfin"),
+                                 QStringLiteral("Œuvre éàç ß 日本 😀"),
+                                 QStringLiteral("  blancs  "),
+                                 QString(""),
+                                 QVariant()};
+    auto history = openTable("ANTECED");
+    for (bool ahead : {true, false}) {
+        connection->setRowsAhead(ahead);
+        for (int at = 0; at < values.size(); ++at)
+            storeHistory(*history, (ahead ? 100 : 200) + at, values[at]);
+        // An update by key, ahead or not.
+        ASSERT_TRUE(history->locate({"ANTECED_ID"}, {(ahead ? 100 : 200)}));
+        history->edit();
+        history->setValue("ANTECEDENTS_MEDICAUX", QStringLiteral("modifié ' \\"));
+        history->post();
+        ASSERT_TRUE(connection->commitGroup());
+    }
+    const QMap<qint64, TableRow> rows = rowsById(*connection, "ANTECED", "ANTECED_ID");
+    ASSERT_EQ(rows.size(), 2 * values.size());
+    for (int at = 0; at < values.size(); ++at) {
+        for (const char* column : {"ANTECEDENTS_MEDICAUX", "PROFESSION_ACTUELLE", "PATIENTS_ID"}) {
+            const TargetField ahead = rows.value(100 + at).value(column);
+            const TargetField alone = rows.value(200 + at).value(column);
+            EXPECT_EQ(ahead.isNull(), alone.isNull()) << at << column;
+            EXPECT_EQ(ahead.asText(), alone.asText()) << at << column;
+        }
+    }
+    EXPECT_EQ(rows.value(100).value("ANTECEDENTS_MEDICAUX").asText(), QStringLiteral("modifié ' \\"));
+}
+
+TEST_F(RowsAheadTest, ARefusalIsKnownAtTheNextUseOfTheSessionAndTakesItsGroupBack)
+{
+    auto history = openTable("ANTECED");
+    storeHistory(*history, 1, "un");
+    storeHistory(*history, 2, "deux");
+    EXPECT_NO_THROW(storeHistory(*history, 1, "doublon")); // sent, not answered yet
+    EXPECT_THROW(connection->commitGroup(), RowsAheadRefused);
+    EXPECT_EQ(countRows(*connection, "ANTECED"), 0);
+
+    // The session goes on: the next group is stored.
+    storeHistory(*history, 3, "trois");
+    EXPECT_TRUE(connection->commitGroup());
+    EXPECT_EQ(countRows(*connection, "ANTECED"), 1);
+
+    // Any other statement settles first; an update that changes no row is a refusal too.
+    ASSERT_TRUE(history->locate({"ANTECED_ID"}, {3}));
+    TargetStatement(*connection, {"DELETE FROM ANTECED"}).execute();
+    ASSERT_TRUE(connection->commitGroup());
+    history->edit();
+    history->setValue("ANTECEDENTS_MEDICAUX", "parti");
+    EXPECT_NO_THROW(history->post());
+    EXPECT_THROW(TargetStatement(*connection, {"SELECT * FROM ANTECED"}).open(), RowsAheadRefused);
+}
+
+// A refusal runs the group again; a session that is gone must end the run instead.
+TEST_F(RowsAheadTest, ALostSessionEndsTheRunInsteadOfRunningTheGroupAgain)
+{
+    QSqlQuery pid(connection->database());
+    ASSERT_TRUE(pid.exec("SELECT pg_backend_pid()") && pid.next());
+    const qint64 session = pid.value(0).toLongLong();
+    pid.finish();
+    auto history = openTable("ANTECED");
+    storeHistory(*history, 1, "un");
+    {
+        auto other = connectTo(target);
+        QSqlQuery end(other->database());
+        ASSERT_TRUE(end.exec(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(session)));
+    }
+    // Found out when a request fails, or at the commit at the latest.
+    EXPECT_THROW(
+        {
+            for (int id = 2; id < 600; ++id)
+                storeHistory(*history, id, "suite");
+            connection->commitGroup();
+        },
+        TargetUnavailable);
+}
+
+} // namespace
