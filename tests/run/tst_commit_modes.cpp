@@ -52,6 +52,12 @@ TargetContent contentOf(const test::TestTarget& target)
         rows.sort();
         content.insert(table.toUpper(), rows);
     }
+    return content;
+}
+
+// The files of the letter store, each with its size.
+QStringList letterFilesOf(const test::TestTarget& target)
+{
     QStringList letterFiles;
     const QDir store(target.folder + "LETTERS");
     QDirIterator files(store.path(), QDir::Files, QDirIterator::Subdirectories);
@@ -60,8 +66,7 @@ TargetContent contentOf(const test::TestTarget& target)
         letterFiles.append(store.relativeFilePath(files.filePath()) + ' ' + QString::number(files.fileInfo().size()));
     }
     letterFiles.sort();
-    content.insert(QStringLiteral("letter store"), letterFiles);
-    return content;
+    return letterFiles;
 }
 
 QByteArray sqliteFileHash(const test::TestTarget& target)
@@ -172,6 +177,8 @@ TEST_P(CommitModesTest, GroupedCommitsLeaveTheRowsAndLinesOfOneCommitPerRow)
     const TargetContent stored = contentOf(eachRowTarget);
     EXPECT_GT(stored.value("PRESCRIPTIONS").size(), 60);
     EXPECT_EQ(contentOf(groupedTarget), stored);
+    EXPECT_GT(letterFilesOf(eachRowTarget).size(), 50);
+    EXPECT_EQ(letterFilesOf(groupedTarget), letterFilesOf(eachRowTarget));
 }
 
 TEST_P(CommitModesTest, ARolledBackRunLogsAsARealRunAndLeavesTheTargetAsItWas)
