@@ -50,10 +50,10 @@ double importInto(const SamplePractice& practice, TargetEngine engine)
     QFile file(report);
     file.open(QIODevice::ReadOnly);
     for (const QJsonValue& stage : QJsonDocument::fromJson(file.readAll()).object()["etapes"].toArray())
-        std::printf("    %-15s %9lld read %9lld stored %9lld merged %8.2f s\n",
+        std::printf("    %-15s %9lld read %9lld stored %9lld merged %6lld refused %8.2f s\n",
                     qPrintable(stage["etape"].toString()), qint64(stage["lues"].toDouble()),
                     qint64(stage["creees"].toDouble()), qint64(stage["fusionnees"].toDouble()),
-                    stage["secondes"].toDouble());
+                    qint64(stage["refusees"].toDouble()), stage["secondes"].toDouble());
     std::printf("    whole run: %.2f s (exit status %d)\n", seconds, status);
     return seconds;
 }

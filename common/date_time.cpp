@@ -1,6 +1,9 @@
 #include "common/date_time.h"
 
+#include <QtGlobal>
+
 #include <cmath>
+#include <ctime>
 
 namespace p1 {
 
@@ -30,6 +33,14 @@ QDateTime fromJetDays(double days)
     const double fraction = std::fabs(days - whole);
     const qint64 timeMs = std::llround(fraction * millisecondsPerDay);
     return zeroDay().addDays(static_cast<qint64>(whole)).addMSecs(timeMs);
+}
+
+void nameLocalTimeZone()
+{
+    if (qEnvironmentVariableIsSet("TZ"))
+        return;
+    qputenv("TZ", ":/etc/localtime");
+    tzset();
 }
 
 } // namespace p1

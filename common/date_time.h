@@ -11,5 +11,9 @@ QDateTime zeroDay();
 QDateTime fromJetDays(double days);
 QDateTime wallClock(const QDate& date, const QTime& time = QTime(0, 0));
 QDateTime currentWallClock();
+// Names the local time zone in TZ when the environment does not, as the C library's default
+// file: otherwise the library reads that file again at every local time conversion Qt makes,
+// and a target's dates are converted by the hundred thousand when a stage reads its tables.
+void nameLocalTimeZone();
 
 } // namespace p1

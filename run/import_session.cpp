@@ -2,6 +2,7 @@
 
 #include "dbaccess/source_connections.h"
 #include "dbaccess/target_settings.h"
+#include "common/date_time.h"
 #include "common/errors.h"
 #include "common/files.h"
 #include "run/import_run.h"
@@ -23,6 +24,7 @@ ImportSession::ImportSession(OperatorUi& ui, TargetEngine engine)
       ui_(ui),
       lookups_(std::make_unique<ReferenceLookups>(ADOConnectionSorvane))
 {
+    nameLocalTimeZone();
 }
 
 ImportSession::~ImportSession() = default;

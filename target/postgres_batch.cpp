@@ -193,7 +193,11 @@ void PostgresBatch::discard()
 
 void PostgresBatch::detach()
 {
-    discard();
+    gathered_.clear();
+    gatheredChangesARow_.clear();
+    sentChangesARow_.clear();
+    awaitingAnswers_ = false;
+    failure_.reset();
     connection_ = nullptr;
     driver_ = nullptr;
     session_.clear();

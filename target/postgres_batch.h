@@ -38,7 +38,8 @@ public:
     // Forgets what was gathered and reads the answers still due, whatever they say: the group
     // they belonged to is being rolled back, or the session closed.
     void discard();
-    // The session is gone: nothing is sent to it any more.
+    // Forgets the session without a word to it (it may be closed already): nothing is sent to it
+    // any more.
     void detach();
 
 private:

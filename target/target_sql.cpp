@@ -856,6 +856,7 @@ void TargetConnection::loseGroup(const QSqlError& error)
 
 void TargetConnection::forgetGroup()
 {
+    impl_->batch.discard();
     impl_->batch.detach();
     impl_->groupDropped = impl_->groupDropped || impl_->groupOpen;
     impl_->groupOpen = false;

@@ -84,4 +84,30 @@ TEST(DateTime, JetDaysCountTheTimeForwardBeforeTheZeroDay)
     }
 }
 
+// Naming the zone changes no local time, and a zone the environment names stays.
+TEST(DateTime, NamingTheLocalTimeZoneKeepsEveryLocalTime)
+{
+    const QByteArray given = qgetenv("TZ");
+    const bool wasSet = qEnvironmentVariableIsSet("TZ");
+    const QList<QDateTime> moments = {QDateTime(QDate(2024, 1, 15), QTime(12, 0)),
+                                      QDateTime(QDate(2024, 7, 15), QTime(12, 0))};
+    qunsetenv("TZ");
+    QList<int> offsets;
+    for (const QDateTime& moment : moments)
+        offsets.append(moment.offsetFromUtc());
+
+    p1::nameLocalTimeZone();
+    EXPECT_EQ(qgetenv("TZ"), ":/etc/localtime");
+    for (int at = 0; at < moments.size(); ++at)
+        EXPECT_EQ(moments[at].offsetFromUtc(), offsets[at]);
+
+    qputenv("TZ", "Europe/Paris");
+    p1::nameLocalTimeZone();
+    EXPECT_EQ(qgetenv("TZ"), "Europe/Paris");
+    if (wasSet)
+        qputenv("TZ", given);
+    else
+        qunsetenv("TZ");
+}
+
 } // namespace
