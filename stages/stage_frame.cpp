@@ -82,23 +82,26 @@ void ImportStage::openTargets()
 void ImportStage::walkRows()
 {
     run_.ADOConnectionTessaris.setRowsAhead(rowsAhead_);
-    if (run_.ADOConnectionTessaris.sendsRowsAhead()) {
+    const bool ahead = run_.ADOConnectionTessaris.sendsRowsAhead();
+    run_.ADOConnectionTessaris.setRowsAhead(false);
+    if (ahead) {
         walkRowsAhead();
         return;
     }
-    run_.ADOConnectionTessaris.setRowsAhead(false);
     for (; !source_.eof(); source_.next())
         walkRow();
 }
 
 namespace {
 
-// While a stage sends its rows ahead, its log lines and dialogs pass its filter.
+// While a stage sends its rows ahead, its log lines and dialogs pass its filter. Rows still
+// ahead at its end are settled by the next use of the session (the commit of the stopped stage).
 class RowsAheadScope {
 public:
     RowsAheadScope(RunContext& run, std::function<bool()> filter) : run_(run)
     {
         run_.ui.setAnnouncementFilter(std::move(filter));
+        run_.ADOConnectionTessaris.setRowsAhead(true);
     }
     ~RowsAheadScope()
     {

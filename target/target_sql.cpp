@@ -725,8 +725,6 @@ void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()
 
 void TargetConnection::setRowsAhead(bool wanted)
 {
-    if (!wanted && impl_->rowsAheadWanted)
-        settleRowsAhead();
     impl_->rowsAheadWanted = wanted;
 }
 

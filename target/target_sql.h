@@ -108,8 +108,8 @@ public:
 
     // While wanted, in Grouped mode on PostgreSQL, the datasets' inserts and updates are sent
     // ahead of their outcome, hundreds to a round trip (sendAhead()). Any other use of the session
-    // settles them first: a refusal among them rolls the group back and throws RowsAheadRefused.
-    // The other engines wait for no answer that a group could spare.
+    // settles them first, whether still wanted or not: a refusal among them rolls the group back
+    // and throws RowsAheadRefused. The other engines wait for no answer that a group could spare.
     void setRowsAhead(bool wanted);
     bool sendsRowsAhead() const;
     // A statement with "?" placeholders and its values; changesARow: it fails unless it changes
