@@ -54,6 +54,40 @@ QSqlError connectionError(pg_conn* connection)
 
 } // namespace
 
+// Texts without a backslash (whose writing depends on the server's settings) and integers, nearly
+// every value of an import, are written here without the driver's round of allocations.
+void appendLiteral(QByteArray& statement, const QVariant& value, const QSqlDriver& driver)
+{
+    if (value.isNull()) {
+        statement += "NULL";
+        return;
+    }
+    switch (value.typeId()) {
+    case QMetaType::LongLong:
+        statement += QByteArray::number(value.toLongLong());
+        return;
+    case QMetaType::Int:
+        statement += QByteArray::number(value.toInt());
+        return;
+    case QMetaType::QString: {
+        const QString& text = *static_cast<const QString*>(value.constData());
+        if (text.contains(u'\\'))
+            break;
+        QByteArray utf8 = text.toUtf8();
+        statement += '\'';
+        statement += utf8.contains('\'') ? utf8.replace("'", "''") : utf8;
+        statement += '\'';
+        return;
+    }
+    default:
+        break;
+    }
+    QSqlField field;
+    field.setMetaType(value.metaType());
+    field.setValue(value);
+    statement += driver.formatValue(field).toUtf8();
+}
+
 void PostgresBatch::attach(const QSqlDatabase& database)
 {
     if (connection_ && database.connectionName() == session_)
@@ -80,23 +114,17 @@ void PostgresBatch::add(const QString& statement, const QVariantList& values, bo
         name = names_.constFind(statement);
     }
     // What Qt's driver sends for a prepared statement it runs, values written the same way.
-    QString text = QStringLiteral("EXECUTE ") + QLatin1StringView(*name);
+    gathered_ += "EXECUTE ";
+    gathered_ += *name;
     if (!values.isEmpty()) {
-        QSqlField field;
-        QString literals;
-        for (const QVariant& value : values) {
-            field.setMetaType(value.metaType());
-            if (value.isNull())
-                field.clear();
-            else
-                field.setValue(value);
-            if (!literals.isNull())
-                literals += QStringLiteral(", ");
-            literals += driver_->formatValue(field);
+        gathered_ += " (";
+        for (qsizetype place = 0; place < values.size(); ++place) {
+            if (place > 0)
+                gathered_ += ", ";
+            appendLiteral(gathered_, values.at(place), *driver_);
         }
-        text += QStringLiteral(" (") + literals + u')';
+        gathered_ += ')';
     }
-    gathered_ += text.toUtf8();
     gathered_ += ';';
     gatheredChangesARow_.push_back(changesARow);
     if (gatheredChangesARow_.size() >= statementsPerRequest || gathered_.size() >= bytesPerRequest)

@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QVariant>
 #include <QVariantList>
 
 #include <optional>
@@ -59,5 +60,9 @@ private:
     bool awaitingAnswers_ = false;
     std::optional<QSqlError> failure_;
 };
+
+// A value as a literal of a statement, as Qt's PostgreSQL driver writes it when it runs a
+// prepared statement: NULL for a null value.
+void appendLiteral(QByteArray& statement, const QVariant& value, const QSqlDriver& driver);
 
 } // namespace p1

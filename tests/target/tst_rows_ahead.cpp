@@ -1,7 +1,10 @@
 #include "common/errors.h"
+#include "target/postgres_batch.h"
 #include "target/target_sql.h"
 #include "tests/support/target_databases.h"
 
+#include <QSqlDriver>
+#include <QSqlField>
 #include <QSqlQuery>
 
 #include <gtest/gtest.h>
@@ -79,6 +82,29 @@ TEST_F(RowsAheadTest, StoreEveryValueAsAStatementOfItsOwnWould)
         }
     }
     EXPECT_EQ(rows.value(100).value("ANTECEDENTS_MEDICAUX").asText(), QStringLiteral("modifié ' \\"));
+}
+
+// The literals written without the driver are the driver's own.
+TEST_F(RowsAheadTest, LiteralsAreWrittenAsTheDriverWritesThem)
+{
+    const QSqlDriver& driver = *connection->database().driver();
+    const QVariantList values = {QVariant(qint64(-9007199254740993)), QVariant(42), QVariant(0),
+                                 QStringLiteral("O'Brien ''x'' ; -- ? %"), QStringLiteral("anti\\slash'"),
+                                 QStringLiteral("Œuvre 日本 😀\r\n\t"), QStringLiteral("  blancs  "), QString(""),
+                                 QVariant(QMetaType::fromType<QString>()), QVariant(QMetaType::fromType<qint64>()),
+                                 QVariant(QMetaType::fromType<bool>()), QVariant(true), QVariant(2.5),
+                                 QVariant(QDateTime(QDate(2024, 2, 29), QTime(13, 5, 7, 250), Qt::UTC)), QVariant()};
+    for (const QVariant& value : values) {
+        QSqlField field;
+        field.setMetaType(value.metaType());
+        if (value.isNull())
+            field.clear();
+        else
+            field.setValue(value);
+        QByteArray written;
+        appendLiteral(written, value, driver);
+        EXPECT_EQ(written, driver.formatValue(field).toUtf8()) << value.toString().toStdString();
+    }
 }
 
 TEST_F(RowsAheadTest, ARefusalIsKnownAtTheNextUseOfTheSessionAndTakesItsGroupBack)
