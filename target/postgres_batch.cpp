@@ -98,6 +98,7 @@ void PostgresBatch::attach(const QSqlDatabase& database)
     if (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0)
         return;
     connection_ = *static_cast<pg_conn* const*>(handle.data());
+    gathered_.reserve(bytesPerRequest + bytesPerRequest / 4);
     session_ = database.connectionName();
     driver_ = database.driver();
 }
@@ -162,7 +163,8 @@ void PostgresBatch::send()
             fail(connectionError(connection_));
         }
     }
-    gathered_.clear();
+    // libpq keeps its own copy of the request: the buffer is filled again, not grown again.
+    gathered_.resize(0);
     gatheredChangesARow_.clear();
 }
 
