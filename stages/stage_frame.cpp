@@ -81,10 +81,7 @@ void ImportStage::openTargets()
 
 void ImportStage::walkRows()
 {
-    run_.ADOConnectionTessaris.setRowsAhead(rowsAhead_);
-    const bool ahead = run_.ADOConnectionTessaris.sendsRowsAhead();
-    run_.ADOConnectionTessaris.setRowsAhead(false);
-    if (ahead) {
+    if (rowsAhead_ && run_.ADOConnectionTessaris.rowsAheadPossible()) {
         walkRowsAhead();
         return;
     }

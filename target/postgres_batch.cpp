@@ -214,7 +214,7 @@ std::optional<QSqlError> PostgresBatch::settle()
 
 void PostgresBatch::discard()
 {
-    gathered_.clear();
+    gathered_.resize(0);
     gatheredChangesARow_.clear();
     if (connection_)
         readAnswers();
@@ -223,7 +223,7 @@ void PostgresBatch::discard()
 
 void PostgresBatch::detach()
 {
-    gathered_.clear();
+    gathered_.resize(0);
     gatheredChangesARow_.clear();
     sentChangesARow_.clear();
     awaitingAnswers_ = false;

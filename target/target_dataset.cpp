@@ -411,7 +411,6 @@ void TargetDataset::Impl::insertPending()
         bindAll(query, setValues(row));
         connection.runStatement(query, [&] { return query.exec(); });
     }
-    noteChange(int(rows.size()));
     rows.append(row);
     current = int(rows.size()) - 1;
     indexRow(current);
@@ -553,6 +552,7 @@ void TargetDataset::Impl::unindexRow(int row)
     }
 }
 
+// Rows appended since the mark are simply dropped: only rows older than the mark are kept.
 void TargetDataset::Impl::noteChange(int row)
 {
     if (markedRows && row < *markedRows && !rowsAtMark.contains(row))

@@ -728,10 +728,14 @@ void TargetConnection::setRowsAhead(bool wanted)
     impl_->rowsAheadWanted = wanted;
 }
 
+bool TargetConnection::rowsAheadPossible() const
+{
+    return impl_->engine == TargetEngine::Postgres && impl_->commitMode == CommitMode::Grouped;
+}
+
 bool TargetConnection::sendsRowsAhead() const
 {
-    return impl_->rowsAheadWanted && impl_->engine == TargetEngine::Postgres
-           && impl_->commitMode == CommitMode::Grouped;
+    return impl_->rowsAheadWanted && rowsAheadPossible();
 }
 
 void TargetConnection::sendAhead(const QString& statement, const QVariantList& values, bool changesARow)

@@ -111,6 +111,8 @@ public:
     // settles them first, whether still wanted or not: a refusal among them rolls the group back
     // and throws RowsAheadRefused. The other engines wait for no answer that a group could spare.
     void setRowsAhead(bool wanted);
+    // PostgreSQL in Grouped mode: rows would go ahead if wanted.
+    bool rowsAheadPossible() const;
     bool sendsRowsAhead() const;
     // A statement with "?" placeholders and its values; changesARow: it fails unless it changes
     // a row. Throws TargetError when the session cannot take it.
