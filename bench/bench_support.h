@@ -69,8 +69,8 @@ inline QList<int> benchSizes(int argc, char** argv)
 // An empty target made as an operator makes one, with p1import --init-target: its folder holds
 // Kelvanor.ver and EDITOR.INI (and the SQLite database); a PostgreSQL one is made of an empty
 // database of the throwaway server. Both go away with the last copy, unless P1_BENCH_KEEP_TARGETS=1
-// keeps the folder: ext4 skips the inodes it freed in the last minutes, so that a run made just
-// after another one's tens of thousands of letter files were deleted pays for their deletion.
+// keeps the folder (for a look at it, or so that the next benchmark's runs do not pay for its
+// removal: ext4 skips the inodes it freed in the last minutes).
 struct InitialisedTarget {
     std::shared_ptr<QTemporaryDir> temporary = std::make_shared<QTemporaryDir>();
     TestTarget postgresDatabase;

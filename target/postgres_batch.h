@@ -1,14 +1,11 @@
 #pragma once
 
+#include "target/rows_ahead_batch.h"
+
 #include <QByteArray>
 #include <QHash>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QString>
 #include <QVariant>
-#include <QVariantList>
 
-#include <optional>
 #include <vector>
 
 struct pg_conn;
@@ -21,27 +18,17 @@ namespace p1 {
 // Qt sends for a prepared statement it runs), and a few hundred of them travel as one request.
 // The next request is gathered while the server runs the last one. Whether a statement was
 // refused is known only when the answers are read: after a failure nothing more is sent.
-class PostgresBatch {
+class PostgresBatch final : public RowsAheadBatch {
 public:
-    // The session the statements go to; a session opened again (a new connection name) prepares
-    // its statements anew.
-    void attach(const QSqlDatabase& database);
-    bool isAttached() const { return connection_ != nullptr; }
-
-    // A statement with "?" placeholders and its values in their order. changesARow: the
-    // statement fails unless it changes a row (an update by key).
-    void add(const QString& statement, const QVariantList& values, bool changesARow);
-
-    // Sends what is gathered and reads every answer: nullopt when every statement did what it
-    // should, else the first failure (a statement's error, or an update that changed no row).
-    std::optional<QSqlError> settle();
-
-    // Forgets what was gathered and reads the answers still due, whatever they say: the group
-    // they belonged to is being rolled back, or the session closed.
-    void discard();
-    // Forgets the session without a word to it (it may be closed already): nothing is sent to it
-    // any more.
-    void detach();
+    void attach(const QSqlDatabase& database) override;
+    bool isAttached() const override { return connection_ != nullptr; }
+    void add(const QString& statement, const QVariantList& values, bool changesARow) override;
+    // Sends what is gathered and reads every answer.
+    std::optional<QSqlError> settle() override;
+    // Reads the answers still due, whatever they say.
+    void discard() override;
+    // Without a word to the session (it may be closed already): its prepared statements end with it.
+    void detach() override;
 
 private:
     void prepare(const QString& statement, const QByteArray& name);

@@ -3,6 +3,7 @@
 #include "common/connection_strings.h"
 #include "common/errors.h"
 #include "target/postgres_batch.h"
+#include "target/sqlite_batch.h"
 #include "target/target_values.h"
 
 #include <QAtomicInteger>
@@ -318,7 +319,7 @@ struct TargetConnection::Impl {
     bool replayed = false;
     bool groupSavepointSet = false;
     bool rowsAheadWanted = false;
-    PostgresBatch batch;
+    std::unique_ptr<RowsAheadBatch> batch; // none for SQL Server
 
     bool journaling() const { return groupOpen && engine == TargetEngine::Postgres; }
 
@@ -406,6 +407,10 @@ void TargetConnection::Impl::tuneSqlServer()
 TargetConnection::TargetConnection(TargetEngine engine) : impl_(std::make_unique<Impl>())
 {
     impl_->engine = engine;
+    if (engine == TargetEngine::Postgres)
+        impl_->batch = std::make_unique<PostgresBatch>();
+    else if (engine == TargetEngine::Sqlite)
+        impl_->batch = std::make_unique<SqliteBatch>();
 }
 
 TargetConnection::~TargetConnection()
@@ -699,7 +704,8 @@ void TargetConnection::endGroup()
     impl_->groupOpen = false;
     impl_->groupDropped = false;
     impl_->journal.clear();
-    impl_->batch.discard();
+    if (impl_->batch)
+        impl_->batch->discard();
     if (!wasOpen || !impl_->database.isOpen())
         return;
     impl_->database.rollback();
@@ -730,7 +736,7 @@ void TargetConnection::setRowsAhead(bool wanted)
 
 bool TargetConnection::rowsAheadPossible() const
 {
-    return impl_->engine == TargetEngine::Postgres && impl_->commitMode == CommitMode::Grouped;
+    return impl_->batch && impl_->commitMode == CommitMode::Grouped;
 }
 
 bool TargetConnection::sendsRowsAhead() const
@@ -742,19 +748,19 @@ void TargetConnection::sendAhead(const QString& statement, const QVariantList& v
 {
     ensureOpen();
     openGroupWhenWanted();
-    impl_->batch.attach(impl_->database);
-    if (!impl_->batch.isAttached())
-        throw TargetError(QStringLiteral("La session PostgreSQL ne peut pas recevoir de lignes groupées."));
-    impl_->batch.add(statement, values, changesARow);
+    impl_->batch->attach(impl_->database);
+    if (!impl_->batch->isAttached())
+        throw TargetError(QStringLiteral("La base cible ne peut pas recevoir de lignes groupées."));
+    impl_->batch->add(statement, values, changesARow);
 }
 
 // A refusal leaves the transaction unusable: the group is rolled back before anything else is
 // asked of the session. A target failure ends the run as any statement's would.
 void TargetConnection::settleRowsAhead()
 {
-    if (!impl_->batch.isAttached())
+    if (!impl_->batch || !impl_->batch->isAttached())
         return;
-    const std::optional<QSqlError> refusal = impl_->batch.settle();
+    const std::optional<QSqlError> refusal = impl_->batch->settle();
     if (!refusal)
         return;
     const FailureCode kind = failureCodeKind(impl_->engine, refusal->nativeErrorCode());
@@ -858,8 +864,8 @@ void TargetConnection::loseGroup(const QSqlError& error)
 
 void TargetConnection::forgetGroup()
 {
-    impl_->batch.discard();
-    impl_->batch.detach();
+    if (impl_->batch)
+        impl_->batch->detach();
     impl_->groupDropped = impl_->groupDropped || impl_->groupOpen;
     impl_->groupOpen = false;
     impl_->groupSavepointSet = false;

@@ -106,12 +106,13 @@ public:
     // Never throws: a group the engine could not roll back was dropped with the connection.
     void endGroup();
 
-    // While wanted, in Grouped mode on PostgreSQL, the datasets' inserts and updates are sent
-    // ahead of their outcome, hundreds to a round trip (sendAhead()). Any other use of the session
-    // settles them first, whether still wanted or not: a refusal among them rolls the group back
-    // and throws RowsAheadRefused. The other engines wait for no answer that a group could spare.
+    // While wanted, in Grouped mode, the datasets' inserts and updates are sent ahead of their
+    // outcome (sendAhead()): to PostgreSQL hundreds to a round trip, to SQLite onto a thread of
+    // their own, so that the engine works while the next rows are prepared. Any other use of the
+    // session settles them first, whether still wanted or not: a refusal among them rolls the
+    // group back and throws RowsAheadRefused. SQL Server waits for each row's answer.
     void setRowsAhead(bool wanted);
-    // PostgreSQL in Grouped mode: rows would go ahead if wanted.
+    // PostgreSQL or SQLite in Grouped mode: rows would go ahead if wanted.
     bool rowsAheadPossible() const;
     bool sendsRowsAhead() const;
     // A statement with "?" placeholders and its values; changesARow: it fails unless it changes

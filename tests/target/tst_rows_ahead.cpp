@@ -1,5 +1,6 @@
 #include "common/errors.h"
 #include "target/postgres_batch.h"
+#include "target/sqlite_batch.h"
 #include "target/target_sql.h"
 #include "tests/support/target_databases.h"
 
@@ -14,44 +15,61 @@ using namespace p1::test;
 
 namespace {
 
-// Rows sent to PostgreSQL ahead of their outcome, in groups, as an import's stages send them.
-class RowsAheadTest : public ::testing::Test {
+void sendRowsAhead(TargetConnection& connection)
+{
+    connection.setCommitMode(CommitMode::Grouped);
+    connection.setRowsAhead(true);
+    ASSERT_TRUE(connection.sendsRowsAhead());
+}
+
+std::unique_ptr<TargetDataset> openTable(TargetConnection& connection, const QString& table)
+{
+    auto dataset = std::make_unique<TargetDataset>(connection);
+    dataset->setCommandText("SELECT * FROM " + table);
+    dataset->open();
+    return dataset;
+}
+
+void storeHistory(TargetDataset& history, int id, const QVariant& text)
+{
+    history.append();
+    history.setValue("ANTECED_ID", id);
+    history.setValue("PATIENTS_ID", id % 100);
+    history.setValue("ANTECEDENTS_MEDICAUX", text);
+    history.setValue("PROFESSION_ACTUELLE", text);
+    history.post();
+}
+
+// Rows sent ahead of their outcome, in groups, as an import's stages send them.
+class RowsAheadTest : public TargetEngineTest {
+protected:
+    void SetUp() override
+    {
+        TargetEngineTest::SetUp();
+        if (!IsSkipped())
+            sendRowsAhead(*connection);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, RowsAheadTest, testEngines(), engineTestName);
+
+class PostgresRowsAheadTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         P1_REQUIRE_POSTGRES();
         target = makePostgresTarget();
         connection = connectTo(target);
-        connection->setCommitMode(CommitMode::Grouped);
-        connection->setRowsAhead(true);
-        ASSERT_TRUE(connection->sendsRowsAhead());
-    }
-
-    std::unique_ptr<TargetDataset> openTable(const QString& table)
-    {
-        auto dataset = std::make_unique<TargetDataset>(*connection);
-        dataset->setCommandText("SELECT * FROM " + table);
-        dataset->open();
-        return dataset;
-    }
-
-    void storeHistory(TargetDataset& history, int id, const QVariant& text)
-    {
-        history.append();
-        history.setValue("ANTECED_ID", id);
-        history.setValue("PATIENTS_ID", id % 100);
-        history.setValue("ANTECEDENTS_MEDICAUX", text);
-        history.setValue("PROFESSION_ACTUELLE", text);
-        history.post();
+        sendRowsAhead(*connection);
     }
 
     TestTarget target;
     std::unique_ptr<TargetConnection> connection;
 };
 
-// The values travel as literals written by the driver, not as bound parameters: each must come
-// back as a statement of its own would have stored it.
-TEST_F(RowsAheadTest, StoreEveryValueAsAStatementOfItsOwnWould)
+// The values go as PostgreSQL literals or SQLite bindings, not as the driver's own parameters:
+// each must come back as a statement of its own would have stored it.
+TEST_P(RowsAheadTest, StoreEveryValueAsAStatementOfItsOwnWould)
 {
     const QVariantList values = {QStringLiteral("O'Brien \\ \"guillemets\" ; -- % ?"),
                                  QStringLiteral("Ligne 1\rLigne 2\r\nLigne 3\tfin"),
@@ -59,7 +77,7 @@ TEST_F(RowsAheadTest, StoreEveryValueAsAStatementOfItsOwnWould)
                                  QStringLiteral("  blancs  "),
                                  QString(""),
                                  QVariant()};
-    auto history = openTable("ANTECED");
+    auto history = openTable(*connection, "ANTECED");
     for (bool ahead : {true, false}) {
         connection->setRowsAhead(ahead);
         for (int at = 0; at < values.size(); ++at)
@@ -85,7 +103,7 @@ TEST_F(RowsAheadTest, StoreEveryValueAsAStatementOfItsOwnWould)
 }
 
 // The literals written without the driver are the driver's own.
-TEST_F(RowsAheadTest, LiteralsAreWrittenAsTheDriverWritesThem)
+TEST_F(PostgresRowsAheadTest, LiteralsAreWrittenAsTheDriverWritesThem)
 {
     const QSqlDriver& driver = *connection->database().driver();
     const QVariantList values = {QVariant(qint64(-9007199254740993)), QVariant(42), QVariant(0),
@@ -107,9 +125,9 @@ TEST_F(RowsAheadTest, LiteralsAreWrittenAsTheDriverWritesThem)
     }
 }
 
-TEST_F(RowsAheadTest, ARefusalIsKnownAtTheNextUseOfTheSessionAndTakesItsGroupBack)
+TEST_P(RowsAheadTest, ARefusalIsKnownAtTheNextUseOfTheSessionAndTakesItsGroupBack)
 {
-    auto history = openTable("ANTECED");
+    auto history = openTable(*connection, "ANTECED");
     storeHistory(*history, 1, "un");
     storeHistory(*history, 2, "deux");
     EXPECT_NO_THROW(storeHistory(*history, 1, "doublon")); // sent, not answered yet
@@ -132,13 +150,13 @@ TEST_F(RowsAheadTest, ARefusalIsKnownAtTheNextUseOfTheSessionAndTakesItsGroupBac
 }
 
 // A refusal runs the group again; a session that is gone must end the run instead.
-TEST_F(RowsAheadTest, ALostSessionEndsTheRunInsteadOfRunningTheGroupAgain)
+TEST_F(PostgresRowsAheadTest, ALostSessionEndsTheRunInsteadOfRunningTheGroupAgain)
 {
     QSqlQuery pid(connection->database());
     ASSERT_TRUE(pid.exec("SELECT pg_backend_pid()") && pid.next());
     const qint64 session = pid.value(0).toLongLong();
     pid.finish();
-    auto history = openTable("ANTECED");
+    auto history = openTable(*connection, "ANTECED");
     storeHistory(*history, 1, "un");
     {
         auto other = connectTo(target);
@@ -153,6 +171,75 @@ TEST_F(RowsAheadTest, ALostSessionEndsTheRunInsteadOfRunningTheGroupAgain)
             connection->commitGroup();
         },
         TargetUnavailable);
+}
+
+// SQLite's rows run on a thread of their own, bound as the driver binds them: each value is
+// stored with the driver's type and bytes (a column without a type keeps both).
+TEST(SqliteRowsAheadTest, ValuesAreBoundAsTheDriverBindsThem)
+{
+    const TestTarget target = makeSqliteTarget(false);
+    const auto connection = connectTo(target);
+    QSqlDatabase database = connection->database();
+    QSqlQuery statement(database);
+    ASSERT_TRUE(statement.exec("CREATE TABLE valeurs (k INTEGER PRIMARY KEY, v)"));
+    const QVariantList values = {
+        QVariant(), QVariant(QMetaType::fromType<qint64>()), QVariant(QMetaType::fromType<double>()),
+        QVariant(QMetaType::fromType<bool>()), QVariant(QMetaType::fromType<QString>()), QVariant(QString()),
+        QString(""), QStringLiteral("O'Brien \\ ; -- ? :v"), QStringLiteral("Œuvre 日本 😀\r\n\t"),
+        QString(QChar(u'a')) + QChar(u'\0') + QChar(u'b'), QStringLiteral("  blancs  "), QVariant(42), QVariant(-7u),
+        QVariant(qint64(-9007199254740993)), QVariant(Q_UINT64_C(18446744073709551615)), QVariant(true),
+        QVariant(false), QVariant(2.5), QVariant(1e-300), QVariant(1.5f),
+        QVariant(QDateTime(QDate(2024, 2, 29), QTime(13, 5, 7, 250))),
+        QVariant(QDateTime(QDate(2024, 2, 29), QTime(13, 5, 7), Qt::UTC)), QVariant(QDateTime()),
+        QVariant(QDate(2024, 2, 29)), QVariant(QDate()), QVariant(QTime(8, 30)), QVariant(QByteArray("a\0b", 3)),
+        QVariant(QByteArray()), QVariant(QByteArray(""))};
+    ASSERT_TRUE(statement.prepare("INSERT INTO valeurs (k, v) VALUES (?, ?)"));
+    for (int at = 0; at < values.size(); ++at) {
+        statement.addBindValue(at);
+        statement.addBindValue(values[at]);
+        ASSERT_TRUE(statement.exec()) << at;
+    }
+    statement.finish();
+    SqliteBatch batch;
+    batch.attach(database);
+    ASSERT_TRUE(batch.isAttached());
+    for (int at = 0; at < values.size(); ++at)
+        batch.add("INSERT INTO valeurs (k, v) VALUES (?, ?)", {1000 + at, values[at]}, false);
+    EXPECT_EQ(batch.settle(), std::nullopt);
+    batch.detach();
+
+    ASSERT_TRUE(statement.exec("SELECT a.k, typeof(a.v), quote(a.v), typeof(b.v), quote(b.v) "
+                               "FROM valeurs a JOIN valeurs b ON b.k = a.k + 1000"));
+    int compared = 0;
+    for (; statement.next(); ++compared) {
+        for (int column : {1, 2})
+            EXPECT_EQ(statement.value(column + 2).toString().toStdString(), statement.value(column).toString().toStdString())
+                << "valeur " << statement.value(0).toInt();
+    }
+    EXPECT_EQ(compared, values.size());
+}
+
+// The batch's statements are finalised when it lets go of the connection: else the connection
+// could not close.
+TEST(SqliteRowsAheadTest, TheConnectionClosesOnceTheBatchLetsGo)
+{
+    const TestTarget target = makeSqliteTarget(false);
+    const auto connection = connectTo(target);
+    QSqlDatabase database = connection->database();
+    ASSERT_TRUE(QSqlQuery(database).exec("CREATE TABLE valeurs (k INTEGER PRIMARY KEY, v)"));
+    {
+        SqliteBatch batch;
+        batch.attach(database);
+        batch.add("INSERT INTO valeurs (k, v) VALUES (?, ?)", {1, "un"}, false);
+        batch.add("UPDATE valeurs SET v = ? WHERE k = ?", {"deux", 2}, true);
+        batch.add("INSERT INTO valeurs (k, v) VALUES (?, ?)", {3, "trois"}, false);
+        const std::optional<QSqlError> refusal = batch.settle();
+        ASSERT_TRUE(refusal.has_value()); // no row 2: nothing after it runs
+        EXPECT_EQ(failureCodeKind(TargetEngine::Sqlite, refusal->nativeErrorCode()), FailureCode::Row);
+    }
+    EXPECT_EQ(countRows(*connection, "valeurs"), 1);
+    database.close();
+    EXPECT_EQ(database.lastError().type(), QSqlError::NoError) << database.lastError().text().toStdString();
 }
 
 } // namespace
