@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <system_error>
+
 namespace p1 {
 
 namespace {
@@ -81,8 +83,7 @@ int bind(sqlite3_stmt* statement, int place, const SqliteValue& value)
     return SQLITE_MISUSE;
 }
 
-} // namespace
-
+// The value as the driver binds it.
 SqliteValue sqliteValueOf(const QVariant& value)
 {
     if (boundAsNull(value))
@@ -107,6 +108,8 @@ SqliteValue sqliteValueOf(const QVariant& value)
     }
 }
 
+} // namespace
+
 SqliteBatch::~SqliteBatch()
 {
     detach();
@@ -120,12 +123,17 @@ void SqliteBatch::attach(const QSqlDatabase& database)
     const QVariant handle = database.driver()->handle();
     if (qstrcmp(handle.typeName(), "sqlite3*") != 0)
         return;
-    connection_ = *static_cast<sqlite3* const*>(handle.data());
-    if (!connection_)
+    sqlite3* connection = *static_cast<sqlite3* const*>(handle.data());
+    if (!connection)
         return;
-    session_ = database.connectionName();
     stopping_ = false;
-    worker_ = std::thread(&SqliteBatch::work, this);
+    try {
+        worker_ = std::thread(&SqliteBatch::work, this);
+    } catch (const std::system_error&) {
+        return; // left unattached: the connection says it cannot take rows ahead
+    }
+    connection_ = connection;
+    session_ = database.connectionName();
 }
 
 void SqliteBatch::add(const QString& statement, const QVariantList& values, bool changesARow)

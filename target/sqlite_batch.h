@@ -27,7 +27,6 @@ struct SqliteValue {
     QString text;
     QByteArray bytes;
 };
-SqliteValue sqliteValueOf(const QVariant& value);
 
 // Statements run on a thread of their own, on the SQLite connection Qt opened, while the program
 // prepares the next rows: the engine's work goes to the second core. The statements are prepared
