@@ -1,10 +1,10 @@
 // The whole import, every stage, headless through the command line, on generated practices of
 // 20,000 and 80,000 patients (other sizes as arguments) into SQLite and, when
-// scripts/with-postgres.sh provides a server, PostgreSQL, each target made by --init-target. The practices are written once into
-// build/bench-practices/ and kept for later runs. Each size runs three times (P1_BENCH_ROUNDS), the
-// sizes in turn. Prints per run the machine's load, per stage the rows read and stored and its
-// seconds (from the run's own report) and the whole run's time; then per size the best run and the
-// ratio between the best runs; then the peak memory of the process.
+// scripts/with-postgres.sh provides a server, PostgreSQL, each target made by --init-target. The
+// practices are written once into build/bench-practices/ and kept for later runs. Each size runs
+// three times (P1_BENCH_ROUNDS), the sizes in turn. Prints per run the machine's load, per stage
+// the rows read and stored and its seconds (from the run's own report) and the whole run's time;
+// then per size the best run and the ratio between the best runs; then the peak memory.
 //
 // A run starts once the disk holds nothing left to write, and no target is removed before the
 // last run: a run would otherwise pay for the writing or the removal of the one before it (ext4

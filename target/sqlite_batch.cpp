@@ -32,55 +32,19 @@ bool boundAsNull(const QVariant& value)
     }
 }
 
-SqliteValue valueOfKind(SqliteValue::Kind kind)
-{
-    SqliteValue value;
-    value.kind = kind;
-    return value;
-}
-
-SqliteValue integerValue(qint64 integer)
-{
-    SqliteValue value = valueOfKind(SqliteValue::Kind::Integer);
-    value.integer = integer;
-    return value;
-}
-
-SqliteValue realValue(double real)
-{
-    SqliteValue value = valueOfKind(SqliteValue::Kind::Real);
-    value.real = real;
-    return value;
-}
-
-SqliteValue textValue(QString text)
-{
-    SqliteValue value = valueOfKind(SqliteValue::Kind::Text);
-    value.text = std::move(text);
-    return value;
-}
-
-SqliteValue bytesValue(QByteArray bytes)
-{
-    SqliteValue value = valueOfKind(SqliteValue::Kind::Bytes);
-    value.bytes = std::move(bytes);
-    return value;
-}
-
 int bind(sqlite3_stmt* statement, int place, const SqliteValue& value)
 {
-    switch (value.kind) {
-    case SqliteValue::Kind::Null: return sqlite3_bind_null(statement, place);
-    case SqliteValue::Kind::Integer: return sqlite3_bind_int64(statement, place, value.integer);
-    case SqliteValue::Kind::Real: return sqlite3_bind_double(statement, place, value.real);
+    if (const auto* integer = std::get_if<qint64>(&value))
+        return sqlite3_bind_int64(statement, place, *integer);
+    if (const auto* real = std::get_if<double>(&value))
+        return sqlite3_bind_double(statement, place, *real);
     // The value outlives the statement's run: the batch keeps it until the statement is reset.
-    case SqliteValue::Kind::Text:
-        return sqlite3_bind_text16(statement, place, value.text.constData(), int(value.text.size() * sizeof(QChar)),
+    if (const auto* text = std::get_if<QString>(&value))
+        return sqlite3_bind_text16(statement, place, text->constData(), int(text->size() * sizeof(QChar)),
                                    SQLITE_STATIC);
-    case SqliteValue::Kind::Bytes:
-        return sqlite3_bind_blob(statement, place, value.bytes.constData(), int(value.bytes.size()), SQLITE_STATIC);
-    }
-    return SQLITE_MISUSE;
+    if (const auto* bytes = std::get_if<QByteArray>(&value))
+        return sqlite3_bind_blob(statement, place, bytes->constData(), int(bytes->size()), SQLITE_STATIC);
+    return sqlite3_bind_null(statement, place);
 }
 
 // The value as the driver binds it.
@@ -91,20 +55,20 @@ SqliteValue sqliteValueOf(const QVariant& value)
     switch (value.typeId()) {
     case QMetaType::Bool:
     case QMetaType::Int:
-        return integerValue(value.toInt());
+        return qint64(value.toInt());
     case QMetaType::UInt:
     case QMetaType::LongLong:
-        return integerValue(value.toLongLong());
+        return value.toLongLong();
     case QMetaType::Double:
-        return realValue(value.toDouble());
+        return value.toDouble();
     case QMetaType::QDateTime:
-        return textValue(value.toDateTime().toString(Qt::ISODateWithMs));
+        return value.toDateTime().toString(Qt::ISODateWithMs);
     case QMetaType::QTime:
-        return textValue(value.toTime().toString(u"hh:mm:ss.zzz"));
+        return value.toTime().toString(u"hh:mm:ss.zzz");
     case QMetaType::QByteArray:
-        return bytesValue(value.toByteArray());
+        return value.toByteArray();
     default:
-        return textValue(value.toString());
+        return value.toString();
     }
 }
 

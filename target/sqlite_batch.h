@@ -10,6 +10,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <variant>
 #include <vector>
 
 struct sqlite3;
@@ -19,14 +20,7 @@ namespace p1 {
 
 // A value as Qt's SQLite driver binds it: NULL, an integer, a real, a text (bound as UTF-16, as
 // the driver binds it) or bytes.
-struct SqliteValue {
-    enum class Kind { Null, Integer, Real, Text, Bytes };
-    Kind kind = Kind::Null;
-    qint64 integer = 0;
-    double real = 0;
-    QString text;
-    QByteArray bytes;
-};
+using SqliteValue = std::variant<std::monostate, qint64, double, QString, QByteArray>;
 
 // Statements run on a thread of their own, on the SQLite connection Qt opened, while the program
 // prepares the next rows: the engine's work goes to the second core. The statements are prepared

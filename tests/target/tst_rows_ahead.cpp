@@ -213,7 +213,8 @@ TEST(SqliteRowsAheadTest, ValuesAreBoundAsTheDriverBindsThem)
     int compared = 0;
     for (; statement.next(); ++compared) {
         for (int column : {1, 2})
-            EXPECT_EQ(statement.value(column + 2).toString().toStdString(), statement.value(column).toString().toStdString())
+            EXPECT_EQ(statement.value(column + 2).toString().toStdString(),
+                      statement.value(column).toString().toStdString())
                 << "valeur " << statement.value(0).toInt();
     }
     EXPECT_EQ(compared, values.size());
