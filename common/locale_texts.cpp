@@ -74,6 +74,26 @@ private:
     QList<Part> parts_;
 };
 
+// The digits of a value, at least width of them; from 0 to 9999 (every day and time of a Jet
+// file) without a text of their own.
+void appendPadded(QString& text, int value, int width)
+{
+    if (value < 0 || value > 9999) {
+        text += QString::number(value).rightJustified(width, u'0');
+        return;
+    }
+    char16_t digits[4];
+    int count = 0;
+    do {
+        digits[count++] = char16_t(u'0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int pad = count; pad < width; ++pad)
+        text += u'0';
+    while (count > 0)
+        text += QChar(digits[--count]);
+}
+
 std::optional<NumericFormat> NumericFormat::of(const QString& format, const QLocale& locale)
 {
     static const QString numericFields = QStringLiteral("dMyhHms");
@@ -107,6 +127,7 @@ std::optional<NumericFormat> NumericFormat::of(const QString& format, const QLoc
 QString NumericFormat::write(const QDate& date, const QTime& time) const
 {
     QString text;
+    text.reserve(20);
     for (const Part& part : parts_) {
         int value = 0;
         switch (part.field.unicode()) {
@@ -119,7 +140,7 @@ QString NumericFormat::write(const QDate& date, const QTime& time) const
         case u'm': value = time.minute(); break;
         default: value = time.second(); break;
         }
-        text += QString::number(value).rightJustified(part.width, u'0');
+        appendPadded(text, value, part.width);
     }
     return text;
 }

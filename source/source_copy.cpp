@@ -5,6 +5,14 @@
 
 #include <sqlite3.h>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
 namespace p1 {
 
 namespace {
@@ -32,6 +40,96 @@ int compareWithoutCase(void*, int leftBytes, const void* left, int rightBytes, c
 // nearly every value read: about one sample in twenty of a whole import. The count must be
 // turned off before the library starts, so before main() (later, the call changes nothing).
 const int memoryCountOff = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+
+using RowBunch = std::vector<QList<SourceValue>>;
+
+// The rows of a table decoded from the file on a thread of their own while the copy stores the
+// ones before them: decoding and storing take about as long as each other. The reader keeps a
+// few bunches ahead; an error of the file reaches the copy where the rows end.
+class RowsReadAhead {
+public:
+    RowsReadAhead(const SourceDatabase& database, const QString& table) : database_(database), table_(table)
+    {
+        reader_ = std::thread(&RowsReadAhead::read, this);
+    }
+
+    ~RowsReadAhead()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            stopped_ = true;
+        }
+        changed_.notify_all();
+        reader_.join();
+    }
+
+    RowsReadAhead(const RowsReadAhead&) = delete;
+    RowsReadAhead& operator=(const RowsReadAhead&) = delete;
+
+    // The next rows in the file's order; none once every row was read. Throws the reader's error.
+    RowBunch next()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !bunches_.empty() || finished_; });
+        if (bunches_.empty()) {
+            if (failure_)
+                std::rethrow_exception(failure_);
+            return {};
+        }
+        RowBunch bunch = std::move(bunches_.front());
+        bunches_.pop_front();
+        changed_.notify_all();
+        return bunch;
+    }
+
+private:
+    static constexpr std::size_t rowsPerBunch = 512;
+    static constexpr std::size_t bunchesAhead = 8;
+    struct Stopped {};
+
+    void read()
+    {
+        try {
+            RowBunch bunch;
+            database_.readRows(table_, [&](const QList<SourceValue>& row) {
+                bunch.push_back(row);
+                if (bunch.size() == rowsPerBunch)
+                    handOver(std::exchange(bunch, {}));
+            });
+            if (!bunch.empty())
+                handOver(std::move(bunch));
+        } catch (const Stopped&) {
+        } catch (...) {
+            const std::lock_guard lock(mutex_);
+            failure_ = std::current_exception();
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    void handOver(RowBunch bunch)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return stopped_ || bunches_.size() < bunchesAhead; });
+        if (stopped_)
+            throw Stopped{};
+        bunches_.push_back(std::move(bunch));
+        changed_.notify_all();
+    }
+
+    const SourceDatabase& database_;
+    const QString table_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<RowBunch> bunches_;
+    bool finished_ = false;
+    bool stopped_ = false;
+    std::exception_ptr failure_;
+    std::thread reader_;
+};
 
 } // namespace
 
@@ -157,13 +255,24 @@ void MemoryCopy::copyRows(const CopiedTable& table)
     if (sqlite3_prepare_v2(db_, insert.constData(), -1, &raw, nullptr) != SQLITE_OK)
         fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name));
     const StatementPointer statement(raw);
-    database_.readRows(table.name, [&](const QList<SourceValue>& row) {
+    const auto store = [&](const QList<SourceValue>& row) {
         for (int i = 0; i < row.size(); ++i)
             bindSourceValue(raw, i + 1, row[i]);
         if (sqlite3_step(raw) != SQLITE_DONE)
             fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name));
         sqlite3_reset(raw);
-    });
+    };
+    std::optional<RowsReadAhead> ahead;
+    try {
+        ahead.emplace(database_, table.name);
+    } catch (const std::system_error&) {
+        // Without a thread to spare, the rows are stored as they are read.
+        database_.readRows(table.name, store);
+        return;
+    }
+    for (RowBunch bunch = ahead->next(); !bunch.empty(); bunch = ahead->next())
+        for (const QList<SourceValue>& row : bunch)
+            store(row);
 }
 
 void MemoryCopy::ensureIndex(const QString& tableName, const QString& column)

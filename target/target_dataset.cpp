@@ -359,6 +359,8 @@ QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask,
 QVariantList TargetDataset::Impl::setValues(const Row& row) const
 {
     QVariantList values;
+    // An update adds the key after them.
+    values.reserve(columns.size() + 1);
     for (int column = 0; column < columns.size(); ++column) {
         if (pendingSet.at(column))
             values.append(parameterForEngine(row.at(column), columns.at(column).kind, connection.engine()));

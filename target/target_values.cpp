@@ -437,6 +437,10 @@ size_t qHash(const LocateKey& key, size_t seed)
 
 qsizetype indexOfName(const QStringList& names, const QString& name)
 {
+    // Stages name columns as the schema writes them: the exact spelling, compared by length
+    // first, is found without folding the case of every column before it.
+    if (const qsizetype exact = names.indexOf(name); exact >= 0)
+        return exact;
     for (qsizetype at = 0; at < names.size(); ++at) {
         if (names.at(at).compare(name, Qt::CaseInsensitive) == 0)
             return at;

@@ -24,6 +24,8 @@ TEST(LocaleTexts, DateTimeTextLeavesOutMidnightInFrenchAndUsLocales)
         {french, p1::wallClock(QDate(2003, 5, 12), QTime(0, 0, 1)), "12/05/2003 00:00:01"},
         {french, p1::zeroDay(), "30/12/1899"},
         {french, p1::wallClock(QDate(1850, 3, 1), QTime(6, 0)), "01/03/1850 06:00:00"},
+        {french, p1::wallClock(QDate(100, 1, 9), QTime(7, 8, 9)), "09/01/0100 07:08:09"},
+        {french, p1::wallClock(QDate(9999, 12, 31), QTime(23, 59, 59)), "31/12/9999 23:59:59"},
         {us, p1::wallClock(QDate(2026, 12, 7), QTime(14, 15, 0)), "12/7/2026 2:15:00 PM"},
         {us, p1::wallClock(QDate(2003, 5, 12)), "5/12/2003"},
         {QLocale(QLocale::German, QLocale::Germany), p1::wallClock(QDate(1985, 2, 1)), "01.02.1985"},
