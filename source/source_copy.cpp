@@ -275,16 +275,19 @@ void MemoryCopy::copyRows(const CopiedTable& table)
             store(row);
 }
 
-void MemoryCopy::ensureIndex(const QString& tableName, const QString& column)
+void MemoryCopy::ensureIndex(const QString& tableName, const QStringList& columns)
 {
     CopiedTable& table = tables_.at(tableName.toCaseFolded());
-    const QString key = column.toCaseFolded();
-    if (table.indexedColumns.contains(key))
+    const QString key = columns.join(QLatin1Char('\n')).toCaseFolded();
+    if (table.indexes.contains(key))
         return;
+    QStringList quoted;
+    for (const QString& column : columns)
+        quoted.append(quotedIdentifier(column));
     execute(QStringLiteral("CREATE INDEX p1_index_%1 ON %2 (%3)")
                 .arg(++indexCount_)
-                .arg(table.quotedName, quotedIdentifier(column)));
-    table.indexedColumns.insert(key);
+                .arg(table.quotedName, quoted.join(QStringLiteral(", "))));
+    table.indexes.insert(key);
 }
 
 } // namespace p1

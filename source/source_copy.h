@@ -14,12 +14,12 @@ struct sqlite3_stmt;
 namespace p1 {
 
 // A source table copied once into the in-memory database: its rows in physical order (the row id), its
-// columns with their source types, and the columns that already carry an index.
+// columns with their source types, and the indexes made on it.
 struct CopiedTable {
     QString name;        // as the file's catalog writes it
     QString quotedName;  // for SQL texts
     QList<SourceColumn> columns;
-    QSet<QString> indexedColumns;
+    QSet<QString> indexes; // the columns of each index, case-folded, one per line
 
     int columnIndex(const QString& name) const; // without regard to case; -1 when absent
 };
@@ -39,7 +39,7 @@ public:
 
     // Copies the table on first use. Throws SourceError for a missing or unreadable table.
     const CopiedTable& table(const QString& name);
-    void ensureIndex(const QString& table, const QString& column);
+    void ensureIndex(const QString& table, const QStringList& columns);
 
     [[noreturn]] void fail(const QString& what) const; // with SQLite's message
 

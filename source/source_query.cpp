@@ -90,7 +90,16 @@ void SourceQuery::Impl::prepareText(const QString& text)
         return found;
     });
     for (const QString& column : translated.filterColumns)
-        memory.ensureIndex(translated.table, column);
+        memory.ensureIndex(translated.table, {column});
+    // The rows a filter finds in the order asked (a consultation's lines, read once per
+    // consultation) come from an index in that order instead of being sorted at every reading.
+    if (!translated.filterColumns.isEmpty() && !translated.orderColumns.isEmpty()) {
+        QStringList columns = translated.filterColumns;
+        for (const QString& column : translated.orderColumns)
+            if (!columns.contains(column))
+                columns.append(column);
+        memory.ensureIndex(translated.table, columns);
+    }
 
     StatementPointer prepared;
     prepare(translated.sql, prepared);

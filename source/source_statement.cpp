@@ -126,6 +126,7 @@ CopyStatement translateStatement(const QString& text, const TableLookup& lookup)
     CopyStatement statement;
     statement.table = table.name;
     bool inFilter = false;
+    bool inOrder = false;
     bool ordered = false;
     for (int i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens[i];
@@ -133,6 +134,7 @@ CopyStatement translateStatement(const QString& text, const TableLookup& lookup)
             inFilter = true;
         } else if (isKeyword(token, "order") && !ordered) {
             inFilter = false;
+            inOrder = true;
             ordered = true;
             statement.unorderedSql = statement.sql;
         }
@@ -153,6 +155,8 @@ CopyStatement translateStatement(const QString& text, const TableLookup& lookup)
         statement.sql += quotedIdentifier(*column);
         if (inFilter && !statement.filterColumns.contains(*column))
             statement.filterColumns.append(*column);
+        if (inOrder && !statement.orderColumns.contains(*column))
+            statement.orderColumns.append(*column);
     }
     // The copy wraps the text (to count its rows): a closing semicolon cannot stay.
     statement.sql = withoutClosingSemicolon(statement.sql);

@@ -15,6 +15,7 @@ struct CopyStatement {
     QString sql;                // the text for the in-memory copy
     QString unorderedSql;       // the same without its ORDER BY part: what a count needs
     QStringList filterColumns;  // the columns named in the where part, as the table writes them
+    QStringList orderColumns;   // the columns named in the order by part, in their order
 };
 
 // Gives the table's exact name and column names; throws SourceError for a missing table.

@@ -277,19 +277,20 @@ TEST(SourceStatement, NamesBecomeTheTablesOwnWhateverTheirCaseOrBrackets)
         QString sql; // empty: refused
         QStringList filters;
         QString unordered;
+        QStringList orders;
     } cases[] = {
         {"SELECT * from \n[glb patient]\norder by [code patient]",
-         "SELECT * from \n\"GLB PATIENT\"\norder by \"CODE PATIENT\", rowid", {}, "SELECT * from \n\"GLB PATIENT\""},
+         "SELECT * from \n\"GLB PATIENT\"\norder by \"CODE PATIENT\", rowid", {}, "SELECT * from \n\"GLB PATIENT\"", {"CODE PATIENT"}},
         {"select * FROM [GLB PATIENT] where codetitre=:code ORDER BY CodeTitre, Nom;",
          "select * FROM \"GLB PATIENT\" where \"CodeTitre\"=:code ORDER BY \"CodeTitre\", \"NOM\", rowid",
-         {"CodeTitre"}, "select * FROM \"GLB PATIENT\" where \"CodeTitre\"=:code"},
+         {"CodeTitre"}, "select * FROM \"GLB PATIENT\" where \"CodeTitre\"=:code", {"CodeTitre", "NOM"}},
         {"SELECT * from [GLB PATIENT] where [NOM]='a [b]' and [Code Patient]=:c",
          "SELECT * from \"GLB PATIENT\" where \"NOM\"='a [b]' and \"CODE PATIENT\"=:c", {"NOM", "CODE PATIENT"},
-         "SELECT * from \"GLB PATIENT\" where \"NOM\"='a [b]' and \"CODE PATIENT\"=:c"},
-        {"SELECT * from \n:tablename\n", "", {}, ""},
-        {"DELETE FROM [GLB PATIENT]", "", {}, ""},
-        {"SELECT * from [GLB PATIENT", "", {}, ""},
-        {"", "", {}, ""},
+         "SELECT * from \"GLB PATIENT\" where \"NOM\"='a [b]' and \"CODE PATIENT\"=:c", {}},
+        {"SELECT * from \n:tablename\n", "", {}, "", {}},
+        {"DELETE FROM [GLB PATIENT]", "", {}, "", {}},
+        {"SELECT * from [GLB PATIENT", "", {}, "", {}},
+        {"", "", {}, "", {}},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.text.toStdString());
@@ -302,6 +303,7 @@ TEST(SourceStatement, NamesBecomeTheTablesOwnWhateverTheirCaseOrBrackets)
         EXPECT_EQ(statement.sql, test.sql);
         EXPECT_EQ(statement.filterColumns, test.filters);
         EXPECT_EQ(statement.unorderedSql, test.unordered);
+        EXPECT_EQ(statement.orderColumns, test.orders);
     }
 }
 
