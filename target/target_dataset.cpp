@@ -219,6 +219,9 @@ void TargetDataset::Impl::readServerTextSizes()
 
 void TargetDataset::Impl::noteOversizedTexts(const Row& row) const
 {
+    // Sizes are read only while watched (a check): an import spends nothing here.
+    if (textSizes.isEmpty())
+        return;
     for (int column = 0; column < columns.size(); ++column) {
         const int size = textSizes.value(columns.at(column).name.toUpper(), 0);
         const QVariant& value = row.at(column);
