@@ -66,20 +66,24 @@ public:
     RowsReadAhead(const RowsReadAhead&) = delete;
     RowsReadAhead& operator=(const RowsReadAhead&) = delete;
 
-    // The next rows in the file's order; none once every row was read. Throws the reader's error.
-    RowBunch next()
+    // Gives the rows stored back to the reader and takes the next ones in the file's order; false
+    // once every row was read. Throws the reader's error.
+    bool next(RowBunch& bunch)
     {
         std::unique_lock lock(mutex_);
+        if (!bunch.empty())
+            spent_.push_back(std::move(bunch));
+        bunch.clear();
         changed_.wait(lock, [this] { return !bunches_.empty() || finished_; });
         if (bunches_.empty()) {
             if (failure_)
                 std::rethrow_exception(failure_);
-            return {};
+            return false;
         }
-        RowBunch bunch = std::move(bunches_.front());
+        bunch = std::move(bunches_.front());
         bunches_.pop_front();
         changed_.notify_all();
-        return bunch;
+        return true;
     }
 
 private:
@@ -112,7 +116,9 @@ private:
 
     void handOver(RowBunch bunch)
     {
+        std::vector<RowBunch> spent; // freed once the lock is let go
         std::unique_lock lock(mutex_);
+        spent.swap(spent_);
         changed_.wait(lock, [this] { return stopped_ || bunches_.size() < bunchesAhead; });
         if (stopped_)
             throw Stopped{};
@@ -125,6 +131,9 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<RowBunch> bunches_;
+    // Stored, and left for the reader to free: memory goes back to the thread that took it, or
+    // both threads would wait on each other's allocator at nearly every value.
+    std::vector<RowBunch> spent_;
     bool finished_ = false;
     bool stopped_ = false;
     std::exception_ptr failure_;
@@ -270,7 +279,8 @@ void MemoryCopy::copyRows(const CopiedTable& table)
         database_.readRows(table.name, store);
         return;
     }
-    for (RowBunch bunch = ahead->next(); !bunch.empty(); bunch = ahead->next())
+    RowBunch bunch;
+    while (ahead->next(bunch))
         for (const QList<SourceValue>& row : bunch)
             store(row);
 }

@@ -140,11 +140,19 @@ void SqliteBatch::handOver()
 {
     if (gathered_.empty())
         return;
+    const std::vector<Bunch> run = takeRunBunches();
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [this] { return handed_.size() < bunchesAhead; });
     handed_.push_back(std::exchange(gathered_, {}));
     gathered_.reserve(statementsPerBunch);
     handedOver_.notify_one();
+}
+
+// Freed by the caller once the lock is let go.
+std::vector<SqliteBatch::Bunch> SqliteBatch::takeRunBunches()
+{
+    const std::lock_guard lock(mutex_);
+    return std::exchange(run_, {});
 }
 
 void SqliteBatch::waitUntilIdle(std::unique_lock<std::mutex>& lock)
@@ -157,7 +165,10 @@ std::optional<QSqlError> SqliteBatch::settle()
     handOver();
     std::unique_lock lock(mutex_);
     waitUntilIdle(lock);
-    return std::exchange(failure_, std::nullopt);
+    const std::vector<Bunch> run = std::exchange(run_, {});
+    std::optional<QSqlError> failure = std::exchange(failure_, std::nullopt);
+    lock.unlock();
+    return failure;
 }
 
 void SqliteBatch::discard()
@@ -166,7 +177,9 @@ void SqliteBatch::discard()
     std::unique_lock lock(mutex_);
     handed_.clear();
     waitUntilIdle(lock);
+    const std::vector<Bunch> run = std::exchange(run_, {});
     failure_.reset();
+    lock.unlock();
 }
 
 void SqliteBatch::detach()
@@ -202,8 +215,8 @@ void SqliteBatch::work()
         const bool failedBefore = failure_.has_value();
         lock.unlock();
         std::optional<QSqlError> failure = failedBefore ? std::nullopt : runBunch(bunch);
-        bunch.clear();
         lock.lock();
+        run_.push_back(std::move(bunch));
         running_ = false;
         if (failure && !failure_)
             failure_ = std::move(failure);
