@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <array>
+#include <system_error>
 #include <utility>
 
 #include <fcntl.h>
@@ -147,6 +148,78 @@ std::optional<qint64> copyFileAsNew(const QString& source, const QString& path)
 bool makeFolder(const QString& path)
 {
     return QDir().mkpath(path);
+}
+
+FileCopiesAhead::~FileCopiesAhead()
+{
+    if (!worker_.joinable())
+        return;
+    {
+        const std::lock_guard lock(mutex_);
+        waiting_.clear();
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+}
+
+bool FileCopiesAhead::add(const QString& source, const QString& folder, const QString& path)
+{
+    if (!worker_.joinable()) {
+        try {
+            worker_ = std::thread(&FileCopiesAhead::work, this);
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        waiting_.push_back({source, folder, path});
+    }
+    changed_.notify_all();
+    return true;
+}
+
+FileCopiesAhead::Outcome FileCopiesAhead::settle()
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return waiting_.empty() && !copying_; });
+    return std::exchange(outcome_, {});
+}
+
+// What a copy throws is told again when the caller, told that not every copy was made, makes
+// them itself.
+void FileCopiesAhead::work()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+        if (stopping_)
+            return;
+        const Copy copy = std::move(waiting_.front());
+        waiting_.pop_front();
+        if (!outcome_.allMade) {
+            changed_.notify_all();
+            continue;
+        }
+        copying_ = true;
+        lock.unlock();
+        std::optional<qint64> copied;
+        try {
+            makeFolder(copy.folder);
+            copied = copyFileAsNew(copy.source, copy.path);
+        } catch (const std::exception&) {
+        }
+        lock.lock();
+        copying_ = false;
+        if (copied) {
+            outcome_.made.append(copy.path);
+            outcome_.bytes += *copied;
+        } else {
+            outcome_.allMade = false;
+        }
+        changed_.notify_all();
+    }
 }
 
 QString programFolder()

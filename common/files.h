@@ -6,7 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 namespace p1 {
 
@@ -45,6 +49,45 @@ std::optional<qint64> copyFileAsNew(const QString& source, const QString& path);
 bool makeFolder(const QString& path); // with its missing parents
 QString programFolder();              // the folder of the running executable, with separator
 QString folderOf(const QString& filePath); // with separator
+
+// Copies made on a thread of their own, in the order given, while the program goes on: each makes
+// its folder (makeFolder) and copies its file as a new one (copyFileAsNew). What became of them
+// is known when they are settled; after a copy that could not be made (its path taken, or an
+// error), the ones after it are not tried. Files go to the disk at its pace, not the program's.
+class FileCopiesAhead {
+public:
+    FileCopiesAhead() = default;
+    ~FileCopiesAhead(); // the copies not yet begun are not made
+    FileCopiesAhead(const FileCopiesAhead&) = delete;
+    FileCopiesAhead& operator=(const FileCopiesAhead&) = delete;
+
+    // False, with nothing done, when no thread can be started: the caller copies it itself.
+    bool add(const QString& source, const QString& folder, const QString& path);
+
+    struct Outcome {
+        QStringList made; // the files made, in order
+        qint64 bytes = 0; // copied into them
+        bool allMade = true;
+    };
+    // Waits for every copy given since the last settle.
+    Outcome settle();
+
+private:
+    struct Copy {
+        QString source;
+        QString folder;
+        QString path;
+    };
+    void work();
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Copy> waiting_;
+    bool copying_ = false;
+    bool stopping_ = false;
+    Outcome outcome_;
+    std::thread worker_;
+};
 
 // A file named by the source database (Windows name: "\" separates folders, letter case does
 // not matter) resolved under a folder of this machine; the exact existing path when found,

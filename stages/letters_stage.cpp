@@ -80,9 +80,19 @@ private:
             lettersAtGroupStart_ = *run_.lettersOfTheRun;
     }
 
+    void settleWorkAhead() override
+    {
+        const FileCopiesAhead::Outcome copies = copiesAhead_.settle();
+        filesOfGroup_.append(copies.made);
+        countLetters(&LetterCounts::bytesCopied, copies.bytes);
+        if (!copies.allMade)
+            run_.ADOConnectionTessaris.takeBackRowsAhead();
+    }
+
     // The files the group copied go with its rows: run again, it copies them again.
     void groupUndone() override
     {
+        filesOfGroup_.append(copiesAhead_.settle().made);
         for (const QString& path : std::as_const(filesOfGroup_)) {
             if (!DeleteFileIfExists(path))
                 throw TargetUnavailable(QStringLiteral("Le fichier %1 n'a pas pu être retiré du dossier des courriers.")
@@ -121,6 +131,12 @@ private:
             if (fileExists(newPath))
                 return false;
             countCopy(QFileInfo(sourcePath).size());
+            return true;
+        }
+        // While rows go ahead, so do their files: one that cannot be made takes the group back,
+        // and the copy is made again here, with its outcome, when the group runs again.
+        if (run_.ADOConnectionTessaris.sendsRowsAhead() && copiesAhead_.add(sourcePath, patientFolder, newPath)) {
+            countLetters(&LetterCounts::filesCopied);
             return true;
         }
         makeFolder(patientFolder);
@@ -180,6 +196,7 @@ private:
     WindowsNameResolver lettersFolder_;
     qint64 letterNumber_ = 0;
     QStringList filesOfGroup_; // copied since the group sent ahead began
+    FileCopiesAhead copiesAhead_;
     LetterCounts lettersAtGroupStart_;
 };
 

@@ -127,6 +127,7 @@ void ImportStage::walkRowsAhead()
         try {
             for (; !source_.eof(); source_.next())
                 walkRow();
+            settleWorkAhead();
             run_.ADOConnectionTessaris.settleRowsAhead();
             return;
         } catch (const RowsAheadRefused&) {
@@ -149,6 +150,7 @@ void ImportStage::walkRow()
     const bool groupRunAgain = runAgainThrough_ >= 0 && source_.rowNumber() >= runAgainThrough_;
     if (!groupRunAgain && !run_.ADOConnectionTessaris.groupDue())
         return;
+    settleWorkAhead();
     commitRows();
     if (groupRunAgain) {
         runAgainThrough_ = -1;
@@ -201,6 +203,7 @@ bool ImportStage::mayAnnounce()
         return false;
     }
     if (run_.ADOConnectionTessaris.sendsRowsAhead()) {
+        settleWorkAhead();
         run_.ADOConnectionTessaris.settleRowsAhead();
         ++groupStart_.announcements;
     }
@@ -237,6 +240,8 @@ void ImportStage::commitRows()
 void ImportStage::keepOnlyCommittedCounts()
 {
     try {
+        // Rows whose files could not be made are not committed: the group is taken back.
+        settleWorkAhead();
         run_.ids.writeDeferredRaises();
         if (run_.ADOConnectionTessaris.commitGroup())
             return;

@@ -144,6 +144,11 @@ protected:
     // undoes it.
     virtual void groupStarted() {}
     virtual void groupUndone() {}
+    // Waits for what the group's rows left to do outside the target (the letter files copied
+    // meanwhile); takes the group back (TargetConnection::takeBackRowsAhead) when some of it
+    // could not be done, so that its rows run again one at a time. Called before every commit
+    // and before anything is shown or logged while rows go ahead.
+    virtual void settleWorkAhead() {}
 
     // The current source row, by the source value rules.
     SourceField field(const QString& column) const;

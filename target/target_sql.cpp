@@ -774,6 +774,16 @@ void TargetConnection::settleRowsAhead()
     throw RowsAheadRefused();
 }
 
+void TargetConnection::takeBackRowsAhead()
+{
+    if (impl_->batch)
+        impl_->batch->discard();
+    impl_->database.rollback();
+    impl_->groupOpen = false;
+    impl_->journal.clear();
+    throw RowsAheadRefused();
+}
+
 // SQLite writes a changed page into the log file as soon as its cache is full; a rolled-back run
 // must leave the files as they were, so every page stays in memory until the rollback.
 void TargetConnection::openGroupWhenWanted()

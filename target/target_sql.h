@@ -121,6 +121,9 @@ public:
     // Waits for the outcome of every statement sent ahead; throws RowsAheadRefused when the
     // engine refused one for its data, TargetUnavailable when the target failed.
     void settleRowsAhead();
+    // The group is taken back as if the engine had refused one of its rows, for a reason of the
+    // program's own (a file it went with could not be made): rolled back, RowsAheadRefused thrown.
+    [[noreturn]] void takeBackRowsAhead();
 
     // Runs one attempt at a statement (its prepare or its exec, whose result it returns), so that
     // inside a group a failure undoes that statement alone; a failure is thrown as throwFailure()

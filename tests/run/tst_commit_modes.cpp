@@ -118,10 +118,23 @@ protected:
     }
     void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
 
-    test::TestTarget occupiedTarget()
+    // Whichever patient's letter gets the number 20 finds its file's name taken.
+    test::TestTarget targetWithTakenLetterName()
     {
         const test::TestTarget target = test::makeTarget(GetParam());
         test::writeTargetSettings(target);
+        for (int patient = 1; patient <= 70; ++patient) {
+            const QString folder = target.folder + "LETTERS/" + QString::number(patient) + '/';
+            QDir().mkpath(folder);
+            QFile taken(folder + "LET20.HED");
+            EXPECT_TRUE(taken.open(QIODevice::WriteOnly));
+        }
+        return target;
+    }
+
+    test::TestTarget occupiedTarget()
+    {
+        const test::TestTarget target = targetWithTakenLetterName();
         const auto connection = test::connectTo(target);
         for (const QString& statement : occupiedIdentifiers) {
             QSqlQuery query(connection->database());
@@ -178,6 +191,20 @@ TEST_P(CommitModesTest, GroupedCommitsLeaveTheRowsAndLinesOfOneCommitPerRow)
     EXPECT_GT(stored.value("PRESCRIPTIONS").size(), 60);
     EXPECT_EQ(contentOf(groupedTarget), stored);
     EXPECT_GT(letterFilesOf(eachRowTarget).size(), 50);
+    EXPECT_EQ(letterFilesOf(groupedTarget), letterFilesOf(eachRowTarget));
+}
+
+// Letter files are copied while their rows go ahead; one that cannot be made takes its group back
+// even when the target refused none of its rows.
+TEST_P(CommitModesTest, ALetterWhoseFileNameIsTakenFailsAloneWhileRowsGoAhead)
+{
+    const test::TestTarget eachRowTarget = targetWithTakenLetterName();
+    const test::TestTarget groupedTarget = targetWithTakenLetterName();
+
+    const QStringList eachRowLog = logOfRun(eachRowTarget, CommitMode::EachRow, false);
+    EXPECT_EQ(eachRowLog.filter(" : échec d'importation du courrier n°").size(), 1);
+    EXPECT_EQ(logOfRun(groupedTarget, CommitMode::Grouped, false), eachRowLog);
+    EXPECT_EQ(contentOf(groupedTarget), contentOf(eachRowTarget));
     EXPECT_EQ(letterFilesOf(groupedTarget), letterFilesOf(eachRowTarget));
 }
 
