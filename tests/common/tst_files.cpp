@@ -140,6 +140,39 @@ TEST(CopyFileAsNew, NeverReplacesAFileOrAFolderAlreadyThere)
     EXPECT_EQ(p1::copyFileAsNew(dir.filePath("absent.rtf"), dir.filePath("LET1.HED")), std::nullopt);
 }
 
+// Made in order, each in its folder; after one that could not be made (a taken name, then a
+// missing source) none is tried until the next settle.
+TEST(FileCopiesAhead, MakesTheCopiesInOrderAndStopsAtTheFirstThatCannotBeMade)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("lettre.rtf");
+    touch(source, letterBytes(9000));
+    const QString store = dir.filePath("LETTERS/");
+    p1::FileCopiesAhead copies;
+    ASSERT_TRUE(copies.add(source, store + "1/", store + "1/LET1.HED"));
+    ASSERT_TRUE(copies.add(source, store + "2/", store + "2/LET2.HED"));
+    const p1::FileCopiesAhead::Outcome made = copies.settle();
+    EXPECT_EQ(made.made, QStringList({store + "1/LET1.HED", store + "2/LET2.HED"}));
+    EXPECT_EQ(made.bytes, 18000);
+    EXPECT_TRUE(made.allMade);
+    EXPECT_EQ(readAll(store + "2/LET2.HED"), letterBytes(9000));
+
+    for (const QString& unmade : {store + "1/LET1.HED", dir.filePath("absent.rtf")}) {
+        SCOPED_TRACE(unmade.toStdString());
+        const bool taken = unmade.endsWith(".HED");
+        ASSERT_TRUE(copies.add(source, store + "3/", store + "3/LET3.HED"));
+        ASSERT_TRUE(copies.add(taken ? source : unmade, store + "4/", taken ? unmade : store + "4/LET4.HED"));
+        ASSERT_TRUE(copies.add(source, store + "5/", store + "5/LET5.HED"));
+        const p1::FileCopiesAhead::Outcome stopped = copies.settle();
+        EXPECT_EQ(stopped.made, QStringList{store + "3/LET3.HED"});
+        EXPECT_FALSE(stopped.allMade);
+        EXPECT_FALSE(QFile::exists(store + "4/LET4.HED"));
+        EXPECT_FALSE(QFile::exists(store + "5/LET5.HED"));
+        QFile::remove(store + "3/LET3.HED");
+    }
+    EXPECT_TRUE(copies.settle().allMade);
+}
+
 TEST(CopyFileAsNew, NamesTheFileItCouldNotOpenOrCreateAndLeavesNothing)
 {
     QTemporaryDir dir;
