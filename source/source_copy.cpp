@@ -131,8 +131,8 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<RowBunch> bunches_;
-    // Stored, and left for the reader to free: memory goes back to the thread that took it, or
-    // both threads would wait on each other's allocator at nearly every value.
+    // Rows stored, given back for the reader to free: freeing them here would take the lock of
+    // the reader's memory arena, which the reader takes at nearly every value it decodes.
     std::vector<RowBunch> spent_;
     bool finished_ = false;
     bool stopped_ = false;
