@@ -140,19 +140,13 @@ void SqliteBatch::handOver()
 {
     if (gathered_.empty())
         return;
-    const std::vector<Bunch> run = takeRunBunches();
+    std::vector<Bunch> run; // freed once the lock is let go
     std::unique_lock lock(mutex_);
+    run.swap(run_);
     idle_.wait(lock, [this] { return handed_.size() < bunchesAhead; });
     handed_.push_back(std::exchange(gathered_, {}));
     gathered_.reserve(statementsPerBunch);
     handedOver_.notify_one();
-}
-
-// Freed by the caller once the lock is let go.
-std::vector<SqliteBatch::Bunch> SqliteBatch::takeRunBunches()
-{
-    const std::lock_guard lock(mutex_);
-    return std::exchange(run_, {});
 }
 
 void SqliteBatch::waitUntilIdle(std::unique_lock<std::mutex>& lock)
@@ -163,23 +157,22 @@ void SqliteBatch::waitUntilIdle(std::unique_lock<std::mutex>& lock)
 std::optional<QSqlError> SqliteBatch::settle()
 {
     handOver();
+    std::vector<Bunch> run; // freed once the lock is let go
     std::unique_lock lock(mutex_);
     waitUntilIdle(lock);
-    const std::vector<Bunch> run = std::exchange(run_, {});
-    std::optional<QSqlError> failure = std::exchange(failure_, std::nullopt);
-    lock.unlock();
-    return failure;
+    run.swap(run_);
+    return std::exchange(failure_, std::nullopt);
 }
 
 void SqliteBatch::discard()
 {
     gathered_.clear();
+    std::vector<Bunch> run; // freed once the lock is let go
     std::unique_lock lock(mutex_);
     handed_.clear();
     waitUntilIdle(lock);
-    const std::vector<Bunch> run = std::exchange(run_, {});
+    run.swap(run_);
     failure_.reset();
-    lock.unlock();
 }
 
 void SqliteBatch::detach()

@@ -53,7 +53,6 @@ private:
     qsizetype preparedNumber(const QString& statement);
     void handOver();
     void waitUntilIdle(std::unique_lock<std::mutex>& lock);
-    std::vector<Bunch> takeRunBunches();
     void work();
     std::optional<QSqlError> runBunch(const Bunch& bunch);
     std::optional<QSqlError> runStatement(const Statement& statement);
