@@ -277,8 +277,10 @@ void ImportRun::runStages(const QString& prescriptionTable)
         checking() && !purged_ ? std::optional(PresentIdentifiers::read(session_.ADOConnectionTessaris))
                                : std::nullopt;
     for (const StageEntry& stage : stageTable()) {
-        if (stage.import && ui_.isTicked(stage.box) && stageCanRun(stage, prescriptionTable))
+        if (stage.import && ui_.isTicked(stage.box) && stageCanRun(stage, prescriptionTable)) {
             runStage(stage, run);
+            releaseSourceCopiesAfter(stage);
+        }
         if (stage.resetAfter) {
             showStatus(ui_, QString());
             ui_.setProgressPosition(0);
@@ -314,6 +316,26 @@ void ImportRun::runStage(const StageEntry& stage, RunContext& run)
         throw;
     }
     nameItsCounts();
+}
+
+// The copies of the tables a stage read that no later stage of the run reads go back to memory,
+// which the stages after it use again instead of adding to it.
+void ImportRun::releaseSourceCopiesAfter(const StageEntry& done)
+{
+    QStringList readLater;
+    bool later = false;
+    for (const StageEntry& stage : stageTable()) {
+        if (later && stage.import && ui_.isTicked(stage.box) && stage.file == done.file)
+            readLater += stage.sourceTables;
+        later = later || &stage == &done;
+    }
+    QStringList released;
+    for (const QString& table : done.sourceTables)
+        if (!readLater.contains(table, Qt::CaseInsensitive))
+            released.append(table);
+    SourceConnection& file =
+        done.file == SourceFile::Ordo ? session_.ADOConnectionSorvaneOrdo : session_.ADOConnectionSorvane;
+    file.releaseCopies(released);
 }
 
 // The prescriptions stage leaves the shared source queries on Ordo.mdb; every other stage expects

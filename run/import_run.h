@@ -45,6 +45,7 @@ private:
     bool claimed(TargetClaim& claim);
     void proveSourceReadable();
     void runStage(const StageEntry& stage, RunContext& run);
+    void releaseSourceCopiesAfter(const StageEntry& done);
     void keepRecordsOfStoppedRun(const QString& reason);
     void writeRunReport(const QString& logPath);
     bool rowsWritten() const;

@@ -56,6 +56,22 @@ bool SourceConnection::isOpen() const
     return impl_->copy != nullptr;
 }
 
+void SourceConnection::releaseCopies(const QStringList& tables)
+{
+    if (!isOpen())
+        return;
+    // The closed queries let their statements go (they prepare them again when opened): a copy
+    // goes only once nothing is prepared on it.
+    for (auto query = impl_->queries.cbegin(); query != impl_->queries.cend(); ++query)
+        if (!query.key()->isOpen())
+            query.value()();
+    for (QString table : tables) {
+        if (table.startsWith(u'[') && table.endsWith(u']'))
+            table = table.mid(1, table.size() - 2);
+        impl_->copy->release(table);
+    }
+}
+
 SourceConnection::Impl& SourceConnection::impl()
 {
     return *impl_;

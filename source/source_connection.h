@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -26,6 +27,9 @@ public:
     void open(); // throws SourceError
     void close();
     bool isOpen() const;
+    // The copies of these tables (names bracketed or not) are given back to memory, unless a
+    // query is open on one: a statement that reads one later copies it again.
+    void releaseCopies(const QStringList& tables);
 
     struct Impl;
     Impl& impl();

@@ -194,33 +194,41 @@ SourceValue columnSourceValue(sqlite3_stmt* statement, int index, SourceType typ
     }
 }
 
-MemoryCopy::MemoryCopy(const SourceDatabase& database) : database_(database)
+void DatabaseCloser::operator()(sqlite3* database) const
 {
+    sqlite3_close_v2(database);
+}
+
+void failOn(sqlite3* database, const QString& what)
+{
+    throw SourceError(QStringLiteral("%1 : %2").arg(what, QString::fromUtf8(sqlite3_errmsg(database))));
+}
+
+namespace {
+
+void execute(sqlite3* database, const QString& sql, const QString& failure)
+{
+    if (sqlite3_exec(database, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        failOn(database, failure);
+}
+
+} // namespace
+
+MemoryCopy::MemoryCopy(const SourceDatabase& database) : database_(database) {}
+
+MemoryCopy::~MemoryCopy() = default;
+
+DatabasePointer MemoryCopy::openDatabase() const
+{
+    sqlite3* raw = nullptr;
     // One thread at a time uses a copy: its own locks would only cost.
-    if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
-            != SQLITE_OK
-        || sqlite3_create_collation(db_, "JET", SQLITE_UTF16_ALIGNED, nullptr, compareWithoutCase) != SQLITE_OK) {
-        const QString message = QString::fromUtf8(sqlite3_errmsg(db_));
-        sqlite3_close(db_);
-        throw SourceError(QStringLiteral("Impossible de préparer la lecture de [%1] : %2")
-                              .arg(database.path(), message));
-    }
-}
-
-MemoryCopy::~MemoryCopy()
-{
-    sqlite3_close_v2(db_);
-}
-
-void MemoryCopy::fail(const QString& what) const
-{
-    throw SourceError(QStringLiteral("%1 : %2").arg(what, QString::fromUtf8(sqlite3_errmsg(db_))));
-}
-
-void MemoryCopy::execute(const QString& sql)
-{
-    if (sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(database_.path()));
+    const int opened =
+        sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    DatabasePointer database(raw);
+    if (opened != SQLITE_OK
+        || sqlite3_create_collation(raw, "JET", SQLITE_UTF16_ALIGNED, nullptr, compareWithoutCase) != SQLITE_OK)
+        failOn(raw, QStringLiteral("Impossible de préparer la lecture de [%1]").arg(database_.path()));
+    return database;
 }
 
 const CopiedTable& MemoryCopy::table(const QString& name)
@@ -236,20 +244,18 @@ const CopiedTable& MemoryCopy::table(const QString& name)
         if (candidate.compare(name, Qt::CaseInsensitive) == 0)
             table.name = candidate;
     table.quotedName = quotedIdentifier(table.name);
+    table.database = openDatabase();
     QStringList definitions;
     for (const SourceColumn& column : table.columns)
         definitions.append(quotedIdentifier(column.name) + QLatin1Char(' ') + declaredType(column.type));
-    // One transaction for the table and its rows: a copy that fails leaves nothing behind, and
+    // One transaction for the table and its rows. A copy that fails goes with its database, and
     // the reader's own message is what the operator sees.
-    execute(QStringLiteral("BEGIN"));
-    try {
-        execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(table.quotedName, definitions.join(", ")));
-        copyRows(table);
-        execute(QStringLiteral("COMMIT"));
-    } catch (...) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    const QString failure = QStringLiteral("Erreur de la copie de travail de [%1]").arg(database_.path());
+    execute(table.database.get(), QStringLiteral("BEGIN"), failure);
+    execute(table.database.get(), QStringLiteral("CREATE TABLE %1 (%2)").arg(table.quotedName, definitions.join(", ")),
+            failure);
+    copyRows(table);
+    execute(table.database.get(), QStringLiteral("COMMIT"), failure);
     return tables_.emplace(key, std::move(table)).first->second;
 }
 
@@ -260,15 +266,17 @@ void MemoryCopy::copyRows(const CopiedTable& table)
         placeholders.append(QStringLiteral("?%1").arg(i));
     const QByteArray insert =
         QStringLiteral("INSERT INTO %1 VALUES (%2)").arg(table.quotedName, placeholders.join(",")).toUtf8();
+    sqlite3* database = table.database.get();
+    const QString failure = QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name);
     sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db_, insert.constData(), -1, &raw, nullptr) != SQLITE_OK)
-        fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name));
+    if (sqlite3_prepare_v2(database, insert.constData(), -1, &raw, nullptr) != SQLITE_OK)
+        failOn(database, failure);
     const StatementPointer statement(raw);
     const auto store = [&](const QList<SourceValue>& row) {
         for (int i = 0; i < row.size(); ++i)
             bindSourceValue(raw, i + 1, row[i]);
         if (sqlite3_step(raw) != SQLITE_DONE)
-            fail(QStringLiteral("Erreur de la copie de travail de [%1]").arg(table.name));
+            failOn(database, failure);
         sqlite3_reset(raw);
     };
     std::optional<RowsReadAhead> ahead;
@@ -294,10 +302,19 @@ void MemoryCopy::ensureIndex(const QString& tableName, const QStringList& column
     QStringList quoted;
     for (const QString& column : columns)
         quoted.append(quotedIdentifier(column));
-    execute(QStringLiteral("CREATE INDEX p1_index_%1 ON %2 (%3)")
+    execute(table.database.get(),
+            QStringLiteral("CREATE INDEX p1_index_%1 ON %2 (%3)")
                 .arg(++indexCount_)
-                .arg(table.quotedName, quoted.join(QStringLiteral(", "))));
+                .arg(table.quotedName, quoted.join(QStringLiteral(", "))),
+            QStringLiteral("Erreur de la copie de travail de [%1]").arg(database_.path()));
     table.indexes.insert(key);
+}
+
+void MemoryCopy::release(const QString& name)
+{
+    const auto copied = tables_.find(name.toCaseFolded());
+    if (copied != tables_.end() && sqlite3_next_stmt(copied->second.database.get(), nullptr) == nullptr)
+        tables_.erase(copied);
 }
 
 } // namespace p1

@@ -13,20 +13,28 @@ struct sqlite3_stmt;
 
 namespace p1 {
 
-// A source table copied once into the in-memory database: its rows in physical order (the row id), its
-// columns with their source types, and the indexes made on it.
+struct DatabaseCloser {
+    void operator()(sqlite3* database) const;
+};
+using DatabasePointer = std::unique_ptr<sqlite3, DatabaseCloser>;
+
+// A source table copied once into an in-memory database of its own, so that its memory can be
+// given back on its own: its rows in physical order (the row id), its columns with their source
+// types, and the indexes made on it.
 struct CopiedTable {
     QString name;        // as the file's catalog writes it
     QString quotedName;  // for SQL texts
     QList<SourceColumn> columns;
     QSet<QString> indexes; // the columns of each index, case-folded, one per line
+    DatabasePointer database;
 
     int columnIndex(const QString& name) const; // without regard to case; -1 when absent
 };
 
-// The in-memory SQLite database in which a source connection runs its statements. Text columns
-// compare without regard to case, as Jet's do; date-times are stored as milliseconds from the
-// zero day, so that they order chronologically before 1899 too. UI thread only.
+// The in-memory SQLite copies in which a source connection runs its statements, each of which
+// reads one table. Text columns compare without regard to case, as Jet's do; date-times are
+// stored as milliseconds from the zero day, so that they order chronologically before 1899 too.
+// UI thread only.
 class MemoryCopy {
 public:
     explicit MemoryCopy(const SourceDatabase& database);
@@ -35,23 +43,26 @@ public:
     MemoryCopy& operator=(const MemoryCopy&) = delete;
 
     const SourceDatabase& database() const { return database_; }
-    sqlite3* handle() const { return db_; }
 
     // Copies the table on first use. Throws SourceError for a missing or unreadable table.
     const CopiedTable& table(const QString& name);
     void ensureIndex(const QString& table, const QStringList& columns);
-
-    [[noreturn]] void fail(const QString& what) const; // with SQLite's message
+    // Gives the memory of the table's copy back; a later statement on it copies it again. A copy
+    // that a statement is still prepared on stays.
+    void release(const QString& name);
+    bool holds(const QString& name) const { return tables_.contains(name.toCaseFolded()); }
 
 private:
-    void execute(const QString& sql);
+    DatabasePointer openDatabase() const;
     void copyRows(const CopiedTable& table);
 
     const SourceDatabase& database_;
-    sqlite3* db_ = nullptr;
     std::map<QString, CopiedTable> tables_; // by case-folded name; references stay valid
     int indexCount_ = 0;
 };
+
+// Throws SourceError with what failed and SQLite's message.
+[[noreturn]] void failOn(sqlite3* database, const QString& what);
 
 QString quotedIdentifier(const QString& name);
 

@@ -36,7 +36,7 @@ struct SourceQuery::Impl {
     MemoryCopy& copy() const { return *connection->impl().copy; }
     void release();
     void prepareText(const QString& text);
-    void prepare(const QString& sql, StatementPointer& into) const;
+    void prepare(sqlite3* database, const QString& sql, StatementPointer& into) const;
     void bindParameters(sqlite3_stmt* target) const;
     void step();
     int columnIndex(const QString& name) const;
@@ -101,9 +101,9 @@ void SourceQuery::Impl::prepareText(const QString& text)
         memory.ensureIndex(translated.table, columns);
     }
 
-    StatementPointer prepared;
-    prepare(translated.sql, prepared);
     const CopiedTable& copied = memory.table(translated.table);
+    StatementPointer prepared;
+    prepare(copied.database.get(), translated.sql, prepared);
     types.clear();
     names.clear();
     positions.clear();
@@ -122,14 +122,14 @@ void SourceQuery::Impl::prepareText(const QString& text)
     table = translated.table;
 }
 
-void SourceQuery::Impl::prepare(const QString& sql, StatementPointer& into) const
+void SourceQuery::Impl::prepare(sqlite3* database, const QString& sql, StatementPointer& into) const
 {
     sqlite3_stmt* raw = nullptr;
     const QByteArray utf8 = sql.toUtf8();
-    const int result = sqlite3_prepare_v2(copy().handle(), utf8.constData(), int(utf8.size()), &raw, nullptr);
+    const int result = sqlite3_prepare_v2(database, utf8.constData(), int(utf8.size()), &raw, nullptr);
     into.reset(raw);
     if (result != SQLITE_OK || !raw)
-        copy().fail(QStringLiteral("La requête [%1] ne peut pas être exécutée").arg(lines.join(' ').simplified()));
+        failOn(database, QStringLiteral("La requête [%1] ne peut pas être exécutée").arg(lines.join(' ').simplified()));
 }
 
 void SourceQuery::Impl::bindParameters(sqlite3_stmt* target) const
@@ -148,7 +148,7 @@ void SourceQuery::Impl::step()
 {
     const int result = sqlite3_step(statement.get());
     if (result != SQLITE_ROW && result != SQLITE_DONE)
-        copy().fail(QStringLiteral("Erreur de lecture de la table [%1]").arg(table));
+        failOn(sqlite3_db_handle(statement.get()), QStringLiteral("Erreur de lecture de la table [%1]").arg(table));
     atEnd = result != SQLITE_ROW;
 }
 
@@ -242,11 +242,12 @@ int SourceQuery::recordCount() const
     if (!isOpen())
         throw SourceError(QStringLiteral("La requête [%1] n'est pas ouverte.").arg(impl_->lines.join(' ').simplified()));
     if (!impl_->count) {
+        sqlite3* database = sqlite3_db_handle(impl_->statement.get());
         StatementPointer counting;
-        impl_->prepare(QStringLiteral("SELECT count(*) FROM (%1)").arg(impl_->unorderedSql), counting);
+        impl_->prepare(database, QStringLiteral("SELECT count(*) FROM (%1)").arg(impl_->unorderedSql), counting);
         impl_->bindParameters(counting.get());
         if (sqlite3_step(counting.get()) != SQLITE_ROW)
-            impl_->copy().fail(QStringLiteral("Erreur de lecture de la table [%1]").arg(impl_->table));
+            failOn(database, QStringLiteral("Erreur de lecture de la table [%1]").arg(impl_->table));
         impl_->count = sqlite3_column_int(counting.get(), 0);
     }
     return *impl_->count;

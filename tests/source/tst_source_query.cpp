@@ -3,6 +3,7 @@
 #include "common/date_time.h"
 #include "common/errors.h"
 #include "common/locale_texts.h"
+#include "source/source_connection_impl.h"
 #include "source/source_query.h"
 #include "source/source_statement.h"
 
@@ -223,6 +224,38 @@ TEST_F(SourceQueryTest, DetailQueryPerHeaderRowWhileTheHeadersAreWalked)
     EXPECT_EQ(headersWalked, headerCount);
     EXPECT_EQ(headerCount, expectedTable("CON CONSULTATION")["rows"].toArray().size());
     EXPECT_GT(linesRead, 1000);
+}
+
+// Between stages the copies of the tables read are given back: a query still open on one goes
+// on reading it, a closed one reads it again, copied afresh, with an index made anew.
+TEST_F(SourceQueryTest, CopiesGivenBackAreCopiedAgainAndAnOpenQueryKeepsItsOwn)
+{
+    const QJsonObject functions = expectedTable("REF FONCTION");
+    const QJsonObject lines = expectedTable("CON SOUS CONSULTATION");
+    SourceQuery open(&connection, {"SELECT * from [REF FONCTION]"});
+    SourceQuery detail(&connection, {"SELECT * from [CON SOUS CONSULTATION] where CodeTitre=:code ORDER BY NroOrdre"});
+    const qint64 code = lines["rows"].toArray()[0][0].toInteger();
+    detail.setParameter("code", code);
+    detail.open();
+    const QList<QJsonArray> before = remainingRows(detail, lines["columns"].toArray());
+    detail.close();
+    open.open();
+    open.next();
+
+    connection.releaseCopies({"[REF FONCTION]", "[CON SOUS CONSULTATION]", "[NO SUCH TABLE]"});
+    const MemoryCopy& copy = *connection.impl().copy;
+    EXPECT_TRUE(copy.holds("REF FONCTION"));
+    EXPECT_FALSE(copy.holds("CON SOUS CONSULTATION"));
+    EXPECT_EQ(remainingRows(open, functions["columns"].toArray()).size() + 1, functions["rows"].toArray().size());
+    detail.open();
+    EXPECT_FALSE(before.isEmpty());
+    EXPECT_EQ(remainingRows(detail, lines["columns"].toArray()), before);
+
+    open.close();
+    connection.releaseCopies({"REF FONCTION"});
+    EXPECT_FALSE(copy.holds("REF FONCTION"));
+    open.open();
+    EXPECT_EQ(open.recordCount(), functions["rows"].toArray().size());
 }
 
 TEST_F(SourceQueryTest, DatesBeforeTheZeroDayKeepTheirTypeAndOrder)
