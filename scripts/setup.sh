@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc libgl1-mesa-dev qt6-translations-l10n
-  mdbtools mdbtools-dev libsqlite3-dev
+  mdbtools mdbtools-dev libsqlite3-dev libmimalloc-dev
   unixodbc-dev tdsodbc libsqliteodbc
   libgtest-dev libgmock-dev
   postgresql libpq-dev
