@@ -228,6 +228,9 @@ DatabasePointer MemoryCopy::openDatabase() const
     if (opened != SQLITE_OK
         || sqlite3_create_collation(raw, "JET", SQLITE_UTF16_ALIGNED, nullptr, compareWithoutCase) != SQLITE_OK)
         failOn(raw, QStringLiteral("Impossible de préparer la lecture de [%1]").arg(database_.path()));
+    // The pages of a database in memory stay whatever the cache's size; the size bounds the sorts
+    // made in memory (an index's keys), which would otherwise go through temporary files.
+    sqlite3_exec(raw, "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
     return database;
 }
 

@@ -91,9 +91,10 @@ void SourceQuery::Impl::prepareText(const QString& text)
     });
     for (const QString& column : translated.filterColumns)
         memory.ensureIndex(translated.table, {column});
-    // The rows a filter finds in the order asked (a consultation's lines, read once per
-    // consultation) come from an index in that order instead of being sorted at every reading.
-    if (!translated.filterColumns.isEmpty() && !translated.orderColumns.isEmpty()) {
+    // Rows read in an order come from an index in that order instead of being sorted at every
+    // reading: the rows a filter finds (a consultation's lines, read once per consultation), or
+    // a whole table (a stage's rows), whose sort would go through temporary files.
+    if (!translated.orderColumns.isEmpty()) {
         QStringList columns = translated.filterColumns;
         for (const QString& column : translated.orderColumns)
             if (!columns.contains(column))
