@@ -66,14 +66,12 @@ public:
     RowsReadAhead(const RowsReadAhead&) = delete;
     RowsReadAhead& operator=(const RowsReadAhead&) = delete;
 
-    // Gives the rows stored back to the reader and takes the next ones in the file's order; false
-    // once every row was read. Throws the reader's error.
+    // Takes the next rows in the file's order; false once every row was read. Throws the
+    // reader's error.
     bool next(RowBunch& bunch)
     {
-        std::unique_lock lock(mutex_);
-        if (!bunch.empty())
-            spent_.push_back(std::move(bunch));
         bunch.clear();
+        std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return !bunches_.empty() || finished_; });
         if (bunches_.empty()) {
             if (failure_)
@@ -116,9 +114,7 @@ private:
 
     void handOver(RowBunch bunch)
     {
-        std::vector<RowBunch> spent; // freed once the lock is let go
         std::unique_lock lock(mutex_);
-        spent.swap(spent_);
         changed_.wait(lock, [this] { return stopped_ || bunches_.size() < bunchesAhead; });
         if (stopped_)
             throw Stopped{};
@@ -131,9 +127,6 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<RowBunch> bunches_;
-    // Rows stored, given back for the reader to free: freeing them here would take the lock of
-    // the reader's memory arena, which the reader takes at nearly every value it decodes.
-    std::vector<RowBunch> spent_;
     bool finished_ = false;
     bool stopped_ = false;
     std::exception_ptr failure_;

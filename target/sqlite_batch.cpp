@@ -140,9 +140,7 @@ void SqliteBatch::handOver()
 {
     if (gathered_.empty())
         return;
-    std::vector<Bunch> run; // freed once the lock is let go
     std::unique_lock lock(mutex_);
-    run.swap(run_);
     idle_.wait(lock, [this] { return handed_.size() < bunchesAhead; });
     handed_.push_back(std::exchange(gathered_, {}));
     gathered_.reserve(statementsPerBunch);
@@ -157,21 +155,17 @@ void SqliteBatch::waitUntilIdle(std::unique_lock<std::mutex>& lock)
 std::optional<QSqlError> SqliteBatch::settle()
 {
     handOver();
-    std::vector<Bunch> run; // freed once the lock is let go
     std::unique_lock lock(mutex_);
     waitUntilIdle(lock);
-    run.swap(run_);
     return std::exchange(failure_, std::nullopt);
 }
 
 void SqliteBatch::discard()
 {
     gathered_.clear();
-    std::vector<Bunch> run; // freed once the lock is let go
     std::unique_lock lock(mutex_);
     handed_.clear();
     waitUntilIdle(lock);
-    run.swap(run_);
     failure_.reset();
 }
 
@@ -208,8 +202,8 @@ void SqliteBatch::work()
         const bool failedBefore = failure_.has_value();
         lock.unlock();
         std::optional<QSqlError> failure = failedBefore ? std::nullopt : runBunch(bunch);
+        bunch.clear();
         lock.lock();
-        run_.push_back(std::move(bunch));
         running_ = false;
         if (failure && !failure_)
             failure_ = std::move(failure);

@@ -68,9 +68,6 @@ private:
     std::condition_variable handedOver_;
     std::condition_variable idle_;
     std::deque<Bunch> handed_;
-    // Run, and left for the program's thread to free: memory goes back to the thread that took
-    // it, or both threads would wait on each other's allocator at nearly every value.
-    std::vector<Bunch> run_;
     bool running_ = false;
     bool stopping_ = false;
     std::optional<QSqlError> failure_;
