@@ -16,7 +16,11 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
 
 #include <cerrno>
 
@@ -134,8 +138,10 @@ std::optional<qint64> copyFileAsNew(const QString& source, const QString& path)
         throw FileCreateError(path);
     }
     try {
-        const Descriptor input(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
-        if (input.get() < 0)
+        // Not blocking on a pipe or a device put in the source's place: only a regular file is read.
+        const Descriptor input(::open(QFile::encodeName(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat status {};
+        if (input.get() < 0 || ::fstat(input.get(), &status) != 0 || !S_ISREG(status.st_mode))
             throw FileOpenError(source);
         return copyContent(source, input.get(), path, output);
     } catch (const FileCopyError&) {
@@ -148,6 +154,48 @@ std::optional<qint64> copyFileAsNew(const QString& source, const QString& path)
 bool makeFolder(const QString& path)
 {
     return QDir().mkpath(path);
+}
+
+namespace {
+
+std::optional<QByteArray> realPath(const QString& path)
+{
+    char resolved[PATH_MAX];
+    if (::realpath(QFile::encodeName(path).constData(), resolved) == nullptr)
+        return std::nullopt;
+    return QByteArray(resolved);
+}
+
+Error syncError(const QString& path, int error)
+{
+    return Error(QStringLiteral("Le contenu de %1 n'a pas pu être écrit sur le disque : %2")
+                     .arg(QDir::toNativeSeparators(path), qt_error_string(error)));
+}
+
+} // namespace
+
+bool isRegularFileWithin(const QString& folder, const QString& path)
+{
+    const std::optional<QByteArray> realFolder = realPath(folder);
+    const std::optional<QByteArray> realFile = realPath(path);
+    struct stat status {};
+    const QByteArray inside = realFolder && realFolder->endsWith('/') ? *realFolder : realFolder.value_or("") + '/';
+    return realFolder && realFile && realFile->startsWith(inside)
+           && ::stat(realFile->constData(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+void syncToDisk(const QString& path)
+{
+    const Descriptor descriptor(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (descriptor.get() < 0 || ::fsync(descriptor.get()) != 0)
+        throw syncError(path, errno);
+}
+
+void syncFileSystemOf(const QString& folder)
+{
+    const Descriptor descriptor(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (descriptor.get() < 0 || ::syncfs(descriptor.get()) != 0)
+        throw syncError(folder, errno);
 }
 
 FileCopiesAhead::~FileCopiesAhead()

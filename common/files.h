@@ -47,6 +47,14 @@ bool copyFile(const QString& from, const QString& to);
 // incomplete copy is then removed, so that no truncated file passes for a copy.
 std::optional<qint64> copyFileAsNew(const QString& source, const QString& path);
 bool makeFolder(const QString& path); // with its missing parents
+// True when the path names a regular file, through symbolic links, whose real path lies inside
+// the real path of the folder: never a folder, a device, a pipe or a link out of the folder.
+bool isRegularFileWithin(const QString& folder, const QString& path);
+// Puts the file, or the folder's entries, on disk. Throws Error when the system cannot.
+void syncToDisk(const QString& path);
+// Puts on disk everything written to the file system that holds the folder: one call for the
+// tens of thousands of files a stage copies. Throws Error when the system cannot.
+void syncFileSystemOf(const QString& folder);
 QString programFolder();              // the folder of the running executable, with separator
 QString folderOf(const QString& filePath); // with separator
 

@@ -249,9 +249,12 @@ void ImportRun::runStages(const QString& prescriptionTable)
 {
     rebindSourceQueries();
     report_.before = takeTargetSnapshot(session_.ADOConnectionTessaris);
+    PurgeOutcome purge;
     if (ui_.isTicked(Box::Vider)) {
         purged_ = true;
-        PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_);
+        const PurgeScope scope{prescriptionTable == noPrescriptionTable ? QString() : prescriptionTable,
+                               ui_.locationText(Location::TargetBase), !checking()};
+        purge = PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_, scope);
         commitStoredRows(session_.ADOConnectionTessaris);
     }
     RunContext run{ui_,
@@ -273,6 +276,7 @@ void ImportRun::runStages(const QString& prescriptionTable)
                    &report_.stages,
                    &report_.letters};
     run.letterFiles = checking() ? LetterFiles::Checked : LetterFiles::Copied;
+    run.letterStoreSetAside = purge.letterStoreSetAside;
     const std::optional<PresentIdentifiers> present =
         checking() && !purged_ ? std::optional(PresentIdentifiers::read(session_.ADOConnectionTessaris))
                                : std::nullopt;

@@ -1,6 +1,6 @@
 -- p1import target schema for SQL Server: every table and column the import writes,
 -- the counters table ID_VALUES and the tables the purge empties.
--- Run it in an empty database. Generated from platform/target_schema.cpp.
+-- Run it in an empty database. Generated from target/target_schema.cpp.
 
 CREATE TABLE MEDECINS (
   MEDECINS_ID int NOT NULL PRIMARY KEY,
@@ -109,8 +109,8 @@ CREATE TABLE LETTERS (
 );
 GO
 
-CREATE TABLE PRESCRIPTIONS (
-  PRESCRIPTIONS_ID int NOT NULL PRIMARY KEY,
+CREATE TABLE DATAPRESCR (
+  DATAPRESCR_ID int NOT NULL PRIMARY KEY,
   MOTCONSU_ID int,
   PATIENTS_ID int,
   DATE_CONSULTATION datetime2(3),

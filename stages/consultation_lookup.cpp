@@ -4,6 +4,8 @@
 #include "common/locale_texts.h"
 #include "stages/stage_frame.h"
 
+#include <algorithm>
+
 namespace p1 {
 
 namespace {
@@ -14,8 +16,11 @@ const QString consultationFailure = QStringLiteral(" : recherche de la consultat
 qint64 createConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patient, qint64 physician,
                           const QString& reason, const QDateTime& date)
 {
+    // Past every consultation the target holds: a counter left behind its rows (a target not
+    // emptied, a run that was stopped) would otherwise give every new consultation a taken number.
+    const qint64 highestHeld = MOTCONSU.highestValue(QStringLiteral("MOTCONSU_ID"));
     MOTCONSU.append();
-    const qint64 consultation = run.ids.ReadLastValue(consultationKey) + 1;
+    const qint64 consultation = std::max(run.ids.ReadLastValue(consultationKey), highestHeld) + 1;
     MOTCONSU.setValue(QStringLiteral("MOTCONSU_ID"), consultation);
     MOTCONSU.setValue(QStringLiteral("PATIENTS_ID"), patient);
     MOTCONSU.setValue(QStringLiteral("DATE_CONSULTATION"), date);

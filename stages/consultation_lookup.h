@@ -11,8 +11,8 @@ namespace p1 {
 QString consultationLookupText();
 
 // The MOTCONSU_ID of the patient's consultation at exactly that date-time, the row created with
-// the physician and the reason (numbered from "MOTCONSU", raised at once) when there is none or
-// when the first one bears no positive number. -1 when the new row is refused, named in the log.
+// the physician and the reason (numbered past "MOTCONSU" and every MOTCONSU_ID held, the counter
+// raised at once) when there is none or when the first one bears no positive number. -1 when the new row is refused, named in the log.
 // The consultations are those of MOTCONSU, a dataset the caller opens on consultationLookupText():
 // it holds the rows created since, and a look-up costs the target nothing. UI thread only.
 qint64 FindOrCreateConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patient, qint64 physician,

@@ -1,5 +1,6 @@
 #include "stages/letters_stage.h"
 
+#include "dbaccess/letter_store.h"
 #include "common/errors.h"
 #include "common/files.h"
 #include "common/locale_texts.h"
@@ -21,7 +22,6 @@ const QString letterFailure = QStringLiteral(" : importation du courrier n°");
 const QString missingFileLine = QStringLiteral(" : courrier n°");
 const QString renameFailureLine = QStringLiteral(" : échec d'importation du courrier n°");
 const QString rtfExtension = QStringLiteral(".RTF");
-const QString letterStore = QStringLiteral("LETTERS/");
 
 QString letterFileName(qint64 letterNumber)
 {
@@ -103,19 +103,26 @@ private:
             *run_.lettersOfTheRun = lettersAtGroupStart_;
     }
 
+    // The rows are on disk at the stage's end: so are the files they name, and their folders.
+    void madeDurable() override
+    {
+        if (filesCopied_)
+            syncFileSystemOf(letterStoreFolder(run_.targetBaseFolder));
+    }
+
     // Puts the letter's file in the patient's folder of the letter store under its new name; false
     // (with a log line) when the source file is missing or the new name is taken. A file that
     // cannot be copied is an error that leaves the run.
     bool ImportLetterFile(qint64 patient, const QString& fileName, const QString& newName)
     {
         const QString sourcePath = sourceFileOf(fileName);
-        if (sourcePath.isEmpty() || !fileExists(sourcePath)) {
+        if (sourcePath.isEmpty() || !isRegularFileWithin(run_.sourceLettersFolder, sourcePath)) {
             countLetters(sourcePath.isEmpty() ? &LetterCounts::namesRefused : &LetterCounts::filesMissing);
             addLogLine(currentDateTimeText() + missingFileLine + letterIdentification()
                        + QStringLiteral(" inexistant."));
             return false;
         }
-        const QString patientFolder = patientFolderOf(patient);
+        const QString patientFolder = patientLetterFolder(run_.targetBaseFolder, patient);
         if (storeLetterFile(sourcePath, patientFolder, patientFolder + newName))
             return true;
         addLogLine(currentDateTimeText() + renameFailureLine + letterIdentification());
@@ -128,7 +135,7 @@ private:
     bool storeLetterFile(const QString& sourcePath, const QString& patientFolder, const QString& newPath)
     {
         if (run_.letterFiles == LetterFiles::Checked) {
-            if (fileExists(newPath))
+            if (fileExists(newPath) && !run_.letterStoreSetAside)
                 return false;
             countCopy(QFileInfo(sourcePath).size());
             return true;
@@ -136,6 +143,7 @@ private:
         // While rows go ahead, so do their files: one that cannot be made takes the group back,
         // and the copy is made again here, with its outcome, when the group runs again.
         if (run_.ADOConnectionTessaris.sendsRowsAhead() && copiesAhead_.add(sourcePath, patientFolder, newPath)) {
+            filesCopied_ = true;
             countLetters(&LetterCounts::filesCopied);
             return true;
         }
@@ -143,6 +151,7 @@ private:
         const std::optional<qint64> copied = copyFileAsNew(sourcePath, newPath);
         if (!copied)
             return false;
+        filesCopied_ = true;
         if (run_.ADOConnectionTessaris.sendsRowsAhead())
             filesOfGroup_.append(newPath);
         countCopy(*copied);
@@ -170,11 +179,6 @@ private:
         return lettersFolder_.resolve(hasExtension ? fileName : fileName + rtfExtension);
     }
 
-    QString patientFolderOf(qint64 patient) const
-    {
-        return EnsureTrailingBackslash(run_.targetBaseFolder) + letterStore + QString::number(patient) + u'/';
-    }
-
     QString letterCode() const { return text(QStringLiteral("CODE COURRIER GENERE")); }
     QString bracketed(const QString& column) const { return u'[' + text(column) + u']'; }
     // CODE COURRIER GENERE [LIBELLE]
@@ -198,6 +202,7 @@ private:
     QStringList filesOfGroup_; // copied since the group sent ahead began
     FileCopiesAhead copiesAhead_;
     LetterCounts lettersAtGroupStart_;
+    bool filesCopied_ = false; // into the store, by this stage
 };
 
 } // namespace

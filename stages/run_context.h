@@ -50,6 +50,8 @@ struct RunContext {
     // Where the letters stage counts the files it copies; none in stage tests.
     LetterCounts* lettersOfTheRun = nullptr;
     LetterFiles letterFiles = LetterFiles::Copied;
+    // The purge moved the letter store aside, or would have in a check, which finds no name taken.
+    bool letterStoreSetAside = false;
 };
 
 } // namespace p1

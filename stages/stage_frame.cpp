@@ -34,6 +34,7 @@ StageCounts ImportStage::run()
         commitRows();
         // The summary line counts rows as stored: they must outlive a crash of the target from here on.
         run_.ADOConnectionTessaris.makeDurable();
+        madeDurable();
         source_.close();
         finish();
     } catch (...) {

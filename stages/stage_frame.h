@@ -149,6 +149,8 @@ protected:
     // could not be done, so that its rows run again one at a time. Called before every commit
     // and before anything is shown or logged while rows go ahead.
     virtual void settleWorkAhead() {}
+    // The stage's rows are on disk: so must be what they name outside the target (the letter files).
+    virtual void madeDurable() {}
 
     // The current source row, by the source value rules.
     SourceField field(const QString& column) const;

@@ -128,6 +128,9 @@ struct TargetDataset::Impl {
     std::optional<int> markedRows;
     int markedCurrent = 0;
     QHash<int, Row> rowsAtMark;
+    // The highest value of each integer column asked for, over the rows held; as it was at mark().
+    QHash<int, qint64> highest;
+    QHash<int, qint64> highestAtMark;
 
     explicit Impl(TargetConnection& target) : connection(target) {}
 
@@ -164,8 +167,15 @@ struct TargetDataset::Impl {
     void unindexRow(int row);
     void reindexRow(int row, const Row& before);
     LocateIndex& indexFor(const QList<int>& columnsOfKey);
+    void noteHighest(const Row& row);
     [[noreturn]] void fail(const QSqlQuery& query) const;
 };
+
+void TargetDataset::Impl::noteHighest(const Row& row)
+{
+    for (auto column = highest.begin(); column != highest.end(); ++column)
+        column.value() = std::max(column.value(), row.at(column.key()).toLongLong());
+}
 
 void TargetDataset::Impl::fail(const QSqlQuery& query) const
 {
@@ -417,6 +427,7 @@ void TargetDataset::Impl::insertPending()
         connection.runStatement(query, [&] { return query.exec(); });
     }
     rows.append(row);
+    noteHighest(row);
     current = int(rows.size()) - 1;
     indexRow(current);
     keepStored(current, row);
@@ -445,6 +456,7 @@ void TargetDataset::Impl::updatePending()
     }
     noteChange(current);
     rows[current] = row;
+    noteHighest(row);
     reindexRow(current, before);
     keepStored(current, row);
 }
@@ -648,6 +660,7 @@ void TargetDataset::close()
     cancel();
     impl_->markedRows.reset();
     impl_->rowsAtMark.clear();
+    impl_->highest.clear();
     impl_->open = false;
     impl_->rows.clear();
     impl_->indexes.clear();
@@ -762,6 +775,7 @@ void TargetDataset::mark()
     impl_->markedRows = int(impl_->rows.size());
     impl_->markedCurrent = impl_->current;
     impl_->rowsAtMark.clear();
+    impl_->highestAtMark = impl_->highest;
 }
 
 void TargetDataset::backToMark()
@@ -779,7 +793,22 @@ void TargetDataset::backToMark()
         impl_->reindexRow(atMark.key(), changed);
     }
     impl_->rowsAtMark.clear();
+    impl_->highest = impl_->highestAtMark;
     impl_->current = impl_->markedCurrent;
+}
+
+qint64 TargetDataset::highestValue(const QString& column)
+{
+    impl_->requireOpen();
+    const int place = impl_->columnOf(column);
+    auto found = impl_->highest.constFind(place);
+    if (found != impl_->highest.cend())
+        return *found;
+    qint64 highest = 0;
+    for (const Row& row : std::as_const(impl_->rows))
+        highest = std::max(highest, row.at(place).toLongLong());
+    impl_->highest.insert(place, highest);
+    return highest;
 }
 
 bool TargetDataset::isPending() const

@@ -111,8 +111,8 @@ const std::vector<TableDefinition>& writtenTables()
           {"Date_Consultation", Type::DateTime},
           {"Description", Type::Text, addressSize},
           {"FileName", Type::Text, addressSize}}},
-        {"PRESCRIPTIONS",
-         {{"PRESCRIPTIONS_ID", Type::Key},
+        {prescriptionsTableName(),
+         {{prescriptionsTableName() + "_ID", Type::Key},
           {"MOTCONSU_ID", Type::Integer},
           {"PATIENTS_ID", Type::Integer},
           {"DATE_CONSULTATION", Type::DateTime},
@@ -249,15 +249,16 @@ QString sqlServerSchemaScript()
     QString script = QStringLiteral(
         "-- p1import target schema for SQL Server: every table and column the import writes,\n"
         "-- the counters table ID_VALUES and the tables the purge empties.\n"
-        "-- Run it in an empty database. Generated from platform/target_schema.cpp.\n\n");
+        "-- Run it in an empty database. Generated from target/target_schema.cpp.\n\n");
     for (const QString& statement : targetSchemaStatements(TargetEngine::SqlServer))
         script += statement + ";\nGO\n\n";
     return script;
 }
 
+// A short working table named DATA...: the purge finds it among the target's tables and empties it.
 QString prescriptionsTableName()
 {
-    return QStringLiteral("PRESCRIPTIONS");
+    return QStringLiteral("DATAPRESCR");
 }
 
 } // namespace p1

@@ -272,6 +272,9 @@ public:
 
     TargetField field(const QString& column) const; // current row, pending values included
     QStringList fieldNames() const;                  // as the engine names the columns
+    // The highest value of an integer column among the rows held, those stored since opening
+    // included; 0 when none is above 0. Kept up to date once asked for, not read again.
+    qint64 highestValue(const QString& column);
 
 private:
     struct Impl;

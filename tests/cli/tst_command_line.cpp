@@ -3,6 +3,7 @@
 #include "run/import_run.h"
 #include "run/import_session.h"
 #include "dbaccess/target_settings.h"
+#include "target/target_schema.h"
 #include "tests/cli/command_line_runner.h"
 #include "tests/run/run_fixture.h"
 #include "tests/support/log_lines.h"
@@ -211,7 +212,7 @@ TEST_F(CommandLineTest, AnEmptyEmbeddedTargetCanBeCreatedOnceAndImportedInto)
     const Outcome created = runCli({"--init-target", folder});
     EXPECT_EQ(created.status, 0) << created.err.toStdString();
     EXPECT_TRUE(QFile::exists(folder + "Kelvanor.ver"));
-    EXPECT_EQ(ImportRun::FindPrescriptionTable(folder), "PRESCRIPTIONS");
+    EXPECT_EQ(ImportRun::FindPrescriptionTable(folder), prescriptionsTableName());
 
     const Outcome imported = runCli({"--source", practice.source + "V4.mdb", "--letters", practice.letters,
                                      "--target", folder, "--target-engine", "sqlite", "--yes"});
@@ -257,7 +258,7 @@ TEST_F(PostgresInitialisationTest, AnEmptyDatabaseBecomesATargetTheImportRunsInt
     EXPECT_EQ(settings.DatabaseName, empty.database.databaseName);
     EXPECT_EQ(settings.UserName, qEnvironmentVariable("P1_PG_USER"));
     EXPECT_EQ(UnscrambleServerPassword(settings.SAPW), "mot de passe ; « secret » é");
-    EXPECT_EQ(ImportRun::FindPrescriptionTable(folder), "PRESCRIPTIONS");
+    EXPECT_EQ(ImportRun::FindPrescriptionTable(folder), prescriptionsTableName());
 
     const Outcome imported = runCli({"--source", practice.source, "--letters", practice.letters, "--target", folder,
                                      "--target-engine", "postgres", "--yes"});

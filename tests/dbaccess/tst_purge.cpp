@@ -1,4 +1,6 @@
 #include "common/errors.h"
+#include "common/locale_texts.h"
+#include "dbaccess/letter_store.h"
 #include "dbaccess/purge.h"
 #include "dbaccess/sql_names.h"
 #include "tests/support/recording_ui.h"
@@ -6,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QThread>
@@ -38,6 +42,15 @@ TEST(PurgeList, KeepsTheShortDataTablesBeforeTheFixedList)
         EXPECT_EQ(purgeList(c.discovered), c.kept + fixedTables) << c.discovered.join(",").toStdString();
 }
 
+// The import fills the prescriptions table: left out, its rows would take the new ones in.
+TEST(PurgeList, EndsWithThePrescriptionsTableWhenNeitherListHoldsIt)
+{
+    EXPECT_EQ(purgeList({"DATA7"}, "ORDONNANCES"), QStringList{"DATA7"} + fixedTables + QStringList{"ORDONNANCES"});
+    EXPECT_EQ(purgeList({"dbo.DATAPRESCR"}, "DATAPRESCR"), QStringList{"DATAPRESCR"} + fixedTables);
+    EXPECT_EQ(purgeList({}, "DATA_PRESCR_BLANKS"), fixedTables);
+    EXPECT_EQ(purgeList({}, QString()), fixedTables);
+}
+
 class PurgeTest : public test::TargetEngineTest {
 protected:
     void execute(const QString& statement)
@@ -60,11 +73,34 @@ protected:
         return -1;
     }
 
-    void purge()
+    PurgeOutcome purge(const PurgeScope& scope = {})
     {
         TargetStatement Qry1(*connection);
         IdAllocator ids(*connection, ui);
-        PurgeTarget(*connection, Qry1, ids, ui);
+        return PurgeTarget(*connection, Qry1, ids, ui, scope);
+    }
+
+    PurgeScope withLetterStore(bool moved = true) const { return {QString(), target.folder, moved}; }
+
+    void writeLetter(const QString& store, const QString& name)
+    {
+        QDir().mkpath(target.folder + store + "/5");
+        QFile letter(target.folder + store + "/5/" + name);
+        ASSERT_TRUE(letter.open(QIODevice::WriteOnly));
+        letter.write("{\\rtf1 lettre}");
+    }
+
+    QStringList storesBesideTheTarget() const
+    {
+        return QDir(target.folder).entryList({"LETTERS*"}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+    // The line that follows the last one of LETTERS.
+    QString lineAfterLetters() const
+    {
+        const QStringList lines = ui.logLines();
+        const qsizetype letters = lines.lastIndexOf("Purge de la table LETTERS effectuée.");
+        return letters >= 0 && letters + 1 < lines.size() ? lines[letters + 1] : QString();
     }
 
     RecordingUi ui;
@@ -94,7 +130,7 @@ TEST_P(PurgeTest, EmptiesTheListedTablesResetsTheirCountersAndGoesOnPastFailures
     ASSERT_GE(images, 0) << lines.join('\n').toStdString();
     EXPECT_EQ(lines[images - 1], "Purge de la table MEDTRAIT effectuée.");
     EXPECT_EQ(lines[images + 1], "Purge de la table ANTECED effectuée.");
-    EXPECT_EQ(lines.size(), 2 + 2 + 35);
+    EXPECT_EQ(lines.size(), 2 + 2 + 35 + 1); // and the prescriptions table, DATAPRESCR
 
     EXPECT_EQ(test::countRows(*connection, "DATA7"), 0);
     EXPECT_EQ(test::countRows(*connection, "DATA1234567"), 1);
@@ -124,7 +160,70 @@ TEST_P(PurgeTest, AFailedCounterWarnsButTheTableCountsAsEmptied)
     execute("CREATE TABLE ID_VALUES (KEY_NAME VARCHAR(50), LAST_VALUE INTEGER, OWNER_ID INTEGER NOT NULL)");
     purge();
     EXPECT_TRUE(ui.logLines().contains("Purge de la table MEDECINS effectuée."));
-    EXPECT_EQ(ui.dialogTexts(RecordingUi::DialogKind::Warning).size(), 35);
+    EXPECT_EQ(ui.dialogTexts(RecordingUi::DialogKind::Warning).size(), 35 + 1); // DATAPRESCR too
+}
+
+TEST_P(PurgeTest, EmptiesThePrescriptionsTableLastWhenItIsNoWorkingTable)
+{
+    createFilledTable("ORDONNANCES");
+    execute("INSERT INTO ID_VALUES (KEY_NAME, LAST_VALUE) VALUES ('ORDONNANCES', 12)");
+    purge({"ORDONNANCES", QString(), true});
+
+    const QStringList lines = ui.logLines();
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[lines.size() - 2], "Purge de la table ORDONNANCES effectuée.");
+    EXPECT_EQ(test::countRows(*connection, "ORDONNANCES"), 0);
+    EXPECT_EQ(counter("ORDONNANCES"), 0);
+}
+
+// The emptied LETTERS table named the files of the store: they are kept beside it, and the
+// import writes a fresh store whose names no earlier letter takes.
+TEST_P(PurgeTest, MovesTheLetterStoreAsideOnceLettersIsEmptied)
+{
+    writeLetter("LETTERS", "LET1.HED");
+    writeLetter("LETTERS.avant 01-01-2026 10-00-00", "LET1.HED");
+
+    EXPECT_TRUE(purge(withLetterStore()).letterStoreSetAside);
+
+    const QStringList stores = storesBesideTheTarget();
+    ASSERT_EQ(stores.size(), 2) << stores.join(", ").toStdString();
+    const QString aside = stores.last();
+    EXPECT_TRUE(QRegularExpression(R"(^LETTERS\.avant \d\d-\d\d-\d{4} \d\d-\d\d-\d\d$)").match(aside).hasMatch())
+        << aside.toStdString();
+    EXPECT_TRUE(QFile::exists(target.folder + aside + "/5/LET1.HED"));
+    EXPECT_EQ(lineAfterLetters(), "Le dossier des courriers [" + target.folder + "LETTERS] a été déplacé en ["
+                                      + target.folder + aside + "].");
+
+    // Nothing to move the second time.
+    EXPECT_FALSE(purge(withLetterStore()).letterStoreSetAside);
+    EXPECT_EQ(lineAfterLetters(), "Purge de la table LETTERS_EMAILED effectuée.");
+}
+
+TEST_P(PurgeTest, AStoreSetAsideInTheSameSecondGetsANumber)
+{
+    setTextLocale(QLocale(QLocale::French, QLocale::France));
+    const QDateTime now(QDate(2026, 12, 7), QTime(14, 15));
+    EXPECT_EQ(letterStoreSetAsideName(target.folder, now), QString());
+    writeLetter("LETTERS", "LET1.HED");
+    EXPECT_EQ(letterStoreSetAsideName(target.folder, now), "LETTERS.avant 07-12-2026 14-15-00");
+    writeLetter("LETTERS.avant 07-12-2026 14-15-00", "LET1.HED");
+    writeLetter("LETTERS.avant 07-12-2026 14-15-00 (2)", "LET1.HED");
+    EXPECT_EQ(letterStoreSetAsideName(target.folder, now), "LETTERS.avant 07-12-2026 14-15-00 (3)");
+}
+
+TEST_P(PurgeTest, ACheckOrALettersTableNotEmptiedLeavesTheStoreInPlace)
+{
+    writeLetter("LETTERS", "LET1.HED");
+    EXPECT_TRUE(purge(withLetterStore(false)).letterStoreSetAside);
+    EXPECT_TRUE(lineAfterLetters().startsWith("Le dossier des courriers [" + target.folder
+                                              + "LETTERS] serait déplacé en [" + target.folder + "LETTERS.avant "))
+        << lineAfterLetters().toStdString();
+    EXPECT_EQ(storesBesideTheTarget(), QStringList{"LETTERS"});
+
+    execute("DROP TABLE LETTERS");
+    EXPECT_FALSE(purge(withLetterStore()).letterStoreSetAside);
+    EXPECT_EQ(ui.logLines().filter("Le dossier des courriers").size(), 1);
+    EXPECT_EQ(storesBesideTheTarget(), QStringList{"LETTERS"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PurgeTest, test::testEngines(), test::engineTestName);

@@ -183,7 +183,7 @@ class CheckFindingsTest : public test::RunOnEngineTest {};
 TEST_P(CheckFindingsTest, NamesWhatTheRunWouldMeetBeyondTheRefusedRows)
 {
     const QString longName(60, u'N');
-    const QByteArray defaultIni = "[DataBases]\r\nPRESCRIPTIONS=Prescriptions\r\n";
+    const QByteArray defaultIni = "[DataBases]\r\nDATAPRESCR=Prescriptions\r\n";
     const struct {
         const char* name;
         QList<test::SourceUser> users;

@@ -6,6 +6,7 @@
 #include "common/errors.h"
 #include "run/import_session.h"
 #include "tests/run/run_fixture.h"
+#include "tests/run/target_content.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"
 #include "tools/sample_practice/sample_practice.h"
@@ -13,8 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
-#include <QDirIterator>
-#include <QRegularExpression>
 #include <QSqlQuery>
 
 namespace p1 {
@@ -31,58 +30,14 @@ const QStringList occupiedIdentifiers = {
     "INSERT INTO MOTCONSU (MOTCONSU_ID, PATIENTS_ID) VALUES (5, 4)",
     "INSERT INTO MOTCONSU (MOTCONSU_ID, PATIENTS_ID) VALUES (30, 4)",
     "INSERT INTO LETTERS (LETTERS_ID, PATIENTS_ID) VALUES (8, 4)",
-    "INSERT INTO PRESCRIPTIONS (PRESCRIPTIONS_ID, PATIENTS_ID) VALUES (7, 4)",
+    "INSERT INTO DATAPRESCR (DATAPRESCR_ID, PATIENTS_ID) VALUES (7, 4)",
 };
-
-// Every table's rows as texts, sorted within their table: the order of rows does not count.
-using TargetContent = QMap<QString, QStringList>;
-
-TargetContent contentOf(const test::TestTarget& target)
-{
-    const auto connection = test::connectTo(target);
-    TargetContent content;
-    for (const QString& table : connection->tableAndViewNames()) {
-        QStringList rows;
-        for (const test::TableRow& row : test::readTable(*connection, table)) {
-            QStringList values;
-            for (auto column = row.begin(); column != row.end(); ++column)
-                values.append(column.key() + '=' + (column->isNull() ? QStringLiteral("NULL") : column->asText()));
-            rows.append(values.join(u'|'));
-        }
-        rows.sort();
-        content.insert(table.toUpper(), rows);
-    }
-    return content;
-}
-
-// The files of the letter store, each with its size.
-QStringList letterFilesOf(const test::TestTarget& target)
-{
-    QStringList letterFiles;
-    const QDir store(target.folder + "LETTERS");
-    QDirIterator files(store.path(), QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        files.next();
-        letterFiles.append(store.relativeFilePath(files.filePath()) + ' ' + QString::number(files.fileInfo().size()));
-    }
-    letterFiles.sort();
-    return letterFiles;
-}
 
 QByteArray sqliteFileHash(const test::TestTarget& target)
 {
     QFile file(target.folder + target.databaseName);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
-}
-
-// Two runs differ only in the stamps of their failure lines.
-QStringList withoutStamps(QStringList lines)
-{
-    static const QRegularExpression stamp(QStringLiteral(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d)"));
-    for (QString& line : lines)
-        line.replace(stamp, QStringLiteral("<horodatage>"));
-    return lines;
 }
 
 // Counts, from a session of its own, the patients the target holds at one row of their stage.
@@ -143,34 +98,14 @@ protected:
         return target;
     }
 
-    // What a whole run, every stage ticked, logs; and the rows and counters its report finds.
-    struct RunRecord {
-        QStringList log;
-        QMap<QString, qint64> rowsAfter;
-        QMap<QString, qint64> countersAfter;
-    };
-
     QStringList logOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
     {
         return recordOfRun(target, mode, purge).log;
     }
 
-    RunRecord recordOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
+    test::RunRecord recordOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
     {
-        RecordingUi ui;
-        ui.setAllTicked(true);
-        ui.setTicked(Box::Vider, purge);
-        ui.setElapsedText("12 s");
-        ImportSession session(ui, GetParam());
-        session.setCommitMode(mode);
-        session.lettersFolderChosen(practice.lettersFolder);
-        EXPECT_TRUE(session.targetChosen(target.folder + "Kelvanor.ver"));
-        session.sourceBaseChosen(practice.v4Path);
-        EXPECT_TRUE(session.ButtonExecuterClick());
-        session.closeConnections();
-        const TargetSnapshot after = session.lastRunReport().after;
-        EXPECT_TRUE(after.taken);
-        return {withoutStamps(ui.logLines()), after.tableRows, after.lastValues};
+        return test::importInto(target, practice.v4Path, practice.lettersFolder, mode, purge);
     }
 
     QTemporaryDir folder;
@@ -187,11 +122,11 @@ TEST_P(CommitModesTest, GroupedCommitsLeaveTheRowsAndLinesOfOneCommitPerRow)
 
     EXPECT_EQ(groupedLog, eachRowLog);
     EXPECT_GE(eachRowLog.filter("   ERREUR : ").size(), occupiedIdentifiers.size());
-    const TargetContent stored = contentOf(eachRowTarget);
-    EXPECT_GT(stored.value("PRESCRIPTIONS").size(), 60);
-    EXPECT_EQ(contentOf(groupedTarget), stored);
-    EXPECT_GT(letterFilesOf(eachRowTarget).size(), 50);
-    EXPECT_EQ(letterFilesOf(groupedTarget), letterFilesOf(eachRowTarget));
+    const test::TargetContent stored = test::contentOf(eachRowTarget);
+    EXPECT_GT(stored.value("DATAPRESCR").size(), 60);
+    EXPECT_EQ(test::contentOf(groupedTarget), stored);
+    EXPECT_GT(test::letterFilesOf(eachRowTarget).size(), 50);
+    EXPECT_EQ(test::letterFilesOf(groupedTarget), test::letterFilesOf(eachRowTarget));
 }
 
 // Letter files are copied while their rows go ahead; one that cannot be made takes its group back
@@ -204,8 +139,8 @@ TEST_P(CommitModesTest, ALetterWhoseFileNameIsTakenFailsAloneWhileRowsGoAhead)
     const QStringList eachRowLog = logOfRun(eachRowTarget, CommitMode::EachRow, false);
     EXPECT_EQ(eachRowLog.filter(" : échec d'importation du courrier n°").size(), 1);
     EXPECT_EQ(logOfRun(groupedTarget, CommitMode::Grouped, false), eachRowLog);
-    EXPECT_EQ(contentOf(groupedTarget), contentOf(eachRowTarget));
-    EXPECT_EQ(letterFilesOf(groupedTarget), letterFilesOf(eachRowTarget));
+    EXPECT_EQ(test::contentOf(groupedTarget), test::contentOf(eachRowTarget));
+    EXPECT_EQ(test::letterFilesOf(groupedTarget), test::letterFilesOf(eachRowTarget));
 }
 
 TEST_P(CommitModesTest, ARolledBackRunLogsAsARealRunAndLeavesTheTargetAsItWas)
@@ -214,16 +149,16 @@ TEST_P(CommitModesTest, ARolledBackRunLogsAsARealRunAndLeavesTheTargetAsItWas)
         SCOPED_TRACE(purge ? "purged first" : "not purged");
         // Each run on a target of its own: the letters stage copies its files whatever the mode.
         const test::TestTarget target = occupiedTarget();
-        const TargetContent contentBefore = contentOf(target);
+        const test::TargetContent contentBefore = test::contentOf(target);
         const QByteArray fileBefore = GetParam() == TargetEngine::Sqlite ? sqliteFileHash(target) : QByteArray();
 
-        const RunRecord rolledBack = recordOfRun(target, CommitMode::RolledBack, purge);
-        EXPECT_EQ(contentOf(target), contentBefore);
+        const test::RunRecord rolledBack = recordOfRun(target, CommitMode::RolledBack, purge);
+        EXPECT_EQ(test::contentOf(target), contentBefore);
         if (GetParam() == TargetEngine::Sqlite) {
             EXPECT_EQ(sqliteFileHash(target), fileBefore);
             EXPECT_FALSE(QFile::exists(target.folder + target.databaseName + "-wal"));
         }
-        const RunRecord real = recordOfRun(occupiedTarget(), CommitMode::EachRow, purge);
+        const test::RunRecord real = recordOfRun(occupiedTarget(), CommitMode::EachRow, purge);
         EXPECT_EQ(rolledBack.log, real.log);
         EXPECT_EQ(rolledBack.rowsAfter, real.rowsAfter);
         EXPECT_EQ(rolledBack.countersAfter, real.countersAfter);

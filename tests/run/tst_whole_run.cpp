@@ -164,7 +164,7 @@ void checkPrescriptions(const SamplePractice& practice, TargetConnection& target
 {
     const QList<Row> prescriptions = sourceRows(practice.ordoPath, "ORD ORDONNANCE");
     QSet<std::pair<qint64, QDate>> stored;
-    for (const TableRow& row : readTable(target, "PRESCRIPTIONS"))
+    for (const TableRow& row : readTable(target, "DATAPRESCR"))
         stored.insert({row.value("PATIENTS_ID").asInteger(), row.value("DATE_CONSULTATION").asDateTime().date()});
     const QSet<qint64> failed = failedCodes(log, " : importation de la prescription du patient n°")
                                 + failedCodes(log, " : recherche de la consultation Tessaris du patient n°");

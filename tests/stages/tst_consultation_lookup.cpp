@@ -67,17 +67,16 @@ TEST_P(ConsultationLookupTest, CreatesAMissingConsultationOnceAndRaisesTheKeyAtO
 
 TEST_P(ConsultationLookupTest, ARefusedNewConsultationGivesMinusOneAndTwoLines)
 {
-    TargetStatement lower(*connection, {"UPDATE ID_VALUES SET LAST_VALUE = 42"});
-    lower.execute(); // the next number, 43, is taken
+    refuseInserts(*connection, "MOTCONSU", "NEW.PATIENTS_ID = 7");
 
     EXPECT_EQ(find(7, wallClock(QDate(2026, 3, 6))), -1);
 
     const QStringList log = withoutStamps(run->ui.logLines());
     ASSERT_EQ(log.size(), 2);
     EXPECT_EQ(log[0], " : recherche de la consultation Tessaris du patient n°7 datée au 06/03/2026");
-    EXPECT_TRUE(log[1].startsWith("   ERREUR : "));
+    EXPECT_TRUE(log[1].startsWith("   ERREUR : ")) << log[1].toStdString();
     EXPECT_EQ(countRows(*connection, "MOTCONSU"), 2);
-    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 42);
+    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 50);
     EXPECT_FALSE(run->Query2.isPending());
     EXPECT_EQ(find(5, day), 42);
 }
@@ -91,6 +90,26 @@ TEST_P(ConsultationLookupTest, AConsultationWithoutAPositiveNumberGetsANewOne)
     EXPECT_EQ(find(8, day), 51);
     EXPECT_EQ(countRows(*connection, "MOTCONSU"), 4);
     EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 51);
+}
+
+// A counter left behind the consultations it numbers (a target not emptied, a run that stopped)
+// would give every new consultation a taken number: they are numbered past the highest held.
+TEST_P(ConsultationLookupTest, NewConsultationsAreNumberedPastEveryNumberTheTargetHolds)
+{
+    insertRow(*connection, "MOTCONSU", {{"MOTCONSU_ID", 51}, {"PATIENTS_ID", 9}, {"DATE_CONSULTATION", day}});
+    openWholeTable(run->Query2, consultationLookupText()); // "MOTCONSU" at 50: 51 is taken
+
+    EXPECT_EQ(find(7, day), 52);
+    EXPECT_EQ(find(8, day), 53);
+    EXPECT_EQ(find(7, day), 52);
+    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 53);
+    EXPECT_TRUE(run->ui.logLines().isEmpty());
+
+    // A group run again forgets the consultations it had created.
+    run->Query2.mark();
+    EXPECT_EQ(find(10, day), 54);
+    run->Query2.backToMark();
+    EXPECT_EQ(run->Query2.highestValue("MOTCONSU_ID"), 53);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ConsultationLookupTest, testEngines(), engineTestName);

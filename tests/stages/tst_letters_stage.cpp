@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include <sys/stat.h>
+
 namespace p1::test {
 namespace {
 
@@ -219,6 +221,45 @@ TEST_P(LettersStageTest, ANameThatWouldLeaveTheLettersFolderIsNeverRead)
     EXPECT_EQ(lastValueOf(*connection, "LETTERS"), names.size());
 }
 
+// Only a regular file of the letters folder is a letter: a link out of the folder (to a system
+// file), a pipe (which would hold the run for ever), a device or a folder is logged as missing.
+// A link that stays inside the folder is followed, and every copy gets the store's own mode.
+TEST_P(LettersStageTest, OnlyARegularFileInsideTheLettersFolderIsCopied)
+{
+    SourceFiles source;
+    const QString folder = source.lettersFolder();
+    writeFile(source.folder() + "dehors.rtf", "not a letter of the practice");
+    writeFile(folder + "vrai.rtf", "the letter");
+    ASSERT_TRUE(QFile::setPermissions(folder + "vrai.rtf", QFile::ReadOwner));
+    ASSERT_TRUE(QFile::link(source.folder() + "dehors.rtf", folder + "lien.rtf"));
+    ASSERT_TRUE(QFile::link("/proc/self/mem", folder + "memoire.rtf"));
+    ASSERT_TRUE(QFile::link(folder + "vrai.rtf", folder + "alias.rtf"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "tube.rtf").constData(), 0644), 0);
+    ASSERT_TRUE(QFile::link("/dev/zero", folder + "zero.rtf"));
+    ASSERT_TRUE(QDir().mkpath(folder + "dossier.rtf"));
+    const QStringList refused{"lien.rtf", "memoire.rtf", "tube.rtf", "zero.rtf", "dossier.rtf"};
+    jet::TableBuilder& table = letters(source);
+    for (qsizetype i = 0; i < refused.size(); ++i)
+        table.row({qint64(i + 1), qint64(5), wallClock(QDate(2026, 1, 2)), text("L"), refused[i]});
+    table.row({qint64(9), qint64(5), wallClock(QDate(2026, 1, 2)), text("L"), text("alias.rtf")});
+
+    const QStringList log = importFrom(source);
+
+    ASSERT_EQ(log.size(), refused.size() + 1);
+    for (qsizetype i = 0; i < refused.size(); ++i)
+        EXPECT_EQ(log[i], QString(" : courrier n°%1 [%2] [L] du patient n°5 daté du 02/01/2026 inexistant.")
+                              .arg(i + 1)
+                              .arg(refused[i]));
+    EXPECT_EQ(log.last(), "1 courrier créé");
+    EXPECT_EQ(storedFiles(5), QStringList{"LET6.HED"});
+    EXPECT_EQ(storedFile(5, "LET6.HED"), "the letter");
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(patientFolder(5) + "LET6.HED").constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+}
+
 TEST_P(LettersStageTest, ARowTheTargetRefusesKeepsItsFileAndTheStageGoesOn)
 {
     insertRow(*connection, "LETTERS", {{"LETTERS_ID", 1}, {"Description", "already there"}});
@@ -238,18 +279,19 @@ TEST_P(LettersStageTest, ARowTheTargetRefusesKeepsItsFileAndTheStageGoesOn)
     EXPECT_EQ(readTable(*connection, "LETTERS", "LETTERS_ID")[1]["DESCRIPTION"].asText(), "Suivant");
 }
 
-// The second letter's file fails while it is copied (a read error here; a full disk is the same
-// to the stage): the run ends with what was stored whole.
+// The second letter's file cannot be made (its patient's folder is taken by a file; a full disk
+// is the same to the stage): the run ends with what was stored whole.
 TEST_P(LettersStageTest, ACopyThatCannotCompleteEndsTheRunWithNothingHalfStored)
 {
     SourceFiles source;
     writeFile(source.lettersFolder() + "a.rtf", "A");
-    ASSERT_TRUE(QFile::link("/proc/self/mem", source.lettersFolder() + "b.rtf"));
+    writeFile(source.lettersFolder() + "b.rtf", "B");
+    writeFile(target.folder + "LETTERS/7", "not a folder");
     letters(source)
         .row({qint64(1), qint64(6), wallClock(QDate(2026, 1, 2)), text("Entier"), text("a.rtf")})
-        .row({qint64(2), qint64(6), wallClock(QDate(2026, 1, 3)), text("Illisible"), text("b.rtf")});
+        .row({qint64(2), qint64(7), wallClock(QDate(2026, 1, 3)), text("Impossible"), text("b.rtf")});
 
-    EXPECT_THROW(importFrom(source), FileCopyError);
+    EXPECT_THROW(importFrom(source), FileCreateError);
 
     const QList<TableRow> rows = readTable(*connection, "LETTERS");
     ASSERT_EQ(rows.size(), 1);

@@ -30,7 +30,7 @@ protected:
 
     QList<TableRow> prescriptionRows()
     {
-        return readTable(*connection, "PRESCRIPTIONS", "PRESCRIPTIONS_ID");
+        return readTable(*connection, "DATAPRESCR", "DATAPRESCR_ID");
     }
 
     SourceFiles source;
@@ -38,13 +38,13 @@ protected:
 
 TEST_P(PrescriptionsStageTest, MergesEachPatientsDayIntoOneRowAttachedToItsConsultation)
 {
-    setLastValue(*connection, "PRESCRIPTIONS", 10);
+    setLastValue(*connection, "DATAPRESCR", 10);
     setLastValue(*connection, "MOTCONSU", 100);
     addConsultation(77, 8, at(3, 7));
-    insertRow(*connection, "PRESCRIPTIONS", {{"PRESCRIPTIONS_ID", 5}, {"MOTCONSU_ID", 70},
+    insertRow(*connection, "DATAPRESCR", {{"DATAPRESCR_ID", 5}, {"MOTCONSU_ID", 70},
                                              {"PATIENTS_ID", 9}, {"DATE_CONSULTATION", at(4, 1)},
                                              {"PRESCRIPTION", "Ancien"}});
-    insertRow(*connection, "PRESCRIPTIONS", {{"PRESCRIPTIONS_ID", 6}, {"MOTCONSU_ID", 71},
+    insertRow(*connection, "DATAPRESCR", {{"DATAPRESCR_ID", 6}, {"MOTCONSU_ID", 71},
                                              {"PATIENTS_ID", 9}, {"DATE_CONSULTATION", at(4, 2, 10)},
                                              {"PRESCRIPTION", "Du matin"}});
     prescriptions()
@@ -83,7 +83,7 @@ TEST_P(PrescriptionsStageTest, MergesEachPatientsDayIntoOneRowAttachedToItsConsu
     };
     for (int n = 0; n < expected.size(); ++n) {
         SCOPED_TRACE(n);
-        EXPECT_EQ(rows[n]["PRESCRIPTIONS_ID"].asInteger(), expected[n].id);
+        EXPECT_EQ(rows[n]["DATAPRESCR_ID"].asInteger(), expected[n].id);
         EXPECT_EQ(rows[n]["MOTCONSU_ID"].asInteger(), expected[n].consultation);
         EXPECT_EQ(rows[n]["PATIENTS_ID"].asInteger(), expected[n].patient);
         EXPECT_EQ(rows[n]["DATE_CONSULTATION"].asDateTime(), expected[n].day);
@@ -99,7 +99,7 @@ TEST_P(PrescriptionsStageTest, MergesEachPatientsDayIntoOneRowAttachedToItsConsu
     EXPECT_EQ(consultations[1]["MOTIF_DE_CONSULTATION"].asText(), "Importation de prescription");
     EXPECT_EQ(consultations[2]["MEDECINS_ID"].asInteger(), 4);
 
-    EXPECT_EQ(lastValueOf(*connection, "PRESCRIPTIONS"), 13);
+    EXPECT_EQ(lastValueOf(*connection, "DATAPRESCR"), 13);
     EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 102);
     EXPECT_EQ(counts.stored, 3);
     EXPECT_EQ(counts.merged, 2);
@@ -112,12 +112,12 @@ TEST_P(PrescriptionsStageTest, MergesEachPatientsDayIntoOneRowAttachedToItsConsu
 
 TEST_P(PrescriptionsStageTest, ARefusedConsultationOrRowCostsOnlyItsPrescription)
 {
-    setLastValue(*connection, "PRESCRIPTIONS", 10);
+    setLastValue(*connection, "DATAPRESCR", 10);
     setLastValue(*connection, "MOTCONSU", 100);
-    addConsultation(101, 1, at(1, 1)); // the next consultation number is taken
+    refuseInserts(*connection, "MOTCONSU", "NEW.PATIENTS_ID = 5"); // no consultation for patient 5
     addConsultation(50, 6, at(3, 6));
     addConsultation(51, 7, at(3, 7));
-    insertRow(*connection, "PRESCRIPTIONS", {{"PRESCRIPTIONS_ID", 12}, {"PATIENTS_ID", 1}});
+    insertRow(*connection, "DATAPRESCR", {{"DATAPRESCR_ID", 12}, {"PATIENTS_ID", 1}});
     prescriptions()
         .row({qint64(1), qint64(5), qint64(3), at(3, 5, 9), at(3, 5, 9)})
         .row({qint64(2), qint64(6), qint64(3), at(3, 6, 9), at(3, 6, 9, 30)})
@@ -135,10 +135,10 @@ TEST_P(PrescriptionsStageTest, ARefusedConsultationOrRowCostsOnlyItsPrescription
 
     const QList<TableRow> rows = prescriptionRows();
     ASSERT_EQ(rows.size(), 2);
-    EXPECT_EQ(rows[0]["PRESCRIPTIONS_ID"].asInteger(), 11); // no number for patient 5
+    EXPECT_EQ(rows[0]["DATAPRESCR_ID"].asInteger(), 11); // no number for patient 5
     EXPECT_EQ(rows[0]["MOTCONSU_ID"].asInteger(), 50);
     EXPECT_EQ(rows[0]["PRESCRIPTION"].asText(), "Doliprane");
-    EXPECT_EQ(lastValueOf(*connection, "PRESCRIPTIONS"), 12); // 12 was used by the refused row
+    EXPECT_EQ(lastValueOf(*connection, "DATAPRESCR"), 12); // 12 was used by the refused row
     EXPECT_EQ(counts.refused, 2);
 }
 
@@ -154,9 +154,9 @@ TEST_P(PrescriptionsStageTest, UnreadableItemsAreShownAndSkipThePrescription)
     EXPECT_EQ(run->ui.dialogs()[0].kind, Kind::Error);
     EXPECT_TRUE(run->ui.dialogs()[0].text.startsWith("Erreur lors de la recherche de la prescription n°4\r"));
     EXPECT_GT(run->ui.dialogs()[0].text.size(), QString("Erreur lors de la recherche de la prescription n°4\r").size());
-    EXPECT_EQ(countRows(*connection, "PRESCRIPTIONS"), 0);
+    EXPECT_EQ(countRows(*connection, "DATAPRESCR"), 0);
     EXPECT_EQ(countRows(*connection, "MOTCONSU"), 0);
-    EXPECT_EQ(lastValueOf(*connection, "PRESCRIPTIONS"), 0);
+    EXPECT_EQ(lastValueOf(*connection, "DATAPRESCR"), 0);
     EXPECT_EQ(counts.refused, 1);
 }
 

@@ -204,6 +204,26 @@ void writeTargetSettings(const TestTarget& target, const QByteArray& editorIni)
     writeTextFile(target.folder + "EDITOR.INI", editorIni);
 }
 
+void refuseInserts(TargetConnection& target, const QString& table, const QString& condition)
+{
+    const QString name = "refuse_" + table.toLower();
+    QStringList statements;
+    if (target.engine() == TargetEngine::Postgres) {
+        statements << "CREATE FUNCTION " + name + "() RETURNS trigger AS $$ BEGIN IF " + condition
+                          + " THEN RAISE EXCEPTION 'ligne refusée par la base'; END IF; RETURN NEW; END $$ "
+                            "LANGUAGE plpgsql"
+                   << "CREATE TRIGGER " + name + " BEFORE INSERT ON " + table + " FOR EACH ROW EXECUTE FUNCTION "
+                          + name + "()";
+    } else {
+        statements << "CREATE TRIGGER " + name + " BEFORE INSERT ON " + table + " WHEN " + condition
+                          + " BEGIN SELECT RAISE(ABORT, 'ligne refusée par la base'); END";
+    }
+    for (const QString& statement : statements) {
+        TargetStatement create(target, {statement});
+        create.execute();
+    }
+}
+
 } // namespace p1::test
 
 namespace p1 {

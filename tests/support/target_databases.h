@@ -55,12 +55,17 @@ int countRows(TargetConnection& connection, const QString& table);
 // The rows of a table by their integer identifier column.
 QMap<qint64, TableRow> rowsById(TargetConnection& connection, const QString& table, const QString& idColumn);
 
+// Makes the target itself refuse, for its data, every row inserted into the table for which the
+// condition holds (a condition on NEW, such as "NEW.PATIENTS_ID = 7"), as a practice database's
+// own trigger would: SQLite answers SQLITE_CONSTRAINT, PostgreSQL an exception of its own.
+void refuseInserts(TargetConnection& target, const QString& table, const QString& condition);
+
 // Writes the bytes to the file, replacing it; throws when it cannot.
 void writeTextFile(const QString& path, const QByteArray& content);
 // The target's own settings files beside its database, as a practice's target holds them:
 // Kelvanor.ver naming the server, the database and the user, and EDITOR.INI.
 void writeTargetSettings(const TestTarget& target,
-                         const QByteArray& editorIni = "[DataBases]\r\nPRESCRIPTIONS=Prescriptions\r\n");
+                         const QByteArray& editorIni = "[DataBases]\r\nDATAPRESCR=Prescriptions\r\n");
 
 // Runs the same test bodies on each engine that can run here:
 //   class MyTest : public p1::test::TargetEngineTest {};

@@ -1,0 +1,88 @@
+// Importing again onto a target already imported into, the purge ticked, as an operator does who
+// tries an import, looks at it, then imports the practice for good: each import leaves exactly
+// what a single import leaves, tables and letter store alike, and the earlier letter files are
+// kept beside the store.
+
+#include "tests/run/run_fixture.h"
+#include "tests/run/target_content.h"
+#include "tests/support/qt_printers.h"
+#include "tools/sample_practice/sample_practice.h"
+
+#include <gtest/gtest.h>
+
+#include <QSet>
+
+namespace p1 {
+namespace {
+
+class ReimportTest : public test::RunOnEngineTest {
+protected:
+    void SetUp() override
+    {
+        RunOnEngineTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        ASSERT_TRUE(folder.isValid());
+        QDir(folder.path()).mkpath("logs");
+        qputenv("P1IMPORT_LOG_FOLDER", folder.filePath("logs").toUtf8());
+        practice = writeSamplePractice(folder.filePath("source"), {.patients = 40, .lettersPerPatient = 2});
+    }
+    void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
+
+    test::TestTarget newTarget() const
+    {
+        const test::TestTarget target = test::makeTarget(GetParam());
+        test::writeTargetSettings(target);
+        return target;
+    }
+
+    test::RunRecord importInto(const test::TestTarget& target)
+    {
+        return test::importInto(target, practice.v4Path, practice.lettersFolder, CommitMode::Grouped, true);
+    }
+
+    QTemporaryDir folder;
+    SamplePractice practice;
+};
+
+QSet<qint64> integersOf(const test::TestTarget& target, const QString& table, const QString& column)
+{
+    QSet<qint64> values;
+    for (const test::TableRow& row : test::readTable(*test::connectTo(target), table))
+        values.insert(row.value(column).asInteger());
+    return values;
+}
+
+TEST_P(ReimportTest, EachImportOfThePracticeLeavesWhatASingleImportLeaves)
+{
+    const test::TestTarget single = newTarget();
+    const test::RunRecord once = importInto(single);
+    const test::TestTarget repeated = newTarget();
+    QList<test::RunRecord> runs;
+    for (int run = 0; run < 3; ++run)
+        runs.append(importInto(repeated));
+
+    const test::TargetContent expected = test::contentOf(single);
+    EXPECT_GT(expected.value("DATAPRESCR").size(), 40);
+    EXPECT_EQ(test::contentOf(repeated), expected);
+    EXPECT_GT(test::letterFilesOf(single).size(), 40);
+    EXPECT_EQ(test::letterFilesOf(repeated), test::letterFilesOf(single));
+    EXPECT_TRUE(integersOf(repeated, "MOTCONSU", "MOTCONSU_ID")
+                    .contains(integersOf(repeated, "DATAPRESCR", "MOTCONSU_ID")));
+
+    // The first import found no store to move; each later one moved the one before aside.
+    const QString setAside = "Le dossier des courriers [<cible>/LETTERS] a été déplacé en [<cible>/LETTERS.avant "
+                             "<horodatage>].";
+    EXPECT_FALSE(once.log.contains(setAside));
+    for (int run = 1; run < 3; ++run) {
+        QStringList log = runs[run].log;
+        EXPECT_EQ(log.removeAll(setAside), 1);
+        EXPECT_EQ(log, once.log);
+    }
+    EXPECT_EQ(QDir(repeated.folder).entryList({"LETTERS.avant *"}, QDir::Dirs).size(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ReimportTest, test::testEngines(), test::engineTestName);
+
+} // namespace
+} // namespace p1
