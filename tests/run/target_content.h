@@ -4,8 +4,10 @@
 // files, and the log with what differs from one run to the next (stamps, folders) put aside.
 
 #include "run/import_session.h"
+#include "tests/run/run_fixture.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/target_databases.h"
+#include "tools/sample_practice/sample_practice.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -91,5 +93,43 @@ inline RunRecord importInto(const TestTarget& target, const QString& v4Path, con
     EXPECT_TRUE(after.taken);
     return {withoutStamps(ui.logLines(), target), after.tableRows, after.lastValues};
 }
+
+// Whole runs of a generated practice, written in a temporary folder whose logs/ the runs write
+// their log files into.
+class SamplePracticeRunTest : public RunOnEngineTest {
+protected:
+    explicit SamplePracticeRunTest(SamplePracticeOptions options) : options_(options) {}
+
+    void SetUp() override
+    {
+        RunOnEngineTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        ASSERT_TRUE(folder.isValid());
+        QDir(folder.path()).mkpath("logs");
+        qputenv("P1IMPORT_LOG_FOLDER", folder.filePath("logs").toUtf8());
+        practice = writeSamplePractice(folder.filePath("source"), options_);
+    }
+    void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
+
+    // A target of the test's engine with its settings files.
+    TestTarget newTarget() const
+    {
+        const TestTarget target = makeTarget(GetParam());
+        writeTargetSettings(target);
+        return target;
+    }
+
+    RunRecord importInto(const TestTarget& target, CommitMode mode, bool purge)
+    {
+        return test::importInto(target, practice.v4Path, practice.lettersFolder, mode, purge);
+    }
+
+    QTemporaryDir folder;
+    SamplePractice practice;
+
+private:
+    SamplePracticeOptions options_;
+};
 
 } // namespace p1::test

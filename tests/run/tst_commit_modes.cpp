@@ -59,25 +59,14 @@ private:
     const test::TestTarget& target_;
 };
 
-class CommitModesTest : public test::RunOnEngineTest {
+class CommitModesTest : public test::SamplePracticeRunTest {
 protected:
-    void SetUp() override
-    {
-        RunOnEngineTest::SetUp();
-        if (HasFatalFailure() || IsSkipped())
-            return;
-        ASSERT_TRUE(folder.isValid());
-        QDir(folder.path()).mkpath("logs");
-        qputenv("P1IMPORT_LOG_FOLDER", folder.filePath("logs").toUtf8());
-        practice = writeSamplePractice(folder.filePath("source"), {.patients = 60, .lettersPerPatient = 1});
-    }
-    void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
+    CommitModesTest() : SamplePracticeRunTest({.patients = 60, .lettersPerPatient = 1}) {}
 
     // Whichever patient's letter gets the number 20 finds its file's name taken.
     test::TestTarget targetWithTakenLetterName()
     {
-        const test::TestTarget target = test::makeTarget(GetParam());
-        test::writeTargetSettings(target);
+        const test::TestTarget target = newTarget();
         for (int patient = 1; patient <= 70; ++patient) {
             const QString folder = target.folder + "LETTERS/" + QString::number(patient) + '/';
             QDir().mkpath(folder);
@@ -100,16 +89,8 @@ protected:
 
     QStringList logOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
     {
-        return recordOfRun(target, mode, purge).log;
+        return importInto(target, mode, purge).log;
     }
-
-    test::RunRecord recordOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
-    {
-        return test::importInto(target, practice.v4Path, practice.lettersFolder, mode, purge);
-    }
-
-    QTemporaryDir folder;
-    SamplePractice practice;
 };
 
 TEST_P(CommitModesTest, GroupedCommitsLeaveTheRowsAndLinesOfOneCommitPerRow)
@@ -152,13 +133,13 @@ TEST_P(CommitModesTest, ARolledBackRunLogsAsARealRunAndLeavesTheTargetAsItWas)
         const test::TargetContent contentBefore = test::contentOf(target);
         const QByteArray fileBefore = GetParam() == TargetEngine::Sqlite ? sqliteFileHash(target) : QByteArray();
 
-        const test::RunRecord rolledBack = recordOfRun(target, CommitMode::RolledBack, purge);
+        const test::RunRecord rolledBack = importInto(target, CommitMode::RolledBack, purge);
         EXPECT_EQ(test::contentOf(target), contentBefore);
         if (GetParam() == TargetEngine::Sqlite) {
             EXPECT_EQ(sqliteFileHash(target), fileBefore);
             EXPECT_FALSE(QFile::exists(target.folder + target.databaseName + "-wal"));
         }
-        const test::RunRecord real = recordOfRun(occupiedTarget(), CommitMode::EachRow, purge);
+        const test::RunRecord real = importInto(occupiedTarget(), CommitMode::EachRow, purge);
         EXPECT_EQ(rolledBack.log, real.log);
         EXPECT_EQ(rolledBack.rowsAfter, real.rowsAfter);
         EXPECT_EQ(rolledBack.countersAfter, real.countersAfter);

@@ -3,10 +3,8 @@
 // what a single import leaves, tables and letter store alike, and the earlier letter files are
 // kept beside the store.
 
-#include "tests/run/run_fixture.h"
 #include "tests/run/target_content.h"
 #include "tests/support/qt_printers.h"
-#include "tools/sample_practice/sample_practice.h"
 
 #include <gtest/gtest.h>
 
@@ -15,34 +13,14 @@
 namespace p1 {
 namespace {
 
-class ReimportTest : public test::RunOnEngineTest {
+class ReimportTest : public test::SamplePracticeRunTest {
 protected:
-    void SetUp() override
-    {
-        RunOnEngineTest::SetUp();
-        if (HasFatalFailure() || IsSkipped())
-            return;
-        ASSERT_TRUE(folder.isValid());
-        QDir(folder.path()).mkpath("logs");
-        qputenv("P1IMPORT_LOG_FOLDER", folder.filePath("logs").toUtf8());
-        practice = writeSamplePractice(folder.filePath("source"), {.patients = 40, .lettersPerPatient = 2});
-    }
-    void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
+    ReimportTest() : SamplePracticeRunTest({.patients = 40, .lettersPerPatient = 2}) {}
 
-    test::TestTarget newTarget() const
+    test::RunRecord importWithPurge(const test::TestTarget& target)
     {
-        const test::TestTarget target = test::makeTarget(GetParam());
-        test::writeTargetSettings(target);
-        return target;
+        return importInto(target, CommitMode::Grouped, true);
     }
-
-    test::RunRecord importInto(const test::TestTarget& target)
-    {
-        return test::importInto(target, practice.v4Path, practice.lettersFolder, CommitMode::Grouped, true);
-    }
-
-    QTemporaryDir folder;
-    SamplePractice practice;
 };
 
 QSet<qint64> integersOf(const test::TestTarget& target, const QString& table, const QString& column)
@@ -56,11 +34,11 @@ QSet<qint64> integersOf(const test::TestTarget& target, const QString& table, co
 TEST_P(ReimportTest, EachImportOfThePracticeLeavesWhatASingleImportLeaves)
 {
     const test::TestTarget single = newTarget();
-    const test::RunRecord once = importInto(single);
+    const test::RunRecord once = importWithPurge(single);
     const test::TestTarget repeated = newTarget();
     QList<test::RunRecord> runs;
     for (int run = 0; run < 3; ++run)
-        runs.append(importInto(repeated));
+        runs.append(importWithPurge(repeated));
 
     const test::TargetContent expected = test::contentOf(single);
     EXPECT_GT(expected.value("DATAPRESCR").size(), 40);
