@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -298,7 +299,28 @@ bool leavesFolder(const QString& part)
            || isWindowsDevice(part);
 }
 
+// Windows ignores the blanks and dots that end a part of a path ("lettre1.rtf " opens
+// lettre1.rtf); a part made only of them names nothing, "." and ".." aside.
+QString asWindowsReadsIt(QString part)
+{
+    if (part == QStringLiteral(".") || part == QStringLiteral(".."))
+        return part;
+    while (part.endsWith(u' ') || part.endsWith(u'.'))
+        part.chop(1);
+    return part;
+}
+
 } // namespace
+
+bool folderHoldsName(const QString& folder, const QString& name)
+{
+    QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        if (entries.nextFileInfo().fileName().compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
 
 QString resolveWindowsName(const QString& folder, const QString& windowsName)
 {
@@ -312,7 +334,11 @@ QString WindowsNameResolver::resolve(const QString& windowsName)
     // A name from the database never leaves its folder: no root, parent, drive or device.
     const bool absolute = windowsName.startsWith(u'\\') || windowsName.startsWith(u'/');
     static const QRegularExpression separator(R"([\\/])");
-    const QStringList parts = windowsName.split(separator, Qt::SkipEmptyParts);
+    QStringList parts = windowsName.split(separator, Qt::SkipEmptyParts);
+    for (QString& part : parts)
+        part = asWindowsReadsIt(part);
+    if (parts.contains(QString()))
+        return {};
     if (absolute || parts.isEmpty() || std::any_of(parts.cbegin(), parts.cend(), leavesFolder))
         return {};
     QString path = folder_;

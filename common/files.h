@@ -99,10 +99,15 @@ private:
 
 // A file named by the source database (Windows name: "\" separates folders, letter case does
 // not matter) resolved under a folder of this machine; the exact existing path when found,
-// else the folder joined with the name's parts as given. Empty for a name that names nothing or
+// else the folder joined with the name's parts as given, without the blanks and dots that end a
+// part (Windows ignores them). Empty for a name that names nothing or
 // would leave the folder on Windows: an absolute or network path, a drive or stream (":"), a "."
 // or ".." part, or a device (CON, NUL, COM1, LPT1, ..., with or without an extension).
 QString resolveWindowsName(const QString& folder, const QString& windowsName);
+
+// Whether the folder holds an entry of that name without regard to letter case, as a folder of
+// Windows would refuse a second one (false when there is no such folder).
+bool folderHoldsName(const QString& folder, const QString& name);
 
 // resolveWindowsName for many names under one folder whose content does not change meanwhile:
 // each folder is listed once, not once per name given in another letter case.

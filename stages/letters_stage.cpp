@@ -123,7 +123,7 @@ private:
             return false;
         }
         const QString patientFolder = patientLetterFolder(run_.targetBaseFolder, patient);
-        if (storeLetterFile(sourcePath, patientFolder, patientFolder + newName))
+        if (storeLetterFile(sourcePath, patientFolder, newName))
             return true;
         addLogLine(currentDateTimeText() + renameFailureLine + letterIdentification());
         return false;
@@ -132,11 +132,13 @@ private:
     // True when the file is now in the store under its new name, or would be when the run only
     // checks (it then counts what it would copy, and copies nothing). False when the new name is
     // taken: nothing is copied then, and no file of the store is overwritten.
-    bool storeLetterFile(const QString& sourcePath, const QString& patientFolder, const QString& newPath)
+    bool storeLetterFile(const QString& sourcePath, const QString& patientFolder, const QString& newName)
     {
+        // The store lives on Windows, where let20.hed takes the name LET20.HED.
+        if (!run_.letterStoreSetAside && folderHoldsName(patientFolder, newName))
+            return false;
+        const QString newPath = patientFolder + newName;
         if (run_.letterFiles == LetterFiles::Checked) {
-            if (fileExists(newPath) && !run_.letterStoreSetAside)
-                return false;
             countCopy(QFileInfo(sourcePath).size());
             return true;
         }

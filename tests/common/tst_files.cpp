@@ -97,8 +97,23 @@ TEST(Files, WindowsNamesMatchWithoutRegardToCase)
     EXPECT_EQ(p1::resolveWindowsName(folder, "COURRIERS\\patient12\\lettre du 3.rtf"),
               folder + "Courriers/Patient12/Lettre Du 3.RTF");
     EXPECT_EQ(p1::resolveWindowsName(folder, "absent\\x.rtf"), folder + "absent/x.rtf");
+    // Windows ignores the blanks and dots that end a part of a path.
+    EXPECT_EQ(p1::resolveWindowsName(folder, "Courriers \\Patient12.\\Lettre Du 3.RTF . "),
+              folder + "Courriers/Patient12/Lettre Du 3.RTF");
+    for (const char* nothing : {"Courriers\\ . \\x.rtf", "...", "Courriers\\ ..\\..\\x"})
+        EXPECT_EQ(p1::resolveWindowsName(folder, nothing), QString()) << nothing;
     for (const char* outside : {"..\\..\\etc\\passwd", "Courriers\\..\\..\\x", "C:\\Temp\\x.rtf", ".\\x", ""})
         EXPECT_EQ(p1::resolveWindowsName(folder, outside), QString()) << outside;
+}
+
+TEST(Files, AFolderHoldsANameWhateverItsLetterCase)
+{
+    QTemporaryDir dir;
+    touch(dir.filePath("let20.hed"));
+    EXPECT_TRUE(p1::folderHoldsName(dir.path(), "LET20.HED"));
+    EXPECT_TRUE(p1::folderHoldsName(dir.path(), "let20.hed"));
+    EXPECT_FALSE(p1::folderHoldsName(dir.path(), "LET2.HED"));
+    EXPECT_FALSE(p1::folderHoldsName(dir.filePath("absent"), "LET20.HED"));
 }
 
 TEST(Files, WindowsNamesThatWouldLeaveTheFolderAreRefused)

@@ -260,6 +260,27 @@ TEST_P(LettersStageTest, OnlyARegularFileInsideTheLettersFolderIsCopied)
     EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
 }
 
+// The store lives on Windows: a file of the new name in other letters blocks it, and the letter
+// named with a blank at its end is found, as Windows finds it.
+TEST_P(LettersStageTest, NamesAreMatchedAsWindowsMatchesThem)
+{
+    SourceFiles source;
+    writeFile(source.lettersFolder() + "lettre1.rtf", "the letter");
+    writeFile(patientFolder(4) + "let1.hed", "an earlier letter");
+    letters(source)
+        .row({qint64(31), qint64(4), wallClock(QDate(2026, 1, 2)), text("Pris"), text("lettre1.rtf")})
+        .row({qint64(32), qint64(4), wallClock(QDate(2026, 1, 3)), text("Blanc"), text("lettre1.rtf ")});
+
+    const QStringList log = importFrom(source);
+
+    ASSERT_EQ(log.size(), 2);
+    EXPECT_EQ(log[0], " : échec d'importation du courrier n°31 [lettre1.rtf] [Pris] du patient n°4 daté du 02/01/2026");
+    EXPECT_EQ(log[1], "1 courrier créé");
+    EXPECT_EQ(storedFiles(4), QStringList({"LET2.HED", "let1.hed"}));
+    EXPECT_EQ(storedFile(4, "let1.hed"), "an earlier letter");
+    EXPECT_EQ(storedFile(4, "LET2.HED"), "the letter");
+}
+
 TEST_P(LettersStageTest, ARowTheTargetRefusesKeepsItsFileAndTheStageGoesOn)
 {
     insertRow(*connection, "LETTERS", {{"LETTERS_ID", 1}, {"Description", "already there"}});
