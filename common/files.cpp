@@ -1,14 +1,12 @@
 #include "common/files.h"
 
 #include "common/errors.h"
-#include "common/text_encoding.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
@@ -291,16 +289,6 @@ QString WindowsNameResolver::entryMatching(const QString& folder, const QString&
         }
     }
     return entries->value(name.toCaseFolded(), name);
-}
-
-void writeWindows1252Lines(const QString& path, const QStringList& lines)
-{
-    QSaveFile file(path);
-    QByteArray content;
-    for (const QString& line : lines)
-        content += toWindows1252(line) + "\r\n";
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
-        throw Error(QStringLiteral("Impossible d'écrire le fichier %1 : %2").arg(path, file.errorString()));
 }
 
 } // namespace p1

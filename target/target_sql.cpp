@@ -290,8 +290,12 @@ void createSqliteDatabase(const QString& path)
         db.close();
     }
     QSqlDatabase::removeDatabase(connectionName);
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
+        // A file cut short by a full disk is no database: it would block the next attempt.
+        for (const QString& file : {path, path + "-wal", path + "-shm"})
+            QFile::remove(file);
         throw TargetError(QStringLiteral("Impossible de créer la base de données [%1] : %2").arg(path, failure));
+    }
 }
 
 struct TargetConnection::Impl {
