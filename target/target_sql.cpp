@@ -379,7 +379,7 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
 // Rows may be committed one at a time (and are, outside import runs): in the default rollback
 // journal every commit would wait for two disk syncs. The write-ahead log with NORMAL
 // synchronisation syncs at checkpoints only and still survives a crash of the program;
-// makeDurable() checkpoints.
+// makeDurable() checkpoints, or syncs the log.
 void TargetConnection::Impl::tuneSqlite()
 {
     QSqlQuery pragma(database);
@@ -610,16 +610,30 @@ QSqlDatabase TargetConnection::database()
     return impl_->database;
 }
 
-// A checkpoint syncs the log before it copies it into the database file. It cannot pass a page
-// another connection still reads: the database would then not be known to be on the disk.
+// A checkpoint syncs the log before it copies it into the database file, and syncs that file
+// after. It passes no page another program still reads (a database browser left open), and does
+// not wait for it: what it could not copy is made durable in the log itself, by a commit under
+// full synchronisation, which syncs the log and so every commit before it. That commit rewrites
+// the database's user version as it stands, the one change it can make that changes nothing.
 void TargetConnection::checkpointSqlite()
 {
-    QSqlQuery checkpoint(impl_->database);
-    if (!checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(FULL)")))
-        throwFailure(checkpoint.lastError());
-    if (checkpoint.next() && checkpoint.value(0).toInt() != 0)
-        throw TargetError(QStringLiteral("La base de données n'a pas pu être écrite sur le disque : "
-                                         "un autre programme la lit."));
+    QSqlQuery statement(impl_->database);
+    if (!statement.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")) || !statement.next())
+        throwFailure(statement.lastError());
+    const bool wholeLogCopied = statement.value(1).toInt() == statement.value(2).toInt();
+    statement.finish();
+    if (wholeLogCopied)
+        return;
+    if (!statement.exec(QStringLiteral("PRAGMA user_version")) || !statement.next())
+        throwFailure(statement.lastError());
+    const qint64 version = statement.value(0).toLongLong();
+    statement.finish();
+    const bool committed = statement.exec(QStringLiteral("PRAGMA synchronous=FULL"))
+                           && statement.exec(QStringLiteral("PRAGMA user_version=%1").arg(version));
+    const QSqlError error = statement.lastError();
+    statement.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    if (!committed)
+        throwFailure(error);
 }
 
 // A synchronous commit waits for the log up to its own record, so for every commit before it.
