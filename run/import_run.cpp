@@ -59,6 +59,7 @@ bool ImportRun::execute()
     }
     // The one place a check selects what makes it write nothing: every statement of the run in one
     // group, which cleanUp() rolls back once the report has counted what the run would leave.
+    session_.ADOConnectionTessaris.allowFileChanges(checking() ? FileChanges::None : FileChanges::Allowed);
     session_.ADOConnectionTessaris.setCommitMode(checking() ? CommitMode::RolledBack : session_.commitMode());
     session_.ADOConnectionTessaris.watchColumnSizes(checking());
     enterRunState();

@@ -3,6 +3,7 @@
 #include "common/connection_strings.h"
 #include "common/errors.h"
 #include "target/postgres_batch.h"
+#include "target/sqlite_files.h"
 #include "target/sqlite_batch.h"
 #include "target/target_values.h"
 
@@ -324,6 +325,8 @@ struct TargetConnection::Impl {
     bool groupSavepointSet = false;
     bool rowsAheadWanted = false;
     std::unique_ptr<RowsAheadBatch> batch; // none for SQL Server
+    std::optional<FileChanges> fileChanges;
+    bool logFoundAtOpening = false; // SQLite
 
     bool journaling() const { return groupOpen && engine == TargetEngine::Postgres; }
 
@@ -377,14 +380,15 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
 }
 
 // Rows may be committed one at a time (and are, outside import runs): in the default rollback
-// journal every commit would wait for two disk syncs. The write-ahead log with NORMAL
-// synchronisation syncs at checkpoints only and still survives a crash of the program;
-// makeDurable() checkpoints, or syncs the log.
+// journal every commit would wait for two disk syncs. The write-ahead log (which an import
+// switches to) with NORMAL synchronisation syncs at checkpoints only and still survives a crash
+// of the program; makeDurable() checkpoints, or syncs the log.
 void TargetConnection::Impl::tuneSqlite()
 {
     QSqlQuery pragma(database);
-    pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    if (fileChanges)
+        letSqliteFilesChange(database, *fileChanges, logFoundAtOpening);
 }
 
 // The same choice for PostgreSQL, for this session only: a commit does not wait for its log
@@ -456,6 +460,7 @@ void TargetConnection::open()
         const QString problem = nonSqliteFileProblem(file);
         if (!problem.isEmpty())
             throw TargetError(withoutPassword(problem, impl_->password()));
+        impl_->logFoundAtOpening = QFileInfo::exists(sqliteLogFile(file));
     }
     impl_->connectionNames.append(uniqueConnectionName());
     impl_->database = impl_->prepared(impl_->connectionNames.last());
@@ -674,6 +679,13 @@ void TargetConnection::noteOversizedText(OversizedText text)
 QList<OversizedText> TargetConnection::takeOversizedTexts()
 {
     return std::exchange(impl_->oversizedTexts, {});
+}
+
+void TargetConnection::allowFileChanges(FileChanges changes)
+{
+    impl_->fileChanges = changes;
+    if (impl_->engine == TargetEngine::Sqlite && isOpen())
+        letSqliteFilesChange(impl_->database, changes, impl_->logFoundAtOpening);
 }
 
 void TargetConnection::setCommitMode(CommitMode mode)
