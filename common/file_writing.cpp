@@ -4,9 +4,15 @@
 #include "common/text_encoding.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,6 +75,33 @@ public:
         given_ = true;
     }
 
+    // False, with nothing changed, when the path is taken.
+    bool takeFree(const QString& path)
+    {
+        const QByteArray target = encoded(path);
+        int result = ::renameat2(AT_FDCWD, temporary_.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE);
+        // A file system that cannot rename without replacing can still link a name only when it is free.
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            result = ::link(temporary_.constData(), target.constData());
+            if (result == 0)
+                ::unlink(temporary_.constData());
+        }
+        if (result == 0) {
+            given_ = true;
+            return true;
+        }
+        if (errno == EEXIST)
+            return false;
+        throw FileWriteError(path, systemReason(errno));
+    }
+
+    // Takes back a path it was given, to be given another one.
+    void giveBack(const QString& path)
+    {
+        if (::rename(encoded(path).constData(), temporary_.constData()) == 0)
+            given_ = false;
+    }
+
 private:
     int createTemporary(const QString& folder)
     {
@@ -114,12 +147,49 @@ void syncFolder(const QString& folder)
     ::close(fd);
 }
 
+bool anyTaken(const QStringList& paths)
+{
+    return std::any_of(paths.begin(), paths.end(), [](const QString& path) { return QFileInfo::exists(path); });
+}
+
+// All the paths, or none of them when one is taken meanwhile.
+bool takeAllFree(std::vector<std::unique_ptr<PendingFile>>& pending, const QStringList& paths)
+{
+    if (anyTaken(paths))
+        return false;
+    for (std::size_t given = 0; given < pending.size(); ++given) {
+        if (pending[given]->takeFree(paths[qsizetype(given)]))
+            continue;
+        while (given-- > 0)
+            pending[given]->giveBack(paths[qsizetype(given)]);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void writeWholeFile(const QString& path, const QByteArray& bytes)
 {
     PendingFile(path, bytes).replace(path);
     syncFolder(folderOf(path));
+}
+
+QString writeNewFilesUnderOneName(const QString& folder, const QString& stem, const QList<FileToWrite>& files)
+{
+    std::vector<std::unique_ptr<PendingFile>> pending;
+    for (const FileToWrite& file : files)
+        pending.push_back(std::make_unique<PendingFile>(folder + stem + file.extension, file.bytes));
+    for (int number = 1;; ++number) {
+        const QString numbered = number == 1 ? stem : QStringLiteral("%1 (%2)").arg(stem).arg(number);
+        QStringList paths;
+        for (const FileToWrite& file : files)
+            paths.append(folder + numbered + file.extension);
+        if (takeAllFree(pending, paths)) {
+            syncFolder(folder);
+            return numbered;
+        }
+    }
 }
 
 QByteArray windows1252Lines(const QStringList& lines)

@@ -3,6 +3,7 @@
 #include "common/errors.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +25,19 @@ private:
 // held before, never a part of it. Every write is checked; when one fails, nothing is left under
 // the path (an earlier file stays as it was) nor beside it, and FileWriteError is thrown.
 void writeWholeFile(const QString& path, const QByteArray& bytes);
+
+// A file of a set written together: its extension (".log") and its content.
+struct FileToWrite {
+    QString extension;
+    QByteArray bytes;
+};
+
+// Writes each file of the set whole, as writeWholeFile does, under folder + stem + its extension;
+// when one of these names is taken, under stem + " (2)", then " (3)" and so on, the first for
+// which none is: a file already there is never replaced, even by a program writing the same
+// names at the same moment. When any write fails, no file of the set is left and FileWriteError
+// is thrown. Returns the stem the files were given.
+QString writeNewFilesUnderOneName(const QString& folder, const QString& stem, const QList<FileToWrite>& files);
 
 // The lines, each ended by CR LF, in Windows-1252.
 QByteArray windows1252Lines(const QStringList& lines);

@@ -177,19 +177,22 @@ void ImportRun::keepRecordsOfStoppedRun(const QString& reason)
     }
 }
 
-// The log file and the report go together into the log folder (a check's report under a name of
-// its own). The report's "after" is taken before the rollback of a check: it is what the run
-// would leave. Throws when they cannot be written whole.
+// The log file and the report go together into the log folder, under one name that no earlier
+// run took (a check's report under a name of its own). The report's "after" is taken before the
+// rollback of a check: it is what the run would leave. Throws when they cannot be written whole.
 void ImportRun::writeRecords(bool withLog)
 {
-    const QString logPath = logFolder() + logFileName(currentWallClock());
+    QList<FileToWrite> files;
     if (withLog)
-        writeWindows1252Lines(logPath, ui_.logLines());
-    if (report_.stages.isEmpty())
+        files.append({QStringLiteral(".log"), windows1252Lines(ui_.logLines())});
+    if (!report_.stages.isEmpty()) {
+        report_.after = takeTargetSnapshot(session_.ADOConnectionTessaris);
+        files.append({QStringLiteral(".html"), reportHtml(report_).toUtf8()});
+    }
+    if (files.isEmpty())
         return;
-    report_.after = takeTargetSnapshot(session_.ADOConnectionTessaris);
-    writeReport(report_, checking() ? logFolder() + checkReportFileName(currentWallClock())
-                                    : logPath.chopped(QStringLiteral(".log").size()) + QStringLiteral(".html"));
+    const QString name = checking() ? checkReportFileName(currentWallClock()) : logFileName(currentWallClock());
+    writeNewFilesUnderOneName(logFolder(), name.left(name.lastIndexOf(u'.')), files);
 }
 
 bool ImportRun::rowsWritten() const

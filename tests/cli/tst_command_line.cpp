@@ -140,7 +140,8 @@ TEST_F(CommandLineTest, ARunThatCannotStartOrFinishEndsWithStatusOne)
         qputenv("P1IMPORT_LOG_FOLDER", (practice.logs + "absent").toUtf8());
         const Outcome outcome = runCli(importArguments(practice) << "--check");
         EXPECT_EQ(outcome.status, 1);
-        EXPECT_TRUE(outcome.err.contains("Erreur : Le rapport [" + practice.logs + "absent/P1Import - Vérification "))
+        EXPECT_TRUE(outcome.err.contains("Erreur : Impossible d'écrire le fichier " + practice.logs
+                                         + "absent/P1Import - Vérification "))
             << outcome.err.toStdString();
         EXPECT_FALSE(outcome.err.contains("La vérification est terminée."));
     }

@@ -256,9 +256,33 @@ TEST(WholeFiles, AWriteCutShortIsAnErrorAndLeavesTheFolderAsItWas)
             EXPECT_EQ(error.message(), "Impossible d'écrire le fichier " + earlier + " : " + error.reason());
             EXPECT_FALSE(error.reason().isEmpty());
         }
+        EXPECT_THROW(p1::writeNewFilesUnderOneName(p1::EnsureTrailingBackslash(dir.path()), "P1Import",
+                                                   {{".log", "short"}, {".html", letterBytes(size)}}),
+                     p1::FileWriteError);
         EXPECT_EQ(readAll(earlier), "earlier report");
         EXPECT_EQ(entriesOf(dir.path()), QStringList{"rapport.html"});
     }
+}
+
+// A name is taken whichever file of the set holds it, a folder included.
+TEST(WholeFiles, FilesWrittenTogetherTakeTheFirstNameFreeForAllOfThem)
+{
+    QTemporaryDir dir;
+    const QString folder = p1::EnsureTrailingBackslash(dir.path());
+    touch(folder + "P1Import.log", "earlier log");
+    touch(folder + "P1Import (2).html", "earlier report");
+    QDir(folder).mkdir("P1Import (3).log");
+
+    EXPECT_EQ(p1::writeNewFilesUnderOneName(folder, "P1Import", {{".log", "log"}, {".html", "report"}}),
+              "P1Import (4)");
+    EXPECT_EQ(p1::writeNewFilesUnderOneName(folder, "P1Import", {{".html", "alone"}}), "P1Import");
+
+    EXPECT_EQ(readAll(folder + "P1Import.log"), "earlier log");
+    EXPECT_EQ(readAll(folder + "P1Import (2).html"), "earlier report");
+    EXPECT_EQ(readAll(folder + "P1Import (4).log"), "log");
+    EXPECT_EQ(readAll(folder + "P1Import (4).html"), "report");
+    EXPECT_EQ(readAll(folder + "P1Import.html"), "alone");
+    EXPECT_EQ(entriesOf(folder).size(), 6);
 }
 
 TEST(TextEncoding, Windows1252RoundTripsEveryDefinedByte)
