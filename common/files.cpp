@@ -1,7 +1,6 @@
 #include "common/files.h"
 
 #include "common/errors.h"
-#include "common/text_encoding.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <array>
@@ -365,16 +363,6 @@ QString WindowsNameResolver::entryMatching(const QString& folder, const QString&
         }
     }
     return entries->value(name.toCaseFolded(), name);
-}
-
-void writeWindows1252Lines(const QString& path, const QStringList& lines)
-{
-    QSaveFile file(path);
-    QByteArray content;
-    for (const QString& line : lines)
-        content += toWindows1252(line) + "\r\n";
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
-        throw Error(QStringLiteral("Impossible d'écrire le fichier %1 : %2").arg(path, file.errorString()));
 }
 
 } // namespace p1

@@ -123,8 +123,4 @@ private:
     QHash<QString, QHash<QString, QString>> entriesByFoldedName_; // per folder
 };
 
-// Writes the lines, each ended by CR LF, in Windows-1252; replaces an existing file.
-// Throws Error when the file cannot be written.
-void writeWindows1252Lines(const QString& path, const QStringList& lines);
-
 } // namespace p1

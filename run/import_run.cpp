@@ -4,6 +4,7 @@
 #include "dbaccess/sql_names.h"
 #include "common/date_time.h"
 #include "common/errors.h"
+#include "common/file_writing.h"
 #include "common/files.h"
 #include "common/ini_file.h"
 #include "common/locale_texts.h"
@@ -58,6 +59,7 @@ bool ImportRun::execute()
     }
     // The one place a check selects what makes it write nothing: every statement of the run in one
     // group, which cleanUp() rolls back once the report has counted what the run would leave.
+    session_.ADOConnectionTessaris.allowFileChanges(checking() ? FileChanges::None : FileChanges::Allowed);
     session_.ADOConnectionTessaris.setCommitMode(checking() ? CommitMode::RolledBack : session_.commitMode());
     session_.ADOConnectionTessaris.watchColumnSizes(checking());
     enterRunState();
@@ -165,38 +167,32 @@ void ImportRun::keepRecordsOfStoppedRun(const QString& reason)
     if (endLineWritten_)
         return;
     report_.stopReason = reason;
-    const QString logPath = logFolder() + logFileName(currentWallClock());
-    if (!checking() && (purged_ || rowsWritten())) {
+    const bool withLog = !checking() && (purged_ || rowsWritten());
+    if (withLog)
         ui_.addLogLine(QStringLiteral("Traitement interrompu : ") + reason);
-        try {
-            writeWindows1252Lines(logPath, ui_.logLines());
-        } catch (const std::exception& error) {
-            ui_.showError(errorMessage(error));
-        }
-    }
-    writeRunReport(logPath);
-}
-
-// Taken before the rollback of a check: its "after" is what the run would leave.
-void ImportRun::writeRunReport(const QString& logPath)
-{
-    if (report_.stages.isEmpty())
-        return;
-    report_.after = takeTargetSnapshot(session_.ADOConnectionTessaris);
     try {
-        writeReport(report_, reportPath(logPath));
+        writeRecords(withLog);
     } catch (const std::exception& error) {
         ui_.showError(errorMessage(error));
     }
 }
 
-// A run's report goes beside its log file, under its name with the extension .html; a check,
-// which writes no log file, leaves its own report in the log folder.
-QString ImportRun::reportPath(const QString& logPath) const
+// The log file and the report go together into the log folder, under one name that no earlier
+// run took (a check's report under a name of its own). The report's "after" is taken before the
+// rollback of a check: it is what the run would leave. Throws when they cannot be written whole.
+void ImportRun::writeRecords(bool withLog)
 {
-    if (checking())
-        return logFolder() + checkReportFileName(currentWallClock());
-    return logPath.chopped(QStringLiteral(".log").size()) + QStringLiteral(".html");
+    QList<FileToWrite> files;
+    if (withLog)
+        files.append({QStringLiteral(".log"), windows1252Lines(ui_.logLines())});
+    if (!report_.stages.isEmpty()) {
+        report_.after = takeTargetSnapshot(session_.ADOConnectionTessaris);
+        files.append({QStringLiteral(".html"), reportHtml(report_).toUtf8()});
+    }
+    if (files.isEmpty())
+        return;
+    const QString name = checking() ? checkReportFileName(currentWallClock()) : logFileName(currentWallClock());
+    writeNewFilesUnderOneName(logFolder(), name.left(name.lastIndexOf(u'.')), files);
 }
 
 bool ImportRun::rowsWritten() const
@@ -364,12 +360,9 @@ void ImportRun::end()
     }
     endLineWritten_ = true;
     report_.ended = true;
-    const QString logPath = logFolder() + logFileName(currentWallClock());
-    // The report first: a log file that cannot be written ends the run through the general error.
-    writeRunReport(logPath);
-    const QStringList lines = ui_.logLines();
-    if (lines.size() > 1 && !checking())
-        writeWindows1252Lines(logPath, lines);
+    // A log file of the end line alone is not written; records that cannot be written end the run
+    // through the general error, without the closing message.
+    writeRecords(ui_.logLines().size() > 1 && !checking());
     ui_.setBusy(false);
     ui_.showMessage(checking() ? QStringLiteral("La vérification est terminée.")
                                : QStringLiteral("Le traitement est terminé."));

@@ -40,14 +40,13 @@ private:
     bool checking() const { return mode_ == RunMode::Check; }
     bool stageCanRun(const StageEntry& stage, const QString& prescriptionTable);
     void addCheckFindings();
-    QString reportPath(const QString& logPath) const;
     bool sourceFilesPresent();
     bool claimed(TargetClaim& claim);
     void proveSourceReadable();
     void runStage(const StageEntry& stage, RunContext& run);
     void releaseSourceCopiesAfter(const StageEntry& done);
     void keepRecordsOfStoppedRun(const QString& reason);
-    void writeRunReport(const QString& logPath);
+    void writeRecords(bool withLog);
     bool rowsWritten() const;
     bool confirmed();
     void enterRunState();
@@ -65,7 +64,8 @@ private:
     bool endLineWritten_ = false;
 };
 
-// "P1Import - <date> <time>.log" in the log folder, "/" and ":" made safe.
+// "P1Import - <date> <time>.log" in the log folder, "/" and ":" made safe; a name an earlier
+// run took gets " (2)", " (3)", ... before its extension.
 QString logFileName(const QDateTime& wallClockTime);
 // "P1Import - Vérification <date> <time>.html", the report a check leaves in the log folder.
 QString checkReportFileName(const QDateTime& wallClockTime);

@@ -1,6 +1,7 @@
 #include "run/run_report.h"
 
 #include "common/errors.h"
+#include "common/file_writing.h"
 #include "dbaccess/purge.h"
 #include "dbaccess/sql_names.h"
 
@@ -9,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -374,10 +374,11 @@ QString csvBeforeAfter(const QString& section, const QMap<QString, qint64>& befo
 
 void writeUtf8(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()
-        || !file.commit())
-        throw Error("Le rapport [" + path + "] n'a pas pu être écrit : " + file.errorString());
+    try {
+        writeWholeFile(path, bytes);
+    } catch (const FileWriteError& error) {
+        throw Error("Le rapport [" + path + "] n'a pas pu être écrit : " + error.reason());
+    }
 }
 
 QString csvCheckFindings(const RunReport& report)

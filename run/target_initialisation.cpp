@@ -2,6 +2,7 @@
 
 #include "dbaccess/target_settings.h"
 #include "common/errors.h"
+#include "common/file_writing.h"
 #include "common/files.h"
 #include "common/text_encoding.h"
 #include "target/target_schema.h"
@@ -161,19 +162,28 @@ void createSchemaWithSettings(TargetConnection& connection, const QString& folde
 
 } // namespace
 
+// A target that could not be made whole (a full disk) leaves nothing behind: the folder can be
+// made a target again once the cause is gone.
 void createEmbeddedTarget(const QString& folder)
 {
     refuseExistingTarget(folder, {QStringLiteral("Kelvanor.ver"), databaseFileName});
     makeTargetFolder(folder);
     const TargetConnectionSettings settings = embeddedSettings();
-    createSqliteDatabase(folder + settings.DatabaseName);
-    TargetConnection connection(TargetEngine::Sqlite);
-    connection.setConnectionString(targetConnectionString(settings, QString()));
-    connection.setBaseFolder(folder);
-    connection.open();
-    createTargetSchema(connection);
-    connection.close();
-    writeSettingsFiles(folder, settings);
+    const QString database = folder + settings.DatabaseName;
+    const QStringList created = missingFiles(settingsFiles(folder));
+    createSqliteDatabase(database);
+    try {
+        TargetConnection connection(TargetEngine::Sqlite);
+        connection.setConnectionString(targetConnectionString(settings, QString()));
+        connection.setBaseFolder(folder);
+        connection.open();
+        createTargetSchema(connection);
+        connection.close();
+        writeSettingsFiles(folder, settings);
+    } catch (...) {
+        removeFiles(created + QStringList{database, database + "-wal", database + "-shm"});
+        throw;
+    }
 }
 
 void createPostgresTarget(const QString& folder, const ServerDatabase& server)

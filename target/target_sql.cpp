@@ -3,6 +3,7 @@
 #include "common/connection_strings.h"
 #include "common/errors.h"
 #include "target/postgres_batch.h"
+#include "target/sqlite_files.h"
 #include "target/sqlite_batch.h"
 #include "target/target_values.h"
 
@@ -290,8 +291,12 @@ void createSqliteDatabase(const QString& path)
         db.close();
     }
     QSqlDatabase::removeDatabase(connectionName);
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
+        // A file cut short by a full disk is no database: it would block the next attempt.
+        for (const QString& file : {path, path + "-wal", path + "-shm"})
+            QFile::remove(file);
         throw TargetError(QStringLiteral("Impossible de créer la base de données [%1] : %2").arg(path, failure));
+    }
 }
 
 struct TargetConnection::Impl {
@@ -320,6 +325,8 @@ struct TargetConnection::Impl {
     bool groupSavepointSet = false;
     bool rowsAheadWanted = false;
     std::unique_ptr<RowsAheadBatch> batch; // none for SQL Server
+    std::optional<FileChanges> fileChanges;
+    bool logFoundAtOpening = false; // SQLite
 
     bool journaling() const { return groupOpen && engine == TargetEngine::Postgres; }
 
@@ -373,14 +380,15 @@ QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) con
 }
 
 // Rows may be committed one at a time (and are, outside import runs): in the default rollback
-// journal every commit would wait for two disk syncs. The write-ahead log with NORMAL
-// synchronisation syncs at checkpoints only and still survives a crash of the program;
-// makeDurable() checkpoints.
+// journal every commit would wait for two disk syncs. The write-ahead log (which an import
+// switches to) with NORMAL synchronisation syncs at checkpoints only and still survives a crash
+// of the program; makeDurable() checkpoints, or syncs the log.
 void TargetConnection::Impl::tuneSqlite()
 {
     QSqlQuery pragma(database);
-    pragma.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    if (fileChanges)
+        letSqliteFilesChange(database, *fileChanges, logFoundAtOpening);
 }
 
 // The same choice for PostgreSQL, for this session only: a commit does not wait for its log
@@ -452,6 +460,7 @@ void TargetConnection::open()
         const QString problem = nonSqliteFileProblem(file);
         if (!problem.isEmpty())
             throw TargetError(withoutPassword(problem, impl_->password()));
+        impl_->logFoundAtOpening = QFileInfo::exists(sqliteLogFile(file));
     }
     impl_->connectionNames.append(uniqueConnectionName());
     impl_->database = impl_->prepared(impl_->connectionNames.last());
@@ -606,16 +615,30 @@ QSqlDatabase TargetConnection::database()
     return impl_->database;
 }
 
-// A checkpoint syncs the log before it copies it into the database file. It cannot pass a page
-// another connection still reads: the database would then not be known to be on the disk.
+// A checkpoint syncs the log before it copies it into the database file, and syncs that file
+// after. It passes no page another program still reads (a database browser left open), and does
+// not wait for it: what it could not copy is made durable in the log itself, by a commit under
+// full synchronisation, which syncs the log and so every commit before it. That commit rewrites
+// the database's user version as it stands, the one change it can make that changes nothing.
 void TargetConnection::checkpointSqlite()
 {
-    QSqlQuery checkpoint(impl_->database);
-    if (!checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(FULL)")))
-        throwFailure(checkpoint.lastError());
-    if (checkpoint.next() && checkpoint.value(0).toInt() != 0)
-        throw TargetError(QStringLiteral("La base de données n'a pas pu être écrite sur le disque : "
-                                         "un autre programme la lit."));
+    QSqlQuery statement(impl_->database);
+    if (!statement.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")) || !statement.next())
+        throwFailure(statement.lastError());
+    const bool wholeLogCopied = statement.value(1).toInt() == statement.value(2).toInt();
+    statement.finish();
+    if (wholeLogCopied)
+        return;
+    if (!statement.exec(QStringLiteral("PRAGMA user_version")) || !statement.next())
+        throwFailure(statement.lastError());
+    const qint64 version = statement.value(0).toLongLong();
+    statement.finish();
+    const bool committed = statement.exec(QStringLiteral("PRAGMA synchronous=FULL"))
+                           && statement.exec(QStringLiteral("PRAGMA user_version=%1").arg(version));
+    const QSqlError error = statement.lastError();
+    statement.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    if (!committed)
+        throwFailure(error);
 }
 
 // A synchronous commit waits for the log up to its own record, so for every commit before it.
@@ -656,6 +679,13 @@ void TargetConnection::noteOversizedText(OversizedText text)
 QList<OversizedText> TargetConnection::takeOversizedTexts()
 {
     return std::exchange(impl_->oversizedTexts, {});
+}
+
+void TargetConnection::allowFileChanges(FileChanges changes)
+{
+    impl_->fileChanges = changes;
+    if (impl_->engine == TargetEngine::Sqlite && isOpen())
+        letSqliteFilesChange(impl_->database, changes, impl_->logFoundAtOpening);
 }
 
 void TargetConnection::setCommitMode(CommitMode mode)

@@ -53,6 +53,19 @@ enum class CommitMode {
                 // exactly as it was, and nothing (makeDurable() included) commits meanwhile
 };
 
+// What a run may do to the target's files besides storing its rows (SQLite only: a server keeps
+// its files to itself). Until a run says, an opening changes nothing of them.
+enum class FileChanges {
+    // An import: a SQLite database goes over to its write-ahead log, for good, as the file's
+    // header then records.
+    Allowed,
+    // A check: every byte stays as it was. A rollback journal is kept in memory, and a log an
+    // earlier program left (after a crash) is not copied into the database at the close. SQLite's
+    // index of the log in shared memory (-shm), which every program reading the database
+    // rewrites, is the one file this does not cover.
+    None,
+};
+
 // Grouped, or EachRow when the environment variable P1IMPORT_COMMIT_EACH_ROW is 1.
 CommitMode defaultCommitMode();
 
@@ -90,6 +103,9 @@ public:
     // Names of the tables and views, system tables excluded, as the engine lists them. Throws
     // TargetError when the target cannot be read: an empty list means an empty target.
     QStringList tableAndViewNames();
+
+    // What the run that begins may change in the target's files, for this opening and the next.
+    void allowFileChanges(FileChanges changes);
 
     // Ends an open group as endGroup() does. EachRow unless set: an import run sets its own.
     void setCommitMode(CommitMode mode);

@@ -138,6 +138,16 @@ TEST_F(CommandLineTest, ARunThatCannotStartOrFinishEndsWithStatusOne)
     }
     {
         Practice practice(TargetEngine::Sqlite, content);
+        qputenv("P1IMPORT_LOG_FOLDER", (practice.logs + "absent").toUtf8());
+        const Outcome outcome = runCli(importArguments(practice) << "--check");
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_TRUE(outcome.err.contains("Erreur : Impossible d'écrire le fichier " + practice.logs
+                                         + "absent/P1Import - Vérification "))
+            << outcome.err.toStdString();
+        EXPECT_FALSE(outcome.err.contains("La vérification est terminée."));
+    }
+    {
+        Practice practice(TargetEngine::Sqlite, content);
         test::writeTextFile(practice.target.folder + "Kelvanor.ver", "[DBKERNEL]\r\nDatabaseName=x.db\r\n");
         const Outcome outcome = runCli(importArguments(practice) << "--yes");
         EXPECT_EQ(outcome.status, 1);

@@ -1,4 +1,5 @@
 #include "common/errors.h"
+#include "common/file_writing.h"
 #include "common/files.h"
 #include "common/text_encoding.h"
 
@@ -247,6 +248,56 @@ TEST(Files, LogLinesAreWrittenInWindows1252WithCrLf)
     p1::writeWindows1252Lines(path, {QString::fromUtf8("Purge effectuée."), QString::fromUtf8("Œuvre 5 € ’ 漢")});
     EXPECT_EQ(readAll(path), QByteArray("Purge effectu\xe9" "e.\r\n\x8c" "uvre 5 \x80 \x92 ?\r\n"));
     EXPECT_THROW(p1::writeWindows1252Lines(path + "/inside-a-file.log", {"x"}), p1::Error);
+}
+
+QStringList entriesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// A content short enough to wait in a buffer until the file is closed is checked as a long one.
+TEST(WholeFiles, AWriteCutShortIsAnErrorAndLeavesTheFolderAsItWas)
+{
+    QTemporaryDir dir;
+    const QString earlier = dir.filePath("rapport.html");
+    touch(earlier, "earlier report");
+    for (const int size : {200, 20000}) {
+        SCOPED_TRACE(size);
+        FileSizeLimit limit(100);
+        try {
+            p1::writeWholeFile(earlier, letterBytes(size));
+            ADD_FAILURE() << "no error";
+        } catch (const p1::FileWriteError& error) {
+            EXPECT_EQ(error.message(), "Impossible d'écrire le fichier " + earlier + " : " + error.reason());
+            EXPECT_FALSE(error.reason().isEmpty());
+        }
+        EXPECT_THROW(p1::writeNewFilesUnderOneName(p1::EnsureTrailingBackslash(dir.path()), "P1Import",
+                                                   {{".log", "short"}, {".html", letterBytes(size)}}),
+                     p1::FileWriteError);
+        EXPECT_EQ(readAll(earlier), "earlier report");
+        EXPECT_EQ(entriesOf(dir.path()), QStringList{"rapport.html"});
+    }
+}
+
+// A name is taken whichever file of the set holds it, a folder included.
+TEST(WholeFiles, FilesWrittenTogetherTakeTheFirstNameFreeForAllOfThem)
+{
+    QTemporaryDir dir;
+    const QString folder = p1::EnsureTrailingBackslash(dir.path());
+    touch(folder + "P1Import.log", "earlier log");
+    touch(folder + "P1Import (2).html", "earlier report");
+    QDir(folder).mkdir("P1Import (3).log");
+
+    EXPECT_EQ(p1::writeNewFilesUnderOneName(folder, "P1Import", {{".log", "log"}, {".html", "report"}}),
+              "P1Import (4)");
+    EXPECT_EQ(p1::writeNewFilesUnderOneName(folder, "P1Import", {{".html", "alone"}}), "P1Import");
+
+    EXPECT_EQ(readAll(folder + "P1Import.log"), "earlier log");
+    EXPECT_EQ(readAll(folder + "P1Import (2).html"), "earlier report");
+    EXPECT_EQ(readAll(folder + "P1Import (4).log"), "log");
+    EXPECT_EQ(readAll(folder + "P1Import (4).html"), "report");
+    EXPECT_EQ(readAll(folder + "P1Import.html"), "alone");
+    EXPECT_EQ(entriesOf(folder).size(), 6);
 }
 
 TEST(TextEncoding, Windows1252RoundTripsEveryDefinedByte)

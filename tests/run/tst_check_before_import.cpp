@@ -13,6 +13,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSqlQuery>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -232,7 +235,78 @@ TEST_P(CheckFindingsTest, NamesWhatTheRunWouldMeetBeyondTheRefusedRows)
     }
 }
 
+class CheckOfASqliteTargetTest : public CheckBeforeImportTest {
+protected:
+    QString database() const { return target.folder + target.databaseName; }
+
+    void execute(const QString& statement)
+    {
+        auto connection = test::connectTo(target);
+        QSqlQuery query(connection->database());
+        ASSERT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
+    }
+
+    // The database and its log as a crash of the program that wrote them left them: committed
+    // rows that are still in the log only.
+    void leaveRowsInTheLog()
+    {
+        auto writer = test::connectTo(target);
+        QSqlQuery query(writer->database());
+        ASSERT_TRUE(query.exec("PRAGMA journal_mode=WAL"));
+        ASSERT_TRUE(query.exec("INSERT INTO MEDECINS (MEDECINS_ID, NOM) VALUES (900, 'Laissé')"));
+        const QByteArray file = readBytes(database());
+        const QByteArray log = readBytes(database() + "-wal");
+        ASSERT_FALSE(log.isEmpty());
+        writer->close();
+        test::writeTextFile(database(), file);
+        test::writeTextFile(database() + "-wal", log);
+    }
+
+    static QByteArray readBytes(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // SQLite's index of the log in shared memory, which every program that reads the database
+    // rewrites, aside.
+    QMap<QString, QByteArray> targetFiles() const
+    {
+        QMap<QString, QByteArray> files = filesUnder(target.folder);
+        files.remove(target.databaseName + "-shm");
+        return files;
+    }
+};
+
+// Whatever journal the database keeps, and whatever an earlier program left in it.
+TEST_P(CheckOfASqliteTargetTest, ChangesNoByteOfTheDatabaseNorOfItsLog)
+{
+    const struct {
+        const char* name;
+        std::function<void()> prepare;
+        bool logLeft;
+    } cases[] = {
+        {"a rollback journal", [&] { execute("PRAGMA journal_mode=DELETE"); }, false},
+        {"rows left in the log by a crash", [&] { leaveRowsInTheLog(); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        const QMap<QString, QByteArray> before = targetFiles();
+        ASSERT_EQ(before.contains(target.databaseName + "-wal"), c.logLeft);
+
+        const CommandLineOutcome check = import({"--check"}, logs + "check.json");
+
+        EXPECT_EQ(check.status, 3) << check.err.toStdString();
+        EXPECT_EQ(targetFiles(), before);
+    }
+    auto connection = test::connectTo(target);
+    EXPECT_EQ(test::countRows(*connection, "MEDECINS"), 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, CheckBeforeImportTest, test::testEngines(), test::engineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, CheckOfASqliteTargetTest, ::testing::Values(TargetEngine::Sqlite),
+                         test::engineTestName);
 INSTANTIATE_TEST_SUITE_P(Engines, CheckFindingsTest, test::testEngines(), test::engineTestName);
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "common/date_time.h"
 #include "common/errors.h"
 #include "common/locale_texts.h"
 #include "common/text_encoding.h"
@@ -9,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
 
 namespace p1 {
 namespace {
@@ -431,6 +436,41 @@ TEST(LogFileName, KeepsEveryCharacterButSlashesAndColons)
     setTextLocale(QLocale(QLocale::French, QLocale::France));
 }
 
+// Runs ended in the same second (a script over a folder of practices), or at the same moment in
+// two programs: each earlier log and report stays as it was, the new ones beside them.
+TEST_F(ImportRunTest, TheRecordsOfAnEarlierRunOfTheSameSecondAreNeverReplaced)
+{
+    Practice practice;
+    chooseLocations(practice);
+    QMap<QString, QByteArray> earlier;
+    const QDateTime now = currentWallClock();
+    for (int second = 0; second < 120; ++second) {
+        const QString stem = practice.logs + logFileName(now.addSecs(second)).chopped(4);
+        earlier.insert(stem + ".log", "earlier log");
+        earlier.insert(stem + ".html", "earlier report");
+        if (second % 2 == 0)
+            earlier.insert(stem + " (2).html", "earlier report of a run without a log");
+    }
+    for (auto file = earlier.begin(); file != earlier.end(); ++file)
+        test::writeTextFile(file.key(), file.value());
+
+    ASSERT_TRUE(session.ButtonExecuterClick());
+
+    QStringList added;
+    for (const QString& name : QDir(practice.logs).entryList(QDir::Files)) {
+        QFile file(practice.logs + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        if (earlier.contains(practice.logs + name))
+            EXPECT_EQ(file.readAll(), earlier[practice.logs + name]) << name.toStdString();
+        else
+            added.append(name);
+    }
+    ASSERT_EQ(added.size(), 2) << added.join(", ").toStdString();
+    const QString stem = added.first().chopped(added.first().size() - added.first().lastIndexOf('.'));
+    EXPECT_TRUE(stem.endsWith(" (2)") || stem.endsWith(" (3)")) << stem.toStdString();
+    EXPECT_EQ(QSet<QString>(added.begin(), added.end()), QSet<QString>({stem + ".log", stem + ".html"}));
+}
+
 TEST_F(ImportRunTest, DottedDatesStayInTheLogFileName)
 {
     Practice practice;
@@ -508,9 +548,12 @@ TEST_P(RunOnEnginesTest, PurgeThenStagesTwiceInOneWindow)
     EXPECT_EQ(counters["MEDECINS"], 8);
     EXPECT_EQ(counters["PL_SUBJ"], 8);
     EXPECT_EQ(counters["IMAGES"], 0);
-    // The second run's file (the same name when both ended in the same second) holds both runs.
-    const QStringList files = practice.logFiles();
-    ASSERT_FALSE(files.isEmpty());
+    // The second run's file (named apart when both ended in the same second) holds both runs.
+    QStringList files = practice.logFiles();
+    ASSERT_EQ(files.size(), 2);
+    std::sort(files.begin(), files.end(), [](const QString& one, const QString& other) {
+        return one.chopped(4) < other.chopped(4);
+    });
     QFile latest(practice.logs + files.last());
     ASSERT_TRUE(latest.open(QIODevice::ReadOnly));
     EXPECT_EQ(latest.readAll(), toWindows1252(ui.logLines().join("\r\n") + "\r\n"));

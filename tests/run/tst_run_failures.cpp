@@ -145,6 +145,22 @@ TEST_P(RunFailuresTest, ALockHeldByAnotherSessionEndsTheRunAfterABoundedWait)
     EXPECT_EQ(test::countRows(*other, "MEDECINS"), 0);
 }
 
+// A database browser left open on the target reads what was committed before the run began.
+TEST_P(RunFailuresTest, AProgramReadingTheTargetDoesNotStopTheRun)
+{
+    auto browser = test::connectTo(practice().target);
+    QSqlQuery reading(browser->database());
+    ASSERT_TRUE(reading.exec("BEGIN") && reading.exec("SELECT count(*) FROM MEDECINS") && reading.next());
+    ui.setAllTicked(true);
+
+    EXPECT_TRUE(session().ButtonExecuterClick());
+
+    EXPECT_EQ(ui.dialogTexts(RecordingUi::DialogKind::Error), QStringList());
+    EXPECT_TRUE(ui.logLines().contains("3 utilisateurs créés"));
+    reading.exec("ROLLBACK");
+    EXPECT_EQ(test::countRows(*browser, "MEDECINS"), 3);
+}
+
 TEST_P(RunFailuresTest, ARowRefusedForItsDataStillFailsAloneAndTheRunGoesOn)
 {
     Practice duplicated(GetParam(), {{{3, "Martin"}, {5, "Durand"}, {5, "Doublon"}}});
