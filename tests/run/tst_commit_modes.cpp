@@ -6,6 +6,7 @@
 #include "common/errors.h"
 #include "run/import_session.h"
 #include "tests/run/run_fixture.h"
+#include "tests/run/run_record.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"
 #include "tools/sample_practice/sample_practice.h"
@@ -13,8 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
-#include <QDirIterator>
-#include <QRegularExpression>
 #include <QSqlQuery>
 
 namespace p1 {
@@ -34,55 +33,16 @@ const QStringList occupiedIdentifiers = {
     "INSERT INTO PRESCRIPTIONS (PRESCRIPTIONS_ID, PATIENTS_ID) VALUES (7, 4)",
 };
 
-// Every table's rows as texts, sorted within their table: the order of rows does not count.
-using TargetContent = QMap<QString, QStringList>;
-
-TargetContent contentOf(const test::TestTarget& target)
-{
-    const auto connection = test::connectTo(target);
-    TargetContent content;
-    for (const QString& table : connection->tableAndViewNames()) {
-        QStringList rows;
-        for (const test::TableRow& row : test::readTable(*connection, table)) {
-            QStringList values;
-            for (auto column = row.begin(); column != row.end(); ++column)
-                values.append(column.key() + '=' + (column->isNull() ? QStringLiteral("NULL") : column->asText()));
-            rows.append(values.join(u'|'));
-        }
-        rows.sort();
-        content.insert(table.toUpper(), rows);
-    }
-    return content;
-}
-
-// The files of the letter store, each with its size.
-QStringList letterFilesOf(const test::TestTarget& target)
-{
-    QStringList letterFiles;
-    const QDir store(target.folder + "LETTERS");
-    QDirIterator files(store.path(), QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        files.next();
-        letterFiles.append(store.relativeFilePath(files.filePath()) + ' ' + QString::number(files.fileInfo().size()));
-    }
-    letterFiles.sort();
-    return letterFiles;
-}
+using test::contentOf;
+using test::letterFilesOf;
+using test::TargetContent;
+using test::withoutStamps;
 
 QByteArray sqliteFileHash(const test::TestTarget& target)
 {
     QFile file(target.folder + target.databaseName);
     EXPECT_TRUE(file.open(QIODevice::ReadOnly));
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
-}
-
-// Two runs differ only in the stamps of their failure lines.
-QStringList withoutStamps(QStringList lines)
-{
-    static const QRegularExpression stamp(QStringLiteral(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d)"));
-    for (QString& line : lines)
-        line.replace(stamp, QStringLiteral("<horodatage>"));
-    return lines;
 }
 
 // Counts, from a session of its own, the patients the target holds at one row of their stage.

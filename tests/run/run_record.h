@@ -1,0 +1,191 @@
+#pragma once
+
+// Everything a whole run leaves, for tests that compare runs: the target's rows, the letter
+// store, the log lines (stamps left out), the dialogs, the report (times left out) and the exit
+// status the command line would give.
+
+#include "common/errors.h"
+#include "common/files.h"
+#include "run/import_session.h"
+#include "run/run_report.h"
+#include "tests/support/recording_ui.h"
+#include "tests/support/target_databases.h"
+#include "tools/sample_practice/sample_practice.h"
+
+#include <gtest/gtest.h>
+
+#include <QDirIterator>
+#include <QRegularExpression>
+
+#include <optional>
+
+namespace p1::test {
+
+// Every table's rows as texts, sorted within their table: the order of rows does not count.
+using TargetContent = QMap<QString, QStringList>;
+
+inline TargetContent contentOf(const TestTarget& target)
+{
+    const auto connection = connectTo(target);
+    TargetContent content;
+    for (const QString& table : connection->tableAndViewNames()) {
+        QStringList rows;
+        for (const TableRow& row : readTable(*connection, table)) {
+            QStringList values;
+            for (auto column = row.begin(); column != row.end(); ++column)
+                values.append(column.key() + '=' + (column->isNull() ? QStringLiteral("NULL") : column->asText()));
+            rows.append(values.join(u'|'));
+        }
+        rows.sort();
+        content.insert(table.toUpper(), rows);
+    }
+    return content;
+}
+
+// The files of the letter store, each with its size.
+inline QStringList letterFilesOf(const TestTarget& target)
+{
+    QStringList letterFiles;
+    const QDir store(target.folder + "LETTERS");
+    QDirIterator files(store.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        files.next();
+        letterFiles.append(store.relativeFilePath(files.filePath()) + ' ' + QString::number(files.fileInfo().size()));
+    }
+    letterFiles.sort();
+    return letterFiles;
+}
+
+// Two runs differ only in the stamps of their failure lines.
+inline QStringList withoutStamps(QStringList lines)
+{
+    static const QRegularExpression stamp(QStringLiteral(R"(^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d)"));
+    for (QString& line : lines)
+        line.replace(stamp, QStringLiteral("<horodatage>"));
+    return lines;
+}
+
+// What the report counts, one text a line, without its times.
+inline QStringList reportLines(const RunReport& report)
+{
+    QStringList lines{QStringLiteral("ended %1 balanced %2 stop [%3]")
+                          .arg(report.ended)
+                          .arg(report.balanced())
+                          .arg(report.stopReason)};
+    for (const StageCounts& stage : report.stages) {
+        lines.append(QStringLiteral("%1 read %2 skipped %3 stored %4 merged %5 refused %6 failures %7")
+                         .arg(stage.stage)
+                         .arg(stage.read)
+                         .arg(stage.skipped)
+                         .arg(stage.stored)
+                         .arg(stage.merged)
+                         .arg(stage.refused)
+                         .arg(stage.failures));
+        for (const FailureRecord& failure : stage.failureLines)
+            lines.append("  " + failure.sourceCode + failure.wording + " / " + failure.message);
+        for (const ChangedValue& changed : stage.changedValues)
+            lines.append("  " + changed.sourceCode + ' ' + changed.column + ' ' + changed.storedValue);
+    }
+    const LetterCounts& letters = report.letters;
+    lines.append(QStringLiteral("letters %1 %2 %3 %4")
+                     .arg(letters.filesCopied)
+                     .arg(letters.bytesCopied)
+                     .arg(letters.filesMissing)
+                     .arg(letters.namesRefused));
+    for (const auto* snapshot : {&report.before, &report.after}) {
+        for (auto table = snapshot->tableRows.begin(); table != snapshot->tableRows.end(); ++table)
+            lines.append(QStringLiteral("rows %1 %2").arg(table.key()).arg(table.value()));
+        for (auto key = snapshot->lastValues.begin(); key != snapshot->lastValues.end(); ++key)
+            lines.append(QStringLiteral("counter %1 %2").arg(key.key()).arg(key.value()));
+    }
+    return lines;
+}
+
+// The exit status of the command line for the same run (cli/command_line.cpp).
+inline int exitStatusOf(const RunReport& report, bool ended)
+{
+    if (!report.balanced())
+        return 3;
+    if (!ended)
+        return 1;
+    for (const StageCounts& stage : report.stages)
+        if (stage.refused != 0 || stage.failures != 0)
+            return 3;
+    return 0;
+}
+
+struct RunRecord {
+    bool ended = false;
+    QString escaped; // the error that escaped the run, as the standard dialog shows it
+    int exitStatus = 0;
+    QStringList log;
+    QList<RecordingUi::Dialog> dialogs;
+    RunReport report;
+    QStringList reportLines;
+    TargetContent content;
+    QStringList letterFiles;
+};
+
+// How a run is made to fail: its statement numbered `statement` (counted from the run's start),
+// or its copies of letter files named `letterCopy`.
+struct RunFault {
+    static RunFault onStatement(qint64 statement, StatementFault kind = StatementFault::Refused)
+    {
+        RunFault fault;
+        fault.statement = statement;
+        fault.kind = kind;
+        return fault;
+    }
+    static RunFault onLetterCopy(const QString& fileName, CopyFault kind)
+    {
+        RunFault fault;
+        fault.letterCopy = fileName;
+        fault.copyKind = kind;
+        return fault;
+    }
+
+    std::optional<qint64> statement;
+    StatementFault kind = StatementFault::Refused;
+    QString letterCopy;
+    CopyFault copyKind = CopyFault::NameTaken;
+};
+
+// A whole run of every stage into the target, purged first or not.
+inline RunRecord recordRun(const TestTarget& target, const SamplePractice& practice, CommitMode mode,
+                           bool purge, const RunFault& fault = {}, qint64* statementsCounted = nullptr)
+{
+    RecordingUi ui;
+    ui.setAllTicked(true);
+    ui.setTicked(Box::Vider, purge);
+    ui.setElapsedText("12 s");
+    RunRecord record;
+    {
+        ImportSession session(ui, target.engine);
+        session.setCommitMode(mode);
+        session.lettersFolderChosen(practice.lettersFolder);
+        EXPECT_TRUE(session.targetChosen(target.folder + "Kelvanor.ver"));
+        session.sourceBaseChosen(practice.v4Path);
+        session.ADOConnectionTessaris.failStatement(fault.statement, fault.kind);
+        failCopiesNamed(fault.letterCopy, fault.copyKind);
+        try {
+            record.ended = session.ButtonExecuterClick();
+        } catch (const std::exception& error) {
+            record.escaped = errorMessage(error);
+        }
+        failCopiesNamed(QString());
+        if (statementsCounted)
+            *statementsCounted = session.ADOConnectionTessaris.statementsCounted();
+        session.ADOConnectionTessaris.failStatement(std::nullopt);
+        session.closeConnections();
+        record.report = session.lastRunReport();
+    }
+    record.exitStatus = exitStatusOf(record.report, record.ended);
+    record.log = withoutStamps(ui.logLines());
+    record.dialogs = ui.dialogs();
+    record.reportLines = reportLines(record.report);
+    record.content = contentOf(target);
+    record.letterFiles = letterFilesOf(target);
+    return record;
+}
+
+} // namespace p1::test
