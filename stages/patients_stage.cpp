@@ -85,6 +85,7 @@ private:
         // read and stored under its own guard.
         if (!guard(patientFailure + identification, [this] { PATIENTS.post(); }, {&PATIENTS}))
             return RowOutcome::Refused;
+        storedSoFar(RowOutcome::Stored);
         highestPatientCode_.raiseTo(code);
         importProfession(code, identification);
         importTreatingPhysicians(code, identification);

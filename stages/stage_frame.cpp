@@ -101,7 +101,15 @@ void ImportStage::walkRow()
     run_.ui.setProgressPosition(run_.ui.progressPosition() + 1);
     run_.ui.processMessages();
     const qsizetype changesBefore = counts_.changedValues.size();
-    const RowOutcome outcome = importRow();
+    storedSoFar_.reset();
+    RowOutcome outcome = RowOutcome::Refused;
+    try {
+        outcome = importRow();
+    } catch (...) {
+        if (storedSoFar_)
+            count(*storedSoFar_);
+        throw;
+    }
     if (outcome == RowOutcome::Refused)
         counts_.changedValues.resize(changesBefore);
     for (OversizedText& text : run_.ADOConnectionTessaris.takeOversizedTexts())

@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 namespace p1 {
@@ -113,6 +114,9 @@ protected:
     void logFailure(const QString& wording, const QString& message);
     // An error dialog of a row.
     void showRowError(const QString& text);
+    // The row is in the target already (its first statement stored it), whatever its other
+    // statements do: should one of them end the run, the row counts as that.
+    void storedSoFar(RowOutcome outcome) { storedSoFar_ = outcome; }
     // For the run's report; forgotten when the row is refused.
     void noteChangedValue(const QString& column, const QString& sourceValue, const QString& storedValue);
     void showStatus(const QString& text); // status line, then a pump
@@ -142,6 +146,7 @@ private:
     StageSource sourceDeclaration_;
     std::vector<TargetTable> targets_;
     SummaryCount summaryCount_ = SummaryCount::StoredRows;
+    std::optional<RowOutcome> storedSoFar_;
     bool keepProgressPosition_ = false;
     QString codeColumn_;
 };

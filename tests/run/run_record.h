@@ -115,6 +115,10 @@ inline int exitStatusOf(const RunReport& report, bool ended)
 }
 
 struct RunRecord {
+    // The statements counted when the purge began and when the end line was written: before and
+    // after them, the run reads the target for its report.
+    qint64 statementsAtPurge = -1;
+    qint64 statementsAtEndLine = -1;
     bool ended = false;
     QString escaped; // the error that escaped the run, as the standard dialog shows it
     int exitStatus = 0;
@@ -150,11 +154,45 @@ struct RunFault {
     CopyFault copyKind = CopyFault::NameTaken;
 };
 
+// Notes where the run stands in its statements when its purge begins and its end line is written.
+class StatementsNotingUi : public RecordingUi {
+public:
+    void setStatus(const QString& text) override
+    {
+        RecordingUi::setStatus(text);
+        if (target && text == QStringLiteral("Récupération des tables de la base Tessaris..."))
+            statementsAtPurge = target->statementsCounted();
+    }
+    void addPanelLine(const QString& line) override
+    {
+        RecordingUi::addPanelLine(line);
+        if (target && line.startsWith(QStringLiteral("Traitement terminé.")))
+            statementsAtEndLine = target->statementsCounted();
+    }
+
+    const TargetConnection* target = nullptr;
+    qint64 statementsAtPurge = -1;
+    qint64 statementsAtEndLine = -1;
+};
+
+// Texts naming the target's folder, which each test target has of its own, name it alike.
+inline QString withTargetFolder(QString text, const TestTarget& target)
+{
+    return text.replace(target.folder, QStringLiteral("<cible>/"));
+}
+
+inline QStringList withTargetFolder(QStringList texts, const TestTarget& target)
+{
+    for (QString& text : texts)
+        text = withTargetFolder(text, target);
+    return texts;
+}
+
 // A whole run of every stage into the target, purged first or not.
 inline RunRecord recordRun(const TestTarget& target, const SamplePractice& practice, CommitMode mode,
                            bool purge, const RunFault& fault = {}, qint64* statementsCounted = nullptr)
 {
-    RecordingUi ui;
+    StatementsNotingUi ui;
     ui.setAllTicked(true);
     ui.setTicked(Box::Vider, purge);
     ui.setElapsedText("12 s");
@@ -166,6 +204,7 @@ inline RunRecord recordRun(const TestTarget& target, const SamplePractice& pract
         EXPECT_TRUE(session.targetChosen(target.folder + "Kelvanor.ver"));
         session.sourceBaseChosen(practice.v4Path);
         session.ADOConnectionTessaris.failStatement(fault.statement, fault.kind);
+        ui.target = &session.ADOConnectionTessaris;
         failCopiesNamed(fault.letterCopy, fault.copyKind);
         try {
             record.ended = session.ButtonExecuterClick();
@@ -176,13 +215,19 @@ inline RunRecord recordRun(const TestTarget& target, const SamplePractice& pract
         if (statementsCounted)
             *statementsCounted = session.ADOConnectionTessaris.statementsCounted();
         session.ADOConnectionTessaris.failStatement(std::nullopt);
+        ui.target = nullptr;
         session.closeConnections();
         record.report = session.lastRunReport();
     }
+    record.statementsAtPurge = ui.statementsAtPurge;
+    record.statementsAtEndLine = ui.statementsAtEndLine;
+    record.escaped = withTargetFolder(record.escaped, target);
     record.exitStatus = exitStatusOf(record.report, record.ended);
-    record.log = withoutStamps(ui.logLines());
+    record.log = withTargetFolder(withoutStamps(ui.logLines()), target);
     record.dialogs = ui.dialogs();
-    record.reportLines = reportLines(record.report);
+    for (RecordingUi::Dialog& dialog : record.dialogs)
+        dialog.text = withTargetFolder(dialog.text, target);
+    record.reportLines = withTargetFolder(reportLines(record.report), target);
     record.content = contentOf(target);
     record.letterFiles = letterFilesOf(target);
     return record;
