@@ -19,16 +19,14 @@ public:
     // A failing read is not handled here: it reaches the caller.
     qint64 ReadLastValue(const QString& key);
     // Stores the value when it is above the stored one, or in any case when forced (at once,
-    // then). The stage's durable end puts it on the disk together with the rows it numbers.
+    // then). While the rows of a group go ahead (TargetConnection::sendsRowsAhead), an unforced
+    // raise is written with the group just before its commit, once per key however often it is
+    // raised; a refusal there takes the group back, to be run again row by row, where each raise
+    // is written in its place and a refused one shows its warning. The stage's durable end puts
+    // it on the disk together with the rows it numbers.
     void RaiseLastValue(const QString& key, qint64 value, bool force = false);
     // The next call reads the table again: a run step begins, others may have written meanwhile.
     void forgetValues();
-
-    // While the rows of a group go ahead (TargetConnection::sendsRowsAhead), a raise is written
-    // with the group, just before its commit, once per key however often it is raised: the
-    // target's answer comes at the commit, and a refusal there takes the group back, to be run
-    // again row by row, where each raise is written in its place and a refused one says so in
-    // its warning as it always does. The counter goes into the target with the rows it numbers.
 
     // Makes the stored LAST_VALUE of the key at least the value, without a word when the target
     // refuses it: a stage's counter kept up with the rows it numbers, so that whatever commits

@@ -8,6 +8,7 @@
 #include "common/files.h"
 #include "run/import_session.h"
 #include "run/run_report.h"
+#include "tests/run/run_fixture.h"
 #include "tests/support/recording_ui.h"
 #include "tests/support/target_databases.h"
 #include "tools/sample_practice/sample_practice.h"
@@ -232,5 +233,28 @@ inline RunRecord recordRun(const TestTarget& target, const SamplePractice& pract
     record.letterFiles = letterFilesOf(target);
     return record;
 }
+
+// A test of whole runs on each engine over a generated practice, with a log folder of its own.
+class PracticeRunTest : public RunOnEngineTest {
+protected:
+    void SetUp() override
+    {
+        RunOnEngineTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        ASSERT_TRUE(folder.isValid());
+        QDir(folder.path()).mkpath("logs");
+        qputenv("P1IMPORT_LOG_FOLDER", folder.filePath("logs").toUtf8());
+    }
+    void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
+
+    void writePractice(const SamplePracticeOptions& options)
+    {
+        practice = writeSamplePractice(folder.filePath("source"), options);
+    }
+
+    QTemporaryDir folder;
+    SamplePractice practice;
+};
 
 } // namespace p1::test

@@ -64,19 +64,15 @@ private:
     const test::TestTarget& target_;
 };
 
-class CommitModesTest : public test::RunOnEngineTest {
+class CommitModesTest : public test::PracticeRunTest {
 protected:
     void SetUp() override
     {
-        RunOnEngineTest::SetUp();
+        PracticeRunTest::SetUp();
         if (HasFatalFailure() || IsSkipped())
             return;
-        ASSERT_TRUE(folder.isValid());
-        QDir(folder.path()).mkpath("logs");
-        qputenv("P1IMPORT_LOG_FOLDER", folder.filePath("logs").toUtf8());
-        practice = writeSamplePractice(folder.filePath("source"), {.patients = 60, .lettersPerPatient = 1});
+        writePractice({.patients = 60, .lettersPerPatient = 1});
     }
-    void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
 
     // Whichever patient's letter gets the number 20 finds its file's name taken.
     test::TestTarget targetWithTakenLetterName()
@@ -133,8 +129,6 @@ protected:
         return {withoutStamps(ui.logLines()), after.tableRows, after.lastValues};
     }
 
-    QTemporaryDir folder;
-    SamplePractice practice;
 };
 
 TEST_P(CommitModesTest, GroupedCommitsLeaveTheRowsAndLinesOfOneCommitPerRow)

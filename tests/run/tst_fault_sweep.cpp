@@ -144,22 +144,16 @@ void expectCountsOfWhatTheTargetHolds(const RunRecord& record)
     EXPECT_EQ(record.report.letters.filesCopied, record.letterFiles.size());
 }
 
-class FaultSweepTest : public test::RunOnEngineTest {
+class FaultSweepTest : public test::PracticeRunTest {
 protected:
     void SetUp() override
     {
-        RunOnEngineTest::SetUp();
+        PracticeRunTest::SetUp();
         if (HasFatalFailure() || IsSkipped())
             return;
-        ASSERT_TRUE(folder.isValid());
-        QDir(folder.path()).mkpath("logs");
-        qputenv("P1IMPORT_LOG_FOLDER", folder.filePath("logs").toUtf8());
-        practice = writeSamplePractice(folder.filePath("source"),
-                                       {.patients = 10, .seed = 4, .antecedentsPerPatient = 2,
-                                        .consultationsPerPatient = 2, .prescriptionsPerPatient = 3,
-                                        .lettersPerPatient = 1, .patientsPerCorrespondent = 15});
+        writePractice({.patients = 10, .seed = 4, .antecedentsPerPatient = 2, .consultationsPerPatient = 2,
+                       .prescriptionsPerPatient = 3, .lettersPerPatient = 1, .patientsPerCorrespondent = 15});
     }
-    void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
 
     test::TestTarget freshTarget()
     {
@@ -188,9 +182,6 @@ protected:
             ++failedPoints;
         return failedPoints >= 3;
     }
-
-    QTemporaryDir folder;
-    SamplePractice practice;
 };
 
 TEST_P(FaultSweepTest, AStatementRefusedAnywhereLeavesWhatCommittingEachRowLeaves)
