@@ -127,8 +127,37 @@ qint64 copyContent(const QString& source, int input, const QString& path, Descri
 
 } // namespace
 
+namespace {
+
+std::mutex copyFaultMutex;
+QString faultedCopyName;
+CopyFault faultedCopyKind = CopyFault::NameTaken;
+
+// The fault a test set for the copy to that path, if any.
+std::optional<CopyFault> copyFaultFor(const QString& path)
+{
+    const std::lock_guard lock(copyFaultMutex);
+    if (faultedCopyName.isEmpty() || QFileInfo(path).fileName() != faultedCopyName)
+        return std::nullopt;
+    return faultedCopyKind;
+}
+
+} // namespace
+
+void failCopiesNamed(const QString& fileName, CopyFault fault)
+{
+    const std::lock_guard lock(copyFaultMutex);
+    faultedCopyName = fileName;
+    faultedCopyKind = fault;
+}
+
 std::optional<qint64> copyFileAsNew(const QString& source, const QString& path)
 {
+    if (const std::optional<CopyFault> fault = copyFaultFor(path)) {
+        if (*fault == CopyFault::NameTaken)
+            return std::nullopt;
+        throw FileCopyError(QStringLiteral("Copie impossible (panne simulée) : %1").arg(path));
+    }
     // A taken path is told before anything is read: the source is not even opened then.
     Descriptor output(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (output.get() < 0) {

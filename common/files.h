@@ -46,6 +46,10 @@ bool copyFile(const QString& from, const QString& to);
 // FileCreateError, or FileCopyError when a read or a write fails (a full disk included): the
 // incomplete copy is then removed, so that no truncated file passes for a copy.
 std::optional<qint64> copyFileAsNew(const QString& source, const QString& path);
+// Test only: every copy by copyFileAsNew to a file of that name (in whatever folder) fails, as a
+// name already taken or as a copy that cannot complete; an empty name: none fails.
+enum class CopyFault { NameTaken, CopyFails };
+void failCopiesNamed(const QString& fileName, CopyFault fault = CopyFault::NameTaken);
 bool makeFolder(const QString& path); // with its missing parents
 // True when the path names a regular file, through symbolic links, whose real path lies inside
 // the real path of the folder: never a folder, a device, a pipe or a link out of the folder.

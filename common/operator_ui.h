@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 
 namespace p1 {
 
@@ -51,18 +50,9 @@ public:
     virtual void showError(const QString& text) = 0;
     virtual void showWarning(const QString& text) = 0;
 
-    // Asked before each log line (and each dialog of a stage's rows) while set: false leaves it
-    // out. A stage that runs a group of rows again sets it, so that what the first run of the
-    // group showed is not shown twice.
-    void setAnnouncementFilter(std::function<bool()> filter) { announcementFilter_ = std::move(filter); }
-    bool mayAnnounce() { return !announcementFilter_ || announcementFilter_(); }
-
 protected:
     // One line of the panel, without line break.
     virtual void addPanelLine(const QString& line) = 0;
-
-private:
-    std::function<bool()> announcementFilter_;
 };
 
 // The session's whole seam to the operator: the run monitor plus the locations, the boxes, the
@@ -111,8 +101,7 @@ inline QString asOneLogLine(const QString& text)
 
 inline void RunMonitor::addLogLine(const QString& text)
 {
-    if (mayAnnounce())
-        addPanelLine(asOneLogLine(text));
+    addPanelLine(asOneLogLine(text));
 }
 
 // Every change of the status line is followed by a pump, so that the window shows it at once.

@@ -16,10 +16,14 @@ QString fullText(const TargetStatement& statement)
         text += line + "\r\n";
     return text;
 }
+// The raise of QryUpdateIDValues and the raise that never lowers, with "?" placeholders, for what
+// is written with a group just before its commit.
+const QString raiseText = QStringLiteral("UPDATE ID_VALUES SET LAST_VALUE = ? WHERE KEY_NAME = ?");
+const QString keepText = QStringLiteral("UPDATE ID_VALUES SET LAST_VALUE = ? WHERE KEY_NAME = ? AND LAST_VALUE < ?");
 } // namespace
 
 IdAllocator::IdAllocator(TargetConnection& target, RunMonitor& ui)
-    : ui_(ui),
+    : target_(target), ui_(&ui),
       QryReadIDValues(target, {QStringLiteral("SELECT LAST_VALUE FROM ID_VALUES WHERE KEY_NAME=:chaine")}),
       QryInsertIDValues(target, {QStringLiteral("INSERT INTO ID_VALUES values (:chaine, 0)")}),
       QryUpdateIDValues(target,
@@ -48,7 +52,7 @@ qint64 IdAllocator::ReadLastValue(const QString& key)
         } catch (const TargetUnavailable&) {
             throw;
         } catch (const std::exception&) {
-            ui_.showWarning("La requête " + fullText(QryInsertIDValues) + " avec le paramètre chaine=" + key
+            ui_->showWarning("La requête " + fullText(QryInsertIDValues) + " avec le paramètre chaine=" + key
                             + " a échoué.");
             QryInsertIDValues.close();
             QryReadIDValues.close();
@@ -66,12 +70,27 @@ void IdAllocator::RaiseLastValue(const QString& key, qint64 value, bool force)
     const qint64 current = ReadLastValue(key);
     if (current >= value && !force)
         return;
-    if (deferred_ && !force) {
+    if (!force && target_.sendsRowsAhead()) {
+        target_.writeBeforeCommit(QStringLiteral("raise ") + key, raiseText, {value, key}, Counting::Counted);
         known_.insert(key, value);
-        unwritten_.insert(key, value);
         return;
     }
     writeRaise(key, value);
+}
+
+void IdAllocator::keepAtLeast(const QString& key, qint64 value)
+{
+    try {
+        target_.writeBeforeCommit(QStringLiteral("keep ") + key, keepText, {value, key, value}, Counting::Uncounted);
+    } catch (const TargetUnavailable&) {
+        throw;
+    } catch (const std::exception&) {
+    }
+}
+
+RunMonitor& IdAllocator::reportTo(RunMonitor& ui)
+{
+    return *std::exchange(ui_, &ui);
 }
 
 void IdAllocator::writeRaise(const QString& key, qint64 value)
@@ -83,7 +102,7 @@ void IdAllocator::writeRaise(const QString& key, qint64 value)
     } catch (const TargetUnavailable&) {
         throw;
     } catch (const std::exception&) {
-        ui_.showWarning("La requête " + fullText(QryUpdateIDValues) + " avec les paramètres key_name=" + key
+        ui_->showWarning("La requête " + fullText(QryUpdateIDValues) + " avec les paramètres key_name=" + key
                         + " et last_value=" + QString::number(value) + " a échoué.");
         QryUpdateIDValues.close();
         known_.remove(key);
@@ -97,30 +116,12 @@ void IdAllocator::writeRaise(const QString& key, qint64 value)
 
 void IdAllocator::forgetValues()
 {
-    known_.removeIf([this](const auto& known) { return !unwritten_.contains(known.key()); });
-}
-
-void IdAllocator::deferRaises(bool deferred)
-{
-    deferred_ = deferred;
-    if (!deferred) {
-        for (auto raise = unwritten_.cbegin(); raise != unwritten_.cend(); ++raise)
-            known_.remove(raise.key());
-        unwritten_.clear();
-    }
+    known_.clear();
 }
 
 void IdAllocator::restore(Memory memory)
 {
     known_ = std::move(memory.known);
-    unwritten_ = std::move(memory.unwritten);
-}
-
-void IdAllocator::writeDeferredRaises()
-{
-    const QMap<QString, qint64> raises = std::exchange(unwritten_, {});
-    for (auto raise = raises.cbegin(); raise != raises.cend(); ++raise)
-        writeRaise(raise.key(), raise.value());
 }
 
 } // namespace p1

@@ -25,19 +25,14 @@ public:
                        QStringLiteral("[ANT ANTECEDENT PATIENT]"),
                        QStringLiteral("ORDER BY [CODE PATIENT], [CODE ANTECEDENT PATIENT]")},
                       {{run.Query1, QStringLiteral("SELECT * FROM ANTECED ORDER BY PATIENTS_ID")}}),
-          ANTECED(run.Query1)
+          ANTECED(run.Query1), antecedentNumber_(counter(QStringLiteral("ANTECED")))
     {
         countInSummary(SummaryCount::ProcessedRows);
         identifyRowsBy(QStringLiteral("CODE PATIENT"));
-        sendRowsAhead({&antecedentNumber_});
+        sendRowsAhead();
     }
 
 private:
-    void started() override
-    {
-        antecedentNumber_ = run_.ids.ReadLastValue(QStringLiteral("ANTECED"));
-    }
-
     // The search, the edit and the label are left unguarded: a failure there is the target's or
     // the source's, not this row's, and ends the run.
     RowOutcome importRow() override
@@ -58,11 +53,6 @@ private:
         return existing ? RowOutcome::Merged : RowOutcome::Stored;
     }
 
-    std::vector<RaisedKey> raisedKeys() const override
-    {
-        return {{QStringLiteral("ANTECED"), antecedentNumber_}};
-    }
-
     // Puts the patient's row in edit mode, or starts it; true when it already existed.
     bool openPatientRow(qint64 patient)
     {
@@ -71,8 +61,7 @@ private:
             return true;
         }
         ANTECED.append();
-        ++antecedentNumber_;
-        ANTECED.setValue(QStringLiteral("ANTECED_ID"), antecedentNumber_);
+        ANTECED.setValue(QStringLiteral("ANTECED_ID"), antecedentNumber_.next());
         ANTECED.setValue(QStringLiteral("PATIENTS_ID"), patient);
         return false;
     }
@@ -85,7 +74,7 @@ private:
     }
 
     TargetDataset& ANTECED;
-    qint64 antecedentNumber_ = 0;
+    StageCounter& antecedentNumber_;
 };
 
 } // namespace

@@ -39,10 +39,11 @@ public:
                       {run.Sorvane_Select, &run.ADOConnectionSorvane, QStringLiteral("[CON CONSULTATION]"),
                        QStringLiteral("ORDER BY [CODE PATIENT], [Date], [CodeTitre]")},
                       {{run.Query1, wholeTable(QStringLiteral("MOTCONSU"))}}),
-          MOTCONSU(run.Query1), Sorvane_Query1(run.Sorvane_Query1)
+          MOTCONSU(run.Query1), Sorvane_Query1(run.Sorvane_Query1),
+          consultationNumber_(counter(QStringLiteral("MOTCONSU")))
     {
         identifyRowsBy(QStringLiteral("CODE PATIENT"));
-        sendRowsAhead({&consultationNumber_});
+        sendRowsAhead();
     }
 
 private:
@@ -53,11 +54,6 @@ private:
             Sorvane_Query1.setConnection(&run_.ADOConnectionSorvane);
         Sorvane_Query1.close();
         Sorvane_Query1.sql() = detailQuery;
-    }
-
-    void started() override
-    {
-        consultationNumber_ = run_.ids.ReadLastValue(QStringLiteral("MOTCONSU"));
     }
 
     // The search, the edit and the type label are left unguarded: a failure there is the
@@ -79,11 +75,6 @@ private:
         if (!stored)
             return RowOutcome::Refused;
         return existing ? RowOutcome::Merged : RowOutcome::Stored;
-    }
-
-    std::vector<RaisedKey> raisedKeys() const override
-    {
-        return {{QStringLiteral("MOTCONSU"), consultationNumber_}};
     }
 
     // Undated consultations never meet: nothing says two of them were one visit.
@@ -109,8 +100,7 @@ private:
             return true;
         }
         MOTCONSU.append();
-        ++consultationNumber_;
-        MOTCONSU.setValue(QStringLiteral("MOTCONSU_ID"), consultationNumber_);
+        MOTCONSU.setValue(QStringLiteral("MOTCONSU_ID"), consultationNumber_.next());
         MOTCONSU.setValue(QStringLiteral("PATIENTS_ID"), patient);
         MOTCONSU.setValue(QStringLiteral("DATE_CONSULTATION"), date ? QVariant(*date) : QVariant());
         MOTCONSU.setValue(QStringLiteral("MEDECINS_ID"), integer(QStringLiteral("CODE MEDECIN")));
@@ -148,7 +138,7 @@ private:
 
     TargetDataset& MOTCONSU;
     SourceQuery& Sorvane_Query1;
-    qint64 consultationNumber_ = 0;
+    StageCounter& consultationNumber_;
 };
 
 } // namespace

@@ -25,7 +25,7 @@ public:
                       {run.Sorvane_Select, &run.ADOConnectionSorvane,
                        QStringLiteral("[ADR CARNET ADRESSE]"), QString()},
                       {{run.Query1, wholeTable(QStringLiteral("MEDTRAIT"))}}),
-          MEDTRAIT(run.Query1)
+          MEDTRAIT(run.Query1), highestStoredCode_(highestCode(QStringLiteral("MEDTRAIT")))
     {
         identifyRowsBy(QStringLiteral("CODE CARNET ADRESSE"));
     }
@@ -55,18 +55,13 @@ private:
                                   [this] { MEDTRAIT.post(); }, {&MEDTRAIT});
         if (!stored)
             return RowOutcome::Refused;
-        highestStoredCode_ = std::max(highestStoredCode_, code);
+        highestStoredCode_.raiseTo(code);
         showStatus(importedStatus.arg(name));
         return RowOutcome::Stored;
     }
 
-    std::vector<RaisedKey> raisedKeys() const override
-    {
-        return {{QStringLiteral("MEDTRAIT"), highestStoredCode_}};
-    }
-
     TargetDataset& MEDTRAIT;
-    qint64 highestStoredCode_ = 0;
+    StageCounter& highestStoredCode_;
 };
 
 } // namespace

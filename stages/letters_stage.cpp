@@ -28,22 +28,21 @@ QString letterFileName(qint64 letterNumber)
     return QStringLiteral("LET") + QString::number(letterNumber) + QStringLiteral(".HED");
 }
 
-class LettersStage : public ImportStage {
+class LettersStage : public ImportStage, private OutsideWork {
 public:
     explicit LettersStage(RunContext& run)
         : ImportStage(run, lettersTexts,
                       {run.Sorvane_Select, &run.ADOConnectionSorvane, QStringLiteral("[COU COURRIER GENERE]"),
                        QStringLiteral("ORDER BY [CODE PATIENT], [DATE], [CODE COURRIER GENERE]")},
                       {{run.Query1, wholeTable(QStringLiteral("LETTERS"))}}),
-          LETTERS(run.Query1), lettersFolder_(run.sourceLettersFolder)
+          LETTERS(run.Query1), lettersFolder_(run.sourceLettersFolder), letterNumber_(counter(QStringLiteral("LETTERS")))
     {
         identifyRowsBy(QStringLiteral("CODE COURRIER GENERE"));
-        sendRowsAhead({&letterNumber_});
+        sendRowsAhead();
+        leavesOutsideTables(*this);
     }
 
 private:
-    void started() override { letterNumber_ = run_.ids.ReadLastValue(QStringLiteral("LETTERS")); }
-
     // A number is used up as soon as its row is started, whatever becomes of the letter.
     RowOutcome importRow() override
     {
@@ -51,9 +50,9 @@ private:
         if (patient <= 0)
             return RowOutcome::Skipped;
         LETTERS.append();
-        ++letterNumber_;
-        const QString newName = letterFileName(letterNumber_);
-        LETTERS.setValue(QStringLiteral("LETTERS_ID"), letterNumber_);
+        const qint64 letterNumber = letterNumber_.next();
+        const QString newName = letterFileName(letterNumber);
+        LETTERS.setValue(QStringLiteral("LETTERS_ID"), letterNumber);
         LETTERS.setValue(QStringLiteral("PATIENTS_ID"), patient);
         LETTERS.setValue(QStringLiteral("Date_Consultation"), field(QStringLiteral("DATE")).asDateTime());
         LETTERS.setValue(QStringLiteral("Description"), text(QStringLiteral("LIBELLE")));
@@ -68,29 +67,24 @@ private:
         return RowOutcome::Stored;
     }
 
-    std::vector<RaisedKey> raisedKeys() const override
-    {
-        return {{QStringLiteral("LETTERS"), letterNumber_}};
-    }
-
     void groupStarted() override
     {
+        inGroups_ = true;
         filesOfGroup_.clear();
         if (run_.lettersOfTheRun)
             lettersAtGroupStart_ = *run_.lettersOfTheRun;
     }
 
-    void settleWorkAhead() override
+    bool settle() override
     {
         const FileCopiesAhead::Outcome copies = copiesAhead_.settle();
         filesOfGroup_.append(copies.made);
         countLetters(&LetterCounts::bytesCopied, copies.bytes);
-        if (!copies.allMade)
-            run_.ADOConnectionTessaris.takeBackRowsAhead();
+        return copies.allMade;
     }
 
     // The files the group copied go with its rows: run again, it copies them again.
-    void groupUndone() override
+    void undo() override
     {
         filesOfGroup_.append(copiesAhead_.settle().made);
         for (const QString& path : std::as_const(filesOfGroup_)) {
@@ -144,7 +138,7 @@ private:
         }
         // While rows go ahead, so do their files: one that cannot be made takes the group back,
         // and the copy is made again here, with its outcome, when the group runs again.
-        if (run_.ADOConnectionTessaris.sendsRowsAhead() && copiesAhead_.add(sourcePath, patientFolder, newPath)) {
+        if (workMayGoAhead() && copiesAhead_.add(sourcePath, patientFolder, newPath)) {
             filesCopied_ = true;
             countLetters(&LetterCounts::filesCopied);
             return true;
@@ -154,7 +148,7 @@ private:
         if (!copied)
             return false;
         filesCopied_ = true;
-        if (run_.ADOConnectionTessaris.sendsRowsAhead())
+        if (inGroups_)
             filesOfGroup_.append(newPath);
         countCopy(*copied);
         return true;
@@ -200,8 +194,9 @@ private:
 
     TargetDataset& LETTERS;
     WindowsNameResolver lettersFolder_;
-    qint64 letterNumber_ = 0;
-    QStringList filesOfGroup_; // copied since the group sent ahead began
+    StageCounter& letterNumber_;
+    bool inGroups_ = false;
+    QStringList filesOfGroup_; // copied since the group began
     FileCopiesAhead copiesAhead_;
     LetterCounts lettersAtGroupStart_;
     bool filesCopied_ = false; // into the store, by this stage

@@ -62,10 +62,14 @@ public:
                       {{run.Query1, wholeTable(QStringLiteral("PATIENTS"))},
                        {run.Query2, wholeTable(QStringLiteral("ANTECED"))},
                        {run.Query3, wholeTable(QStringLiteral("PATMEDTR"))}}),
-          PATIENTS(run.Query1), ANTECED(run.Query2), PATMEDTR(run.Query3)
+          PATIENTS(run.Query1), ANTECED(run.Query2), PATMEDTR(run.Query3),
+          highestPatientCode_(highestCode(QStringLiteral("PATIENTS"))),
+          // Both numberings go on from the target's counters: a target that was not emptied
+          // first already holds rows numbered from 1.
+          antecedentNumber_(counter(QStringLiteral("ANTECED"))), linkNumber_(counter(QStringLiteral("PATMEDTR")))
     {
         identifyRowsBy(QStringLiteral("CODE PATIENT"));
-        sendRowsAhead({&highestPatientCode_, &antecedentNumber_, &linkNumber_});
+        sendRowsAhead();
     }
 
 private:
@@ -81,26 +85,12 @@ private:
         // read and stored under its own guard.
         if (!guard(patientFailure + identification, [this] { PATIENTS.post(); }, {&PATIENTS}))
             return RowOutcome::Refused;
-        highestPatientCode_ = std::max(highestPatientCode_, code);
+        storedSoFar(RowOutcome::Stored);
+        highestPatientCode_.raiseTo(code);
         importProfession(code, identification);
         importTreatingPhysicians(code, identification);
         showStatus(importedStatus.arg(QString::number(code), name));
         return RowOutcome::Stored;
-    }
-
-    // Both numberings go on from the target's counters: a target that was not emptied first
-    // already holds rows numbered from 1.
-    void started() override
-    {
-        antecedentNumber_ = run_.ids.ReadLastValue(QStringLiteral("ANTECED"));
-        linkNumber_ = run_.ids.ReadLastValue(QStringLiteral("PATMEDTR"));
-    }
-
-    std::vector<RaisedKey> raisedKeys() const override
-    {
-        return {{QStringLiteral("PATIENTS"), highestPatientCode_},
-                {QStringLiteral("ANTECED"), antecedentNumber_},
-                {QStringLiteral("PATMEDTR"), linkNumber_}};
     }
 
     void setOldFileNumber()
@@ -198,8 +188,7 @@ private:
             if (profession <= 0)
                 return;
             ANTECED.append();
-            ++antecedentNumber_;
-            ANTECED.setValue(QStringLiteral("ANTECED_ID"), antecedentNumber_);
+            ANTECED.setValue(QStringLiteral("ANTECED_ID"), antecedentNumber_.next());
             ANTECED.setValue(QStringLiteral("PATIENTS_ID"), code);
             ANTECED.setValue(QStringLiteral("PROFESSION_ACTUELLE"),
                              run_.lookups.LookupProfessionLabel(profession));
@@ -219,8 +208,7 @@ private:
         if (correspondent <= 0)
             return;
         PATMEDTR.append();
-        ++linkNumber_;
-        PATMEDTR.setValue(QStringLiteral("PATMEDTR_ID"), linkNumber_);
+        PATMEDTR.setValue(QStringLiteral("PATMEDTR_ID"), linkNumber_.next());
         PATMEDTR.setValue(QStringLiteral("PATIENTS_ID"), code);
         PATMEDTR.setValue(QStringLiteral("MEDTRAIT_ID"), correspondent);
         PATMEDTR.post();
@@ -229,9 +217,9 @@ private:
     TargetDataset& PATIENTS;
     TargetDataset& ANTECED;
     TargetDataset& PATMEDTR;
-    qint64 highestPatientCode_ = 0;
-    qint64 antecedentNumber_ = 0;
-    qint64 linkNumber_ = 0;
+    StageCounter& highestPatientCode_;
+    StageCounter& antecedentNumber_;
+    StageCounter& linkNumber_;
 };
 
 } // namespace

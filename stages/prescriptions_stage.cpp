@@ -48,10 +48,11 @@ public:
                        QStringLiteral("ORDER BY [CODE ORDONNANCE], [DATE]")},
                       {{run.Query1, wholeTable(run.prescriptionTable)},
                        {run.Query2, consultationLookupText()}}),
-          PRESCRIPTIONS(run.Query1), MOTCONSU(run.Query2), items_(run.Sorvane_Query1)
+          PRESCRIPTIONS(run.Query1), MOTCONSU(run.Query2), items_(run.Sorvane_Query1),
+          prescriptionNumber_(counter(run.prescriptionTable))
     {
         identifyRowsBy(QStringLiteral("CODE PATIENT"));
-        sendRowsAhead({&prescriptionNumber_});
+        sendRowsAhead();
     }
 
 private:
@@ -60,13 +61,6 @@ private:
         items_.close();
         items_.sql() = QStringList{itemStatement};
         items_.setConnection(&run_.ADOConnectionSorvaneOrdo);
-    }
-
-    void started() override { prescriptionNumber_ = run_.ids.ReadLastValue(run_.prescriptionTable); }
-
-    std::vector<RaisedKey> raisedKeys() const override
-    {
-        return {{run_.prescriptionTable, prescriptionNumber_}};
     }
 
     RowOutcome importRow() override
@@ -118,8 +112,7 @@ private:
         if (consultation <= 0)
             return false;
         PRESCRIPTIONS.append();
-        ++prescriptionNumber_;
-        PRESCRIPTIONS.setValue(run_.prescriptionTable + QStringLiteral("_ID"), prescriptionNumber_);
+        PRESCRIPTIONS.setValue(run_.prescriptionTable + QStringLiteral("_ID"), prescriptionNumber_.next());
         PRESCRIPTIONS.setValue(QStringLiteral("MOTCONSU_ID"), consultation);
         PRESCRIPTIONS.setValue(QStringLiteral("PATIENTS_ID"), patient);
         PRESCRIPTIONS.setValue(QStringLiteral("DATE_CONSULTATION"), day);
@@ -148,7 +141,7 @@ private:
     TargetDataset& PRESCRIPTIONS;
     TargetDataset& MOTCONSU;
     SourceQuery& items_;
-    qint64 prescriptionNumber_ = 0;
+    StageCounter& prescriptionNumber_;
 };
 
 } // namespace

@@ -54,4 +54,28 @@ struct RunContext {
     bool letterStoreSetAside = false;
 };
 
+// The same run, told through another monitor.
+inline RunContext withMonitor(const RunContext& run, RunMonitor& ui)
+{
+    return {ui,
+            run.ADOConnectionSorvane,
+            run.ADOConnectionSorvaneOrdo,
+            run.ADOConnectionTessaris,
+            run.Sorvane_Select,
+            run.Sorvane_GLB_Medecin,
+            run.Sorvane_Query1,
+            run.Query1,
+            run.Query2,
+            run.Query3,
+            run.Qry1,
+            run.ids,
+            run.lookups,
+            run.prescriptionTable,
+            run.sourceLettersFolder,
+            run.targetBaseFolder,
+            run.countsOfTheRun,
+            run.lettersOfTheRun,
+            run.letterFiles};
+}
+
 } // namespace p1

@@ -10,10 +10,29 @@ namespace p1 {
 
 ImportStage::ImportStage(RunContext& run, StageTexts texts, StageSource source,
                          std::vector<TargetTable> targets)
-    : run_(run), source_(source.query), texts_(std::move(texts)),
-      sourceDeclaration_(std::move(source)), targets_(std::move(targets))
+    : groups_(run, source.query, counts_), run_(withMonitor(run, groups_.monitor())), source_(source.query),
+      texts_(std::move(texts)), sourceDeclaration_(std::move(source)), targets_(std::move(targets))
 {
+    for (const TargetTable& target : targets_)
+        groups_.addDataset(target.dataset);
 }
+
+namespace {
+
+// The allocator's warnings go where the stage's rows announce, for the length of the stage.
+class WarningsOfTheStage {
+public:
+    WarningsOfTheStage(IdAllocator& ids, RunMonitor& ui) : ids_(ids), before_(ids.reportTo(ui)) {}
+    ~WarningsOfTheStage() { ids_.reportTo(before_); }
+    WarningsOfTheStage(const WarningsOfTheStage&) = delete;
+    WarningsOfTheStage& operator=(const WarningsOfTheStage&) = delete;
+
+private:
+    IdAllocator& ids_;
+    RunMonitor& before_;
+};
+
+} // namespace
 
 StageCounts ImportStage::run()
 {
@@ -22,28 +41,26 @@ StageCounts ImportStage::run()
     run_.ADOConnectionTessaris.startRunStep();
     run_.ids.forgetValues();
     run_.lookups.forgetLabels();
-    run_.ids.deferRaises(run_.ADOConnectionTessaris.commitMode() != CommitMode::EachRow);
+    const WarningsOfTheStage warnings(run_.ids, run_.ui);
     try {
         openSource();
         openTargets();
+        groups_.readCounters();
         started();
-        walkRows();
+        groups_.walk([this] { walkRow(); });
         closeTargets();
-        for (const RaisedKey& raised : raisedKeys())
-            run_.ids.RaiseLastValue(raised.key, raised.value);
-        commitRows();
+        groups_.raiseCounters();
+        groups_.commit();
         // The summary line counts rows as stored: they must outlive a crash of the target from here on.
         run_.ADOConnectionTessaris.makeDurable();
         madeDurable();
         source_.close();
         finish();
     } catch (...) {
-        keepOnlyCommittedCounts();
-        run_.ids.deferRaises(false);
+        groups_.stopped();
         publishCounts(clock.elapsed());
         throw;
     }
-    run_.ids.deferRaises(false);
     publishCounts(clock.elapsed());
     return counts_;
 }
@@ -80,135 +97,25 @@ void ImportStage::openTargets()
         openWholeTable(target.dataset, target.commandText);
 }
 
-void ImportStage::walkRows()
-{
-    if (rowsAhead_ && run_.ADOConnectionTessaris.rowsAheadPossible()) {
-        walkRowsAhead();
-        return;
-    }
-    for (; !source_.eof(); source_.next())
-        walkRow();
-}
-
-namespace {
-
-// While a stage sends its rows ahead, its log lines and dialogs pass its filter. Rows still
-// ahead at its end are settled by the next use of the session (the commit of the stopped stage).
-class RowsAheadScope {
-public:
-    RowsAheadScope(RunContext& run, std::function<bool()> filter) : run_(run)
-    {
-        run_.ui.setAnnouncementFilter(std::move(filter));
-        run_.ADOConnectionTessaris.setRowsAhead(true);
-    }
-    ~RowsAheadScope()
-    {
-        run_.ui.setAnnouncementFilter({});
-        run_.ADOConnectionTessaris.setRowsAhead(false);
-    }
-    RowsAheadScope(const RowsAheadScope&) = delete;
-    RowsAheadScope& operator=(const RowsAheadScope&) = delete;
-
-private:
-    RunContext& run_;
-};
-
-} // namespace
-
-// The rows go to the target without waiting for their outcome; the last ones are settled while
-// the datasets still hold them, so that a refusal among them can still be run again. A group
-// begins at a commit: a refused group is rolled back, and what the stage wrote before its rows
-// (a counter it created) must not go with it.
-void ImportStage::walkRowsAhead()
-{
-    const RowsAheadScope scope(run_, [this] { return mayAnnounce(); });
-    commitRows();
-    markGroupStart(source_.rowNumber());
-    for (;;) {
-        try {
-            for (; !source_.eof(); source_.next())
-                walkRow();
-            settleWorkAhead();
-            run_.ADOConnectionTessaris.settleRowsAhead();
-            return;
-        } catch (const RowsAheadRefused&) {
-            runGroupAgain();
-        }
-    }
-}
-
 void ImportStage::walkRow()
 {
     run_.ui.setProgressPosition(run_.ui.progressPosition() + 1);
     run_.ui.processMessages();
     const qsizetype changesBefore = counts_.changedValues.size();
-    const RowOutcome outcome = importRow();
+    storedSoFar_.reset();
+    RowOutcome outcome = RowOutcome::Refused;
+    try {
+        outcome = importRow();
+    } catch (...) {
+        if (storedSoFar_)
+            count(*storedSoFar_);
+        throw;
+    }
     if (outcome == RowOutcome::Refused)
         counts_.changedValues.resize(changesBefore);
     for (OversizedText& text : run_.ADOConnectionTessaris.takeOversizedTexts())
         counts_.oversizedValues.append({rowCode(), std::move(text)});
     count(outcome);
-    const bool groupRunAgain = runAgainThrough_ >= 0 && source_.rowNumber() >= runAgainThrough_;
-    if (!groupRunAgain && !run_.ADOConnectionTessaris.groupDue())
-        return;
-    settleWorkAhead();
-    commitRows();
-    if (groupRunAgain) {
-        runAgainThrough_ = -1;
-        announcementsToSkip_ = 0;
-        run_.ADOConnectionTessaris.setRowsAhead(true);
-    }
-    if (run_.ADOConnectionTessaris.sendsRowsAhead())
-        markGroupStart(source_.rowNumber() + 1);
-}
-
-void ImportStage::markGroupStart(int firstRow)
-{
-    for (const TargetTable& target : targets_)
-        target.dataset.mark();
-    groupStart_.sourceRow = firstRow;
-    groupStart_.progress = run_.ui.progressPosition();
-    groupStart_.numbers.clear();
-    for (const qint64* number : numbersKept_)
-        groupStart_.numbers.push_back(*number);
-    groupStart_.ids = run_.ids.memory();
-    groupStart_.announcements = 0;
-    groupStarted();
-}
-
-// The engine refused a row of the group and rolled the group back: everything goes back to the
-// group's first row, which runs again one statement at a time up to the row the group had
-// reached, where it is committed; then rows go ahead again. What the group showed is not shown
-// twice: the same rows show it again first.
-void ImportStage::runGroupAgain()
-{
-    runAgainThrough_ = source_.rowNumber();
-    run_.ADOConnectionTessaris.setRowsAhead(false);
-    for (const TargetTable& target : targets_)
-        target.dataset.backToMark();
-    for (std::size_t place = 0; place < numbersKept_.size(); ++place)
-        *numbersKept_[place] = groupStart_.numbers[place];
-    run_.ids.restore(groupStart_.ids);
-    groupUndone();
-    counts_ = committedCounts_;
-    run_.ADOConnectionTessaris.takeOversizedTexts();
-    run_.ui.setProgressPosition(groupStart_.progress);
-    announcementsToSkip_ = groupStart_.announcements;
-    source_.moveToRow(groupStart_.sourceRow);
-}
-
-bool ImportStage::mayAnnounce()
-{
-    if (announcementsToSkip_ > 0) {
-        --announcementsToSkip_;
-        return false;
-    }
-    if (run_.ADOConnectionTessaris.sendsRowsAhead()) {
-        settleWorkAhead();
-        run_.ADOConnectionTessaris.settleRowsAhead();
-        ++groupStart_.announcements;
-    }
-    return true;
 }
 
 void ImportStage::count(RowOutcome outcome)
@@ -226,29 +133,6 @@ void ImportStage::closeTargets()
 {
     for (const TargetTable& target : targets_)
         target.dataset.close();
-}
-
-void ImportStage::commitRows()
-{
-    run_.ids.writeDeferredRaises();
-    commitStoredRows(run_.ADOConnectionTessaris);
-    committedCounts_ = counts_;
-}
-
-// A stage stopped by an error reports only the rows the target holds: when the open group cannot
-// be committed (the engine dropped it with the connection), the rows since the last commit are
-// not there, and the counts go back to what they were then.
-void ImportStage::keepOnlyCommittedCounts()
-{
-    try {
-        // Rows whose files could not be made are not committed: the group is taken back.
-        settleWorkAhead();
-        run_.ids.writeDeferredRaises();
-        if (run_.ADOConnectionTessaris.commitGroup())
-            return;
-    } catch (...) {
-    }
-    counts_ = committedCounts_;
 }
 
 // Empties the status line, pumps, adds the summary line, puts the progress back to 0.
@@ -307,8 +191,7 @@ void ImportStage::logFailure(const QString& wording, const QString& message)
 
 void ImportStage::showRowError(const QString& text)
 {
-    if (run_.ui.mayAnnounce())
-        run_.ui.showError(text);
+    run_.ui.showError(text);
 }
 
 void ImportStage::noteChangedValue(const QString& column, const QString& sourceValue,
@@ -332,13 +215,6 @@ void ImportStage::showStatus(const QString& text)
 void ImportStage::addLogLine(const QString& line)
 {
     run_.ui.addLogLine(line);
-}
-
-void commitStoredRows(TargetConnection& target)
-{
-    if (!target.commitGroup())
-        throw TargetUnavailable(QStringLiteral("La connexion à la base Tessaris a été perdue : "
-                                               "les dernières lignes importées n'ont pas été enregistrées."));
 }
 
 // A failed target or a damaged source would fail every row after this one as well: the run ends

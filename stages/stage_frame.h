@@ -1,10 +1,13 @@
 #pragma once
 
+#include "stages/row_groups.h"
 #include "stages/run_context.h"
+#include "stages/stage_counts.h"
 
 #include <exception>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 namespace p1 {
@@ -42,55 +45,10 @@ enum class RowOutcome {
 // positive code whatever became of it (the history stage).
 enum class SummaryCount { StoredRows, ProcessedRows };
 
-// A pair of failure lines of the log, with the source code of the row it belongs to.
-struct FailureRecord {
-    QString sourceCode;
-    QString wording;
-    QString message;
-};
-
-// A value the import's rules changed without a log line (a file number cut to its column), with
-// the source code of its row.
-struct ChangedValue {
-    QString sourceCode;
-    QString column;
-    QString sourceValue;
-    QString storedValue;
-};
-
-// A text longer than its target column, with the source code of its row.
-struct OversizedValue {
-    QString sourceCode;
-    OversizedText text;
-};
-
-// What one stage did, for the run's report. read = skipped + stored + merged + refused.
-struct StageCounts {
-    QString stage; // the stage's command-line word
-    qint64 read = 0;
-    qint64 skipped = 0;
-    qint64 stored = 0;
-    qint64 merged = 0;
-    qint64 refused = 0;
-    qint64 failures = 0; // pairs of failure lines, a stored row's refused parts included
-    double seconds = 0;
-    QList<FailureRecord> failureLines;
-    QList<ChangedValue> changedValues; // of the rows stored or merged
-    QList<OversizedValue> oversizedValues; // while the target watches its column sizes
-
-    bool balanced() const { return read == skipped + stored + merged + refused; }
-};
-
 // A target table a stage writes, opened whole on its command text ("SELECT * FROM T ...").
 struct TargetTable {
     TargetDataset& dataset;
     QString commandText;
-};
-
-// A key of ID_VALUES raised at the end of a stage, and the value it is raised to.
-struct RaisedKey {
-    QString key;
-    qint64 value;
 };
 
 // Where a stage reads its rows: the shared three-line query pointed at a table of a connection,
@@ -105,9 +63,10 @@ struct StageSource {
 };
 
 // The frame every stage follows: start status, source opened (or the run ends), progress sized
-// to the source rows, target tables opened whole, one progress step and one pump per row, the
-// row's outcome counted, targets closed, keys raised, summary line. A stage declares its texts,
-// source and targets, and imports one row; it writes only its own columns and texts.
+// to the source rows, target tables opened whole, counters read, one progress step and one pump
+// per row, the row's outcome counted, targets closed, counters raised, summary line. A stage
+// declares its texts, source, targets and counters, and imports one row; it writes only its own
+// columns and texts. How its rows are grouped is RowGroups' (stages/row_groups.h).
 class ImportStage {
 public:
     virtual ~ImportStage() = default;
@@ -123,32 +82,22 @@ protected:
     void keepProgressPosition() { keepProgressPosition_ = true; }
     // The source column whose value names a row in the run's report of its failures.
     void identifyRowsBy(const QString& codeColumn) { codeColumn_ = codeColumn; }
-    // The stage's rows may be sent to the target ahead of their outcome, a group at a time; when
-    // the engine refuses one, the group is run again from its first row, one statement at a
-    // time. What the stage carries from row to row besides its target datasets and counters (the
-    // numbers it hands out) is named here, to be set back with them.
-    void sendRowsAhead(std::vector<qint64*> numbersKept = {})
-    {
-        rowsAhead_ = true;
-        numbersKept_ = std::move(numbersKept);
-    }
+    // The stage's rows may be sent to the target ahead of their outcome, a group at a time.
+    void sendRowsAhead() { groups_.allowRowsAhead(); }
+    // A counter of ID_VALUES continued from the target: read at the start, raised at the end.
+    StageCounter& counter(const QString& key) { return groups_.addCounter(key, StageCounter::Start::LastValue); }
+    // The highest of the source codes the stage stores as identifiers: raised at the end.
+    StageCounter& highestCode(const QString& key) { return groups_.addCounter(key, StageCounter::Start::Zero); }
+    // What the stage's rows leave outside the target's tables.
+    void leavesOutsideTables(OutsideWork& work) { groups_.setOutsideWork(work); }
+    // Whether that work may be done ahead of the rows' outcome, on a thread of its own.
+    bool workMayGoAhead() const { return groups_.rowsGoAhead(); }
 
     // After the source is selected, before it opens: a stage's second query.
     virtual void prepare() {}
-    // The targets are open: a stage reads its counters here.
+    // The targets are open and the counters read.
     virtual void started() {}
     virtual RowOutcome importRow() = 0;
-    virtual std::vector<RaisedKey> raisedKeys() const { return {}; }
-    // A group of rows sent ahead begins, or goes back to its start to run again: a stage whose
-    // rows leave something outside the target's tables (the letter files) keeps track of it, or
-    // undoes it.
-    virtual void groupStarted() {}
-    virtual void groupUndone() {}
-    // Waits for what the group's rows left to do outside the target (the letter files copied
-    // meanwhile); takes the group back (TargetConnection::takeBackRowsAhead) when some of it
-    // could not be done, so that its rows run again one at a time. Called before every commit
-    // and before anything is shown or logged while rows go ahead.
-    virtual void settleWorkAhead() {}
     // The stage's rows are on disk: so must be what they name outside the target (the letter files).
     virtual void madeDurable() {}
 
@@ -165,29 +114,32 @@ protected:
     bool guard(const QString& wording, const std::function<void()>& store,
                std::initializer_list<TargetDataset*> cancelOnFailure);
     void logFailure(const QString& wording, const QString& message);
-    // An error dialog of a row, shown once however often its group runs.
+    // An error dialog of a row.
     void showRowError(const QString& text);
+    // The row is in the target already (its first statement stored it), whatever its other
+    // statements do: should one of them end the run, the row counts as that.
+    void storedSoFar(RowOutcome outcome) { storedSoFar_ = outcome; }
     // For the run's report; forgotten when the row is refused.
     void noteChangedValue(const QString& column, const QString& sourceValue, const QString& storedValue);
     void showStatus(const QString& text); // status line, then a pump
     void addLogLine(const QString& line);
 
-    RunContext& run_;
+private:
+    StageCounts counts_;
+    RowGroups groups_;
+
+protected:
+    // The run as the stage's rows see it: its monitor is the groups' (their lines wait for their
+    // group's commit).
+    RunContext run_;
     SourceQuery& source_;
 
 private:
     void openSource();
     void openTargets();
-    void walkRows();
-    void walkRowsAhead();
     void walkRow();
-    void markGroupStart(int firstRow);
-    void runGroupAgain();
-    bool mayAnnounce();
     void count(RowOutcome outcome);
     void closeTargets();
-    void commitRows();
-    void keepOnlyCommittedCounts();
     void finish();
     void publishCounts(qint64 elapsedMilliseconds);
     QString rowCode() const;
@@ -196,29 +148,10 @@ private:
     StageSource sourceDeclaration_;
     std::vector<TargetTable> targets_;
     SummaryCount summaryCount_ = SummaryCount::StoredRows;
+    std::optional<RowOutcome> storedSoFar_;
     bool keepProgressPosition_ = false;
     QString codeColumn_;
-    StageCounts counts_;
-    StageCounts committedCounts_; // as they were at the last commit of the rows
-
-    // Where the group of rows sent ahead began: what is set back to run it again.
-    struct GroupStart {
-        int sourceRow = 0;
-        int progress = 0;
-        std::vector<qint64> numbers;
-        IdAllocator::Memory ids;
-        int announcements = 0; // log lines and dialogs shown since
-    };
-    bool rowsAhead_ = false;
-    std::vector<qint64*> numbersKept_;
-    GroupStart groupStart_;
-    int runAgainThrough_ = -1; // while a group runs again: the source row it reached
-    int announcementsToSkip_ = 0;
 };
-
-// Commits the rows stored so far (a group of them, in the connection's Grouped mode); throws
-// TargetUnavailable when the engine had dropped them.
-void commitStoredRows(TargetConnection& target);
 
 // Called in a handler of a row's error: rethrows the error being handled when it must end the run
 // (TargetUnavailable, SourceDamaged) instead of failing the row alone.

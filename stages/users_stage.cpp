@@ -76,6 +76,7 @@ private:
         guard(userFailure + QString::number(code), [&] {
             MEDECINS.post();
             stored = true;
+            storedSoFar(RowOutcome::Stored);
             run_.ids.RaiseLastValue(QStringLiteral("MEDECINS"), code);
         }, {&MEDECINS});
         return stored;

@@ -220,7 +220,7 @@ void TargetDataset::Impl::readServerTextSizes()
     connection.runStatement(info, [&] {
         return info.prepare(QStringLiteral("SELECT COLUMN_NAME, CHARACTER_MAXIMUM_LENGTH FROM INFORMATION_SCHEMA.COLUMNS "
                                            "WHERE UPPER(TABLE_NAME) = ? AND CHARACTER_MAXIMUM_LENGTH > 0"));
-    });
+    }, Counting::Uncounted);
     info.addBindValue(table.section('.', -1).toUpper());
     connection.runStatement(info, [&] { return info.exec(); });
     while (info.next())
@@ -362,7 +362,7 @@ QSqlQuery& TargetDataset::Impl::preparedStore(const QString& mask,
     if (found == preparedStores.end()) {
         auto query = connection.preparedQuery();
         const QString statement = text();
-        connection.runStatement(*query, [&] { return query->prepare(statement); });
+        connection.runStatement(*query, [&] { return query->prepare(statement); }, Counting::Uncounted);
         found = preparedStores.insert(mask, query);
     }
     return **found;

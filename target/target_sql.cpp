@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMap>
 #include <QSqlQuery>
 #include <QStringList>
 
@@ -327,6 +328,18 @@ struct TargetConnection::Impl {
     std::unique_ptr<RowsAheadBatch> batch; // none for SQL Server
     std::optional<FileChanges> fileChanges;
     bool logFoundAtOpening = false; // SQLite
+    // The open group sent rows ahead, or kept statements for its commit: a statement refused
+    // meanwhile on PostgreSQL dooms them.
+    bool aheadInGroup = false;
+    QMap<QString, KeptStatement> keptForCommit; // by key, in key order
+    bool keptRefused = false;                   // one of them is refused by a test's fault
+    std::optional<QSqlError> refusalAhead;      // a test's fault among the rows sent ahead
+    // The counted statements, and their number at the last commit: a group taken back counts
+    // its statements again. A test's fault hits the statement numbered faultAt.
+    qint64 statementsCounted = 0;
+    qint64 statementsAtCommit = 0;
+    std::optional<qint64> faultAt;
+    StatementFault faultKind = StatementFault::Refused;
 
     bool journaling() const { return groupOpen && engine == TargetEngine::Postgres; }
 
@@ -533,6 +546,42 @@ void TargetConnection::makeDurable()
     }
 }
 
+void TargetConnection::failStatement(std::optional<qint64> ordinal, StatementFault kind)
+{
+    impl_->faultAt = ordinal;
+    impl_->faultKind = kind;
+    impl_->statementsCounted = 0;
+    impl_->statementsAtCommit = 0;
+}
+
+qint64 TargetConnection::statementsCounted() const
+{
+    return impl_->statementsCounted;
+}
+
+std::optional<StatementFault> TargetConnection::countStatement()
+{
+    ++impl_->statementsCounted;
+    if (impl_->faultAt && *impl_->faultAt == impl_->statementsCounted)
+        return impl_->faultKind;
+    return std::nullopt;
+}
+
+// The error a test's fault gives, with a code the engine's own refusals or failures bear.
+QSqlError TargetConnection::faultError(StatementFault kind) const
+{
+    const bool target = kind == StatementFault::TargetFailed;
+    QString code;
+    switch (impl_->engine) {
+    case TargetEngine::Sqlite: code = target ? QStringLiteral("10") : QStringLiteral("19"); break;
+    case TargetEngine::Postgres: code = target ? QStringLiteral("58030") : QStringLiteral("23514"); break;
+    case TargetEngine::SqlServer: code = target ? QStringLiteral("823") : QStringLiteral("547"); break;
+    }
+    const QString text = target ? QStringLiteral("Panne simulée de la base Tessaris à l'instruction n°%1")
+                                : QStringLiteral("Refus simulé de l'instruction n°%1");
+    return QSqlError(QString(), text.arg(impl_->statementsCounted), QSqlError::StatementError, code);
+}
+
 void TargetConnection::close()
 {
     impl_->meantOpen = false;
@@ -708,10 +757,14 @@ bool TargetConnection::commitGroup()
         markRolledBackGroup();
         return kept;
     }
-    if (impl_->commitMode != CommitMode::Grouped || !impl_->groupOpen)
+    if (impl_->commitMode != CommitMode::Grouped || !impl_->groupOpen) {
+        impl_->statementsAtCommit = impl_->statementsCounted;
         return kept;
+    }
     settleRowsAhead();
+    writeKeptStatements();
     impl_->groupOpen = false;
+    impl_->aheadInGroup = false;
     impl_->journal.clear();
     if (!impl_->database.commit()) {
         const QSqlError error = impl_->database.lastError();
@@ -719,7 +772,29 @@ bool TargetConnection::commitGroup()
         impl_->database.rollback();
         throwFailure(error);
     }
+    impl_->statementsAtCommit = impl_->statementsCounted;
     return kept;
+}
+
+// The statements kept for the commit, each as the last one of its key left it; one refused takes
+// the group back, to be run again row by row, where each runs in its place.
+void TargetConnection::writeKeptStatements()
+{
+    const QMap<QString, KeptStatement> kept = std::exchange(impl_->keptForCommit, {});
+    if (std::exchange(impl_->keptRefused, false))
+        takeBackRowsAhead();
+    for (const KeptStatement& statement : kept) {
+        QSqlQuery query(impl_->database);
+        bool done = query.prepare(statement.text);
+        for (qsizetype place = 0; done && place < statement.values.size(); ++place)
+            query.bindValue(int(place), statement.values.at(place));
+        if (done && query.exec())
+            continue;
+        const QSqlError error = query.lastError();
+        if (failureCodeKind(impl_->engine, error.nativeErrorCode()) == FailureCode::Target)
+            throwFailure(error);
+        takeBackRowsAhead();
+    }
 }
 
 bool TargetConnection::groupDue() const
@@ -734,6 +809,7 @@ void TargetConnection::endGroup()
     impl_->groupOpen = false;
     impl_->groupDropped = false;
     impl_->journal.clear();
+    forgetWorkAhead();
     if (impl_->batch)
         impl_->batch->discard();
     if (!wasOpen || !impl_->database.isOpen())
@@ -746,17 +822,53 @@ void TargetConnection::endGroup()
     }
 }
 
-void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()>& attempt)
+void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()>& attempt, Counting counting)
 {
     settleRowsAhead();
     openGroupWhenWanted();
+    if (counting == Counting::Counted)
+        if (const std::optional<StatementFault> fault = countStatement())
+            statementFailed(faultError(*fault));
     if (attempt()) {
         keepForReplay(query);
         return;
     }
-    const QSqlError error = query.lastError();
+    statementFailed(query.lastError());
+}
+
+void TargetConnection::statementFailed(const QSqlError& error)
+{
+    // The statements sent ahead are in the transaction the refusal doomed, and only a run of the
+    // group again gives each of them its own outcome.
+    if (impl_->aheadInGroup && impl_->engine == TargetEngine::Postgres
+        && failureCodeKind(impl_->engine, error.nativeErrorCode()) == FailureCode::Row)
+        takeBackRowsAhead();
     undoStatement(error);
     throwFailure(error);
+}
+
+void TargetConnection::writeBeforeCommit(const QString& key, const QString& statement, const QVariantList& values,
+                                         Counting counting)
+{
+    if (!sendsRowsAhead()) {
+        QSqlQuery query(database());
+        runStatement(query, [&] { return query.prepare(statement); }, Counting::Uncounted);
+        for (qsizetype place = 0; place < values.size(); ++place)
+            query.bindValue(int(place), values.at(place));
+        runStatement(query, [&] { return query.exec(); }, counting);
+        return;
+    }
+    ensureOpen();
+    openGroupWhenWanted();
+    impl_->aheadInGroup = true;
+    if (counting == Counting::Counted) {
+        if (const std::optional<StatementFault> fault = countStatement()) {
+            if (*fault == StatementFault::TargetFailed)
+                throwFailure(faultError(*fault));
+            impl_->keptRefused = true;
+        }
+    }
+    impl_->keptForCommit.insert(key, {statement, values});
 }
 
 void TargetConnection::setRowsAhead(bool wanted)
@@ -781,6 +893,15 @@ void TargetConnection::sendAhead(const QString& statement, const QVariantList& v
     impl_->batch->attach(impl_->database);
     if (!impl_->batch->isAttached())
         throw TargetError(QStringLiteral("La base cible ne peut pas recevoir de lignes groupées."));
+    impl_->aheadInGroup = true;
+    if (const std::optional<StatementFault> fault = countStatement()) {
+        if (*fault == StatementFault::TargetFailed)
+            throwFailure(faultError(*fault));
+        // Known, as an engine's refusal of a row ahead is, once the rows ahead are settled.
+        if (!impl_->refusalAhead)
+            impl_->refusalAhead = faultError(*fault);
+        return;
+    }
     impl_->batch->add(statement, values, changesARow);
 }
 
@@ -790,28 +911,41 @@ void TargetConnection::settleRowsAhead()
 {
     if (!impl_->batch || !impl_->batch->isAttached())
         return;
-    const std::optional<QSqlError> refusal = impl_->batch->settle();
+    std::optional<QSqlError> refusal = impl_->batch->settle();
+    std::optional<QSqlError> faulted = std::exchange(impl_->refusalAhead, std::nullopt);
+    if (!refusal)
+        refusal = std::move(faulted);
     if (!refusal)
         return;
     const FailureCode kind = failureCodeKind(impl_->engine, refusal->nativeErrorCode());
     if (kind == FailureCode::Target)
         throwFailure(*refusal);
     impl_->database.rollback();
+    impl_->groupOpen = false;
     if (kind == FailureCode::Unknown && !answers())
         throwFailure(*refusal);
-    impl_->groupOpen = false;
-    impl_->journal.clear();
-    throw RowsAheadRefused();
+    takeBackRowsAhead();
 }
 
 void TargetConnection::takeBackRowsAhead()
 {
     if (impl_->batch)
         impl_->batch->discard();
-    impl_->database.rollback();
+    if (impl_->groupOpen && impl_->database.isOpen())
+        impl_->database.rollback();
     impl_->groupOpen = false;
     impl_->journal.clear();
+    forgetWorkAhead();
+    impl_->statementsCounted = impl_->statementsAtCommit;
     throw RowsAheadRefused();
+}
+
+void TargetConnection::forgetWorkAhead()
+{
+    impl_->aheadInGroup = false;
+    impl_->keptForCommit.clear();
+    impl_->keptRefused = false;
+    impl_->refusalAhead.reset();
 }
 
 // SQLite writes a changed page into the log file as soon as its cache is full; a rolled-back run
@@ -910,6 +1044,7 @@ void TargetConnection::forgetGroup()
     impl_->groupOpen = false;
     impl_->groupSavepointSet = false;
     impl_->journal.clear();
+    forgetWorkAhead();
 }
 
 QString TargetConnection::engineMessage(const QSqlError& error) const

@@ -69,10 +69,21 @@ enum class FileChanges {
 // Grouped, or EachRow when the environment variable P1IMPORT_COMMIT_EACH_ROW is 1.
 CommitMode defaultCommitMode();
 
-// The engine refused one of the rows sent ahead of their outcome, and the group they belonged to
-// was rolled back. Not a std::exception: no handler of a row's or of a statement's errors may
-// take it for one of them; the stage runs the group again, row by row.
+// The engine refused one of the rows sent ahead of their outcome (or a statement whose refusal
+// dooms the group they belong to), and the group was rolled back. Not a std::exception: no
+// handler of a row's or of a statement's errors may take it for one of them; the stage runs the
+// group again, row by row (stages/row_groups.h).
 struct RowsAheadRefused {};
+
+// Whether a statement counts among the statements of a run that a test's fault can hit: those
+// the import's logic runs (a dataset's open, insert or update, an ID_VALUES or purge statement),
+// in the same order whatever the commit mode. Preparations, commits, replays, reads again and the
+// counters kept for durability are the mechanism's own and never count.
+enum class Counting { Counted, Uncounted };
+
+// Test only: how the statement a fault hits fails. Refused: as the engine refuses a statement for
+// its data (a key already there); TargetFailed: as a target that fails (disk full, I/O error).
+enum class StatementFault { Refused, TargetFailed };
 
 // ADOConnectionTessaris. The password lives only in the connection string: it appears in no
 // error text. A closed connection is reopened on demand by the statements and datasets.
@@ -143,8 +154,22 @@ public:
 
     // Runs one attempt at a statement (its prepare or its exec, whose result it returns), so that
     // inside a group a failure undoes that statement alone; a failure is thrown as throwFailure()
-    // throws it.
-    void runStatement(QSqlQuery& query, const std::function<bool()>& attempt);
+    // throws it. On PostgreSQL a refusal inside a group that holds rows sent ahead takes the group
+    // back (RowsAheadRefused): the failed statement doomed them too.
+    void runStatement(QSqlQuery& query, const std::function<bool()>& attempt,
+                      Counting counting = Counting::Counted);
+    // A statement with "?" placeholders that need not run before the group's commit: while rows go
+    // ahead it is kept and written just before the commit, a later one of the same key taking its
+    // place (a counter raised many times costs one update); a refusal then takes the group back.
+    // Otherwise it runs at once, as runStatement() runs a statement.
+    void writeBeforeCommit(const QString& key, const QString& statement, const QVariantList& values,
+                           Counting counting);
+
+    // Test only: the statement numbered `ordinal` among the counted statements from now on fails
+    // as `kind` says, every time it runs (a group run again runs it again); nullopt: none fails.
+    // A group taken back counts its statements again.
+    void failStatement(std::optional<qint64> ordinal, StatementFault kind = StatementFault::Refused);
+    qint64 statementsCounted() const;
 
     // Everything committed so far survives a crash of the engine or of the machine once this
     // returns (rows may be committed asynchronously before). Commits an open Grouped group first;
@@ -188,6 +213,11 @@ private:
     void markRolledBackGroup();
     void keepForReplay(const QSqlQuery& query);
     void undoStatement(const QSqlError& failure);
+    std::optional<StatementFault> countStatement();
+    QSqlError faultError(StatementFault kind) const;
+    [[noreturn]] void statementFailed(const QSqlError& error);
+    void writeKeptStatements();
+    void forgetWorkAhead();
     [[noreturn]] void loseGroup(const QSqlError& error);
     void forgetGroup();
 

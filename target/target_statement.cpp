@@ -116,7 +116,7 @@ QSqlQuery& ParameterisedRun::run(TargetConnection& connection, const QString& te
             connection.runStatement(query, [&] { return query.exec(text); });
             return query;
         }
-        connection.runStatement(query, [&] { return query.prepare(text); });
+        connection.runStatement(query, [&] { return query.prepare(text); }, Counting::Uncounted);
         preparedFor_ = preparing;
     }
     const TargetEngine engine = connection.engine();

@@ -116,30 +116,45 @@ TEST_P(IdAllocatorTest, ACounterChangedBetweenRunStepsIsReadAgain)
     EXPECT_EQ(stored("LETTERS"), QList<qint64>{30});
 }
 
-// Rows committed in groups carry their counters in the same commit: the stage writes the raises
-// kept meanwhile just before, and forgets them when the group is dropped.
-TEST_P(IdAllocatorTest, DeferredRaisesAreReadBackAndWrittenOnlyWhenAsked)
+// While rows go ahead, a raise is written with the group just before its commit, once however
+// often it was raised; a forced one (the purge) is written at once.
+TEST_P(IdAllocatorTest, RaisesWhileRowsGoAheadAreWrittenWithTheGroupsCommit)
 {
     IdAllocator ids(*connection, ui);
     store("MOTCONSU", 10);
-    ids.deferRaises(true);
+    connection->setCommitMode(CommitMode::Grouped);
+    connection->setRowsAhead(true);
+    ASSERT_EQ(connection->sendsRowsAhead(), connection->rowsAheadPossible());
     ids.RaiseLastValue("MOTCONSU", 11);
     ids.RaiseLastValue("MOTCONSU", 12);
-    ids.RaiseLastValue("PATIENTS", 3, true); // forced: at once
+    ids.RaiseLastValue("PATIENTS", 3, true);
     EXPECT_EQ(ids.ReadLastValue("MOTCONSU"), 12);
-    EXPECT_EQ(stored("MOTCONSU"), QList<qint64>{10});
-    EXPECT_EQ(stored("PATIENTS"), QList<qint64>{3});
-    ids.forgetValues();
-    EXPECT_EQ(ids.ReadLastValue("MOTCONSU"), 12);
-    ids.writeDeferredRaises();
+    if (connection->sendsRowsAhead())
+        EXPECT_EQ(stored("MOTCONSU"), QList<qint64>{10});
+    ASSERT_TRUE(connection->commitGroup());
+    connection->setRowsAhead(false);
+    connection->setCommitMode(CommitMode::EachRow);
     EXPECT_EQ(stored("MOTCONSU"), QList<qint64>{12});
+    EXPECT_EQ(stored("PATIENTS"), QList<qint64>{3});
+    EXPECT_TRUE(ui.dialogs().isEmpty());
+}
 
-    ids.RaiseLastValue("LETTERS", 5);
-    ids.deferRaises(false);
-    EXPECT_EQ(ids.ReadLastValue("LETTERS"), 0);
-    EXPECT_EQ(stored("LETTERS"), QList<qint64>{0});
-    ids.RaiseLastValue("LETTERS", 6);
-    EXPECT_EQ(stored("LETTERS"), QList<qint64>{6});
+// A stage's counter is kept at or above the numbers it gave, never lowered, without a word when
+// the target refuses it; what the allocator remembers does not change.
+TEST_P(IdAllocatorTest, KeepingACounterAtLeastAValueNeverLowersItAndSaysNothing)
+{
+    IdAllocator ids(*connection, ui);
+    store("ANTECED", 10);
+    EXPECT_EQ(ids.ReadLastValue("ANTECED"), 10);
+    ids.keepAtLeast("ANTECED", 15);
+    EXPECT_EQ(stored("ANTECED"), QList<qint64>{15});
+    ids.keepAtLeast("ANTECED", 12);
+    EXPECT_EQ(stored("ANTECED"), QList<qint64>{15});
+    EXPECT_EQ(ids.ReadLastValue("ANTECED"), 10);
+    recreateIdValues("KEY_NAME VARCHAR(30), LAST_VALUE INTEGER CHECK (LAST_VALUE < 20)");
+    store("ANTECED", 10);
+    ids.keepAtLeast("ANTECED", 25);
+    EXPECT_EQ(stored("ANTECED"), QList<qint64>{10});
     EXPECT_TRUE(ui.dialogs().isEmpty());
 }
 

@@ -6,7 +6,7 @@
 #include "common/errors.h"
 #include "run/import_session.h"
 #include "tests/run/run_fixture.h"
-#include "tests/run/target_content.h"
+#include "tests/run/run_record.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"
 #include "tools/sample_practice/sample_practice.h"
@@ -32,6 +32,11 @@ const QStringList occupiedIdentifiers = {
     "INSERT INTO LETTERS (LETTERS_ID, PATIENTS_ID) VALUES (8, 4)",
     "INSERT INTO DATAPRESCR (DATAPRESCR_ID, PATIENTS_ID) VALUES (7, 4)",
 };
+
+using test::contentOf;
+using test::letterFilesOf;
+using test::TargetContent;
+using test::withoutStamps;
 
 QByteArray sqliteFileHash(const test::TestTarget& target)
 {
@@ -59,9 +64,15 @@ private:
     const test::TestTarget& target_;
 };
 
-class CommitModesTest : public test::SamplePracticeRunTest {
+class CommitModesTest : public test::PracticeRunTest {
 protected:
-    CommitModesTest() : SamplePracticeRunTest({.patients = 60, .lettersPerPatient = 1}) {}
+    void SetUp() override
+    {
+        PracticeRunTest::SetUp();
+        if (HasFatalFailure() || IsSkipped())
+            return;
+        writePractice({.patients = 60, .lettersPerPatient = 1});
+    }
 
     // Whichever patient's letter gets the number 20 finds its file's name taken.
     test::TestTarget targetWithTakenLetterName()
@@ -87,9 +98,16 @@ protected:
         return target;
     }
 
+    test::RunRecord recordOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
+    {
+        test::RunRecord record = test::recordRun(target, practice, mode, purge);
+        EXPECT_TRUE(record.ended) << record.escaped.toStdString();
+        return record;
+    }
+
     QStringList logOfRun(const test::TestTarget& target, CommitMode mode, bool purge)
     {
-        return importInto(target, mode, purge).log;
+        return recordOfRun(target, mode, purge).log;
     }
 };
 
@@ -133,16 +151,16 @@ TEST_P(CommitModesTest, ARolledBackRunLogsAsARealRunAndLeavesTheTargetAsItWas)
         const test::TargetContent contentBefore = test::contentOf(target);
         const QByteArray fileBefore = GetParam() == TargetEngine::Sqlite ? sqliteFileHash(target) : QByteArray();
 
-        const test::RunRecord rolledBack = importInto(target, CommitMode::RolledBack, purge);
+        const test::RunRecord rolledBack = recordOfRun(target, CommitMode::RolledBack, purge);
         EXPECT_EQ(test::contentOf(target), contentBefore);
         if (GetParam() == TargetEngine::Sqlite) {
             EXPECT_EQ(sqliteFileHash(target), fileBefore);
             EXPECT_FALSE(QFile::exists(target.folder + target.databaseName + "-wal"));
         }
-        const test::RunRecord real = importInto(occupiedTarget(), CommitMode::EachRow, purge);
+        const test::RunRecord real = recordOfRun(occupiedTarget(), CommitMode::EachRow, purge);
         EXPECT_EQ(rolledBack.log, real.log);
-        EXPECT_EQ(rolledBack.rowsAfter, real.rowsAfter);
-        EXPECT_EQ(rolledBack.countersAfter, real.countersAfter);
+        EXPECT_EQ(rolledBack.report.after.tableRows, real.report.after.tableRows);
+        EXPECT_EQ(rolledBack.report.after.lastValues, real.report.after.lastValues);
     }
 }
 

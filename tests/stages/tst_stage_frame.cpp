@@ -20,7 +20,7 @@ public:
     ScriptedStage(RunContext& run, QList<RowOutcome> outcomes, const QString& table = "[GLB Medecin]")
         : ImportStage(run, texts, {run.Sorvane_Select, &run.ADOConnectionSorvane, table, "order by [CODE MEDECIN]"},
                       {{run.Query1, wholeTable("MEDECINS")}}),
-          outcomes_(std::move(outcomes))
+          outcomes_(std::move(outcomes)), physicians_(highestCode("MEDECINS"))
     {
     }
 
@@ -36,12 +36,12 @@ private:
     {
         seen.append({run_.ui.progressPosition(), integer("CODE MEDECIN")});
         onRow();
+        physicians_.raiseTo(7);
         return outcomes_.value(seen.size() - 1, RowOutcome::Stored);
     }
 
-    std::vector<RaisedKey> raisedKeys() const override { return {{"MEDECINS", 7}}; }
-
     QList<RowOutcome> outcomes_;
+    StageCounter& physicians_;
 };
 
 class StageFrameTest : public test::TargetEngineTest {
