@@ -129,8 +129,9 @@ TEST_P(IdAllocatorTest, RaisesWhileRowsGoAheadAreWrittenWithTheGroupsCommit)
     ids.RaiseLastValue("MOTCONSU", 12);
     ids.RaiseLastValue("PATIENTS", 3, true);
     EXPECT_EQ(ids.ReadLastValue("MOTCONSU"), 12);
-    if (connection->sendsRowsAhead())
+    if (connection->sendsRowsAhead()) {
         EXPECT_EQ(stored("MOTCONSU"), QList<qint64>{10});
+    }
     ASSERT_TRUE(connection->commitGroup());
     connection->setRowsAhead(false);
     connection->setCommitMode(CommitMode::EachRow);
