@@ -84,11 +84,8 @@ bool ImportRun::execute()
 // before it changes anything.
 bool ImportRun::claimed(TargetClaim& claim)
 {
-    // The claim on SQLite is a lock file beside the database: a check writes no file there.
-    if (checking() && session_.ADOConnectionTessaris.engine() == TargetEngine::Sqlite)
-        return true;
     try {
-        if (claim.tryAcquire())
+        if (claimTaken(claim))
             return true;
         ui_.showError(QStringLiteral("Une autre importation est en cours sur cette base Tessaris : "
                                      "elle n'a pas été modifiée."));
@@ -97,6 +94,16 @@ bool ImportRun::claimed(TargetClaim& claim)
                       + errorMessage(error));
     }
     return false;
+}
+
+// The claim on SQLite is a lock file beside the database: a check writes no file there, and is
+// refused only when a run holds it. A check would read a target half imported, or fail on its
+// locks.
+bool ImportRun::claimTaken(TargetClaim& claim)
+{
+    if (checking() && session_.ADOConnectionTessaris.engine() == TargetEngine::Sqlite)
+        return !claim.heldByARun();
+    return claim.tryAcquire();
 }
 
 namespace {

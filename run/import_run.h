@@ -42,6 +42,7 @@ private:
     void addCheckFindings();
     bool sourceFilesPresent();
     bool claimed(TargetClaim& claim);
+    bool claimTaken(TargetClaim& claim);
     void proveSourceReadable();
     void runStage(const StageEntry& stage, RunContext& run);
     void releaseSourceCopiesAfter(const StageEntry& done);

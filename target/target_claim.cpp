@@ -2,7 +2,14 @@
 
 #include "common/errors.h"
 
+#include <QFile>
 #include <QSqlQuery>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace p1 {
 
@@ -29,7 +36,7 @@ bool TargetClaim::tryAcquire()
 {
     switch (connection_.engine()) {
     case TargetEngine::Sqlite:
-        lockFile_ = std::make_unique<QLockFile>(connection_.sqliteDatabaseFile() + ".p1import-lock");
+        lockFile_ = std::make_unique<QLockFile>(lockFilePath());
         lockFile_->setStaleLockTime(0);
         if (lockFile_->tryLock(0))
             return true;
@@ -56,6 +63,23 @@ bool TargetClaim::tryAcquireOnServer(const QString& statement)
         return true;
     release();
     return false;
+}
+
+// The lock file of a run is locked for as long as the run lives; one its run left behind when it
+// died is not.
+bool TargetClaim::heldByARun() const
+{
+    const int fd = ::open(QFile::encodeName(lockFilePath()).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+QString TargetClaim::lockFilePath() const
+{
+    return connection_.sqliteDatabaseFile() + ".p1import-lock";
 }
 
 // Closing the side session ends the server's claim with it.

@@ -25,9 +25,12 @@ public:
     // Throws TargetError when the engine cannot be asked.
     bool tryAcquire();
     void release();
+    // SQLite: whether a run holds the claim, told without writing any file (a check's question).
+    bool heldByARun() const;
 
 private:
     bool tryAcquireOnServer(const QString& statement);
+    QString lockFilePath() const;
 
     TargetConnection& connection_;
     std::unique_ptr<QLockFile> lockFile_;

@@ -6,10 +6,12 @@
 #include "run/import_session.h"
 #include "target/target_claim.h"
 #include "tests/run/run_fixture.h"
+#include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 
 namespace p1 {
@@ -87,6 +89,26 @@ TEST_P(RunGuardsTest, ASecondRunOnAClaimedTargetIsRefusedAndTouchesNothing)
 
     held.release();
     EXPECT_TRUE(session.ButtonExecuterClick());
+}
+
+// A check would read a target half imported, or wait for its locks: it is refused as a run is.
+TEST_P(RunGuardsTest, ACheckOnAClaimedTargetIsRefusedAndWritesNothing)
+{
+    chooseLocations(session, ui);
+    auto otherRun = test::connectTo(practice.target);
+    TargetClaim held(*otherRun);
+    ASSERT_TRUE(held.tryAcquire());
+
+    EXPECT_FALSE(session.checkBeforeImport());
+
+    EXPECT_EQ(ui.dialogTexts(Kind::Error),
+              QStringList{"Une autre importation est en cours sur cette base Tessaris : elle n'a pas été modifiée."});
+    EXPECT_EQ(ui.logLines(), QStringList());
+    EXPECT_EQ(QDir(practice.logs).entryList(QDir::Files), QStringList());
+    held.release();
+    if (GetParam() == TargetEngine::Sqlite) // the lock file of a run that died
+        test::writeTextFile(session.ADOConnectionTessaris.sqliteDatabaseFile() + ".p1import-lock", "999999\n");
+    EXPECT_TRUE(session.checkBeforeImport());
 }
 
 // The two files are read through side by side; the table reported is the first damaged one in
