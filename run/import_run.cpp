@@ -65,6 +65,7 @@ bool ImportRun::execute()
     enterRunState();
     try {
         proveSourceReadable();
+        provePrescriptionTableThere(prescriptionTable);
         runStages(prescriptionTable);
         end();
     } catch (const RunEnded& ended) {
@@ -165,6 +166,19 @@ void ImportRun::proveSourceReadable()
         ui_.showError(damaged->reason);
         throw RunEnded(damaged->reason);
     }
+}
+
+// The prescriptions stage comes last: a table it would not find stops the run before the purge,
+// with the target whole. A check names it among its findings instead.
+void ImportRun::provePrescriptionTableThere(const QString& prescriptionTable)
+{
+    if (checking() || !ui_.isTicked(Box::ImportOrdo))
+        return;
+    const QString problem = prescriptionTableProblem(session_.ADOConnectionTessaris, prescriptionTable);
+    if (problem.isEmpty())
+        return;
+    ui_.showError(problem);
+    throw RunEnded(problem);
 }
 
 // A stopped run that changed the target keeps the only record of what it did: its log file,

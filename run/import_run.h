@@ -44,6 +44,7 @@ private:
     bool claimed(TargetClaim& claim);
     bool claimTaken(TargetClaim& claim);
     void proveSourceReadable();
+    void provePrescriptionTableThere(const QString& prescriptionTable);
     void runStage(const StageEntry& stage, RunContext& run);
     void releaseSourceCopiesAfter(const StageEntry& done);
     void keepRecordsOfStoppedRun(const QString& reason);

@@ -158,6 +158,30 @@ TEST_P(RunGuardsTest, ADamagedSourceTableStopsTheRunBeforeThePurge)
     }
 }
 
+// The table EDITOR.INI names is looked for before the purge, not when the last stage is reached.
+TEST_P(RunGuardsTest, APrescriptionsTableTheTargetLacksStopsTheRunBeforeThePurge)
+{
+    chooseLocations(session, ui);
+    session.ButtonExecuterClick();
+    ASSERT_EQ(physicians(), 2);
+    const QStringList firstRun = ui.logLines();
+    const QStringList firstLogs = practice.logFiles();
+    test::writeTargetSettings(practice.target, "[DataBases]\r\nORDONNANCES=Prescriptions\r\n");
+
+    EXPECT_FALSE(session.ButtonExecuterClick());
+
+    EXPECT_EQ(ui.dialogTexts(Kind::Error),
+              QStringList{"La table des prescriptions ORDONNANCES, nommée par EDITOR.INI, n'existe pas dans la base "
+                          "Tessaris."});
+    EXPECT_EQ(ui.logLines(), firstRun);
+    EXPECT_EQ(practice.logFiles(), firstLogs);
+    EXPECT_EQ(physicians(), 2);
+    EXPECT_TRUE(ui.isImportEnabled());
+
+    ui.setTicked(Box::ImportOrdo, false);
+    EXPECT_TRUE(session.ButtonExecuterClick());
+}
+
 TEST_P(RunGuardsTest, AStoppedRunThatChangedTheTargetKeepsItsLogWithTheReason)
 {
     TargetStatement(*test::connectTo(practice.target), {"DROP TABLE PATIENTS"}).execute();
