@@ -86,10 +86,16 @@ bool ImportRun::execute()
 bool ImportRun::claimed(TargetClaim& claim)
 {
     try {
-        if (claimTaken(claim))
+        if (!claimTaken(claim)) {
+            ui_.showError(QStringLiteral("Une autre importation est en cours sur cette base Tessaris : "
+                                         "elle n'a pas été modifiée."));
+            return false;
+        }
+        const QString holder = claim.otherSessionHoldingTheTarget();
+        if (holder.isEmpty())
             return true;
-        ui_.showError(QStringLiteral("Une autre importation est en cours sur cette base Tessaris : "
-                                     "elle n'a pas été modifiée."));
+        claim.release();
+        ui_.showError(holder);
     } catch (const std::exception& error) {
         ui_.showError(QStringLiteral("La base Tessaris ne peut pas être réservée pour l'importation : ")
                       + errorMessage(error));

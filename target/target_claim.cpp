@@ -23,6 +23,13 @@ const QString sqlServerClaim = QStringLiteral(
     "@LockOwner = 'Session', @LockTimeout = 0; "
     "SELECT CASE WHEN @result >= 0 THEN 1 ELSE 0 END");
 
+// A transaction that has written holds the lock of its own transaction number until it ends.
+const QString postgresOtherWriters = QStringLiteral(
+    "SELECT a.pid FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid "
+    "WHERE l.locktype = 'transactionid' AND l.mode = 'ExclusiveLock' AND l.granted "
+    "AND a.datname = current_database() AND a.backend_type = 'client backend' "
+    "AND a.pid <> pg_backend_pid() AND a.pid <> %1 ORDER BY a.pid LIMIT 1");
+
 } // namespace
 
 TargetClaim::TargetClaim(TargetConnection& connection) : connection_(connection) {}
@@ -63,6 +70,24 @@ bool TargetClaim::tryAcquireOnServer(const QString& statement)
         return true;
     release();
     return false;
+}
+
+QString TargetClaim::otherSessionHoldingTheTarget()
+{
+    if (connection_.engine() != TargetEngine::Postgres || !side_.isOpen())
+        return {};
+    QSqlQuery own(connection_.database());
+    if (!own.exec(QStringLiteral("SELECT pg_backend_pid()")) || !own.next())
+        throw TargetError(connection_.engineMessage(own.lastError()));
+    QSqlQuery others(side_);
+    if (!others.exec(postgresOtherWriters.arg(own.value(0).toLongLong())))
+        throw TargetError(connection_.engineMessage(others.lastError()));
+    if (!others.next())
+        return {};
+    return QStringLiteral("Une autre session du serveur (processus %1) garde une transaction ouverte sur la base "
+                          "Tessaris, peut-être celle d'une importation interrompue : elle n'a pas été modifiée. "
+                          "Le serveur ferme de lui-même une session dont le programme a disparu.")
+        .arg(others.value(0).toLongLong());
 }
 
 // The lock file of a run is locked for as long as the run lives; one its run left behind when it

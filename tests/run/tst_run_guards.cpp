@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 
 namespace p1 {
 namespace {
@@ -200,6 +201,34 @@ TEST_P(RunGuardsTest, AStoppedRunThatChangedTheTargetKeepsItsLogWithTheReason)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RunGuardsTest, test::testEngines(), test::engineTestName);
+
+class ServerSessionGuardsTest : public RunGuardsTest {};
+
+// The session of a run whose program vanished keeps its transaction open, with its locks, until the
+// server ends it; no claim of its own is left. A run would purge, then stop on a lock midway.
+TEST_P(ServerSessionGuardsTest, ATargetAnotherSessionStillHoldsIsRefusedBeforeThePurge)
+{
+    chooseLocations(session, ui);
+    session.ButtonExecuterClick();
+    ASSERT_EQ(physicians(), 2);
+    const QStringList firstRun = ui.logLines();
+    auto vanished = test::connectTo(practice.target);
+    QSqlQuery held(vanished->database());
+    ASSERT_TRUE(held.exec("BEGIN") && held.exec("UPDATE ID_VALUES SET LAST_VALUE = LAST_VALUE"));
+
+    EXPECT_FALSE(session.ButtonExecuterClick());
+
+    const QStringList errors = ui.dialogTexts(Kind::Error);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Une autre session du serveur (processus ")) << errors[0].toStdString();
+    EXPECT_EQ(ui.logLines(), firstRun);
+    held.exec("ROLLBACK");
+    EXPECT_EQ(physicians(), 2);
+    EXPECT_TRUE(session.ButtonExecuterClick());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ServerSessionGuardsTest, ::testing::Values(TargetEngine::Postgres),
+                         test::engineTestName);
 
 } // namespace
 } // namespace p1
