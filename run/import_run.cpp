@@ -65,6 +65,7 @@ bool ImportRun::execute()
     enterRunState();
     try {
         proveSourceReadable();
+        provePrescriptionTableThere(prescriptionTable);
         runStages(prescriptionTable);
         end();
     } catch (const RunEnded& ended) {
@@ -84,19 +85,32 @@ bool ImportRun::execute()
 // before it changes anything.
 bool ImportRun::claimed(TargetClaim& claim)
 {
-    // The claim on SQLite is a lock file beside the database: a check writes no file there.
-    if (checking() && session_.ADOConnectionTessaris.engine() == TargetEngine::Sqlite)
-        return true;
     try {
-        if (claim.tryAcquire())
+        if (!claimTaken(claim)) {
+            ui_.showError(QStringLiteral("Une autre importation est en cours sur cette base Tessaris : "
+                                         "elle n'a pas été modifiée."));
+            return false;
+        }
+        const QString holder = claim.otherSessionHoldingTheTarget();
+        if (holder.isEmpty())
             return true;
-        ui_.showError(QStringLiteral("Une autre importation est en cours sur cette base Tessaris : "
-                                     "elle n'a pas été modifiée."));
+        claim.release();
+        ui_.showError(holder);
     } catch (const std::exception& error) {
         ui_.showError(QStringLiteral("La base Tessaris ne peut pas être réservée pour l'importation : ")
                       + errorMessage(error));
     }
     return false;
+}
+
+// The claim on SQLite is a lock file beside the database: a check writes no file there, and is
+// refused only when a run holds it. A check would read a target half imported, or fail on its
+// locks.
+bool ImportRun::claimTaken(TargetClaim& claim)
+{
+    if (checking() && session_.ADOConnectionTessaris.engine() == TargetEngine::Sqlite)
+        return !claim.heldByARun();
+    return claim.tryAcquire();
 }
 
 namespace {
@@ -158,6 +172,19 @@ void ImportRun::proveSourceReadable()
         ui_.showError(damaged->reason);
         throw RunEnded(damaged->reason);
     }
+}
+
+// The prescriptions stage comes last: a table it would not find stops the run before the purge,
+// with the target whole. A check names it among its findings instead.
+void ImportRun::provePrescriptionTableThere(const QString& prescriptionTable)
+{
+    if (checking() || !ui_.isTicked(Box::ImportOrdo))
+        return;
+    const QString problem = prescriptionTableProblem(session_.ADOConnectionTessaris, prescriptionTable);
+    if (problem.isEmpty())
+        return;
+    ui_.showError(problem);
+    throw RunEnded(problem);
 }
 
 // A stopped run that changed the target keeps the only record of what it did: its log file,

@@ -42,7 +42,9 @@ private:
     void addCheckFindings();
     bool sourceFilesPresent();
     bool claimed(TargetClaim& claim);
+    bool claimTaken(TargetClaim& claim);
     void proveSourceReadable();
+    void provePrescriptionTableThere(const QString& prescriptionTable);
     void runStage(const StageEntry& stage, RunContext& run);
     void releaseSourceCopiesAfter(const StageEntry& done);
     void keepRecordsOfStoppedRun(const QString& reason);

@@ -47,6 +47,9 @@ qint64 SourceField::asInteger() const
         return std::llround(*real);
     }
     if (const auto* text = std::get_if<QString>(&value_)) {
+        // An empty text is no value, as a null is: a code kept as text and left empty counts as 0.
+        if (text->trimmed().isEmpty())
+            return 0;
         bool converted = false;
         const qint64 number = text->trimmed().toLongLong(&converted);
         if (converted)

@@ -21,7 +21,7 @@ public:
     const QString& name() const { return name_; }
     bool isNull() const;
     QString asText() const;
-    qint64 asInteger() const;      // throws SourceError for a text that is no integer
+    qint64 asInteger() const;      // 0 for an empty text; throws SourceError for a text that is no integer
     QDateTime asDateTime() const;  // the zero day for NULL; throws for a value that is no date
     bool asBoolean() const;        // false for NULL
     const SourceValue& value() const { return value_; }

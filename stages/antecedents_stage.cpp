@@ -43,7 +43,7 @@ private:
         const QString date = text(QStringLiteral("DATE"));
         const bool existing = openPatientRow(patient);
         addHistoryLine(run_.lookups.BuildAntecedentLabel(integer(QStringLiteral("CODE ANTECEDENT")), date));
-        const QString code = QString::number(patient);
+        const QString code = text(QStringLiteral("CODE PATIENT"));
         const bool stored = guard(antecedentFailure.arg(code, date), [&] {
             ANTECED.post();
             showStatus(importedStatus.arg(code, date));

@@ -63,7 +63,7 @@ private:
         const qint64 patient = integer(QStringLiteral("CODE PATIENT"));
         if (patient <= 0)
             return RowOutcome::Skipped;
-        const QString code = QString::number(patient);
+        const QString code = text(QStringLiteral("CODE PATIENT"));
         const QString date = text(QStringLiteral("Date"));
         const bool existing = openConsultationRow(patient);
         addFreeText();

@@ -2,7 +2,14 @@
 
 #include "common/errors.h"
 
+#include <QFile>
 #include <QSqlQuery>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace p1 {
 
@@ -15,6 +22,13 @@ const QString sqlServerClaim = QStringLiteral(
     "EXEC @result = sp_getapplock @Resource = 'p1import', @LockMode = 'Exclusive', "
     "@LockOwner = 'Session', @LockTimeout = 0; "
     "SELECT CASE WHEN @result >= 0 THEN 1 ELSE 0 END");
+
+// A transaction that has written holds the lock of its own transaction number until it ends.
+const QString postgresOtherWriters = QStringLiteral(
+    "SELECT a.pid FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid "
+    "WHERE l.locktype = 'transactionid' AND l.mode = 'ExclusiveLock' AND l.granted "
+    "AND a.datname = current_database() AND a.backend_type = 'client backend' "
+    "AND a.pid <> pg_backend_pid() AND a.pid <> %1 ORDER BY a.pid LIMIT 1");
 
 } // namespace
 
@@ -29,7 +43,7 @@ bool TargetClaim::tryAcquire()
 {
     switch (connection_.engine()) {
     case TargetEngine::Sqlite:
-        lockFile_ = std::make_unique<QLockFile>(connection_.sqliteDatabaseFile() + ".p1import-lock");
+        lockFile_ = std::make_unique<QLockFile>(lockFilePath());
         lockFile_->setStaleLockTime(0);
         if (lockFile_->tryLock(0))
             return true;
@@ -56,6 +70,41 @@ bool TargetClaim::tryAcquireOnServer(const QString& statement)
         return true;
     release();
     return false;
+}
+
+QString TargetClaim::otherSessionHoldingTheTarget()
+{
+    if (connection_.engine() != TargetEngine::Postgres || !side_.isOpen())
+        return {};
+    QSqlQuery own(connection_.database());
+    if (!own.exec(QStringLiteral("SELECT pg_backend_pid()")) || !own.next())
+        throw TargetError(connection_.engineMessage(own.lastError()));
+    QSqlQuery others(side_);
+    if (!others.exec(postgresOtherWriters.arg(own.value(0).toLongLong())))
+        throw TargetError(connection_.engineMessage(others.lastError()));
+    if (!others.next())
+        return {};
+    return QStringLiteral("Une autre session du serveur (processus %1) garde une transaction ouverte sur la base "
+                          "Tessaris, peut-être celle d'une importation interrompue : elle n'a pas été modifiée. "
+                          "Le serveur ferme de lui-même une session dont le programme a disparu.")
+        .arg(others.value(0).toLongLong());
+}
+
+// The lock file of a run is locked for as long as the run lives; one its run left behind when it
+// died is not.
+bool TargetClaim::heldByARun() const
+{
+    const int fd = ::open(QFile::encodeName(lockFilePath()).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);
+    return held;
+}
+
+QString TargetClaim::lockFilePath() const
+{
+    return connection_.sqliteDatabaseFile() + ".p1import-lock";
 }
 
 // Closing the side session ends the server's claim with it.

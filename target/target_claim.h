@@ -25,9 +25,17 @@ public:
     // Throws TargetError when the engine cannot be asked.
     bool tryAcquire();
     void release();
+    // SQLite: whether a run holds the claim, told without writing any file (a check's question).
+    bool heldByARun() const;
+    // PostgreSQL, once the claim is held: what another session of the target's database that
+    // keeps a transaction open is, as the operator should read it (a run whose client died
+    // mid-run keeps its locks until the server ends it, and would block the run midway); empty
+    // when there is none, and on the other engines. Throws TargetError when it cannot be asked.
+    QString otherSessionHoldingTheTarget();
 
 private:
     bool tryAcquireOnServer(const QString& statement);
+    QString lockFilePath() const;
 
     TargetConnection& connection_;
     std::unique_ptr<QLockFile> lockFile_;

@@ -32,6 +32,10 @@ constexpr int statementTimeoutMinutes = 10;
 // A silent server (cable pulled, machine gone) is found out within about a minute.
 const QString postgresKeepalives = QStringLiteral(
     ";keepalives=1;keepalives_idle=30;keepalives_interval=10;keepalives_count=3;tcp_user_timeout=60000");
+const QStringList postgresServerSideProbes = {
+    QStringLiteral("tcp_keepalives_idle TO 30"), QStringLiteral("tcp_keepalives_interval TO 10"),
+    QStringLiteral("tcp_keepalives_count TO 3"), QStringLiteral("tcp_user_timeout TO 60000"),
+    QStringLiteral("client_connection_check_interval TO '10s'")};
 const QString defaultSqlServerPort = QStringLiteral("1433");
 // A group older than this is committed at the next row boundary: a crash of the program loses at
 // most about a second of rows, which the next run's purge clears anyway.
@@ -107,6 +111,16 @@ HostAndPort splitHostAndPort(const QString& dataSource)
             return {dataSource.left(separator).trimmed(), dataSource.mid(separator + 1).trimmed()};
     }
     return {dataSource.trimmed(), {}};
+}
+
+// A program gone without a word (network cut, machine off) would leave its session open, with its
+// transaction, its locks and the run's claim: the server probes the client as the client probes
+// it, and checks it while a statement runs.
+void probeClientFromServer(const QSqlDatabase& session)
+{
+    QSqlQuery setting(session);
+    for (const QString& probe : postgresServerSideProbes)
+        setting.exec(QStringLiteral("SET ") + probe);
 }
 
 const QByteArray sqliteHeader("SQLite format 3\0", 16);
@@ -415,6 +429,9 @@ void TargetConnection::Impl::tunePostgres()
     setting.exec(QStringLiteral("SET synchronous_commit TO off"));
     setting.exec(QStringLiteral("SET lock_timeout TO '%1s'").arg(lockWaitSeconds));
     setting.exec(QStringLiteral("SET statement_timeout TO '%1min'").arg(statementTimeoutMinutes));
+    probeClientFromServer(database);
+    // Nor does a transaction left idle outlive the longest statement: its program is gone.
+    setting.exec(QStringLiteral("SET idle_in_transaction_session_timeout TO '%1min'").arg(statementTimeoutMinutes));
 }
 
 // SQL Server waits for a lock without limit unless told otherwise; the connection timeout bounds
@@ -499,6 +516,8 @@ QSqlDatabase TargetConnection::openSideSession()
     QSqlDatabase side = impl_->prepared(impl_->connectionNames.last());
     if (!side.open())
         throw TargetError(engineMessage(side.lastError()));
+    if (impl_->engine == TargetEngine::Postgres)
+        probeClientFromServer(side);
     return side;
 }
 

@@ -6,11 +6,14 @@
 #include "run/import_session.h"
 #include "target/target_claim.h"
 #include "tests/run/run_fixture.h"
+#include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QSqlQuery>
 
 namespace p1 {
 namespace {
@@ -89,6 +92,26 @@ TEST_P(RunGuardsTest, ASecondRunOnAClaimedTargetIsRefusedAndTouchesNothing)
     EXPECT_TRUE(session.ButtonExecuterClick());
 }
 
+// A check would read a target half imported, or wait for its locks: it is refused as a run is.
+TEST_P(RunGuardsTest, ACheckOnAClaimedTargetIsRefusedAndWritesNothing)
+{
+    chooseLocations(session, ui);
+    auto otherRun = test::connectTo(practice.target);
+    TargetClaim held(*otherRun);
+    ASSERT_TRUE(held.tryAcquire());
+
+    EXPECT_FALSE(session.checkBeforeImport());
+
+    EXPECT_EQ(ui.dialogTexts(Kind::Error),
+              QStringList{"Une autre importation est en cours sur cette base Tessaris : elle n'a pas été modifiée."});
+    EXPECT_EQ(ui.logLines(), QStringList());
+    EXPECT_EQ(QDir(practice.logs).entryList(QDir::Files), QStringList());
+    held.release();
+    if (GetParam() == TargetEngine::Sqlite) // the lock file of a run that died
+        test::writeTextFile(session.ADOConnectionTessaris.sqliteDatabaseFile() + ".p1import-lock", "999999\n");
+    EXPECT_TRUE(session.checkBeforeImport());
+}
+
 // The two files are read through side by side; the table reported is the first damaged one in
 // the order of the run, whichever file holds it.
 TEST_P(RunGuardsTest, ADamagedSourceTableStopsTheRunBeforeThePurge)
@@ -136,6 +159,30 @@ TEST_P(RunGuardsTest, ADamagedSourceTableStopsTheRunBeforeThePurge)
     }
 }
 
+// The table EDITOR.INI names is looked for before the purge, not when the last stage is reached.
+TEST_P(RunGuardsTest, APrescriptionsTableTheTargetLacksStopsTheRunBeforeThePurge)
+{
+    chooseLocations(session, ui);
+    session.ButtonExecuterClick();
+    ASSERT_EQ(physicians(), 2);
+    const QStringList firstRun = ui.logLines();
+    const QStringList firstLogs = practice.logFiles();
+    test::writeTargetSettings(practice.target, "[DataBases]\r\nORDONNANCES=Prescriptions\r\n");
+
+    EXPECT_FALSE(session.ButtonExecuterClick());
+
+    EXPECT_EQ(ui.dialogTexts(Kind::Error),
+              QStringList{"La table des prescriptions ORDONNANCES, nommée par EDITOR.INI, n'existe pas dans la base "
+                          "Tessaris."});
+    EXPECT_EQ(ui.logLines(), firstRun);
+    EXPECT_EQ(practice.logFiles(), firstLogs);
+    EXPECT_EQ(physicians(), 2);
+    EXPECT_TRUE(ui.isImportEnabled());
+
+    ui.setTicked(Box::ImportOrdo, false);
+    EXPECT_TRUE(session.ButtonExecuterClick());
+}
+
 TEST_P(RunGuardsTest, AStoppedRunThatChangedTheTargetKeepsItsLogWithTheReason)
 {
     TargetStatement(*test::connectTo(practice.target), {"DROP TABLE PATIENTS"}).execute();
@@ -154,6 +201,34 @@ TEST_P(RunGuardsTest, AStoppedRunThatChangedTheTargetKeepsItsLogWithTheReason)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RunGuardsTest, test::testEngines(), test::engineTestName);
+
+class ServerSessionGuardsTest : public RunGuardsTest {};
+
+// The session of a run whose program vanished keeps its transaction open, with its locks, until the
+// server ends it; no claim of its own is left. A run would purge, then stop on a lock midway.
+TEST_P(ServerSessionGuardsTest, ATargetAnotherSessionStillHoldsIsRefusedBeforeThePurge)
+{
+    chooseLocations(session, ui);
+    session.ButtonExecuterClick();
+    ASSERT_EQ(physicians(), 2);
+    const QStringList firstRun = ui.logLines();
+    auto vanished = test::connectTo(practice.target);
+    QSqlQuery held(vanished->database());
+    ASSERT_TRUE(held.exec("BEGIN") && held.exec("UPDATE ID_VALUES SET LAST_VALUE = LAST_VALUE"));
+
+    EXPECT_FALSE(session.ButtonExecuterClick());
+
+    const QStringList errors = ui.dialogTexts(Kind::Error);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Une autre session du serveur (processus ")) << errors[0].toStdString();
+    EXPECT_EQ(ui.logLines(), firstRun);
+    held.exec("ROLLBACK");
+    EXPECT_EQ(physicians(), 2);
+    EXPECT_TRUE(session.ButtonExecuterClick());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, ServerSessionGuardsTest, ::testing::Values(TargetEngine::Postgres),
+                         test::engineTestName);
 
 } // namespace
 } // namespace p1

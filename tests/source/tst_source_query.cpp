@@ -354,7 +354,8 @@ TEST(SourceField, ReadRulesPerValue)
         int boolean; // -1: no Yes/No value
     } cases[] = {
         {SourceType::Text, std::monostate{}, "", 0, zeroDay(), 0},
-        {SourceType::Text, QString(""), "", -1, {}, 0},
+        {SourceType::Text, QString(""), "", 0, {}, 0},
+        {SourceType::Text, QString("  "), "  ", 0, {}, 0},
         {SourceType::Text, QString(" 42 "), " 42 ", 42, {}, -1},
         {SourceType::Text, QString("Vrai"), "Vrai", -1, {}, 1},
         {SourceType::Long, qint64(-7), "-7", -7, {}, 1},

@@ -80,6 +80,37 @@ TEST_P(AntecedentsStageTest, GathersEachPatientsHistoryInOneRowNumberedOnFromThe
     EXPECT_TRUE(run->ui.statusHistory().contains("Patient n°6, antécédent daté au  importé"));
 }
 
+// A source whose patient code is kept as text: an empty code is no code, and the lines give the
+// code as the source writes it. ANTECED_ID 41 is taken.
+TEST_P(AntecedentsStageTest, APatientCodeKeptAsTextIsSkippedWhenEmptyAndWrittenAsItStands)
+{
+    setLastValue(*connection, "ANTECED", 40);
+    insertRow(*connection, "ANTECED", {{"ANTECED_ID", 41}, {"PATIENTS_ID", 99}});
+    SourceFiles source;
+    sample::antecedentTable(source.v4()).row({qint64(7), text("Asthme")});
+    jet::TableBuilder& history = source.v4()
+                                     .table("ANT ANTECEDENT PATIENT")
+                                     .column("CODE ANTECEDENT PATIENT", jet::ColumnType::Long)
+                                     .column("CODE PATIENT", jet::ColumnType::Text, 10)
+                                     .column("CODE ANTECEDENT", jet::ColumnType::Long)
+                                     .column("DATE", jet::ColumnType::DateTime);
+    addAntecedent(history, 1, text("007"), 7, on(2001, 1, 2));
+    addAntecedent(history, 2, text("007"), 7, on(2002, 1, 2));
+    addAntecedent(history, 3, text(""), 7, on(2003, 1, 2));
+    addAntecedent(history, 4, text("  "), 7, on(2004, 1, 2));
+
+    const QStringList log = importFrom(source);
+
+    ASSERT_EQ(log.size(), 3);
+    EXPECT_EQ(log[0], " : importation de l'antécédent du patient n°007 daté au 02/01/2001");
+    EXPECT_EQ(log[2], "2 antécédents créés");
+    EXPECT_TRUE(run->ui.statusHistory().contains("Patient n°007, antécédent daté au 02/01/2002 importé"));
+    EXPECT_EQ(counts.skipped, 2);
+    const QMap<qint64, TableRow> rows = rowsById(*connection, "ANTECED", "ANTECED_ID");
+    EXPECT_EQ(rows[42]["PATIENTS_ID"].asInteger(), 7);
+    EXPECT_EQ(rows[42]["ANTECEDENTS_MEDICAUX"].asText(), "Antécédent du 02/01/2002 : Asthme");
+}
+
 TEST_P(AntecedentsStageTest, NoRowGivesTheSingularAndAFailingLabelEndsTheRun)
 {
     SourceFiles none;

@@ -134,6 +134,37 @@ TEST_P(ConsultationsStageTest, UnreadableDetailLinesAreNamedAndTheConsultationSt
     EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 1);
 }
 
+// A source whose patient code is kept as text: an empty code is no code, and the lines give the
+// code as the source writes it. MOTCONSU_ID 41 is taken.
+TEST_P(ConsultationsStageTest, APatientCodeKeptAsTextIsSkippedWhenEmptyAndWrittenAsItStands)
+{
+    setLastValue(*connection, "MOTCONSU", 40);
+    insertRow(*connection, "MOTCONSU", {{"MOTCONSU_ID", 41}, {"PATIENTS_ID", 99}});
+    SourceFiles source;
+    sample::consultationTypeTable(source.v4()).row({qint64(1), text("Visite")});
+    sample::consultationDetailTable(source.v4());
+    jet::TableBuilder& consultations = source.v4()
+                                           .table("CON CONSULTATION")
+                                           .column("CodeTitre", jet::ColumnType::Long)
+                                           .column("CODE PATIENT", jet::ColumnType::Text, 10)
+                                           .column("Date", jet::ColumnType::DateTime)
+                                           .column("CODE MEDECIN", jet::ColumnType::Long)
+                                           .column("CODE TYPE CONSULTATION", jet::ColumnType::Long)
+                                           .column("DONNEES", jet::ColumnType::Memo);
+    consultations.row({qint64(1), text("007"), earlier, qint64(1), qint64(1), std::monostate()})
+        .row({qint64(2), text("007"), newYear, qint64(1), qint64(1), std::monostate()})
+        .row({qint64(3), text(""), newYear, qint64(1), qint64(1), std::monostate()});
+
+    const QStringList log = importFrom(source);
+
+    ASSERT_EQ(log.size(), 3);
+    EXPECT_EQ(log[0], " : importation de la consultation du patient n°007 datée au 01/06/2019 09:00:00");
+    EXPECT_EQ(log[2], "1 consultation créée");
+    EXPECT_TRUE(run->ui.statusHistory().contains("Patient n°007, consultation datée au 01/01/2021 08:00:00 importée"));
+    EXPECT_EQ(counts.skipped, 1);
+    EXPECT_EQ(rowsById(*connection, "MOTCONSU", "MOTCONSU_ID")[42]["PATIENTS_ID"].asInteger(), 7);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, ConsultationsStageTest, testEngines(), engineTestName);
 
 } // namespace

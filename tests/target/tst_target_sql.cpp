@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QSqlQuery>
 
 using namespace p1;
@@ -265,6 +266,26 @@ TEST(PostgresTarget, StoresDoNotWaitForTheLogFlush)
     ASSERT_TRUE(setting.exec("SHOW synchronous_commit"));
     ASSERT_TRUE(setting.next());
     EXPECT_EQ(setting.value(0).toString(), "off");
+}
+
+// A program that vanished mid-run (network cut, machine gone) leaves a session holding its locks
+// until the server ends it: the server is told to probe the client and to end a transaction left
+// idle, on this session. A socket connection ignores the probes, yet takes them.
+TEST(PostgresTarget, TheServerEndsASessionWhoseProgramIsGone)
+{
+    P1_REQUIRE_POSTGRES();
+    const TestTarget target = makePostgresTarget(false);
+    auto connection = connectTo(target);
+    QSqlQuery setting(connection->database());
+    ASSERT_TRUE(setting.exec("SELECT name, setting FROM pg_settings WHERE source = 'session' ORDER BY name"));
+    QMap<QString, QString> settings;
+    while (setting.next())
+        settings.insert(setting.value(0).toString(), setting.value(1).toString());
+    EXPECT_EQ(settings.value("idle_in_transaction_session_timeout"), "600000");
+    EXPECT_EQ(settings.value("client_connection_check_interval"), "10000");
+    for (const char* probe : {"tcp_keepalives_idle", "tcp_keepalives_interval", "tcp_keepalives_count",
+                              "tcp_user_timeout"})
+        EXPECT_TRUE(settings.contains(probe)) << probe;
 }
 
 // The test server trusts its users: the password is not checked, so the connection opens unless a
