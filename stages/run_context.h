@@ -75,7 +75,8 @@ inline RunContext withMonitor(const RunContext& run, RunMonitor& ui)
             run.targetBaseFolder,
             run.countsOfTheRun,
             run.lettersOfTheRun,
-            run.letterFiles};
+            run.letterFiles,
+            run.letterStoreSetAside};
 }
 
 } // namespace p1

@@ -76,7 +76,7 @@ void expectSameOutcome(const RunRecord& grouped, const RunRecord& eachRow)
 const QList<std::pair<QString, QString>> numberedTables = {
     {"MEDECINS", "MEDECINS_ID"}, {"PL_SUBJ", "PL_SUBJ_ID"},   {"MEDTRAIT", "MEDTRAIT_ID"},
     {"PATIENTS", "PATIENTS_ID"}, {"ANTECED", "ANTECED_ID"},   {"PATMEDTR", "PATMEDTR_ID"},
-    {"MOTCONSU", "MOTCONSU_ID"}, {"LETTERS", "LETTERS_ID"},   {"PRESCRIPTIONS", "PRESCRIPTIONS_ID"},
+    {"MOTCONSU", "MOTCONSU_ID"}, {"LETTERS", "LETTERS_ID"},   {"DATAPRESCR", "DATAPRESCR_ID"},
 };
 
 qint64 valueOf(const QString& row, const QString& column)
@@ -130,7 +130,7 @@ void expectCountsOfWhatTheTargetHolds(const RunRecord& record)
     }
     const QMap<QString, QString> tableOfStage = {{"medecins", "MEDECINS"},   {"correspondants", "MEDTRAIT"},
                                                  {"patients", "PATIENTS"},   {"consultations", "MOTCONSU"},
-                                                 {"courriers", "LETTERS"},   {"prescriptions", "PRESCRIPTIONS"}};
+                                                 {"courriers", "LETTERS"},   {"prescriptions", "DATAPRESCR"}};
     for (const StageCounts& stage : record.report.stages) {
         if (!tableOfStage.contains(stage.stage))
             continue;
