@@ -46,6 +46,8 @@ bool ImportRun::execute()
         return false;
     }
     const QString prescriptionTable = FindPrescriptionTable(ui_.locationText(Location::TargetBase));
+    if (prescriptionTable != noPrescriptionTable)
+        prescriptionTable_ = prescriptionTable;
     // A check goes on without the prescriptions stage, and reports the table missing.
     if (prescriptionTable == noPrescriptionTable && !checking()) {
         ui_.showError(prescriptionTableMissing);
@@ -213,7 +215,7 @@ void ImportRun::writeRecords(bool withLog)
     if (withLog)
         files.append({QStringLiteral(".log"), windows1252Lines(ui_.logLines())});
     if (!report_.stages.isEmpty()) {
-        report_.after = takeTargetSnapshot(session_.ADOConnectionTessaris);
+        report_.after = snapshot();
         files.append({QStringLiteral(".html"), reportHtml(report_).toUtf8()});
     }
     if (files.isEmpty())
@@ -271,7 +273,8 @@ void ImportRun::enterRunState()
 void ImportRun::runStages(const QString& prescriptionTable)
 {
     rebindSourceQueries();
-    report_.before = takeTargetSnapshot(session_.ADOConnectionTessaris);
+    report_.before = snapshot();
+    report_.start = report_.before;
     PurgeOutcome purge;
     if (ui_.isTicked(Box::Vider)) {
         purged_ = true;
@@ -279,6 +282,7 @@ void ImportRun::runStages(const QString& prescriptionTable)
                                ui_.locationText(Location::TargetBase), !checking()};
         purge = PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_, scope);
         commitStoredRows(session_.ADOConnectionTessaris);
+        report_.start = snapshot();
     }
     RunContext run{ui_,
                    session_.ADOConnectionSorvane,
@@ -336,6 +340,7 @@ void ImportRun::runStage(const StageEntry& stage, RunContext& run)
         for (qsizetype i = before; i < report_.stages.size(); ++i)
             report_.stages[i].stage = stage.word;
     };
+    report_.stageTables.insert(stage.word, {createdTable(stage), stage.uncountedTables});
     try {
         stage.import(run);
     } catch (...) {
@@ -343,6 +348,30 @@ void ImportRun::runStage(const StageEntry& stage, RunContext& run)
         throw;
     }
     nameItsCounts();
+    measureSourceRows(stage);
+}
+
+QString ImportRun::createdTable(const StageEntry& stage) const
+{
+    return stage.createdTable.isEmpty() ? prescriptionTable_ : stage.createdTable;
+}
+
+// Counted apart from the rows the stage walked, by the source itself, before its copy is given back.
+void ImportRun::measureSourceRows(const StageEntry& stage)
+{
+    SourceQuery whole(&fileOf(stage), {QStringLiteral("SELECT * from ") + stage.sourceTables.first()});
+    try {
+        whole.open();
+        report_.sourceRows.insert(stage.word, whole.recordCount());
+    } catch (const SourceError&) {
+    }
+}
+
+// The tables the purge empties, and the prescriptions table, which it does not.
+TargetSnapshot ImportRun::snapshot()
+{
+    return takeTargetSnapshot(session_.ADOConnectionTessaris,
+                              prescriptionTable_.isEmpty() ? QStringList() : QStringList{prescriptionTable_});
 }
 
 // The copies of the tables a stage read that no later stage of the run reads go back to memory,
@@ -360,9 +389,12 @@ void ImportRun::releaseSourceCopiesAfter(const StageEntry& done)
     for (const QString& table : done.sourceTables)
         if (!readLater.contains(table, Qt::CaseInsensitive))
             released.append(table);
-    SourceConnection& file =
-        done.file == SourceFile::Ordo ? session_.ADOConnectionSorvaneOrdo : session_.ADOConnectionSorvane;
-    file.releaseCopies(released);
+    fileOf(done).releaseCopies(released);
+}
+
+SourceConnection& ImportRun::fileOf(const StageEntry& stage)
+{
+    return stage.file == SourceFile::Ordo ? session_.ADOConnectionSorvaneOrdo : session_.ADOConnectionSorvane;
 }
 
 // The prescriptions stage leaves the shared source queries on Ordo.mdb; every other stage expects

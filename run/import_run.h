@@ -46,7 +46,11 @@ private:
     void proveSourceReadable();
     void provePrescriptionTableThere(const QString& prescriptionTable);
     void runStage(const StageEntry& stage, RunContext& run);
+    QString createdTable(const StageEntry& stage) const;
+    void measureSourceRows(const StageEntry& stage);
+    TargetSnapshot snapshot();
     void releaseSourceCopiesAfter(const StageEntry& done);
+    SourceConnection& fileOf(const StageEntry& stage);
     void keepRecordsOfStoppedRun(const QString& reason);
     void writeRecords(bool withLog);
     bool rowsWritten() const;
@@ -62,6 +66,7 @@ private:
     OperatorUi& ui_;
     RunMode mode_;
     RunReport report_;
+    QString prescriptionTable_; // as EDITOR.INI names it; empty when it names none
     bool purged_ = false;
     bool endLineWritten_ = false;
 };

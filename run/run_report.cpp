@@ -26,15 +26,16 @@ QString withoutSchema(const QString& name)
     return name.mid(name.lastIndexOf(u'.') + 1).toUpper();
 }
 
-// The tables the purge empties that the target holds: those the stages fill among them.
-QStringList reportedTables(TargetConnection& target)
+// The tables the purge empties that the target holds (those the stages fill among them), and the
+// others named that it holds.
+QStringList reportedTables(TargetConnection& target, const QStringList& alsoTables)
 {
     QSet<QString> present;
     const QStringList discovered = target.tableAndViewNames();
     for (const QString& name : discovered)
         present.insert(withoutSchema(name));
     QStringList tables;
-    for (const QString& name : purgeList(discovered))
+    for (const QString& name : purgeList(discovered) + alsoTables)
         if (present.contains(name) && !tables.contains(name))
             tables.append(name);
     return tables;
@@ -67,12 +68,38 @@ QMap<QString, qint64> readLastValues(TargetConnection& target)
 
 // ---- Common wording ----
 
-QString stageBalanceText(const StageCounts& counts)
+// The number followed by its words, singular below 2 as the summary lines have it.
+QString counted(qint64 number, const QString& singular, const QString& plural)
 {
-    if (counts.balanced())
+    return QString::number(number) + u' ' + (number < 2 ? singular : plural);
+}
+
+QString stageBalanceText(const RunReport& report, const StageCounts& counts)
+{
+    if (!counts.balanced()) {
+        const qint64 gap = counts.read - (counts.skipped + counts.stored + counts.merged + counts.refused);
+        return QStringLiteral("écart de %1").arg(gap);
+    }
+    if (!report.stageBalanced(counts))
+        return counted(report.sourceRows.value(counts.stage), QStringLiteral("ligne dans la table source"),
+                       QStringLiteral("lignes dans la table source"));
+    return QStringLiteral("équilibrée");
+}
+
+QString tableBalanceText(const TableGrowth& growth)
+{
+    if (growth.counted == 0 && !growth.gained)
+        return {};
+    if (growth.balanced())
         return QStringLiteral("équilibrée");
-    const qint64 gap = counts.read - (counts.skipped + counts.stored + counts.merged + counts.refused);
-    return QStringLiteral("écart de %1").arg(gap);
+    return counted(growth.counted, QStringLiteral("ligne créée comptée"), QStringLiteral("lignes créées comptées"))
+           + QStringLiteral(", ") + counted(*growth.gained, QStringLiteral("gagnée"), QStringLiteral("gagnées"));
+}
+
+QString sourceRowsText(const RunReport& report, const StageCounts& counts)
+{
+    return report.sourceRows.contains(counts.stage) ? QString::number(report.sourceRows.value(counts.stage))
+                                                    : QString();
 }
 
 QString optionalNumber(const QMap<QString, qint64>& values, const QString& key)
@@ -146,25 +173,27 @@ QString htmlSummary(const RunReport& report)
     else
         html += "<p class=\"bilan-faux\">Traitement interrompu : " + report.stopReason.toHtmlEscaped() + "</p>\n";
     if (report.balanced())
-        html += QStringLiteral("<p>Chaque ligne lue est comptée une fois : ignorée, créée, fusionnée ou refusée.</p>\n");
+        html += QStringLiteral("<p>Chaque ligne lue est comptée une fois : ignorée, créée, fusionnée ou refusée ; "
+                               "chaque table a gagné les lignes comptées créées.</p>\n");
     else
-        html += QStringLiteral("<p class=\"bilan-faux\">Des lignes lues ne sont pas comptées : voir les étapes en rouge.</p>\n");
+        html += QStringLiteral("<p class=\"bilan-faux\">Des lignes ne sont pas comptées, ou pas dans la base "
+                               "Tessaris : voir les étapes et les tables en rouge.</p>\n");
     return html;
 }
 
 QString htmlStages(const RunReport& report)
 {
     QString html = QStringLiteral("<h2>Étapes</h2>\n<table>\n")
-                   + headerRow({"Étape", "Lues", "Ignorées (code 0 ou moins)", "Créées", "Fusionnées",
-                                "Refusées", "Échecs", "Secondes", "Bilan"});
+                   + headerRow({"Étape", "Lignes source", "Lues", "Ignorées (code 0 ou moins)", "Créées",
+                                "Fusionnées", "Refusées", "Échecs", "Secondes", "Bilan"});
     for (const StageCounts& counts : report.stages) {
-        html += counts.balanced() ? QStringLiteral("<tr>") : QStringLiteral("<tr class=\"ecart\">");
-        html += cell(counts.stage);
+        html += report.stageBalanced(counts) ? QStringLiteral("<tr>") : QStringLiteral("<tr class=\"ecart\">");
+        html += cell(counts.stage) + numberCell(sourceRowsText(report, counts));
         for (qint64 number : {counts.read, counts.skipped, counts.stored, counts.merged, counts.refused,
                               counts.failures})
             html += numberCell(QString::number(number));
-        html += numberCell(QLocale(QLocale::French).toString(counts.seconds, 'f', 3)) + cell(stageBalanceText(counts))
-                + "</tr>\n";
+        html += numberCell(QLocale(QLocale::French).toString(counts.seconds, 'f', 3))
+                + cell(stageBalanceText(report, counts)) + "</tr>\n";
     }
     return html + "</table>\n";
 }
@@ -176,6 +205,21 @@ QString htmlBeforeAfter(const QString& title, const QString& nameTitle, const QM
     for (const QString& name : unitedKeys(before, after))
         html += "<tr>" + cell(name) + numberCell(optionalNumber(before, name))
                 + numberCell(optionalNumber(after, name)) + "</tr>\n";
+    return html + "</table>\n";
+}
+
+QString htmlTables(const RunReport& report)
+{
+    const QMap<QString, qint64>& before = report.before.tableRows;
+    const QMap<QString, qint64>& after = report.after.tableRows;
+    QString html = QStringLiteral("<h2>Tables de la base Tessaris (lignes)</h2>\n<table>\n")
+                   + headerRow({"Table", "Avant", "Après", "Créées comptées", "Bilan"});
+    for (const QString& table : unitedKeys(before, after)) {
+        const TableGrowth growth = report.growthOf(table);
+        html += (growth.balanced() ? QStringLiteral("<tr>") : QStringLiteral("<tr class=\"ecart\">")) + cell(table)
+                + numberCell(optionalNumber(before, table)) + numberCell(optionalNumber(after, table))
+                + numberCell(QString::number(growth.counted)) + cell(tableBalanceText(growth)) + "</tr>\n";
+    }
     return html + "</table>\n";
 }
 
@@ -282,11 +326,26 @@ QJsonArray jsonBeforeAfter(const QString& nameKey, const QMap<QString, qint64>& 
     return entries;
 }
 
+QJsonArray jsonTables(const RunReport& report)
+{
+    QJsonArray tables;
+    for (const QString& table : unitedKeys(report.before.tableRows, report.after.tableRows)) {
+        const TableGrowth growth = report.growthOf(table);
+        tables.append(QJsonObject{{"table", table},
+                                  {"avant", optionalJson(report.before.tableRows, table)},
+                                  {"apres", optionalJson(report.after.tableRows, table)},
+                                  {"creees_comptees", growth.counted},
+                                  {"equilibre", growth.balanced()}});
+    }
+    return tables;
+}
+
 QJsonArray jsonStages(const RunReport& report)
 {
     QJsonArray stages;
     for (const StageCounts& counts : report.stages)
         stages.append(QJsonObject{{"etape", counts.stage},
+                                  {"lignes_source", optionalJson(report.sourceRows, counts.stage)},
                                   {"lues", counts.read},
                                   {"ignorees", counts.skipped},
                                   {"creees", counts.stored},
@@ -294,7 +353,7 @@ QJsonArray jsonStages(const RunReport& report)
                                   {"refusees", counts.refused},
                                   {"echecs", counts.failures},
                                   {"secondes", counts.seconds},
-                                  {"equilibre", counts.balanced()}});
+                                  {"equilibre", report.stageBalanced(counts)}});
     return stages;
 }
 
@@ -363,12 +422,24 @@ QString csvLine(const QStringList& fields)
     return quoted.join(u';') + "\r\n";
 }
 
-QString csvBeforeAfter(const QString& section, const QMap<QString, qint64>& before,
-                       const QMap<QString, qint64>& after)
+QString csvTables(const RunReport& report)
 {
     QString csv;
-    for (const QString& name : unitedKeys(before, after))
-        csv += csvLine({section, name, optionalNumber(before, name), optionalNumber(after, name)});
+    for (const QString& table : unitedKeys(report.before.tableRows, report.after.tableRows)) {
+        const TableGrowth growth = report.growthOf(table);
+        csv += csvLine({"table", table, optionalNumber(report.before.tableRows, table),
+                        optionalNumber(report.after.tableRows, table), QString::number(growth.counted),
+                        growth.balanced() ? "oui" : "non"});
+    }
+    return csv;
+}
+
+QString csvCounters(const RunReport& report)
+{
+    QString csv;
+    for (const QString& key : unitedKeys(report.before.lastValues, report.after.lastValues))
+        csv += csvLine({"compteur", key, optionalNumber(report.before.lastValues, key),
+                        optionalNumber(report.after.lastValues, key), QString(), QString()});
     return csv;
 }
 
@@ -416,11 +487,11 @@ std::optional<Rendering> renderingFor(const QString& path)
 
 } // namespace
 
-TargetSnapshot takeTargetSnapshot(TargetConnection& target)
+TargetSnapshot takeTargetSnapshot(TargetConnection& target, const QStringList& alsoTables)
 {
     TargetSnapshot snapshot;
     try {
-        for (const QString& table : reportedTables(target))
+        for (const QString& table : reportedTables(target, alsoTables))
             if (const std::optional<qint64> rows = countRows(target, table))
                 snapshot.tableRows.insert(table, *rows);
         snapshot.lastValues = readLastValues(target);
@@ -431,9 +502,44 @@ TargetSnapshot takeTargetSnapshot(TargetConnection& target)
     return snapshot;
 }
 
+bool TableGrowth::balanced() const
+{
+    if (!gained)
+        return true;
+    return uncountedRowsToo ? *gained >= counted : *gained == counted;
+}
+
+bool RunReport::stageBalanced(const StageCounts& counts) const
+{
+    return counts.balanced() && (!sourceRows.contains(counts.stage) || sourceRows.value(counts.stage) == counts.read);
+}
+
+// A table no stage creates its rows in is not checked: nothing says what it should gain.
+TableGrowth RunReport::growthOf(const QString& table) const
+{
+    TableGrowth growth;
+    bool checked = false;
+    for (const StageCounts& counts : stages) {
+        const StageTables& tables = stageTables.value(counts.stage);
+        if (tables.created == table) {
+            growth.counted += counts.stored;
+            checked = true;
+        }
+        growth.uncountedRowsToo = growth.uncountedRowsToo || tables.uncounted.contains(table);
+    }
+    if (checked && start.taken && after.taken && start.tableRows.contains(table) && after.tableRows.contains(table))
+        growth.gained = after.tableRows.value(table) - start.tableRows.value(table);
+    return growth;
+}
+
 bool RunReport::balanced() const
 {
-    return std::all_of(stages.begin(), stages.end(), [](const StageCounts& counts) { return counts.balanced(); });
+    const auto stageBalancedHere = [this](const StageCounts& counts) { return stageBalanced(counts); };
+    if (!std::all_of(stages.begin(), stages.end(), stageBalancedHere))
+        return false;
+    const QStringList tables = unitedKeys(before.tableRows, after.tableRows);
+    return std::all_of(tables.begin(), tables.end(),
+                       [this](const QString& table) { return growthOf(table).balanced(); });
 }
 
 bool RunReport::nothingRefused() const
@@ -449,9 +555,7 @@ QString reportHtml(const RunReport& report)
     return "<!DOCTYPE html>\n<html lang=\"fr\">\n<head>\n<meta charset=\"utf-8\">\n"
            "<title>" + reportTitle(report) + "</title>\n<style>" + htmlStyle + "</style>\n</head>\n<body>\n"
            "<h1>" + reportTitle(report) + "</h1>\n" + htmlSummary(report) + htmlCheckFindings(report)
-           + htmlStages(report)
-           + htmlBeforeAfter("Tables de la base Tessaris (lignes)", "Table", report.before.tableRows,
-                             report.after.tableRows)
+           + htmlStages(report) + htmlTables(report)
            + htmlBeforeAfter("Compteurs ID_VALUES", "Clé", report.before.lastValues, report.after.lastValues)
            + htmlLetters(report.letters) + htmlChangedValues(report) + htmlFailures(report)
            + "</body>\n</html>\n";
@@ -468,7 +572,7 @@ QString reportJson(const RunReport& report)
                      {"raison_arret", report.stopReason},
                      {"equilibre", report.balanced()},
                      {"etapes", jsonStages(report)},
-                     {"tables", jsonBeforeAfter("table", report.before.tableRows, report.after.tableRows)},
+                     {"tables", jsonTables(report)},
                      {"compteurs", jsonBeforeAfter("cle", report.before.lastValues, report.after.lastValues)},
                      {"courriers", letters},
                      {"valeurs_modifiees", jsonChangedValues(report)},
@@ -483,15 +587,15 @@ QString reportJson(const RunReport& report)
 QString reportCsv(const RunReport& report)
 {
     QString csv = csvLine({"section", "nom", "lues", "ignorees", "creees", "fusionnees", "refusees", "secondes",
-                           "equilibre"});
+                           "equilibre", "echecs", "lignes_source"});
     for (const StageCounts& counts : report.stages)
         csv += csvLine({"etape", counts.stage, QString::number(counts.read), QString::number(counts.skipped),
                         QString::number(counts.stored), QString::number(counts.merged),
                         QString::number(counts.refused), secondsText(counts.seconds),
-                        counts.balanced() ? "oui" : "non"});
-    csv += "\r\n" + csvLine({"section", "nom", "avant", "apres"});
-    csv += csvBeforeAfter("table", report.before.tableRows, report.after.tableRows);
-    csv += csvBeforeAfter("compteur", report.before.lastValues, report.after.lastValues);
+                        report.stageBalanced(counts) ? "oui" : "non", QString::number(counts.failures),
+                        sourceRowsText(report, counts)});
+    csv += "\r\n" + csvLine({"section", "nom", "avant", "apres", "creees_comptees", "equilibre"});
+    csv += csvTables(report) + csvCounters(report);
     csv += "\r\n" + csvLine({"section", "fichiers_copies", "octets_copies", "fichiers_manquants", "noms_refuses"});
     csv += csvLine({"courriers", QString::number(report.letters.filesCopied),
                     QString::number(report.letters.bytesCopied), QString::number(report.letters.filesMissing),

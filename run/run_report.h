@@ -19,9 +19,10 @@ struct TargetSnapshot {
     QMap<QString, qint64> lastValues;
 };
 
-// Reads the snapshot; never throws: a target that cannot be read leaves the report's columns
-// empty rather than losing the report of what the stages did.
-TargetSnapshot takeTargetSnapshot(TargetConnection& target);
+// Reads the snapshot (the tables the purge empties, and the others named, the prescriptions table
+// among them); never throws: a target that cannot be read leaves the report's columns empty
+// rather than losing the report of what the stages did.
+TargetSnapshot takeTargetSnapshot(TargetConnection& target, const QStringList& alsoTables = {});
 
 // A source row whose identifier a target that is not purged already holds: the run refuses it.
 struct PresentIdentifier {
@@ -36,6 +37,24 @@ struct CheckFindings {
     QList<PresentIdentifier> presentIdentifiers;
 };
 
+// Where a stage's rows go: the table it creates them in, and the tables it also adds rows to that
+// it does not count (a patient's profession, a user's planning row).
+struct StageTables {
+    QString created;
+    QStringList uncounted;
+};
+
+// A table's growth over the run, against the rows the stages counted as created in it.
+struct TableGrowth {
+    qint64 counted = 0;
+    std::optional<qint64> gained; // unknown when the target could not be counted
+    bool uncountedRowsToo = false;
+
+    // It gained what was counted (at least that, where rows are added uncounted); true when
+    // unknown.
+    bool balanced() const;
+};
+
 // What a run did, for the practice's IT person: every source row accounted for. A check reports
 // what the run would do, in the same form.
 struct RunReport {
@@ -48,8 +67,17 @@ struct RunReport {
     TargetSnapshot before; // before the purge
     TargetSnapshot after;
     LetterCounts letters;
+    // Measured apart from what the stages counted: the rows of each stage's own source table, by
+    // stage word (none for a stage that stopped), and the target once purged (before, when it was
+    // not), from which the tables' growth is counted.
+    QMap<QString, qint64> sourceRows;
+    TargetSnapshot start;
+    QMap<QString, StageTables> stageTables; // by stage word
 
-    // read = skipped + stored + merged + refused for every stage.
+    // read = skipped + stored + merged + refused, and read = the rows of its source table.
+    bool stageBalanced(const StageCounts& counts) const;
+    TableGrowth growthOf(const QString& table) const;
+    // Every stage balanced, and every table gained the rows counted as created in it.
     bool balanced() const;
     // Nothing refused: no row or piece of a row left out, no text too long, no problem a check found.
     bool nothingRefused() const;

@@ -15,20 +15,23 @@ const QList<StageEntry>& stageTable()
     using enum SourceFile;
     static const QList<StageEntry> table = {
         {Box::ImportMedecins, "CBImportMedecins", "importer les médecins, utilisateurs", "medecins",
-         importUsers, false, V4, {"[GLB Medecin]", "[GLB SPECIALITE]"}},
+         importUsers, false, V4, {"[GLB Medecin]", "[GLB SPECIALITE]"}, "MEDECINS", {"PL_SUBJ"}},
         {Box::ImportCorrespondants, "CBImportCorrespondants", "importer les correspondants",
-         "correspondants", importCorrespondents, false, V4, {"[ADR CARNET ADRESSE]", "[REF FONCTION]"}},
+         "correspondants", importCorrespondents, false, V4, {"[ADR CARNET ADRESSE]", "[REF FONCTION]"},
+         "MEDTRAIT", {}},
         {Box::ImportPatients, "CBImportPatients", "importer les patients", "patients",
-         importPatients, true, V4, {"[GLB PATIENT]", "[REF TYPE PROFESSION]"}},
+         importPatients, true, V4, {"[GLB PATIENT]", "[REF TYPE PROFESSION]"}, "PATIENTS",
+         {"ANTECED", "PATMEDTR"}},
         {Box::ImportAnteced, "CBImportAnteced", "importer les antécédents", "antecedents",
-         importAntecedents, true, V4, {"[ANT ANTECEDENT PATIENT]", "[ANT ANTECEDENT]"}},
+         importAntecedents, true, V4, {"[ANT ANTECEDENT PATIENT]", "[ANT ANTECEDENT]"}, "ANTECED", {}},
         {Box::ImportConsultations, "CBImportConsultations", "importer les consultations",
          "consultations", importConsultations, true, V4,
-         {"[CON CONSULTATION]", "[CON SOUS CONSULTATION]", "[CON TYPE CONSULTATION]"}},
+         {"[CON CONSULTATION]", "[CON SOUS CONSULTATION]", "[CON TYPE CONSULTATION]"}, "MOTCONSU", {}},
         {Box::ImportCourriers, "cbImportCourriers", "importer les courriers", "courriers",
-         importLetters, true, V4, {"[COU COURRIER GENERE]"}},
+         importLetters, true, V4, {"[COU COURRIER GENERE]"}, "LETTERS", {}},
         {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions",
-         importPrescriptions, false, Ordo, {"[ORD ORDONNANCE]", "[ORD PRESCRIPTION]"}},
+         importPrescriptions, false, Ordo, {"[ORD ORDONNANCE]", "[ORD PRESCRIPTION]"}, QString(),
+         {"MOTCONSU"}},
     };
     return table;
 }

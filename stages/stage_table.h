@@ -12,8 +12,10 @@ enum class SourceFile { V4, Ordo };
 
 // One stage of the run: its box in the window (object name and caption), its word on the
 // command line, its import (none while the stage is not built), whether the status line and the
-// progress bar are emptied after it whether it ran or not, and the source tables it reads (its
-// own first, then those of its lookups), which the run reads through before touching the target.
+// progress bar are emptied after it whether it ran or not, the source tables it reads (its own
+// first, then those of its lookups), which the run reads through before touching the target, the
+// target table its created rows go to (empty: the prescriptions table EDITOR.INI names), and the
+// tables it also adds rows to that it does not count.
 struct StageEntry {
     Box box;
     QString boxName;
@@ -23,6 +25,8 @@ struct StageEntry {
     bool resetAfter;
     SourceFile file;
     QStringList sourceTables;
+    QString createdTable;
+    QStringList uncountedTables;
 };
 
 // The stages in the order of the run. The window, the command line and the run read it.

@@ -43,18 +43,32 @@ bool TargetClaim::tryAcquire()
 {
     switch (connection_.engine()) {
     case TargetEngine::Sqlite:
-        lockFile_ = std::make_unique<QLockFile>(lockFilePath());
-        lockFile_->setStaleLockTime(0);
-        if (lockFile_->tryLock(0))
-            return true;
-        lockFile_.reset();
-        return false;
+        return tryLockFile();
     case TargetEngine::Postgres:
         return tryAcquireOnServer(postgresClaim);
     case TargetEngine::SqlServer:
         return tryAcquireOnServer(sqlServerClaim);
     }
     return false;
+}
+
+// Only a lock file another run holds means another run: one that cannot be written (a full disk,
+// a folder protected against writing) is said as such.
+bool TargetClaim::tryLockFile()
+{
+    lockFile_ = std::make_unique<QLockFile>(lockFilePath());
+    lockFile_->setStaleLockTime(0);
+    if (lockFile_->tryLock(0))
+        return true;
+    const QLockFile::LockError error = lockFile_->error();
+    lockFile_.reset();
+    if (error == QLockFile::LockFailedError)
+        return false;
+    if (error == QLockFile::PermissionError)
+        throw TargetError(QStringLiteral("Le fichier de réservation [%1] ne peut pas être créé : le dossier de la "
+                                         "base est protégé en écriture.")
+                              .arg(lockFilePath()));
+    throw TargetError(QStringLiteral("Le fichier de réservation [%1] n'a pas pu être écrit.").arg(lockFilePath()));
 }
 
 bool TargetClaim::tryAcquireOnServer(const QString& statement)

@@ -22,7 +22,7 @@ public:
     TargetClaim& operator=(const TargetClaim&) = delete;
 
     // True when the claim is now held; false, at once, when another run holds it.
-    // Throws TargetError when the engine cannot be asked.
+    // Throws TargetError when the engine cannot be asked, or the lock file cannot be written.
     bool tryAcquire();
     void release();
     // SQLite: whether a run holds the claim, told without writing any file (a check's question).
@@ -34,6 +34,7 @@ public:
     QString otherSessionHoldingTheTarget();
 
 private:
+    bool tryLockFile();
     bool tryAcquireOnServer(const QString& statement);
     QString lockFilePath() const;
 

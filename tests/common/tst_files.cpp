@@ -7,15 +7,14 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <sys/resource.h>
-
-#include <csignal>
-
+#include "tests/support/file_size_limit.h"
 #include "tests/support/qt_printers.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+using p1::test::FileSizeLimit;
 
 void touch(const QString& path, const QByteArray& content = "x")
 {
@@ -38,28 +37,6 @@ QByteArray letterBytes(int size)
         bytes[i] = static_cast<char>((i * 7 + i / 256) % 256);
     return bytes;
 }
-
-// Lets no file of this process grow beyond the limit, as a full disk or a quota would; a write
-// across it is cut short.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, SIG_DFL);
-    }
-
-private:
-    rlimit saved_{};
-};
 
 TEST(Files, EnsureTrailingBackslashAddsOneSeparatorOnly)
 {

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include <QDir>
 #include <QFile>
 #include <QSqlQuery>
@@ -71,45 +74,40 @@ protected:
     ImportSession session{ui, GetParam()};
 };
 
-TEST_P(RunGuardsTest, ASecondRunOnAClaimedTargetIsRefusedAndTouchesNothing)
+// A second run would empty and fill the target under the first; a check would read it half
+// imported, or wait for its locks: both are refused while a run holds the claim, and neither once
+// its run is gone, even when it left its lock file behind.
+TEST_P(RunGuardsTest, ARunOrACheckOnAClaimedTargetIsRefusedAndTouchesNothing)
 {
     chooseLocations(session, ui);
     session.ButtonExecuterClick();
     ASSERT_EQ(physicians(), 2);
-    const QStringList firstRun = ui.logLines();
+    const std::pair<const char*, std::function<bool()>> attempts[] = {
+        {"run", [&] { return session.ButtonExecuterClick(); }},
+        {"check", [&] { return session.checkBeforeImport(); }},
+    };
+    for (const auto& [name, attempt] : attempts) {
+        SCOPED_TRACE(name);
+        const QStringList logBefore = ui.logLines();
+        const QStringList recordsBefore = QDir(practice.logs).entryList(QDir::Files);
+        const qsizetype errorsBefore = ui.dialogTexts(Kind::Error).size();
+        auto otherRun = test::connectTo(practice.target);
+        TargetClaim held(*otherRun);
+        ASSERT_TRUE(held.tryAcquire());
 
-    auto otherRun = test::connectTo(practice.target);
-    TargetClaim held(*otherRun);
-    ASSERT_TRUE(held.tryAcquire());
-    EXPECT_FALSE(session.ButtonExecuterClick());
-    EXPECT_EQ(ui.dialogTexts(Kind::Error),
-              QStringList{"Une autre importation est en cours sur cette base Tessaris : elle n'a pas été modifiée."});
-    EXPECT_EQ(ui.logLines(), firstRun);
-    EXPECT_EQ(physicians(), 2);
-    EXPECT_TRUE(ui.isImportEnabled());
+        EXPECT_FALSE(attempt());
 
-    held.release();
-    EXPECT_TRUE(session.ButtonExecuterClick());
-}
-
-// A check would read a target half imported, or wait for its locks: it is refused as a run is.
-TEST_P(RunGuardsTest, ACheckOnAClaimedTargetIsRefusedAndWritesNothing)
-{
-    chooseLocations(session, ui);
-    auto otherRun = test::connectTo(practice.target);
-    TargetClaim held(*otherRun);
-    ASSERT_TRUE(held.tryAcquire());
-
-    EXPECT_FALSE(session.checkBeforeImport());
-
-    EXPECT_EQ(ui.dialogTexts(Kind::Error),
-              QStringList{"Une autre importation est en cours sur cette base Tessaris : elle n'a pas été modifiée."});
-    EXPECT_EQ(ui.logLines(), QStringList());
-    EXPECT_EQ(QDir(practice.logs).entryList(QDir::Files), QStringList());
-    held.release();
-    if (GetParam() == TargetEngine::Sqlite) // the lock file of a run that died
-        test::writeTextFile(session.ADOConnectionTessaris.sqliteDatabaseFile() + ".p1import-lock", "999999\n");
-    EXPECT_TRUE(session.checkBeforeImport());
+        EXPECT_EQ(ui.dialogTexts(Kind::Error).mid(errorsBefore),
+                  QStringList{"Une autre importation est en cours sur cette base Tessaris : elle n'a pas été modifiée."});
+        EXPECT_EQ(ui.logLines(), logBefore);
+        EXPECT_EQ(QDir(practice.logs).entryList(QDir::Files), recordsBefore);
+        EXPECT_EQ(physicians(), 2);
+        EXPECT_TRUE(ui.isImportEnabled());
+        held.release();
+        if (GetParam() == TargetEngine::Sqlite)
+            test::writeTextFile(session.ADOConnectionTessaris.sqliteDatabaseFile() + ".p1import-lock", "999999\n");
+        EXPECT_TRUE(attempt());
+    }
 }
 
 // The two files are read through side by side; the table reported is the first damaged one in

@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSqlQuery>
 
 #include <cstdio>
 
@@ -69,7 +70,7 @@ const Shape stageShape = {{"etape", QJsonValue::String},  {"lues", QJsonValue::D
                           {"ignorees", QJsonValue::Double}, {"creees", QJsonValue::Double},
                           {"fusionnees", QJsonValue::Double}, {"refusees", QJsonValue::Double},
                           {"echecs", QJsonValue::Double}, {"secondes", QJsonValue::Double},
-                          {"equilibre", QJsonValue::Bool}};
+                          {"equilibre", QJsonValue::Bool}, {"lignes_source", QJsonValue::Double}};
 const Shape lettersShape = {{"fichiers_copies", QJsonValue::Double}, {"octets_copies", QJsonValue::Double},
                             {"fichiers_manquants", QJsonValue::Double}, {"noms_refuses", QJsonValue::Double}};
 const Shape refusalShape = {{"etape", QJsonValue::String}, {"code_source", QJsonValue::String},
@@ -94,14 +95,18 @@ QStringList shapeErrors(const QJsonObject& object, const Shape& shape, const QSt
     return errors;
 }
 
-// Before and after are numbers, or null for a table or key the target did not hold then.
+// Before and after are numbers, or null for a table or key the target did not hold then; a table
+// also has the rows counted as created in it and whether it gained them.
 QStringList beforeAfterErrors(const QJsonArray& entries, const QString& nameKey, const QString& where)
 {
     QStringList errors;
+    const bool tables = nameKey == "table";
     for (const QJsonValue& entry : entries) {
         const QJsonObject object = entry.toObject();
-        if (!object.value(nameKey).isString() || object.size() != 3)
+        if (!object.value(nameKey).isString() || object.size() != (tables ? 5 : 3))
             errors.append(where);
+        if (tables && (!object.value("creees_comptees").isDouble() || !object.value("equilibre").isBool()))
+            errors.append(where + ".creees_comptees");
         for (const char* side : {"avant", "apres"})
             if (!object.value(side).isDouble() && !object.value(side).isNull())
                 errors.append(where + "." + side);
@@ -181,6 +186,45 @@ TEST_P(RunReportTest, CountsMatchTheTargetRowsAndTheLogsFailureLines)
     EXPECT_EQ(users["refusees"].toInt(), 2);
 }
 
+// What a stage counts as created is checked against what its table gained: rows the target drops
+// after their insert (a trigger of its own) are not there, whatever the stage was told.
+TEST_P(RunReportTest, RowsCountedAsCreatedThatTheTargetDoesNotHoldAreNamedAndTheRunSaysSo)
+{
+    Practice practice(GetParam(), {{{1, "Martin"}, {2, "Durand"}, {3, "Petit"}}});
+    {
+        auto target = test::connectTo(practice.target);
+        QSqlQuery trigger(target->database());
+        const bool made =
+            GetParam() == TargetEngine::Sqlite
+                ? trigger.exec("CREATE TRIGGER vanish AFTER INSERT ON MEDECINS BEGIN DELETE FROM MEDECINS "
+                               "WHERE MEDECINS_ID = NEW.MEDECINS_ID; END")
+                : trigger.exec("CREATE FUNCTION vanish() RETURNS trigger AS $$ BEGIN DELETE FROM MEDECINS WHERE "
+                               "MEDECINS_ID = NEW.MEDECINS_ID; RETURN NULL; END $$ LANGUAGE plpgsql")
+                      && trigger.exec("CREATE TRIGGER vanish AFTER INSERT ON MEDECINS FOR EACH ROW EXECUTE "
+                                      "FUNCTION vanish()");
+        ASSERT_TRUE(made) << trigger.lastError().text().toStdString();
+    }
+    const QString reportPath = practice.logs + "rapport.json";
+
+    const Outcome outcome = runCli(practice, GetParam(), {"--only", "medecins", "--report", reportPath});
+
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_TRUE(outcome.logLines.contains("3 utilisateurs créés"));
+    const QJsonObject report = readJson(reportPath);
+    EXPECT_EQ(reportShapeErrors(report), QStringList());
+    EXPECT_FALSE(report["equilibre"].toBool());
+    EXPECT_TRUE(report["etapes"][0]["equilibre"].toBool()); // every row read is counted once
+    const QJsonObject medecins = entryNamed(report["tables"].toArray(), "table", "MEDECINS");
+    EXPECT_EQ(medecins["creees_comptees"].toInt(), 3);
+    EXPECT_EQ(medecins["apres"].toInt(), 0);
+    EXPECT_FALSE(medecins["equilibre"].toBool());
+    EXPECT_TRUE(entryNamed(report["tables"].toArray(), "table", "PATIENTS")["equilibre"].toBool());
+
+    const QString html = readUtf8(practice.logs + practice.logFiles().value(0).replace(".log", ".html"));
+    EXPECT_TRUE(html.contains("<tr class=\"ecart\"><td>MEDECINS</td>")) << html.toStdString();
+    EXPECT_TRUE(html.contains("3 lignes créées comptées, 0 gagnée")) << html.toStdString();
+}
+
 TEST_P(RunReportTest, EveryRunThatReachedAStageLeavesAnHtmlReportBesideItsLog)
 {
     struct Case {
@@ -242,6 +286,9 @@ TEST(RunReportOfAPractice, EveryStageBalancesAndTheLetterCountsMatchTheCopiedFil
     EXPECT_TRUE(report["termine"].toBool());
     for (const QJsonValue& stage : report["etapes"].toArray())
         EXPECT_TRUE(stage["equilibre"].toBool()) << stage["etape"].toString().toStdString();
+    for (const QJsonValue& table : report["tables"].toArray())
+        EXPECT_TRUE(table["equilibre"].toBool()) << table["table"].toString().toStdString();
+    EXPECT_TRUE(report["equilibre"].toBool());
 
     qint64 files = 0;
     qint64 bytes = 0;
@@ -282,6 +329,25 @@ TEST(RunReportRendering, AStageThatDoesNotBalanceIsShownInRed)
     EXPECT_FALSE(html.contains("<tr class=\"ecart\"><td>medecins</td>"));
     EXPECT_TRUE(html.contains("écart de 1"));
     EXPECT_FALSE(QJsonDocument::fromJson(reportJson(report).toUtf8())["equilibre"].toBool());
+}
+
+// The rows a stage read are checked against the rows its source table holds, counted apart.
+TEST(RunReportRendering, AStageThatReadFewerRowsThanItsSourceHoldsDoesNotBalance)
+{
+    RunReport report;
+    report.stages = {stageCounts("medecins", 2, 2), stageCounts("patients", 5, 5)};
+    report.sourceRows = {{"medecins", 2}, {"patients", 6}};
+    EXPECT_FALSE(report.balanced());
+
+    const QString html = reportHtml(report);
+    EXPECT_TRUE(html.contains("<tr class=\"ecart\"><td>patients</td>"));
+    EXPECT_FALSE(html.contains("<tr class=\"ecart\"><td>medecins</td>"));
+    EXPECT_TRUE(html.contains("6 lignes dans la table source"));
+    const QJsonDocument json = QJsonDocument::fromJson(reportJson(report).toUtf8());
+    EXPECT_FALSE(json["etapes"][1]["equilibre"].toBool());
+    EXPECT_EQ(json["etapes"][1]["lignes_source"].toInt(), 6);
+    EXPECT_TRUE(reportCsv(report).contains("etape;patients;5;0;5;0;0;0.000;non;0;6\r\n"))
+        << reportCsv(report).toStdString();
 }
 
 TEST(RunReportRendering, EngineMessagesKeepTheirSeparatorsQuotesAndMarkup)

@@ -51,7 +51,9 @@ const sqlite3_io_methods observedMethods = {
         file->pMethods = nullptr;
         return result;
     },
-    [](sqlite3_file* f, void* into, int size, sqlite3_int64 at) { return real(f)->pMethods->xRead(real(f), into, size, at); },
+    [](sqlite3_file* f, void* into, int size, sqlite3_int64 at) {
+        return real(f)->pMethods->xRead(real(f), into, size, at);
+    },
     [](sqlite3_file* f, const void* from, int size, sqlite3_int64 at) {
         return real(f)->pMethods->xWrite(real(f), from, size, at);
     },
