@@ -46,7 +46,6 @@ StageCounts ImportStage::run()
         openSource();
         openTargets();
         groups_.readCounters();
-        started();
         groups_.walk([this] { walkRow(); });
         closeTargets();
         groups_.raiseCounters();

@@ -95,8 +95,6 @@ protected:
 
     // After the source is selected, before it opens: a stage's second query.
     virtual void prepare() {}
-    // The targets are open and the counters read.
-    virtual void started() {}
     virtual RowOutcome importRow() = 0;
     // The stage's rows are on disk: so must be what they name outside the target (the letter files).
     virtual void madeDurable() {}
