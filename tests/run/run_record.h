@@ -127,6 +127,9 @@ struct RunRecord {
     // after them, the run reads the target for its report.
     qint64 statementsAtPurge = -1;
     qint64 statementsAtEndLine = -1;
+    // Between them, the report's reads of the target as the purge left it.
+    qint64 statementsAtPurgeEnd = -1;
+    qint64 statementsAtFirstStage = -1;
     bool ended = false;
     QString escaped; // the error that escaped the run, as the standard dialog shows it
     int exitStatus = 0;
@@ -170,17 +173,23 @@ public:
         RecordingUi::setStatus(text);
         if (target && text == QStringLiteral("Récupération des tables de la base Tessaris..."))
             statementsAtPurge = target->statementsCounted();
+        if (target && statementsAtFirstStage < 0 && text.startsWith(QStringLiteral("Importation des")))
+            statementsAtFirstStage = target->statementsCounted();
     }
     void addPanelLine(const QString& line) override
     {
         RecordingUi::addPanelLine(line);
         if (target && line.startsWith(QStringLiteral("Traitement terminé.")))
             statementsAtEndLine = target->statementsCounted();
+        if (target && line == QStringLiteral("Purge des données terminée."))
+            statementsAtPurgeEnd = target->statementsCounted();
     }
 
     const TargetConnection* target = nullptr;
     qint64 statementsAtPurge = -1;
     qint64 statementsAtEndLine = -1;
+    qint64 statementsAtPurgeEnd = -1;
+    qint64 statementsAtFirstStage = -1;
 };
 
 // Texts naming the target's folder, which each test target has of its own, name it alike.
@@ -228,6 +237,8 @@ inline RunRecord recordRun(const TestTarget& target, const SamplePractice& pract
         record.report = session.lastRunReport();
     }
     record.statementsAtPurge = ui.statementsAtPurge;
+    record.statementsAtPurgeEnd = ui.statementsAtPurgeEnd;
+    record.statementsAtFirstStage = ui.statementsAtFirstStage;
     record.statementsAtEndLine = ui.statementsAtEndLine;
     record.escaped = withTargetFolder(record.escaped, target);
     record.exitStatus = exitStatusOf(record.report, record.ended);
