@@ -93,8 +93,11 @@ private:
     {
         try {
             RowBunch bunch;
+            // Each row is handed over in a list of its own: a list shared with the decoder's
+            // would be written again by this thread once the copy lets go of it, and a release
+            // seen through Qt's relaxed reference count orders nothing between the two threads.
             database_.readRows(table_, [&](const QList<SourceValue>& row) {
-                bunch.push_back(row);
+                bunch.emplace_back(row.begin(), row.end());
                 if (bunch.size() == rowsPerBunch)
                     handOver(std::exchange(bunch, {}));
             });
