@@ -355,7 +355,9 @@ struct TargetConnection::Impl {
     std::optional<qint64> faultAt;
     StatementFault faultKind = StatementFault::Refused;
 
-    bool journaling() const { return groupOpen && engine == TargetEngine::Postgres; }
+    // SQLite undoes a failed statement alone; PostgreSQL dooms the transaction, and SQL Server
+    // ends it on some errors: their groups keep what they ran, to run it again.
+    bool journaling() const { return groupOpen && engine != TargetEngine::Sqlite; }
 
     QString password() const { return parseConnectionString(connectionString).password; }
     QSqlDatabase prepared(const QString& connectionName) const;
@@ -991,7 +993,7 @@ void TargetConnection::openGroupWhenWanted()
 // statement goes back only to the last one.
 void TargetConnection::markRolledBackGroup()
 {
-    if (!impl_->journaling() || impl_->commitMode != CommitMode::RolledBack)
+    if (!impl_->journaling() || impl_->engine != TargetEngine::Postgres || impl_->commitMode != CommitMode::RolledBack)
         return;
     QSqlQuery savepoint(impl_->database);
     const QString mark = QStringLiteral("SAVEPOINT ") + groupSavepoint;
@@ -1017,14 +1019,9 @@ void TargetConnection::undoStatement(const QSqlError& failure)
 {
     if (!impl_->groupOpen || failureCodeKind(impl_->engine, failure.nativeErrorCode()) == FailureCode::Target)
         return;
-    // SQL Server undoes a failed statement alone, except for the errors that end the transaction
-    // (a deadlock, some conversions): the next statement would then begin a new one unseen.
     if (impl_->engine == TargetEngine::SqlServer) {
-        QSqlQuery count(impl_->database);
-        if (!count.exec(QStringLiteral("SELECT @@TRANCOUNT")) || !count.next())
-            loseGroup(count.lastError());
-        if (count.value(0).toInt() == 0)
-            loseGroup(QSqlError());
+        undoSqlServerStatement();
+        return;
     }
     if (!impl_->journaling())
         return;
@@ -1034,6 +1031,28 @@ void TargetConnection::undoStatement(const QSqlError& failure)
                           : impl_->database.rollback() && impl_->database.transaction();
     if (!back)
         loseGroup(impl_->database.lastError().isValid() ? impl_->database.lastError() : statement.lastError());
+    runKeptStatementsAgain();
+}
+
+// SQL Server undoes a failed statement alone, except for the errors that end the transaction (a
+// deadlock, an error inside a trigger, some conversions), which undo the whole group: the driver's
+// next statement begins a new transaction, in which the group's statements before the failed one
+// run again, as PostgreSQL's do. A check's one transaction cannot be rebuilt so: it ends.
+void TargetConnection::undoSqlServerStatement()
+{
+    QSqlQuery count(impl_->database);
+    if (!count.exec(QStringLiteral("SELECT @@TRANCOUNT")) || !count.next())
+        loseGroup(count.lastError());
+    if (count.value(0).toInt() > 0)
+        return;
+    if (impl_->commitMode == CommitMode::RolledBack)
+        loseGroup(QSqlError());
+    runKeptStatementsAgain();
+}
+
+void TargetConnection::runKeptStatementsAgain()
+{
+    QSqlQuery statement(impl_->database);
     for (const KeptStatement& kept : std::as_const(impl_->journal)) {
         const bool done = kept.values.isEmpty() ? statement.exec(kept.text) : statement.prepare(kept.text);
         for (qsizetype place = 0; place < kept.values.size(); ++place)

@@ -213,6 +213,8 @@ private:
     void markRolledBackGroup();
     void keepForReplay(const QSqlQuery& query);
     void undoStatement(const QSqlError& failure);
+    void undoSqlServerStatement();
+    void runKeptStatementsAgain();
     std::optional<StatementFault> countStatement();
     QSqlError faultError(StatementFault kind) const;
     [[noreturn]] void statementFailed(const QSqlError& error);
