@@ -95,9 +95,10 @@ QString pageSeconds(double seconds)
 
 QString durationText(double seconds)
 {
-    const QLocale french(QLocale::French);
+    if (seconds < 10)
+        return pageSeconds(seconds) + QStringLiteral(" s");
     if (seconds < 60)
-        return french.toString(seconds, 'f', 1) + QStringLiteral(" s");
+        return QLocale(QLocale::French).toString(seconds, 'f', 1) + QStringLiteral(" s");
     const qint64 whole = qRound64(seconds);
     if (whole < 3600)
         return QStringLiteral("%1 min %2 s").arg(whole / 60).arg(whole % 60, 2, 10, QChar(u'0'));
@@ -283,10 +284,10 @@ ReportTable countersTable(const RunReport& report)
                       .columns = {{"cle", "Clé", "nom"}, {"avant", "Avant"}, {"apres", "Après"}}};
     const QMap<QString, qint64>& before = report.before.lastValues;
     const QMap<QString, qint64>& after = report.after.lastValues;
+    // A counter the target did not hold gives its first number as one at 0 does: made at 0, it is unchanged.
     for (const QString& key : unitedKeys(before, after))
         table.rows.append({.values = {Value::ofText(key), Value::ofEntry(before, key), Value::ofEntry(after, key)},
-                           .unchanged = before.contains(key) == after.contains(key)
-                                        && before.value(key) == after.value(key)});
+                           .unchanged = before.value(key) == after.value(key)});
     table.unchangedSummary = unchangedSummary(table, "compteur", "compteurs", "inchangé", "inchangés");
     return table;
 }
@@ -505,7 +506,7 @@ QString verdictSentence(const RunReport& report)
     }
     const QString parts = attentionParts(report).join(" ; ");
     if (report.check)
-        return "Vérification terminée, rien n'a été écrit : l'importation créerait " + importedRows(report) + " ; "
+        return "Vérification terminée, rien n'a été écrit : l'importation enregistrerait " + importedRows(report) + " ; "
                + parts + u'.';
     return "Importation terminée : " + importedRows(report) + " ; " + parts + u'.';
 }

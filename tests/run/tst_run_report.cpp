@@ -420,7 +420,7 @@ RunReport reportOfEveryKind(bool check)
                      {{"PATIENTS", 0}, {"FACTURES", 12}}};
     report.start = report.before;
     report.after = {true, {{"MEDECINS", 3}, {"PATIENTS", 20000}, {"LETTERS", 41}, {"CPACTES", 0}, {"IMAGES", 5}},
-                    {{"PATIENTS", 20000}, {"FACTURES", 12}}};
+                    {{"PATIENTS", 20000}, {"FACTURES", 12}, {"CPACTES", 0}}};
     return report;
 }
 
@@ -514,7 +514,7 @@ TEST(RunReportRendering, TheVerdictSaysInOneSentenceWhatTheRunDidAndWhatToLookIn
          "La base Tessaris contient maintenant 3 utilisateurs, 12 patients.",
          "grave", "équilibré"},
         {"check", reportOfEveryKind(true),
-         "Vérification terminée, rien n'a été écrit : l'importation créerait 3 utilisateurs, 20" + thousands
+         "Vérification terminée, rien n'a été écrit : l'importation enregistrerait 3 utilisateurs, 20" + thousands
              + "000 patients, 41 courriers ; 2 courriers introuvables ; 1 ligne serait refusée ; la table des "
                "prescriptions est introuvable ; 1 identifiant déjà présent dans la base Tessaris ; 1 valeur "
                "trop longue pour sa colonne.",
@@ -577,9 +577,11 @@ TEST(RunReportRendering, TablesAndCountersTheRunLeftAsTheyWereAreFoldedIntoOneLi
     EXPECT_LT(html.indexOf("<td>PATIENTS</td>"), folded);
     EXPECT_GT(html.indexOf("<td>CPACTES</td>"), folded);
     EXPECT_GT(html.indexOf("<td>IMAGES</td>"), folded);
-    const qsizetype countersFolded = html.indexOf("<details><summary>1 autre compteur : inchangé</summary>");
+    // A counter made at 0 hands out the numbers one missing would.
+    const qsizetype countersFolded = html.indexOf("<details><summary>2 autres compteurs : inchangés</summary>");
     ASSERT_GE(countersFolded, 0);
     EXPECT_GT(html.indexOf("<td>FACTURES</td>"), countersFolded);
+    EXPECT_GT(html.indexOf("<td>CPACTES</td>", countersFolded), countersFolded);
     EXPECT_EQ(QJsonDocument::fromJson(reportJson(report).toUtf8())["tables"].toArray().size(), 5);
 
     RunReport nothingChanged;
