@@ -211,6 +211,7 @@ void ImportRun::keepRecordsOfStoppedRun(const QString& reason)
 // rollback of a check: it is what the run would leave. Throws when they cannot be written whole.
 void ImportRun::writeRecords(bool withLog)
 {
+    report_.seconds = runClock_.elapsed() / 1000.0;
     QList<FileToWrite> files;
     if (withLog)
         files.append({QStringLiteral(".log"), windows1252Lines(ui_.logLines())});
@@ -268,6 +269,7 @@ void ImportRun::enterRunState()
     ui_.setElapsedVisible(true);
     ui_.startElapsedTimer();
     report_.startedAt = currentWallClock();
+    runClock_.start();
 }
 
 void ImportRun::runStages(const QString& prescriptionTable)

@@ -4,6 +4,7 @@
 #include "run/run_report.h"
 #include "stages/stage_frame.h"
 
+#include <QElapsedTimer>
 #include <QString>
 
 namespace p1 {
@@ -69,6 +70,7 @@ private:
     QString prescriptionTable_; // as EDITOR.INI names it; empty when it names none
     bool purged_ = false;
     bool endLineWritten_ = false;
+    QElapsedTimer runClock_; // from the start of the run, for the report's time
 };
 
 // "P1Import - <date> <time>.log" in the log folder, "/" and ":" made safe; a name an earlier

@@ -73,6 +73,7 @@ struct RunReport {
     QMap<QString, qint64> sourceRows;
     TargetSnapshot start;
     QMap<QString, StageTables> stageTables; // by stage word
+    double seconds = 0; // the whole run's, from its start to its report
 
     // read = skipped + stored + merged + refused, and read = the rows of its source table.
     bool stageBalanced(const StageCounts& counts) const;
@@ -82,6 +83,9 @@ struct RunReport {
     // Nothing refused: no row or piece of a row left out, no text too long, no problem a check found.
     bool nothingRefused() const;
 };
+
+// The keys of both, once each, in order: the names of the tables or counters of two snapshots.
+QStringList unitedKeys(const QMap<QString, qint64>& first, const QMap<QString, qint64>& second);
 
 QString reportHtml(const RunReport& report);
 QString reportJson(const RunReport& report);
