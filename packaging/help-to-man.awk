@@ -35,8 +35,10 @@ BEGIN {
     split(version, words, " ")
     print "'\\\" -*- coding: UTF-8 -*-"
     printf ".TH P1IMPORT 1 \"%s\" \"%s %s\" \"Commandes utilisateur\"\n", date, words[1], words[2]
-    # Names such as P1IMPORT_COMMIT_EACH_ROW are not to be cut at a line's end.
+    # Names such as P1IMPORT_COMMIT_EACH_ROW are not to be cut at a line's end, and lines are
+    # not stretched to the margin around them.
     print ".nh"
+    print ".ad l"
     print ".SH NOM"
     print "p1import \\- importe les données d'un cabinet de la base Sorvane dans la base Tessaris"
     state = "start"
