@@ -2,6 +2,7 @@
 #include "cli/command_line.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -20,6 +21,9 @@ int runWindow(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("P1Import"));
+    // The menu entry and icon the package installs, so that the desktop shows them for the window.
+    QApplication::setDesktopFileName(QStringLiteral("p1import"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("p1import")));
     QTranslator translator;
     installFrenchTranslation(application, translator);
     p1::TForm1 form;

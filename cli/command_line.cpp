@@ -7,6 +7,8 @@
 #include "stages/stage_table.h"
 #include "run/target_initialisation.h"
 
+#include "p1_version.h"
+
 #include <QFileInfo>
 
 #include <optional>
@@ -31,8 +33,10 @@ const QString usage = QStringLiteral(
     "  p1import --init-target <dossier> --target-engine postgres --server <serveur>\n"
     "           --database <base> --user <utilisateur>\n"
     "  p1import --help\n"
+    "  p1import --version\n"
     "\n"
-    "Importe dans la base Tessaris les données de la base Sorvane, sans fenêtre.\n"
+    "Importe dans la base Tessaris les données de la base Sorvane, sans fenêtre ; sans argument,\n"
+    "le programme ouvre sa fenêtre.\n"
     "\n"
     "  --source         le fichier V4.mdb de Sorvane (Ordo.mdb doit être dans le même dossier)\n"
     "  --letters        le dossier des courriers de Sorvane\n"
@@ -52,6 +56,8 @@ const QString usage = QStringLiteral(
     "  --check          vérifie ce que l'importation rencontrerait, sans rien écrire dans la\n"
     "                   base Tessaris ni dans son dossier : lignes par étape, lignes refusées,\n"
     "                   courriers manquants, valeurs trop longues, table des prescriptions\n"
+    "  --version        affiche la version du programme (et la révision git d'où il a été\n"
+    "                   construit)\n"
     "  --init-target    crée dans le dossier une base Tessaris vide (SQLite) : Kelvanor.ver,\n"
     "                   EDITOR.INI et la base avec toutes ses tables ; avec --target-engine\n"
     "                   postgres, les tables sont créées dans une base PostgreSQL existante et\n"
@@ -73,8 +79,19 @@ const QString usage = QStringLiteral(
     "l'importation ne refuserait rien, 3 sinon, 1 quand la vérification n'a pas pu se faire.\n");
 
 
+// "p1import <version>", with the git commit it was built from, when it was built from a clone.
+QString versionText()
+{
+    const QString commit = QString::fromUtf8(P1_GIT_COMMIT);
+    QString text = QStringLiteral("p1import " P1_VERSION);
+    if (!commit.isEmpty())
+        text += QStringLiteral(" (révision git ") + commit + ')';
+    return text + '\n';
+}
+
 struct Options {
     bool help = false;
+    bool version = false;
     QString source;
     QString letters;
     QString target;
@@ -160,6 +177,9 @@ Options parseOptions(const QStringList& arguments)
         const QString name = reader.nextName();
         if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version") {
+            reader.refuseValue(name);
+            options.version = true;
         } else if (name == "--source") {
             options.source = reader.valueOf(name);
         } else if (name == "--letters") {
@@ -378,6 +398,10 @@ int runCommandLine(const QStringList& arguments, const TerminalStreams& streams)
         const Options options = parseOptions(arguments);
         if (options.help) {
             printText(streams.out, usage);
+            return exitSuccess;
+        }
+        if (options.version) {
+            printText(streams.out, versionText());
             return exitSuccess;
         }
         if (!options.initTarget.isEmpty())

@@ -14,9 +14,10 @@ namespace p1 {
 //   --init-target <folder> --target-engine postgres --server <host[:port]|socket folder>
 //                 --database <existing empty database> --user <name>   (P1IMPORT_TARGET_PASSWORD)
 //   --help
-// 0 for a run that reached its end (or an empty target created, or the help), 1 for a run that
-// stopped or failed, 2 for arguments it cannot use, 3 when rows were left out (refused, or not
-// accounted for by their stage).
+//   --version
+// 0 for a run that reached its end (or an empty target created, the help or the version), 1 for
+// a run that stopped or failed, 2 for arguments it cannot use, 3 when rows were left out
+// (refused, or not accounted for by their stage).
 int runCommandLine(const QStringList& arguments);
 int runCommandLine(const QStringList& arguments, const TerminalStreams& streams);
 

@@ -7,10 +7,13 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc libgl1-mesa-dev qt6-translations-l10n
   mdbtools mdbtools-dev libsqlite3-dev libmimalloc-dev
-  unixodbc-dev tdsodbc libsqliteodbc
+  unixodbc-dev unixodbc tdsodbc libsqliteodbc
   libgtest-dev libgmock-dev
   postgresql libpq-dev
   xvfb xauth
+  # The Debian package: cpack's shared-library scan (file), what the package recommends
+  # (libqt6svg6), and what its test reads the installed package with (man-db, desktop-file-utils).
+  file libqt6svg6 man-db desktop-file-utils
 )
 missing=()
 for package in "${packages[@]}"; do

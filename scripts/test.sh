@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds p1import and runs every test, the PostgreSQL ones against a throwaway server; then the
-# reader's tests again, built under AddressSanitizer and UndefinedBehaviorSanitizer; then the
-# tests of the worker threads, built under ThreadSanitizer.
+# Builds p1import and runs every test, the PostgreSQL ones against a throwaway server; then builds
+# its Debian package, installs, tries and removes it; then runs the reader's tests again, built
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the tests of the worker threads,
+# built under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/with-postgres.sh ctest --test-dir build --output-on-failure --timeout 900 -j 2
+bash scripts/package-test.sh
 
 # Any sanitizer report, a leak included, ends its test program with a failure.
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1

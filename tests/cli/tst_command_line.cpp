@@ -211,7 +211,22 @@ TEST_F(CommandLineTest, HelpGoesToStandardOutput)
     EXPECT_EQ(outcome.status, 0);
     EXPECT_TRUE(outcome.out.startsWith("Utilisation :"));
     EXPECT_TRUE(outcome.out.contains("--init-target"));
+    EXPECT_TRUE(outcome.out.contains("p1import --version"));
     EXPECT_TRUE(outcome.err.isEmpty());
+}
+
+TEST_F(CommandLineTest, VersionIsTheProjectsWithTheCommitBuiltFrom)
+{
+    const Outcome outcome = runCli({"--version"});
+    EXPECT_EQ(outcome.status, 0);
+    const QRegularExpression line(QStringLiteral("^p1import %1( \\(révision git [0-9a-f]{12}( modifié)?\\))?\n$")
+                                      .arg(QRegularExpression::escape(P1_PROJECT_VERSION)));
+    EXPECT_TRUE(line.match(outcome.out).hasMatch()) << outcome.out.toStdString();
+    EXPECT_TRUE(outcome.err.isEmpty());
+
+    const Outcome withValue = runCli({"--version=2"});
+    EXPECT_EQ(withValue.status, 2);
+    EXPECT_TRUE(withValue.err.startsWith("L'option --version ne prend pas de valeur."));
 }
 
 TEST_F(CommandLineTest, AnEmptyEmbeddedTargetCanBeCreatedOnceAndImportedInto)
