@@ -41,15 +41,15 @@ inline QList<TargetEngine> benchEngines()
     return engines;
 }
 
-// The shape of a real practice, per patient on average: five history rows (for about three
-// patients in eight, thirteen each), ten consultations of about two detail lines, almost none
+// The shape of a real practice, per patient on average: five history rows (merged into the
+// patients' professions, else a new row each), ten consultations of about two detail lines, almost none
 // sharing a date-time, one letter, four prescriptions of about three items, one in seven sharing
 // the day of another; one user per 400 patients, one correspondent per 8.
 inline SamplePracticeOptions practiceShape(int patients)
 {
     return {.patients = patients, .seed = 1, .antecedentsPerPatient = 5, .consultationsPerPatient = 10,
             .prescriptionsPerPatient = 4, .lettersPerPatient = 1, .patientsPerCorrespondent = 8, .patientsPerUser = 400,
-            .detailLinesPerConsultation = 2, .itemsPerPrescription = 3, .patientsWithHistoryPercent = 37,
+            .detailLinesPerConsultation = 2, .itemsPerPrescription = 3, .patientsWithHistoryPercent = 100,
             .sameTimeConsultationPercent = 0, .sameDayPrescriptionPercent = 18};
 }
 
@@ -87,12 +87,12 @@ inline SamplePractice benchPractice(int patients)
 }
 
 // Sizes in patients from the command line, 20,000 and 80,000 by default.
-inline QList<int> benchSizes(int argc, char** argv)
+inline QList<int> benchSizes(int argc, char** argv, const QList<int>& byDefault = {20000, 80000})
 {
     QList<int> sizes;
     for (int at = 1; at < argc; ++at)
         sizes.append(std::atoi(argv[at]));
-    return sizes.isEmpty() ? QList<int>{20000, 80000} : sizes;
+    return sizes.isEmpty() ? byDefault : sizes;
 }
 
 // An empty target made as an operator makes one, with p1import --init-target: its folder holds
