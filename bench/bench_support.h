@@ -6,8 +6,8 @@
 #include "tests/support/target_databases.h"
 #include "tools/sample_practice/sample_practice.h"
 
+#include <QDir>
 #include <QFile>
-
 #include <QList>
 #include <QMap>
 #include <QTemporaryDir>
@@ -41,29 +41,58 @@ inline QList<TargetEngine> benchEngines()
     return engines;
 }
 
-// Written once into build/bench-practices/ and kept for later runs, in the shape of a real
-// practice, per patient on average: five history rows, ten consultations of about two detail
-// lines, one letter, four prescriptions of about three items; one user per 400 patients, one
-// correspondent per 8.
+// The shape of a real practice, per patient on average: five history rows (merged into the
+// patients' professions, else a new row each), ten consultations of about two detail lines, almost none
+// sharing a date-time, one letter, four prescriptions of about three items, one in seven sharing
+// the day of another; one user per 400 patients, one correspondent per 8.
+inline SamplePracticeOptions practiceShape(int patients)
+{
+    return {.patients = patients, .seed = 1, .antecedentsPerPatient = 5, .consultationsPerPatient = 10,
+            .prescriptionsPerPatient = 4, .lettersPerPatient = 1, .patientsPerCorrespondent = 8, .patientsPerUser = 400,
+            .detailLinesPerConsultation = 2, .itemsPerPrescription = 3, .patientsWithHistoryPercent = 100,
+            .sameTimeConsultationPercent = 0, .sameDayPrescriptionPercent = 18};
+}
+
+// The machine's load, printed with each measurement: it is shared.
+inline void printLoad()
+{
+    QFile load(QStringLiteral("/proc/loadavg"));
+    if (load.open(QIODevice::ReadOnly))
+        std::printf("    load: %s", load.readLine().constData());
+}
+
+// Written once into build/bench-practices/ in practiceShape() and kept for later runs; a folder
+// written in another shape is written again.
 inline SamplePractice benchPractice(int patients)
 {
     const QString folder = QStringLiteral(P1_BINARY_DIR "/bench-practices/%1").arg(patients);
-    const SamplePracticeOptions options{.patients = patients, .seed = 1, .antecedentsPerPatient = 5,
-                                        .consultationsPerPatient = 10, .prescriptionsPerPatient = 4,
-                                        .lettersPerPatient = 1, .patientsPerCorrespondent = 8, .patientsPerUser = 400};
-    if (QFile::exists(folder + "/Ordo.mdb"))
+    const SamplePracticeOptions options = practiceShape(patients);
+    const QByteArray shape = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10 %11")
+                                 .arg(options.antecedentsPerPatient).arg(options.consultationsPerPatient)
+                                 .arg(options.prescriptionsPerPatient).arg(options.lettersPerPatient)
+                                 .arg(options.patientsPerCorrespondent).arg(options.patientsPerUser)
+                                 .arg(options.detailLinesPerConsultation).arg(options.itemsPerPrescription)
+                                 .arg(options.patientsWithHistoryPercent).arg(options.sameTimeConsultationPercent)
+                                 .arg(options.sameDayPrescriptionPercent).toUtf8();
+    QFile shapeFile(folder + "/shape");
+    if (QFile::exists(folder + "/Ordo.mdb") && shapeFile.open(QIODevice::ReadOnly) && shapeFile.readAll() == shape)
         return {folder + "/V4.mdb", folder + "/Ordo.mdb", folder + "/Courriers/", {}};
+    shapeFile.close();
+    QDir(folder).removeRecursively();
     std::printf("  writing the practice of %d patients into %s\n", patients, qPrintable(folder));
-    return writeSamplePractice(folder, options);
+    SamplePractice practice = writeSamplePractice(folder, options);
+    if (!shapeFile.open(QIODevice::WriteOnly) || shapeFile.write(shape) != shape.size())
+        std::printf("  (the shape of %s could not be noted: it will be written again)\n", qPrintable(folder));
+    return practice;
 }
 
 // Sizes in patients from the command line, 20,000 and 80,000 by default.
-inline QList<int> benchSizes(int argc, char** argv)
+inline QList<int> benchSizes(int argc, char** argv, const QList<int>& byDefault = {20000, 80000})
 {
     QList<int> sizes;
     for (int at = 1; at < argc; ++at)
         sizes.append(std::atoi(argv[at]));
-    return sizes.isEmpty() ? QList<int>{20000, 80000} : sizes;
+    return sizes.isEmpty() ? byDefault : sizes;
 }
 
 // An empty target made as an operator makes one, with p1import --init-target: its folder holds

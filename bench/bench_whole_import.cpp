@@ -3,8 +3,11 @@
 // scripts/with-postgres.sh provides a server, PostgreSQL, each target made by --init-target. The
 // practices are written once into build/bench-practices/ and kept for later runs. Each size runs
 // three times (P1_BENCH_ROUNDS), the sizes in turn. Prints per run the machine's load, per stage
-// the rows read and stored and its seconds (from the run's own report) and the whole run's time;
-// then per size the best run and the ratio between the best runs; then the peak memory.
+// the rows read and stored and its seconds (from the run's own report) and the whole run's time
+// beside the anchor measured just before it: every table of both files read through once by the
+// project's own reader, and by mdb-export when it is installed (the run's ratio is to the latter
+// then); then per size the best run, its best ratio and the ratio between the best runs; then the
+// peak memory.
 //
 // A run starts once the disk holds nothing left to write, and no target is removed before the
 // last run: a run would otherwise pay for the writing or the removal of the one before it (ext4
@@ -12,6 +15,7 @@
 
 #include "bench/bench_support.h"
 #include "cli/command_line.h"
+#include "source/source_database.h"
 #include "tests/support/target_databases.h"
 
 #include <QDir>
@@ -20,6 +24,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <sys/resource.h>
@@ -41,11 +47,55 @@ double peakMegabytes()
 
 std::vector<InitialisedTarget> targetsOfTheBench;
 
-void printLoad()
+double readEveryTable(const SamplePractice& practice)
 {
-    QFile load(QStringLiteral("/proc/loadavg"));
-    if (load.open(QIODevice::ReadOnly))
-        std::printf("    load: %s", load.readLine().constData());
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString& path : {practice.v4Path, practice.ordoPath}) {
+        const SourceDatabase database(path);
+        for (const QString& table : database.userTables())
+            database.readRows(table, [](const QList<SourceValue>&) {});
+    }
+    return clock.elapsed() / 1000.0;
+}
+
+QByteArray toolOutput(const QString& tool, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(tool, arguments);
+    process.waitForFinished(-1);
+    return process.readAllStandardOutput();
+}
+
+// 0 without mdb-export.
+double exportEveryTable(const SamplePractice& practice)
+{
+    const QString exporter = QStandardPaths::findExecutable(QStringLiteral("mdb-export"));
+    const QString lister = QStandardPaths::findExecutable(QStringLiteral("mdb-tables"));
+    if (exporter.isEmpty() || lister.isEmpty())
+        return 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (const QString& path : {practice.v4Path, practice.ordoPath}) {
+        for (const QByteArray& table : toolOutput(lister, {"-1", path}).split('\n')) {
+            if (table.isEmpty())
+                continue;
+            QProcess process;
+            process.setStandardOutputFile(QProcess::nullDevice());
+            process.start(exporter, {path, QString::fromUtf8(table)});
+            process.waitForFinished(-1);
+        }
+    }
+    return clock.elapsed() / 1000.0;
+}
+
+// The seconds a run is measured against, printed: mdb-export's when it is there.
+double anchor(const SamplePractice& practice)
+{
+    const double reader = readEveryTable(practice);
+    const double exported = exportEveryTable(practice);
+    std::printf("    anchor, every table read: %.2f s by the reader, %.2f s by mdb-export\n", reader, exported);
+    return exported > 0 ? exported : reader;
 }
 
 // The whole run's seconds; the stages' lines are printed from the report.
@@ -87,16 +137,22 @@ void measure(TargetEngine engine, const QList<int>& sizes)
 {
     std::printf("%s\n", engineName(engine));
     QList<double> best(sizes.size(), 0);
+    QList<double> bestRatio(sizes.size(), 0);
     for (int round = 1; round <= rounds(); ++round) {
         for (qsizetype size = 0; size < sizes.size(); ++size) {
             const SamplePractice practice = benchPractice(sizes[size]);
             std::printf("  %d patients, run %d\n", sizes[size], round);
+            const double anchorSeconds = anchor(practice);
             const double seconds = importInto(practice, engine);
+            const double ratio = seconds / anchorSeconds;
+            std::printf("    %.2fx the anchor\n", ratio);
             best[size] = round == 1 ? seconds : std::min(best[size], seconds);
+            bestRatio[size] = round == 1 ? ratio : std::min(bestRatio[size], ratio);
         }
     }
     for (qsizetype size = 0; size < sizes.size(); ++size)
-        std::printf("  %d patients: best of %d runs %.2f s\n", sizes[size], rounds(), best[size]);
+        std::printf("  %d patients: best of %d runs %.2f s, best ratio to its anchor %.2fx\n", sizes[size], rounds(),
+                    best[size], bestRatio[size]);
     if (sizes.size() == 2 && best[0] > 0)
         std::printf("  growth %d -> %d patients: %.2fx\n", sizes[0], sizes[1], best[1] / best[0]);
 }

@@ -2,9 +2,15 @@
 
 #include "common/errors.h"
 
+#include <algorithm>
+
 namespace p1 {
 
 namespace {
+
+// Rows run one at a time, after a group ran again, before they first go ahead again.
+constexpr int firstCalmStretch = 64;
+constexpr int longestCalmStretch = 1 << 20;
 
 // Rows go ahead for the length of the walk; their lines are held meanwhile.
 class AheadScope {
@@ -155,19 +161,42 @@ void RowGroups::walkAhead(const std::function<void()>& walkRow)
     held_.hold(false);
 }
 
-// A group runs again up to the row it had reached, then it is committed and rows go ahead again.
+// A group runs again up to the row it had reached, then it is committed; rows go ahead again
+// once a stretch of rows after it went without a refusal.
 void RowGroups::afterRow()
 {
     const bool ranAgain = runAgainThrough_ >= 0 && source_.rowNumber() >= runAgainThrough_;
-    if (!ranAgain && !target().groupDue())
-        return;
-    commit();
     if (ranAgain) {
         runAgainThrough_ = -1;
-        target().setRowsAhead(ahead_);
+        rowsWithoutRefusal_ = 0;
+        refusalsSeen_ = counts_.refused + counts_.failures;
     }
+    const bool calm = calmAfterRefusals();
+    if (!ranAgain && !calm && !target().groupDue())
+        return;
+    commit();
+    if (calm)
+        rowsAheadAgain();
     if (ahead_)
         mark(source_.rowNumber() + 1);
+}
+
+void RowGroups::rowsAheadAgain()
+{
+    rowsWithoutRefusal_ = -1;
+    target().setRowsAhead(ahead_);
+}
+
+// Whether the rows running one at a time after a group ran again have gone long enough without
+// a refusal to go ahead again.
+bool RowGroups::calmAfterRefusals()
+{
+    if (rowsWithoutRefusal_ < 0 || runAgainThrough_ >= 0)
+        return false;
+    const qint64 refusals = counts_.refused + counts_.failures;
+    rowsWithoutRefusal_ = refusals == refusalsSeen_ ? rowsWithoutRefusal_ + 1 : 0;
+    refusalsSeen_ = refusals;
+    return rowsWithoutRefusal_ >= calmStretch_;
 }
 
 void RowGroups::commit()
@@ -199,6 +228,8 @@ void RowGroups::mark(int firstRow)
 void RowGroups::runAgain()
 {
     runAgainThrough_ = source_.rowNumber();
+    calmStretch_ = calmStretch_ == 0 ? firstCalmStretch : std::min(2 * calmStretch_, longestCalmStretch);
+    rowsWithoutRefusal_ = -1;
     target().setRowsAhead(false);
     for (TargetDataset* dataset : datasets_)
         dataset->backToMark();

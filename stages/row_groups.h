@@ -22,7 +22,11 @@
 //   letter file that could not be made) rolls it back: everything marked is set back, the files
 //   it made are removed, its held lines are dropped, and its rows run again one statement at a
 //   time, each outcome known at once, as in --commit-each-row, up to the row the group had
-//   reached; there it is committed, and rows go ahead again.
+//   reached; there it is committed. The rows after it go on one statement at a time until a
+//   stretch of them passes without a refusal (a target that refuses a kind of row mostly refuses
+//   the next ones too, and each group taken back is run again), then rows go ahead again; each
+//   group refused after such a stretch doubles the next one. Either way every row runs as it
+//   would on its own: only the cost differs.
 // - An error that ends the run keeps every row stored before it: the group is settled (run again
 //   row by row if something in it was refused, the error then comes again in its place) and
 //   committed. A target that fails loses the open group: the counts and the letter files go back
@@ -157,6 +161,8 @@ private:
     TargetConnection& target() { return run_.ADOConnectionTessaris; }
     void walkAhead(const std::function<void()>& walkRow);
     void afterRow();
+    bool calmAfterRefusals();
+    void rowsAheadAgain();
     void mark(int firstRow);
     void runAgain();
     void dropGroup();
@@ -173,6 +179,11 @@ private:
     bool ahead_ = false; // walking in groups whose rows go ahead
     Mark mark_;
     int runAgainThrough_ = -1; // while a group runs again: the source row it had reached
+    // After a group ran again: the rows since the last refusal while they run one at a time
+    // (-1 once rows go ahead), and the stretch of them wanted before they go ahead again.
+    int rowsWithoutRefusal_ = -1;
+    int calmStretch_ = 0;
+    qint64 refusalsSeen_ = 0; // refused rows and failure lines counted at the last row
 };
 
 // Commits the rows stored so far (a group of them, in the connection's Grouped mode); throws

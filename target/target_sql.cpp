@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QMap>
 #include <QSqlQuery>
 #include <QStringList>
@@ -39,7 +40,7 @@ const QStringList postgresServerSideProbes = {
 const QString defaultSqlServerPort = QStringLiteral("1433");
 // A group older than this is committed at the next row boundary: a crash of the program loses at
 // most about a second of rows, which the next run's purge clears anyway.
-constexpr qint64 groupMilliseconds = 1000;
+constexpr qint64 defaultGroupMilliseconds = 1000;
 // A rolled-back run on SQLite holds every page it changes in memory (up to about this many KiB)
 // rather than spilling it into the log file before the rollback.
 constexpr int rolledBackCacheKibibytes = 4 * 1024 * 1024;
@@ -332,6 +333,7 @@ struct TargetConnection::Impl {
     // A group was open when its connection closed: the engine rolled it back.
     bool groupDropped = false;
     QElapsedTimer groupClock;
+    qint64 groupMilliseconds = defaultGroupMilliseconds;
     bool columnSizesWatched = false;
     QList<OversizedText> oversizedTexts;
     // PostgreSQL: what the open group changed, and whether it was run again since it began.
@@ -346,6 +348,10 @@ struct TargetConnection::Impl {
     // meanwhile on PostgreSQL dooms them.
     bool aheadInGroup = false;
     QMap<QString, KeptStatement> keptForCommit; // by key, in key order
+    // The same statements run at once, while rows do not go ahead (a counter kept row after row),
+    // prepared once per session.
+    QHash<QString, std::shared_ptr<QSqlQuery>> writesPrepared;
+    QString writesPreparedOn;
     bool keptRefused = false;                   // one of them is refused by a test's fault
     std::optional<QSqlError> refusalAhead;      // a test's fault among the rows sent ahead
     // The counted statements, and their number at the last commit: a group taken back counts
@@ -573,6 +579,11 @@ void TargetConnection::failStatement(std::optional<qint64> ordinal, StatementFau
     impl_->faultKind = kind;
     impl_->statementsCounted = 0;
     impl_->statementsAtCommit = 0;
+}
+
+void TargetConnection::setGroupMilliseconds(qint64 milliseconds)
+{
+    impl_->groupMilliseconds = milliseconds;
 }
 
 qint64 TargetConnection::statementsCounted() const
@@ -821,7 +832,7 @@ void TargetConnection::writeKeptStatements()
 bool TargetConnection::groupDue() const
 {
     return impl_->commitMode != CommitMode::EachRow && impl_->groupOpen
-           && (impl_->replayed || impl_->groupClock.elapsed() >= groupMilliseconds);
+           && (impl_->replayed || impl_->groupClock.elapsed() >= impl_->groupMilliseconds);
 }
 
 void TargetConnection::endGroup()
@@ -872,8 +883,7 @@ void TargetConnection::writeBeforeCommit(const QString& key, const QString& stat
                                          Counting counting)
 {
     if (!sendsRowsAhead()) {
-        QSqlQuery query(database());
-        runStatement(query, [&] { return query.prepare(statement); }, Counting::Uncounted);
+        QSqlQuery& query = preparedWrite(statement);
         for (qsizetype place = 0; place < values.size(); ++place)
             query.bindValue(int(place), values.at(place));
         runStatement(query, [&] { return query.exec(); }, counting);
@@ -890,6 +900,23 @@ void TargetConnection::writeBeforeCommit(const QString& key, const QString& stat
         }
     }
     impl_->keptForCommit.insert(key, {statement, values});
+}
+
+QSqlQuery& TargetConnection::preparedWrite(const QString& statement)
+{
+    const QString session = database().connectionName();
+    if (impl_->writesPreparedOn != session) {
+        impl_->writesPrepared.clear();
+        impl_->writesPreparedOn = session;
+    }
+    // A query the connection let go of when it closed is empty.
+    auto found = impl_->writesPrepared.constFind(statement);
+    if (found == impl_->writesPrepared.cend() || (*found)->lastQuery().isEmpty()) {
+        std::shared_ptr<QSqlQuery> query = preparedQuery();
+        runStatement(*query, [&] { return query->prepare(statement); }, Counting::Uncounted);
+        found = impl_->writesPrepared.insert(statement, query);
+    }
+    return **found;
 }
 
 void TargetConnection::setRowsAhead(bool wanted)

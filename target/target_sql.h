@@ -170,6 +170,9 @@ public:
     // A group taken back counts its statements again.
     void failStatement(std::optional<qint64> ordinal, StatementFault kind = StatementFault::Refused);
     qint64 statementsCounted() const;
+    // Test only: how long a group stays open before its commit is due (a second); 0 makes every
+    // row a group of its own.
+    void setGroupMilliseconds(qint64 milliseconds);
 
     // Everything committed so far survives a crash of the engine or of the machine once this
     // returns (rows may be committed asynchronously before). Commits an open Grouped group first;
@@ -219,6 +222,7 @@ private:
     QSqlError faultError(StatementFault kind) const;
     [[noreturn]] void statementFailed(const QSqlError& error);
     void writeKeptStatements();
+    QSqlQuery& preparedWrite(const QString& statement);
     void forgetWorkAhead();
     [[noreturn]] void loseGroup(const QSqlError& error);
     void forgetGroup();

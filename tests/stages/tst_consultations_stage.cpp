@@ -134,6 +134,40 @@ TEST_P(ConsultationsStageTest, UnreadableDetailLinesAreNamedAndTheConsultationSt
     EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 1);
 }
 
+// Runs of refused rows amid stored ones, every row a group of its own: after a refused group the
+// rows run one at a time, go ahead again once enough of them were stored, and run one at a time
+// again at the next refusals. Each row ends as it ends committed on its own, its number used up.
+TEST_P(ConsultationsStageTest, RunsOfRefusedRowsAmidStoredOnesEndAsRowByRow)
+{
+    connection->setGroupMilliseconds(0);
+    refuseInserts(*connection, "MOTCONSU", "NEW.PATIENTS_ID <= 30 OR (NEW.PATIENTS_ID > 130 AND NEW.PATIENTS_ID <= 140)");
+    SourceFiles source;
+    sample::consultationTypeTable(source.v4()).row({qint64(1), text("Visite")});
+    sample::consultationDetailTable(source.v4());
+    QList<SourceConsultation> consultations;
+    for (int patient = 1; patient <= 200; ++patient)
+        consultations.append({patient, qint64(patient), morning, 1, std::monostate()});
+    addConsultations(source, consultations);
+
+    const QStringList log = importFrom(source);
+
+    QList<int> refusedPatients;
+    for (int patient = 1; patient <= 200; ++patient)
+        if (patient <= 30 || (patient > 130 && patient <= 140))
+            refusedPatients.append(patient);
+    ASSERT_EQ(log.size(), 2 * refusedPatients.size() + 1);
+    for (qsizetype failure = 0; failure < refusedPatients.size(); ++failure)
+        EXPECT_EQ(log[2 * failure], QString(" : importation de la consultation du patient n°%1 datée au "
+                                            "12/03/2020 10:15:30").arg(refusedPatients[failure]));
+    EXPECT_EQ(log.last(), "160 consultations créées");
+    EXPECT_EQ(counts.refused, 40);
+    const QList<TableRow> rows = readTable(*connection, "MOTCONSU");
+    ASSERT_EQ(rows.size(), 160);
+    for (const TableRow& row : rows)
+        EXPECT_EQ(row["MOTCONSU_ID"].asInteger(), row["PATIENTS_ID"].asInteger());
+    EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 200);
+}
+
 // A source whose patient code is kept as text: an empty code is no code, and the lines give the
 // code as the source writes it. MOTCONSU_ID 41 is taken.
 TEST_P(ConsultationsStageTest, APatientCodeKeptAsTextIsSkippedWhenEmptyAndWrittenAsItStands)

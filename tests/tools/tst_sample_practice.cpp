@@ -251,6 +251,60 @@ TEST(SamplePracticeOptionsTest, SameSeedSameFilesOtherSeedOtherFiles)
     EXPECT_NE(v4Bytes("c", 8), first);
 }
 
+// Values of the rows of patients past the first (who also holds the odd rows), per patient.
+QMap<QString, QSet<QString>> valuesPerPatient(const QList<QStringList>& exported, const QString& name,
+                                              int length = -1)
+{
+    const QStringList patients = column(exported, "CODE PATIENT");
+    const QStringList values = column(exported, name);
+    QMap<QString, QSet<QString>> perPatient;
+    for (qsizetype i = 0; i < patients.size(); ++i)
+        if (patients[i].toInt() > 1)
+            perPatient[patients[i]].insert(values[i].left(length));
+    return perPatient;
+}
+
+TEST(SamplePracticeOptionsTest, ShapeOptionsGiveTheirCountsAndShares)
+{
+    QTemporaryDir folder;
+    SamplePracticeOptions options{.patients = 200, .antecedentsPerPatient = 2, .consultationsPerPatient = 3,
+                                  .prescriptionsPerPatient = 3, .lettersPerPatient = 0};
+    options.detailLinesPerConsultation = 4;
+    options.itemsPerPrescription = 1;
+    options.patientsWithHistoryPercent = 25;
+    options.sameTimeConsultationPercent = 0;
+    options.sameDayPrescriptionPercent = 100;
+    const SamplePractice practice = writeSamplePractice(folder.filePath("forme"), options);
+    const auto count = [&](const char* table) { return double(practice.rowCounts.value(table)); };
+
+    // Every regular prescription has its one item; the odd ones hold three between them, the
+    // three without a patient and the one without items none.
+    EXPECT_EQ(count("ORD PRESCRIPTION"), count("ORD ORDONNANCE") - 3);
+    EXPECT_NEAR(count("CON SOUS CONSULTATION") / count("CON CONSULTATION"), 4, 0.6);
+    EXPECT_NEAR(count("ANT ANTECEDENT PATIENT") / 200, 2, 0.5);
+
+    const QMap<QString, QSet<QString>> histories =
+        valuesPerPatient(mdbExport(practice.v4Path, "ANT ANTECEDENT PATIENT"), "CODE ANTECEDENT PATIENT");
+    EXPECT_GT(histories.size(), 30);
+    EXPECT_LT(histories.size(), 70);
+
+    const QList<QStringList> consultations = mdbExport(practice.v4Path, "CON CONSULTATION");
+    const QMap<QString, QSet<QString>> times = valuesPerPatient(consultations, "Date");
+    qsizetype distinctTimes = 0;
+    for (const QSet<QString>& patientTimes : times)
+        distinctTimes += patientTimes.size();
+    const qsizetype firstPatientRows = column(consultations, "CODE PATIENT").count("1");
+    const qsizetype junkRows = 3;
+    // Only two visits moved to the same early hour of one day may still meet.
+    EXPECT_LE(consultations.size() - 1 - firstPatientRows - junkRows - distinctTimes, 2) << "date-times shared";
+
+    for (const QSet<QString>& days : valuesPerPatient(mdbExport(practice.ordoPath, "ORD ORDONNANCE"), "DATE CONSULTATION", 8))
+        EXPECT_EQ(days.size(), 1) << "every prescription of a patient on one day";
+
+    options.sameDayPrescriptionPercent = 101;
+    EXPECT_THROW(writeSamplePractice(folder.filePath("hors"), options), std::invalid_argument);
+}
+
 TEST(SamplePracticeOptionsTest, EmptyPracticeStillHasEveryTableAndNegativeCountsAreRefused)
 {
     QTemporaryDir folder;

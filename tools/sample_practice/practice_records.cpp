@@ -55,7 +55,7 @@ void PracticeWriter::writeAntecedents(DatabaseBuilder& v4)
     int entryCode = 0;
     for (const PatientFacts& patient : patients_) {
         // Stored newest first, so that only the order clause puts a patient's lines in order.
-        const int count = draw_.around(options_.antecedentsPerPatient);
+        const int count = drawHistoryLineCount();
         entryCode += count;
         for (int entry = entryCode; entry > entryCode - count; --entry) {
             const Value antecedent = code(draw_.percent(1) ? unknownAntecedent : draw_.between(1, labelCount));
@@ -64,6 +64,17 @@ void PracticeWriter::writeAntecedents(DatabaseBuilder& v4)
     }
     for (const Value& junk : junkPatientCodes)
         history.row({code(++entryCode), junk, code(1), wallClock(firstRecord)});
+}
+
+// The patients without a history draw nothing more; those with one share the lines of all.
+int PracticeWriter::drawHistoryLineCount()
+{
+    const int share = options_.patientsWithHistoryPercent;
+    if (share == 100)
+        return draw_.around(options_.antecedentsPerPatient);
+    if (!draw_.percent(share))
+        return 0;
+    return draw_.around((options_.antecedentsPerPatient * 100 + share / 2) / share);
 }
 
 void PracticeWriter::writeConsultations(DatabaseBuilder& v4)
@@ -92,7 +103,7 @@ void PracticeWriter::writeConsultation(TableBuilder& consultations, TableBuilder
     // Some consultations share their date-time with the previous one of the patient (they are
     // merged), some fall on the same day at another time (they are not).
     QDateTime time = draw_.consultationTime(firstRecord, lastRecord);
-    if (lastTime.isValid() && draw_.percent(10))
+    if (lastTime.isValid() && draw_.percent(options_.sameTimeConsultationPercent))
         time = lastTime;
     else if (lastTime.isValid() && draw_.percent(4))
         time = QDateTime(lastTime.date(), QTime(7, 45), Qt::UTC);
@@ -108,7 +119,7 @@ void PracticeWriter::writeConsultation(TableBuilder& consultations, TableBuilder
 
 void PracticeWriter::writeDetailLines(TableBuilder& details, int consultationCode)
 {
-    const int count = draw_.around(2);
+    const int count = draw_.around(options_.detailLinesPerConsultation);
     const bool reversed = draw_.percent(20);
     for (int i = 0; i < count; ++i) {
         const int order = reversed ? count - i : i + 1;
@@ -176,13 +187,13 @@ void PracticeWriter::writePrescriptions(DatabaseBuilder& ordo)
         for (int count = draw_.around(options_.prescriptionsPerPatient); count > 0; --count) {
             // Some prescriptions fall on the day of the patient's previous one: they share a row.
             QDateTime time = draw_.consultationTime(firstRecord, lastRecord);
-            if (lastTime.isValid() && draw_.percent(10))
+            if (lastTime.isValid() && draw_.percent(options_.sameDayPrescriptionPercent))
                 time = QDateTime(lastTime.date(), QTime(18, 45), Qt::UTC);
             lastTime = time;
             const int prescriptionCode = int(prescriptions.rowCount()) + 1;
             prescriptions.row({code(prescriptionCode), code(patient.code), code(drawPhysician()), time,
                                time.addSecs(60 * draw_.between(1, 30))});
-            writePrescriptionItems(items, prescriptionCode, draw_.between(1, 5));
+            writePrescriptionItems(items, prescriptionCode, drawItemCount());
         }
     }
     // One prescription without items, one without a consultation date, one with odd items.
@@ -197,6 +208,12 @@ void PracticeWriter::writePrescriptions(DatabaseBuilder& ordo)
     items.row({code(next), code(2), QStringLiteral("  "), QStringLiteral(" "), QString(), QStringLiteral("   ")});
     for (const Value& junk : junkPatientCodes)
         prescriptions.row({code(++next), junk, code(1), date, date});
+}
+
+// 1 to 2 x mean - 1 items: every prescription has one.
+int PracticeWriter::drawItemCount()
+{
+    return draw_.between(1, 2 * options_.itemsPerPrescription - 1);
 }
 
 void PracticeWriter::writePrescriptionItems(TableBuilder& items, int prescriptionCode, int count)

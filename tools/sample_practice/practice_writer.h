@@ -64,6 +64,8 @@ private:
     };
     LetterFile letterFile(int letterCode, const QDate& date);
     void writePrescriptionItems(TableBuilder& items, int prescriptionCode, int count);
+    int drawHistoryLineCount();
+    int drawItemCount();
     int drawPhysician();
 
     SamplePracticeOptions options_;

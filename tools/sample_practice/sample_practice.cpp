@@ -28,12 +28,20 @@ namespace p1 {
 
 namespace {
 
+bool isPercent(int value)
+{
+    return value >= 0 && value <= 100;
+}
+
 void checkOptions(const SamplePracticeOptions& options)
 {
     if (options.patients < 0 || options.antecedentsPerPatient < 0 || options.consultationsPerPatient < 0
         || options.prescriptionsPerPatient < 0 || options.lettersPerPatient < 0 || options.patientsPerCorrespondent < 1
-        || options.patientsPerUser < 0)
+        || options.patientsPerUser < 0 || options.detailLinesPerConsultation < 1 || options.itemsPerPrescription < 1)
         throw std::invalid_argument("nombre de patients, de détails ou de courriers négatif");
+    if (!isPercent(options.patientsWithHistoryPercent) || !isPercent(options.sameTimeConsultationPercent)
+        || !isPercent(options.sameDayPrescriptionPercent))
+        throw std::invalid_argument("part hors de 0 à 100 %");
 }
 
 QString makeFolder(const QString& path)

@@ -23,6 +23,16 @@ struct SamplePracticeOptions {
     int patientsPerCorrespondent = 10;
     // One user more than the practice's few named ones per so many patients; 0 for none.
     int patientsPerUser = 0;
+    // On average: detail lines per consultation, items per prescription (1 at least each).
+    int detailLinesPerConsultation = 2;
+    int itemsPerPrescription = 3;
+    // The share of patients with a medical history, in percent; antecedentsPerPatient stays the
+    // average over every patient, so those who have one have more lines each.
+    int patientsWithHistoryPercent = 100;
+    // In percent: a patient's consultation taking the previous one's date-time (merged with it),
+    // a prescription falling on the day of the patient's previous one (sharing its row).
+    int sameTimeConsultationPercent = 10;
+    int sameDayPrescriptionPercent = 10;
 };
 
 struct SamplePractice {
