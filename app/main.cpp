@@ -28,7 +28,8 @@ int runWindow(int argc, char* argv[])
     installFrenchTranslation(application, translator);
     p1::TForm1 form;
     form.show();
-    return application.exec();
+    const int status = application.exec();
+    return form.stoppedBySignal() ? 1 : status;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "common/date_time.h"
 #include "common/errors.h"
 #include "common/locale_texts.h"
+#include "common/stop_signals.h"
 #include "run/import_session.h"
 #include "run/location_texts.h"
 #include "stages/stage_table.h"
@@ -305,13 +306,21 @@ void TForm1::FormClose()
     session_->closeConnections();
 }
 
+// A signal asked the program to end: the run stopped at a row boundary and kept its records,
+// then the window closes (the system shutting down, say, waits for nothing). A run that reached
+// its end before it noticed the signal closes the window too.
 void TForm1::ButtonExecuterClick()
 {
+    bool ended = false;
     try {
-        session_->ButtonExecuterClick();
+        ended = session_->ButtonExecuterClick();
     } catch (const std::exception& error) {
         dialogs_->showError(errorMessage(error));
     }
+    if (stopSignal() == 0)
+        return;
+    stoppedBySignal_ = !ended;
+    closeApplication();
 }
 
 void TForm1::Button2Click()

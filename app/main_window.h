@@ -63,6 +63,9 @@ public:
     QCheckBox* optionBox(Box box) const;
     // Closes the window even during a run (a failed target choice ends the application).
     void closeApplication();
+    // A run was stopped by a signal (SIGINT, SIGTERM, SIGHUP): the window closed once its records
+    // were kept, and the program's exit status is 1.
+    bool stoppedBySignal() const { return stoppedBySignal_; }
 
 public slots:
     void FormCreate();
@@ -93,6 +96,7 @@ private:
     std::unique_ptr<FormOperatorUi> ui_;
     std::unique_ptr<ImportSession> session_;
     bool closingApplication_ = false;
+    bool stoppedBySignal_ = false;
 };
 
 } // namespace p1

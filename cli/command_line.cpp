@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "common/files.h"
+#include "common/stop_signals.h"
 #include "run/import_session.h"
 #include "run/run_report.h"
 #include "stages/stage_table.h"
@@ -70,7 +71,12 @@ const QString usage = QStringLiteral(
     "Les lignes du journal sont écrites sur la sortie standard et enregistrées dans le fichier\n"
     "« P1Import - <date> <heure>.log » du dossier du programme (ou de P1IMPORT_LOG_FOLDER),\n"
     "ou « P1Import - <date> <heure> (2).log », (3)... quand ce nom est déjà pris ; le rapport\n"
-    "d'importation l'accompagne, sous le même nom avec l'extension .html.\n"
+    "d'importation l'accompagne, sous le même nom avec l'extension .html. Pendant le traitement,\n"
+    "les lignes du journal sont gardées sur le disque à chaque validation dans « P1Import - <date>\n"
+    "<heure>.log.en-cours » (heure du début), supprimé une fois le journal enregistré : s'il reste,\n"
+    "l'importation a été interrompue avant sa fin, et l'importation suivante le signale.\n"
+    "Ctrl+C (SIGINT), SIGTERM ou SIGHUP arrêtent le traitement à la ligne suivante ; le journal se\n"
+    "termine alors par « Traitement interrompu : … » ; un second signal arrête le programme aussitôt.\n"
     "Code de sortie : 0 quand le traitement est allé jusqu'au bout, 1 sinon, 2 pour des\n"
     "arguments incorrects, 3 quand des lignes n'ont pas été importées (refusées, non\n"
     "comptées par leur étape, ou comptées mais absentes de la base Tessaris).\n"
@@ -332,6 +338,9 @@ int runImport(const Options& options, const TerminalStreams& streams)
         return exitRunFailed;
     if (options.check)
         return checkStatus(session.lastRunReport(), reachedItsEnd);
+    // A run a signal stopped did not do what was asked, whatever its counts say.
+    if (!reachedItsEnd && stopSignal() != 0)
+        return exitRunFailed;
     // Rows the counts do not account for are rows left out, whether or not the run ended.
     if (!session.lastRunReport().balanced())
         return exitRowsNotImported;

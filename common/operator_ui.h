@@ -50,9 +50,21 @@ public:
     virtual void showError(const QString& text) = 0;
     virtual void showWarning(const QString& text) = 0;
 
+    // The target has committed what the log lines so far tell (a group of rows, a deletion of the
+    // purge, a stage's end): they may go on the disk now. Nothing, unless the run keeps a journal.
+    virtual void logLinesCommitted() {}
+
 protected:
     // One line of the panel, without line break.
     virtual void addPanelLine(const QString& line) = 0;
+};
+
+// Where a run keeps its log lines on the disk as it goes (its journal).
+class LogKeeper {
+public:
+    virtual ~LogKeeper() = default;
+    // Every log line so far: those not kept yet are appended.
+    virtual void keep(const QStringList& lines) = 0;
 };
 
 // The session's whole seam to the operator: the run monitor plus the locations, the boxes, the
@@ -90,6 +102,17 @@ public:
     // a dismissed question starts no run.
     virtual bool confirm(const QString& text) = 0;
     virtual void showMessage(const QString& text) = 0;
+
+    // At each commit, the log lines go to the keeper, while one is set (none: nullptr).
+    void keepLogWith(LogKeeper* keeper) { logKeeper_ = keeper; }
+    void logLinesCommitted() override
+    {
+        if (logKeeper_)
+            logKeeper_->keep(logLines());
+    }
+
+private:
+    LogKeeper* logKeeper_ = nullptr;
 };
 
 // A text as one line of the log: its line breaks become blanks.

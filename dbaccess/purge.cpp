@@ -59,6 +59,7 @@ bool emptyTable(const QString& name, TargetConnection& target, TargetStatement& 
         ids.RaiseLastValue(name, 0, true);
         commitDeletion(target, name);
         ui.addLogLine("Purge de la table " + name + " effectuée.");
+        ui.logLinesCommitted();
         ui.processMessages();
         return true;
     } catch (const TargetUnavailable&) {
@@ -84,6 +85,7 @@ bool setLetterStoreAsideFor(const PurgeScope& scope, RunMonitor& ui)
     }
     setLetterStoreAside(scope.targetBaseFolder, asideName);
     ui.addLogLine("Le dossier des courriers [" + store + "] a été déplacé en [" + aside + "].");
+    ui.logLinesCommitted();
     ui.processMessages();
     return true;
 }

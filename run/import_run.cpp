@@ -8,10 +8,14 @@
 #include "common/files.h"
 #include "common/ini_file.h"
 #include "common/locale_texts.h"
+#include "common/log_journal.h"
+#include "common/stop_signals.h"
 #include "run/check_findings.h"
 #include "run/import_session.h"
 #include "stages/stage_table.h"
 #include "target/target_claim.h"
+
+#include <QDir>
 
 #include <algorithm>
 #include <future>
@@ -24,6 +28,30 @@ namespace {
 const QString noPrescriptionTable = QStringLiteral("erreur");
 const QString prescriptionTableMissing = QStringLiteral("Impossible de trouver la table des prescriptions !");
 
+// The journal goes to the operator seam's commits for the length of the run, whichever way it ends.
+class JournalOfTheRun {
+public:
+    JournalOfTheRun(OperatorUi& ui, LogJournal* journal) : ui_(ui) { ui_.keepLogWith(journal); }
+    ~JournalOfTheRun() { ui_.keepLogWith(nullptr); }
+    JournalOfTheRun(const JournalOfTheRun&) = delete;
+    JournalOfTheRun& operator=(const JournalOfTheRun&) = delete;
+
+private:
+    OperatorUi& ui_;
+};
+
+// A stop asked by a signal, at a boundary between two steps of the run.
+void stopWhenAsked()
+{
+    if (stopSignal() != 0)
+        throw RunEnded(stopReason());
+}
+
+QString withoutExtension(const QString& name)
+{
+    return name.left(name.lastIndexOf(u'.'));
+}
+
 } // namespace
 
 ImportRun::ImportRun(ImportSession& session, OperatorUi& ui, RunMode mode)
@@ -32,8 +60,11 @@ ImportRun::ImportRun(ImportSession& session, OperatorUi& ui, RunMode mode)
     report_.check = checking();
 }
 
+ImportRun::~ImportRun() = default;
+
 bool ImportRun::execute()
 {
+    forgetStopRequest();
     if (!sourceFilesPresent())
         return false;
     ui_.setBusy(true);
@@ -45,6 +76,8 @@ bool ImportRun::execute()
         restoreIdle();
         return false;
     }
+    // From here on SIGINT, SIGTERM and SIGHUP stop the run at its next row boundary.
+    const StopSignals stopSignals;
     const QString prescriptionTable = FindPrescriptionTable(ui_.locationText(Location::TargetBase));
     if (prescriptionTable != noPrescriptionTable)
         prescriptionTable_ = prescriptionTable;
@@ -64,9 +97,14 @@ bool ImportRun::execute()
     session_.ADOConnectionTessaris.allowFileChanges(checking() ? FileChanges::None : FileChanges::Allowed);
     session_.ADOConnectionTessaris.setCommitMode(checking() ? CommitMode::RolledBack : session_.commitMode());
     session_.ADOConnectionTessaris.watchColumnSizes(checking());
+    nameJournalsLeft();
+    openJournal();
+    const JournalOfTheRun journalOfTheRun(ui_, journal_.get());
     enterRunState();
     try {
+        stopWhenAsked();
         proveSourceReadable();
+        stopWhenAsked();
         provePrescriptionTableThere(prescriptionTable);
         runStages(prescriptionTable);
         end();
@@ -189,6 +227,24 @@ void ImportRun::provePrescriptionTableThere(const QString& prescriptionTable)
     throw RunEnded(problem);
 }
 
+// A journal an earlier run left in the log folder (killed, or the machine stopped, before its log
+// file was written) is that run's only record: it is named, and left where it is.
+void ImportRun::nameJournalsLeft()
+{
+    for (const QString& journal : journalsLeftIn(logFolder()))
+        ui_.addLogLine(QStringLiteral("Une importation précédente a été interrompue : son journal est [%1].")
+                           .arg(QDir::toNativeSeparators(journal)));
+}
+
+// The log lines go on the disk as the run goes, from before the purge: a run killed at any point
+// after it leaves them up to its last commit. A check writes no log, nor any journal.
+void ImportRun::openJournal()
+{
+    if (checking())
+        return;
+    journal_ = std::make_unique<LogJournal>(logFolder(), withoutExtension(logFileName(currentWallClock())));
+}
+
 // A stopped run that changed the target keeps the only record of what it did: its log file,
 // ending with the reason it stopped. Its report is kept whenever it reached a stage.
 void ImportRun::keepRecordsOfStoppedRun(const QString& reason)
@@ -209,9 +265,14 @@ void ImportRun::keepRecordsOfStoppedRun(const QString& reason)
 // The log file and the report go together into the log folder, under one name that no earlier
 // run took (a check's report under a name of its own). The report's "after" is taken before the
 // rollback of a check: it is what the run would leave. Throws when they cannot be written whole.
+//
+// The journal first gets the last lines: should the log file not be written, it is the run's
+// record, complete; once the log file is there (or when there is no log to keep), it goes.
 void ImportRun::writeRecords(bool withLog)
 {
     report_.seconds = runClock_.elapsed() / 1000.0;
+    if (journal_)
+        journal_->keep(ui_.logLines());
     QList<FileToWrite> files;
     if (withLog)
         files.append({QStringLiteral(".log"), windows1252Lines(ui_.logLines())});
@@ -219,10 +280,27 @@ void ImportRun::writeRecords(bool withLog)
         report_.after = snapshot();
         files.append({QStringLiteral(".html"), reportHtml(report_).toUtf8()});
     }
-    if (files.isEmpty())
-        return;
-    const QString name = checking() ? checkReportFileName(currentWallClock()) : logFileName(currentWallClock());
-    writeNewFilesUnderOneName(logFolder(), name.left(name.lastIndexOf(u'.')), files);
+    try {
+        if (!files.isEmpty()) {
+            const QString name = checking() ? checkReportFileName(currentWallClock()) : logFileName(currentWallClock());
+            writeNewFilesUnderOneName(logFolder(), withoutExtension(name), files);
+        }
+    } catch (const std::exception& error) {
+        if (!withLog || !journal_ || !journal_->kept()) {
+            dropJournal();
+            throw;
+        }
+        throw Error(errorMessage(error) + QStringLiteral(" Le journal de l'importation reste dans [%1].")
+                                              .arg(QDir::toNativeSeparators(journal_->path())));
+    }
+    dropJournal();
+}
+
+void ImportRun::dropJournal()
+{
+    if (journal_)
+        journal_->remove();
+    journal_.reset();
 }
 
 bool ImportRun::rowsWritten() const
@@ -284,6 +362,7 @@ void ImportRun::runStages(const QString& prescriptionTable)
                                ui_.locationText(Location::TargetBase), !checking()};
         purge = PurgeTarget(session_.ADOConnectionTessaris, session_.Qry1, session_.ids, ui_, scope);
         commitStoredRows(session_.ADOConnectionTessaris);
+        ui_.logLinesCommitted();
         report_.start = snapshot();
     }
     RunContext run{ui_,
@@ -311,6 +390,7 @@ void ImportRun::runStages(const QString& prescriptionTable)
                                : std::nullopt;
     for (const StageEntry& stage : stageTable()) {
         if (stage.import && ui_.isTicked(stage.box) && stageCanRun(stage, prescriptionTable)) {
+            stopWhenAsked();
             runStage(stage, run);
             releaseSourceCopiesAfter(stage);
         }
@@ -343,6 +423,7 @@ void ImportRun::runStage(const StageEntry& stage, RunContext& run)
             report_.stages[i].stage = stage.word;
     };
     report_.stageTables.insert(stage.word, {createdTable(stage), stage.uncountedTables});
+    run.stageWord = stage.word;
     try {
         stage.import(run);
     } catch (...) {
@@ -350,6 +431,8 @@ void ImportRun::runStage(const StageEntry& stage, RunContext& run)
         throw;
     }
     nameItsCounts();
+    // The stage's summary line follows its last commit.
+    ui_.logLinesCommitted();
     measureSourceRows(stage);
 }
 

@@ -7,9 +7,12 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <memory>
+
 namespace p1 {
 
 class ImportSession;
+class LogJournal;
 class TargetClaim;
 struct StageEntry;
 
@@ -24,6 +27,9 @@ enum class RunMode { Import, Check };
 class ImportRun {
 public:
     ImportRun(ImportSession& session, OperatorUi& ui, RunMode mode = RunMode::Import);
+    ~ImportRun();
+    ImportRun(const ImportRun&) = delete;
+    ImportRun& operator=(const ImportRun&) = delete;
     // True when the run reached its end line (and its closing message).
     bool execute();
 
@@ -52,8 +58,11 @@ private:
     TargetSnapshot snapshot();
     void releaseSourceCopiesAfter(const StageEntry& done);
     SourceConnection& fileOf(const StageEntry& stage);
+    void nameJournalsLeft();
+    void openJournal();
     void keepRecordsOfStoppedRun(const QString& reason);
     void writeRecords(bool withLog);
+    void dropJournal();
     bool rowsWritten() const;
     bool confirmed();
     void enterRunState();
@@ -71,6 +80,7 @@ private:
     bool purged_ = false;
     bool endLineWritten_ = false;
     QElapsedTimer runClock_; // from the start of the run, for the report's time
+    std::unique_ptr<LogJournal> journal_; // an import's, while it runs
 };
 
 // "P1Import - <date> <time>.log" in the log folder, "/" and ":" made safe; a name an earlier

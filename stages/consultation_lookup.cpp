@@ -13,8 +13,8 @@ namespace {
 const QString consultationKey = QStringLiteral("MOTCONSU");
 const QString consultationFailure = QStringLiteral(" : recherche de la consultation Tessaris du patient n°%1 datée au %2");
 
-qint64 createConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patient, qint64 physician,
-                          const QString& reason, const QDateTime& date)
+FoundConsultation createConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patient, qint64 physician,
+                                     const QString& reason, const QDateTime& date)
 {
     // Past every consultation the target holds: a counter left behind its rows (a target not
     // emptied, a run that was stopped) would otherwise give every new consultation a taken number.
@@ -29,13 +29,11 @@ qint64 createConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patie
     try {
         MOTCONSU.post();
         run.ids.RaiseLastValue(consultationKey, consultation);
-        return consultation;
+        return {consultation, {}, {}};
     } catch (const std::exception& error) {
         rethrowWhenTheRunMustEnd(error);
         MOTCONSU.cancel();
-        logFailureLines(run.ui, consultationFailure.arg(QString::number(patient), dateTimeText(date)),
-                        errorMessage(error));
-        return -1;
+        return {-1, consultationFailure.arg(QString::number(patient), dateTimeText(date)), errorMessage(error)};
     }
 }
 
@@ -47,13 +45,13 @@ QString consultationLookupText()
                           "FROM MOTCONSU");
 }
 
-qint64 FindOrCreateConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patient, qint64 physician,
-                                const QString& reason, const QDateTime& date)
+FoundConsultation FindOrCreateConsultation(RunContext& run, TargetDataset& MOTCONSU, qint64 patient,
+                                           qint64 physician, const QString& reason, const QDateTime& date)
 {
     if (MOTCONSU.locate({QStringLiteral("PATIENTS_ID"), QStringLiteral("DATE_CONSULTATION")}, {patient, date})) {
         const qint64 found = MOTCONSU.field(QStringLiteral("MOTCONSU_ID")).asInteger();
         if (found > 0)
-            return found;
+            return {found, {}, {}};
     }
     return createConsultation(run, MOTCONSU, patient, physician, reason, date);
 }

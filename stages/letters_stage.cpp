@@ -105,22 +105,44 @@ private:
     }
 
     // Puts the letter's file in the patient's folder of the letter store under its new name; false
-    // (with a log line) when the source file is missing or the new name is taken. A file that
-    // cannot be copied is an error that leaves the run.
+    // (with a log line, and its refusal recorded) when the source file is missing or the new name
+    // is taken. A file that cannot be copied is an error that leaves the run.
     bool ImportLetterFile(qint64 patient, const QString& fileName, const QString& newName)
     {
         const QString sourcePath = sourceFileOf(fileName);
         if (sourcePath.isEmpty() || !isRegularFileWithin(run_.sourceLettersFolder, sourcePath)) {
             countLetters(sourcePath.isEmpty() ? &LetterCounts::namesRefused : &LetterCounts::filesMissing);
-            addLogLine(currentDateTimeText() + missingFileLine + letterIdentification()
-                       + QStringLiteral(" inexistant."));
+            refuseLetter(missingFileLine + letterIdentification() + QStringLiteral(" inexistant."),
+                         whyNotRead(sourcePath));
             return false;
         }
         const QString patientFolder = patientLetterFolder(run_.targetBaseFolder, patient);
         if (storeLetterFile(sourcePath, patientFolder, newName))
             return true;
-        addLogLine(currentDateTimeText() + renameFailureLine + letterIdentification());
+        refuseLetter(renameFailureLine + letterIdentification(),
+                     QStringLiteral("le nom %1 est déjà pris dans le dossier [%2] : aucun fichier n'y est remplacé.")
+                         .arg(newName, QDir::toNativeSeparators(patientFolder)));
         return false;
+    }
+
+    // The letter's one log line, and its refusal for the report.
+    void refuseLetter(const QString& wording, const QString& reason)
+    {
+        addLogLine(currentDateTimeText() + wording);
+        recordRefusal(wording, reason);
+    }
+
+    QString whyNotRead(const QString& sourcePath) const
+    {
+        if (sourcePath.isEmpty())
+            return QStringLiteral("le nom du fichier sort du dossier des courriers [%1] (chemin absolu, lecteur, "
+                                  "partie « .. » ou nom de périphérique) : il n'est pas lu.")
+                .arg(QDir::toNativeSeparators(run_.sourceLettersFolder));
+        if (!QFileInfo::exists(sourcePath))
+            return QStringLiteral("le fichier [%1] n'existe pas.").arg(QDir::toNativeSeparators(sourcePath));
+        return QStringLiteral("[%1] n'est pas un fichier ordinaire du dossier des courriers (lien qui en sort, tube, "
+                              "périphérique ou dossier) : il n'est pas lu.")
+            .arg(QDir::toNativeSeparators(sourcePath));
     }
 
     // True when the file is now in the store under its new name, or would be when the run only

@@ -17,7 +17,7 @@ const StageTexts prescriptionsTexts{
 };
 const QString itemStatement = QStringLiteral(
     "SELECT * from [ORD PRESCRIPTION] where [CODE ORDONNANCE]=:code ORDER BY [CODE ORDRE]");
-const QString itemQueryError = QStringLiteral("Erreur lors de la recherche de la prescription n°%1\r%2");
+const QString itemQueryError = QStringLiteral("Erreur lors de la recherche de la prescription n°%1");
 const QString prescriptionFailure = QStringLiteral(" : importation de la prescription du patient n°%1 datée au %2");
 const QString importedStatus = QStringLiteral("Patient n°%1, prescription datée au %2 importée");
 const QString consultationReason = QStringLiteral("Importation de prescription");
@@ -87,7 +87,7 @@ private:
     }
 
     // The operator is told at once and the run waits: a prescription whose items cannot be read
-    // is not stored without them.
+    // is not stored without them. The report records it under the dialog's first line.
     bool openItems()
     {
         const QString code = text(QStringLiteral("CODE ORDONNANCE"));
@@ -97,20 +97,25 @@ private:
             return true;
         } catch (const std::exception& error) {
             rethrowWhenTheRunMustEnd(error);
-            showRowError(itemQueryError.arg(code, errorMessage(error)));
+            const QString wording = itemQueryError.arg(code);
+            showRowError(wording + u'\r' + errorMessage(error));
+            recordRefusal(wording, errorMessage(error));
             items_.close();
             return false;
         }
     }
 
     // A new row for the patient's day, attached to its consultation; false, with no number used,
-    // when there is no consultation (FindOrCreateConsultation has said why).
+    // when there is no consultation (its refusal logged and recorded).
     bool startRow(qint64 patient, const QDateTime& day)
     {
-        const qint64 consultation = FindOrCreateConsultation(
+        const FoundConsultation found = FindOrCreateConsultation(
             run_, MOTCONSU, patient, integer(QStringLiteral("CODE MEDECIN")), consultationReason, day);
-        if (consultation <= 0)
+        if (found.id <= 0) {
+            logFailure(found.failureWording, found.failureMessage);
             return false;
+        }
+        const qint64 consultation = found.id;
         PRESCRIPTIONS.append();
         PRESCRIPTIONS.setValue(run_.prescriptionTable + QStringLiteral("_ID"), prescriptionNumber_.next());
         PRESCRIPTIONS.setValue(QStringLiteral("MOTCONSU_ID"), consultation);

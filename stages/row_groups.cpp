@@ -1,6 +1,8 @@
 #include "stages/row_groups.h"
 
 #include "common/errors.h"
+#include "common/stop_signals.h"
+#include "stages/stage_frame.h"
 
 #include <algorithm>
 
@@ -115,14 +117,28 @@ void RowGroups::raiseCounters()
 
 void RowGroups::walk(const std::function<void()>& walkRow)
 {
+    logKeptAt_.start();
     if (aheadAllowed_ && target().rowsAheadPossible()) {
         walkAhead(walkRow);
         return;
     }
     for (; !source_.eof(); source_.next()) {
+        stopWhenAsked();
         walkRow();
         afterRow();
     }
+}
+
+// A row boundary: a stop asked by a signal ends the run here, as an error would, so that the rows
+// before it stay stored. While a group runs again, the stop waits for the row the group had
+// reached: the rows before it are stored again first, as they were before it was taken back.
+void RowGroups::stopWhenAsked()
+{
+    if (runAgainThrough_ >= 0 && source_.rowNumber() < runAgainThrough_)
+        return;
+    pauseWhenATestAsks(run_.stageWord, source_.rowNumber() + 1);
+    if (stopSignal() != 0)
+        throw RunEnded(stopReason());
 }
 
 void RowGroups::walkAhead(const std::function<void()>& walkRow)
@@ -135,6 +151,7 @@ void RowGroups::walkAhead(const std::function<void()>& walkRow)
         try {
             try {
                 for (; !source_.eof(); source_.next()) {
+                    stopWhenAsked();
                     walkRow();
                     afterRow();
                 }
@@ -172,8 +189,10 @@ void RowGroups::afterRow()
         refusalsSeen_ = counts_.refused + counts_.failures;
     }
     const bool calm = calmAfterRefusals();
-    if (!ranAgain && !calm && !target().groupDue())
+    if (!ranAgain && !calm && !target().groupDue()) {
+        keepLogOfCommittedRows();
         return;
+    }
     commit();
     if (calm)
         rowsAheadAgain();
@@ -208,6 +227,21 @@ void RowGroups::commit()
     commitStoredRows(target());
     committed_ = counts_;
     held_.show();
+    logLinesCommitted();
+}
+
+// With each statement committed on its own, the lines of the rows stored go on the disk once a
+// second at most, not row by row.
+void RowGroups::keepLogOfCommittedRows()
+{
+    if (target().commitMode() == CommitMode::EachRow && logKeptAt_.isValid() && logKeptAt_.elapsed() >= 1000)
+        logLinesCommitted();
+}
+
+void RowGroups::logLinesCommitted()
+{
+    run_.ui.logLinesCommitted();
+    logKeptAt_.start();
 }
 
 void RowGroups::mark(int firstRow)
@@ -268,6 +302,7 @@ void RowGroups::stopped()
     try {
         if (target().commitGroup()) {
             held_.show();
+            logLinesCommitted();
             return;
         }
     } catch (...) {

@@ -31,12 +31,18 @@
 //   row by row if something in it was refused, the error then comes again in its place) and
 //   committed. A target that fails loses the open group: the counts and the letter files go back
 //   to the last commit, so that what the run reports is what the target holds.
+// - A stop asked by a signal (common/stop_signals.h) is such an error, raised at a row boundary
+//   (RunEnded): never while a group runs again before the row it had reached.
+// - After each commit the operator seam is told (logLinesCommitted()): the run's journal puts the
+//   lines shown so far on the disk. With each row committed on its own, once a second at most.
 //
 // A stage declares its counters (StageCounter) and, when its rows leave something outside the
 // tables, that work (OutsideWork); it knows nothing else of groups. UI thread only.
 
 #include "stages/run_context.h"
 #include "stages/stage_counts.h"
+
+#include <QElapsedTimer>
 
 #include <deque>
 #include <functional>
@@ -160,9 +166,12 @@ private:
 
     TargetConnection& target() { return run_.ADOConnectionTessaris; }
     void walkAhead(const std::function<void()>& walkRow);
+    void stopWhenAsked();
     void afterRow();
     bool calmAfterRefusals();
     void rowsAheadAgain();
+    void keepLogOfCommittedRows();
+    void logLinesCommitted();
     void mark(int firstRow);
     void runAgain();
     void dropGroup();
@@ -184,6 +193,7 @@ private:
     int rowsWithoutRefusal_ = -1;
     int calmStretch_ = 0;
     qint64 refusalsSeen_ = 0; // refused rows and failure lines counted at the last row
+    QElapsedTimer logKeptAt_;  // the log lines last went to the disk
 };
 
 // Commits the rows stored so far (a group of them, in the connection's Grouped mode); throws

@@ -52,6 +52,8 @@ struct RunContext {
     LetterFiles letterFiles = LetterFiles::Copied;
     // The purge moved the letter store aside, or would have in a check, which finds no name taken.
     bool letterStoreSetAside = false;
+    // The command-line word of the stage being run (none in stage tests), for a test's pause.
+    QString stageWord = {};
 };
 
 // The same run, told through another monitor.
@@ -76,7 +78,8 @@ inline RunContext withMonitor(const RunContext& run, RunMonitor& ui)
             run.countsOfTheRun,
             run.lettersOfTheRun,
             run.letterFiles,
-            run.letterStoreSetAside};
+            run.letterStoreSetAside,
+            run.stageWord};
 }
 
 } // namespace p1

@@ -7,7 +7,9 @@
 
 namespace p1 {
 
-// A pair of failure lines of the log, with the source code of the row it belongs to.
+// A refusal (a row refused, or a refused part of a stored row), with the source code of the row
+// it belongs to: its wording, as its log line reads after the stamp (as its dialog reads, for a
+// prescription whose items cannot be read), and its reason.
 struct FailureRecord {
     QString sourceCode;
     QString wording;
@@ -37,7 +39,7 @@ struct StageCounts {
     qint64 stored = 0;
     qint64 merged = 0;
     qint64 refused = 0;
-    qint64 failures = 0; // pairs of failure lines, a stored row's refused parts included
+    qint64 failures = 0; // refusals recorded (failureLines), a stored row's refused parts included
     double seconds = 0;
     QList<FailureRecord> failureLines;
     QList<ChangedValue> changedValues; // of the rows stored or merged

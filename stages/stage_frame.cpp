@@ -181,10 +181,15 @@ bool ImportStage::guard(const QString& wording, const std::function<void()>& sto
     }
 }
 
-void ImportStage::logFailure(const QString& wording, const QString& message)
+void ImportStage::recordRefusal(const QString& wording, const QString& message)
 {
     ++counts_.failures;
     counts_.failureLines.append({rowCode(), asOneLogLine(wording), asOneLogLine(message)});
+}
+
+void ImportStage::logFailure(const QString& wording, const QString& message)
+{
+    recordRefusal(wording, message);
     logFailureLines(run_.ui, wording, message);
 }
 

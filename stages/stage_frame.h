@@ -12,8 +12,10 @@
 
 namespace p1 {
 
-// Thrown when a stage's source table cannot be opened: its error dialog has been shown and the
-// whole run ends through its clean-up, with no end line, log file or closing message.
+// Thrown when a stage's source table cannot be opened (its error dialog has been shown), or at a
+// row boundary once a signal asked the run to stop (common/stop_signals.h; no dialog): the whole
+// run ends through its clean-up, with no end line nor closing message, and with the log file of a
+// stopped run when it changed the target.
 class RunEnded : public std::exception {
 public:
     explicit RunEnded(QString reason) : reason_(std::move(reason)) {}
@@ -111,6 +113,12 @@ protected:
     // TargetUnavailable and SourceDamaged are let through: they end the run.
     bool guard(const QString& wording, const std::function<void()>& store,
                std::initializer_list<TargetDataset*> cancelOnFailure);
+    // The one way a refusal is counted (among the stage's failures) and recorded for the run's
+    // report: a row refused, or a refused part of a stored row, with the row's source code, the
+    // wording that names it (as its log line reads after the stamp, or its dialog) and the reason
+    // (the engine's message, or the program's own). Says nothing to the operator.
+    void recordRefusal(const QString& wording, const QString& message);
+    // recordRefusal, and the two failure lines of the log.
     void logFailure(const QString& wording, const QString& message);
     // An error dialog of a row.
     void showRowError(const QString& text);

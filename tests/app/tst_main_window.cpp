@@ -31,6 +31,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <csignal>
 #include <cstdio>
 
 namespace p1 {
@@ -480,6 +481,48 @@ TEST_F(MainWindowTest, TheCommandLineLogsTheSameLinesAsTheWindowForTheSameInput)
     EXPECT_EQ(test::comparableLog(printed.split(QLatin1Char('\n'), Qt::SkipEmptyParts)),
               test::comparableLog(windowLines));
     EXPECT_GE(QDir(logFolder.path()).entryList({QStringLiteral("P1Import - *.log")}).size(), 1);
+}
+
+// SIGTERM (the session ending, say) while the window runs an import: the run stops at its next
+// row boundary, keeps its log and report, and the window closes; the program's exit status is 1.
+TEST_F(MainWindowTest, ASignalDuringARunStopsItKeepsItsRecordsAndClosesTheWindow)
+{
+    QTemporaryDir logFolder;
+    qputenv("P1IMPORT_LOG_FOLDER", logFolder.path().toUtf8());
+    chooseAllLocations(makeSamplePracticeSource());
+    // At the window's first pump once the patients stage has begun.
+    QTimer signalSender;
+    bool sent = false;
+    QObject::connect(&signalSender, &QTimer::timeout, [&] {
+        if (!sent && form->lEvolution->text().startsWith(QStringLiteral("Importation des patients"))) {
+            sent = true;
+            std::raise(SIGTERM);
+        }
+    });
+    signalSender.start(0);
+
+    form->BtExecuter->click();
+    signalSender.stop();
+    qunsetenv("P1IMPORT_LOG_FOLDER");
+
+    ASSERT_TRUE(sent);
+    const QString stopLine = QStringLiteral("Traitement interrompu : l'arrêt du programme a été demandé (signal SIGTERM).");
+    const QStringList panel = form->Memo1->toPlainText().split(QLatin1Char('\n'));
+    EXPECT_EQ(panel.last(), stopLine);
+    EXPECT_TRUE(panel.contains(QStringLiteral("Purge des données terminée.")));
+    EXPECT_TRUE(dialogs->texts(Kind::Message).isEmpty());
+    EXPECT_TRUE(dialogs->texts(Kind::Error).isEmpty());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(form->stoppedBySignal());
+
+    const QDir logs(logFolder.path());
+    const QStringList logFiles = logs.entryList({QStringLiteral("P1Import - *.log")});
+    ASSERT_EQ(logFiles.size(), 1);
+    QFile log(logs.filePath(logFiles[0]));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_EQ(log.readAll(), toWindows1252(panel.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+    EXPECT_EQ(logs.entryList({QStringLiteral("P1Import - *.html")}).size(), 1);
+    EXPECT_EQ(logs.entryList({QStringLiteral("*.en-cours")}), QStringList());
 }
 
 // Waits while the window keeps handling its events, as it does under a modal dialog.

@@ -31,6 +31,11 @@ protected:
 
     qint64 find(qint64 patient, const QDateTime& date)
     {
+        return found(patient, date).id;
+    }
+
+    FoundConsultation found(qint64 patient, const QDateTime& date)
+    {
         return FindOrCreateConsultation(run->context, run->Query2, patient, 3, "Importation de prescription", date);
     }
 
@@ -65,16 +70,17 @@ TEST_P(ConsultationLookupTest, CreatesAMissingConsultationOnceAndRaisesTheKeyAtO
     EXPECT_TRUE(run->ui.logLines().isEmpty());
 }
 
-TEST_P(ConsultationLookupTest, ARefusedNewConsultationGivesMinusOneAndTwoLines)
+// The refusal goes back to the stage, which logs and records it (its two failure lines).
+TEST_P(ConsultationLookupTest, ARefusedNewConsultationGivesMinusOneAndItsRefusal)
 {
     refuseInserts(*connection, "MOTCONSU", "NEW.PATIENTS_ID = 7");
 
-    EXPECT_EQ(find(7, wallClock(QDate(2026, 3, 6))), -1);
+    const FoundConsultation refused = found(7, wallClock(QDate(2026, 3, 6)));
 
-    const QStringList log = withoutStamps(run->ui.logLines());
-    ASSERT_EQ(log.size(), 2);
-    EXPECT_EQ(log[0], " : recherche de la consultation Tessaris du patient n°7 datée au 06/03/2026");
-    EXPECT_TRUE(log[1].startsWith("   ERREUR : ")) << log[1].toStdString();
+    EXPECT_EQ(refused.id, -1);
+    EXPECT_EQ(refused.failureWording, " : recherche de la consultation Tessaris du patient n°7 datée au 06/03/2026");
+    EXPECT_FALSE(refused.failureMessage.isEmpty());
+    EXPECT_TRUE(run->ui.logLines().isEmpty());
     EXPECT_EQ(countRows(*connection, "MOTCONSU"), 2);
     EXPECT_EQ(lastValueOf(*connection, "MOTCONSU"), 50);
     EXPECT_FALSE(run->Query2.isPending());
