@@ -141,6 +141,8 @@ QString stageRows(const QString& word, qint64 number)
     return counted(number, "ligne", "lignes") + " (" + word + u')';
 }
 
+} // namespace
+
 // The stage's caption in the window, without the verb every caption starts with.
 QString stageCaption(const QString& word)
 {
@@ -150,6 +152,8 @@ QString stageCaption(const QString& word)
             return QString(stage.caption).remove(verb);
     return word;
 }
+
+namespace {
 
 Value stageName(const QString& word)
 {

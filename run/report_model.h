@@ -9,6 +9,10 @@
 
 namespace p1 {
 
+// A stage's caption in the window, without the verb every caption starts with (its word when
+// no stage has that word).
+QString stageCaption(const QString& word);
+
 // One figure or text of the report. The files keep the value itself; the page shows its wording
 // where it has one (a stage's caption for its word, a balance's explanation for its yes or no).
 struct ReportValue {

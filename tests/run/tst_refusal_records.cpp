@@ -4,6 +4,7 @@
 // that names it and the reason.
 #include "common/files.h"
 #include "run/import_session.h"
+#include "run/report_model.h"
 #include "run/run_report.h"
 #include "stages/stage_table.h"
 #include "tests/run/run_fixture.h"
@@ -195,7 +196,7 @@ TEST_P(RefusalRecordsTest, EveryKindOfRefusalIsListedInTheReportWithItsCodeAndMe
         const QStringList logs = practice.logFiles();
         ASSERT_EQ(logs.size(), 1);
         const QString html = readFile(practice.logs + QString(logs[0]).replace(".log", ".html"));
-        EXPECT_TRUE(html.contains("<tr><td>" + c.stage + "</td><td>" + c.sourceCode + "</td><td>"
+        EXPECT_TRUE(html.contains("<tr><td>" + stageCaption(c.stage) + "</td><td>" + c.sourceCode + "</td><td>"
                                   + c.wording.toHtmlEscaped() + "</td><td>"))
             << html.toStdString();
         EXPECT_TRUE(html.contains(c.message.toHtmlEscaped())) << html.toStdString();
