@@ -2,7 +2,7 @@
 
 #include "app/dialogs.h"
 #include "common/operator_ui.h"
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 
 #include <QDateTime>
 #include <QMainWindow>

@@ -1,7 +1,7 @@
 // Stores 200,000 rows one at a time through a whole-table dataset, then locates each of them,
 // on a SQLite file target and, under scripts/with-postgres.sh, on PostgreSQL.
 #include "common/date_time.h"
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 #include "tests/support/target_databases.h"
 
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/operator_ui.h"
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 
 #include <QHash>
 

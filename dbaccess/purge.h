@@ -2,7 +2,7 @@
 
 #include "dbaccess/id_allocator.h"
 #include "common/operator_ui.h"
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 
 #include <QStringList>
 

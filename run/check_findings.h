@@ -1,7 +1,7 @@
 #pragma once
 
 #include "run/run_report.h"
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 
 #include <QHash>
 #include <QSet>

@@ -13,7 +13,7 @@
 #include "run/check_findings.h"
 #include "run/import_session.h"
 #include "stages/stage_table.h"
-#include "target/target_claim.h"
+#include "targetdb/target_claim.h"
 
 #include <QDir>
 

@@ -6,7 +6,7 @@
 #include "stages/stage_frame.h"
 #include "common/operator_ui.h"
 #include "source/source_query.h"
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 
 #include <memory>
 

@@ -5,7 +5,7 @@
 #include "common/file_writing.h"
 #include "common/files.h"
 #include "common/text_encoding.h"
-#include "target/target_schema.h"
+#include "targetdb/target_schema.h"
 
 #include <QFile>
 #include <QSqlDatabase>

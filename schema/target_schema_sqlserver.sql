@@ -1,6 +1,6 @@
 -- p1import target schema for SQL Server: every table and column the import writes,
 -- the counters table ID_VALUES and the tables the purge empties.
--- Run it in an empty database. Generated from target/target_schema.cpp.
+-- Run it in an empty database. Generated from targetdb/target_schema.cpp.
 
 CREATE TABLE MEDECINS (
   MEDECINS_ID int NOT NULL PRIMARY KEY,

@@ -3,7 +3,7 @@
 // Grouped execution, the stage side: how a stage's rows are committed in groups, sent ahead of
 // their outcome, settled, and run again, so that every row ends exactly as it ends when each
 // statement is committed on its own (--commit-each-row). The engine side is TargetConnection's
-// group (target/target_sql.h): it commits, sends rows ahead, keeps what can wait for the commit,
+// group (targetdb/target_sql.h): it commits, sends rows ahead, keeps what can wait for the commit,
 // and takes a group back (RowsAheadRefused) when anything in it was refused.
 //
 // - A group begins at a commit. RowGroups marks there what the stage carries from row to row: its

@@ -3,7 +3,7 @@
 #include "dbaccess/id_allocator.h"
 #include "common/operator_ui.h"
 #include "source/source_query.h"
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 
 namespace p1 {
 

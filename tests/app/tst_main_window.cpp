@@ -2,7 +2,7 @@
 #include "app/main_window.h"
 #include "common/files.h"
 #include "common/locale_texts.h"
-#include "target/target_schema.h"
+#include "targetdb/target_schema.h"
 #include "common/text_encoding.h"
 #include "cli/command_line.h"
 #include "run/import_session.h"

@@ -3,7 +3,7 @@
 #include "run/import_run.h"
 #include "run/import_session.h"
 #include "dbaccess/target_settings.h"
-#include "target/target_schema.h"
+#include "targetdb/target_schema.h"
 #include "tests/cli/command_line_runner.h"
 #include "tests/run/run_fixture.h"
 #include "tests/support/log_lines.h"

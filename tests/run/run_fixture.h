@@ -6,7 +6,7 @@
 
 #include "common/files.h"
 #include "common/locale_texts.h"
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 #include "tests/support/target_databases.h"
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/sample_practice/source_tables.h"

@@ -4,7 +4,7 @@
 #include "common/files.h"
 #include "common/locale_texts.h"
 #include "run/import_session.h"
-#include "target/target_claim.h"
+#include "targetdb/target_claim.h"
 #include "tests/run/run_fixture.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"

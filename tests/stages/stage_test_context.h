@@ -8,7 +8,7 @@
 #include "common/locale_texts.h"
 #include "stages/stage_frame.h"
 #include "stages/reference_lookups.h"
-#include "target/target_schema.h"
+#include "targetdb/target_schema.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/log_lines.h"
 #include "tests/support/recording_ui.h"

@@ -1,6 +1,6 @@
 #include "tests/support/target_databases.h"
 
-#include "target/target_schema.h"
+#include "targetdb/target_schema.h"
 
 #include <QCoreApplication>
 #include <QFile>

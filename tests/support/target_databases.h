@@ -1,6 +1,6 @@
 #pragma once
 
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "common/errors.h"
 #include "common/locale_texts.h"
-#include "target/target_sql.h"
-#include "target/target_values.h"
+#include "targetdb/target_sql.h"
+#include "targetdb/target_values.h"
 
 #include <QRegularExpression>
 #include <QSqlField>

@@ -1,4 +1,4 @@
-#include "target/target_values.h"
+#include "targetdb/target_values.h"
 
 #include "common/date_time.h"
 #include "common/locale_texts.h"

@@ -1,5 +1,5 @@
 #include "common/errors.h"
-#include "target/target_claim.h"
+#include "targetdb/target_claim.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/target_databases.h"

@@ -1,4 +1,4 @@
-#include "target/postgres_batch.h"
+#include "targetdb/postgres_batch.h"
 
 #include <QSqlDriver>
 #include <QSqlField>

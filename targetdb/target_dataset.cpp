@@ -1,6 +1,6 @@
 #include "common/errors.h"
-#include "target/target_sql.h"
-#include "target/target_values.h"
+#include "targetdb/target_sql.h"
+#include "targetdb/target_values.h"
 
 #include <QRegularExpression>
 #include <QSet>

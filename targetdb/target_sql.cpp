@@ -1,11 +1,11 @@
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 
 #include "common/connection_strings.h"
 #include "common/errors.h"
-#include "target/postgres_batch.h"
-#include "target/sqlite_files.h"
-#include "target/sqlite_batch.h"
-#include "target/target_values.h"
+#include "targetdb/postgres_batch.h"
+#include "targetdb/sqlite_files.h"
+#include "targetdb/sqlite_batch.h"
+#include "targetdb/target_values.h"
 
 #include <QAtomicInteger>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "target/sqlite_files.h"
+#include "targetdb/sqlite_files.h"
 
 #include <QSqlDriver>
 #include <QSqlQuery>

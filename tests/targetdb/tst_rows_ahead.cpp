@@ -1,7 +1,7 @@
 #include "common/errors.h"
-#include "target/postgres_batch.h"
-#include "target/sqlite_batch.h"
-#include "target/target_sql.h"
+#include "targetdb/postgres_batch.h"
+#include "targetdb/sqlite_batch.h"
+#include "targetdb/target_sql.h"
 #include "tests/support/target_databases.h"
 
 #include <QSqlDriver>

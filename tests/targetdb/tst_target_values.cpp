@@ -1,5 +1,5 @@
 #include "common/date_time.h"
-#include "target/target_values.h"
+#include "targetdb/target_values.h"
 
 #include <gtest/gtest.h>
 

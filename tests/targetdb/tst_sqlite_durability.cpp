@@ -1,7 +1,7 @@
 // What a SQLite target puts on the disk at the end of a stage, seen from below the engine: the
 // default file layer of SQLite is wrapped so that its syncs can be counted, everything else
 // passing through unchanged.
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/target_databases.h"
 

@@ -1,7 +1,7 @@
 #include "common/date_time.h"
 #include "common/errors.h"
 #include "common/locale_texts.h"
-#include "target/target_sql.h"
+#include "targetdb/target_sql.h"
 #include "tests/support/target_databases.h"
 
 #include <gtest/gtest.h>

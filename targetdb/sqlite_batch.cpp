@@ -1,4 +1,4 @@
-#include "target/sqlite_batch.h"
+#include "targetdb/sqlite_batch.h"
 
 #include <QDateTime>
 #include <QSqlDriver>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "target/rows_ahead_batch.h"
+#include "targetdb/rows_ahead_batch.h"
 
 #include <QByteArray>
 #include <QHash>

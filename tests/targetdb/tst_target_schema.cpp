@@ -1,5 +1,5 @@
 #include "common/errors.h"
-#include "target/target_schema.h"
+#include "targetdb/target_schema.h"
 #include "tests/support/target_databases.h"
 
 #include <gtest/gtest.h>

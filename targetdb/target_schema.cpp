@@ -1,4 +1,4 @@
-#include "target/target_schema.h"
+#include "targetdb/target_schema.h"
 
 #include <vector>
 
@@ -249,7 +249,7 @@ QString sqlServerSchemaScript()
     QString script = QStringLiteral(
         "-- p1import target schema for SQL Server: every table and column the import writes,\n"
         "-- the counters table ID_VALUES and the tables the purge empties.\n"
-        "-- Run it in an empty database. Generated from target/target_schema.cpp.\n\n");
+        "-- Run it in an empty database. Generated from targetdb/target_schema.cpp.\n\n");
     for (const QString& statement : targetSchemaStatements(TargetEngine::SqlServer))
         script += statement + ";\nGO\n\n";
     return script;

@@ -1,4 +1,4 @@
-#include "target/target_claim.h"
+#include "targetdb/target_claim.h"
 
 #include "common/errors.h"
 
