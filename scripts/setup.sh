@@ -14,11 +14,18 @@ packages=(
   # The Debian package: cpack's shared-library scan (file), what the package recommends
   # (libqt6svg6), and what its test reads the installed package with (man-db, desktop-file-utils).
   file libqt6svg6 man-db desktop-file-utils
+  # The ODBC driver the tests reach PostgreSQL through, as production reaches SQL Server.
+  odbc-postgresql
 )
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
+# The T-SQL parser the tests read SQL Server's statements with runs on Node.js; a Node.js of
+# another origin than Debian's, already there, serves as well.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  missing+=(nodejs npm)
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" != 0 ]; then
     echo "Paquets manquants : ${missing[*]}" >&2
@@ -29,6 +36,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}"
+fi
+if [ ! -d scripts/tsql/node_modules/node-sql-parser ]; then
+  npm ci --prefix scripts/tsql --no-audit --no-fund --loglevel=error
 fi
 
 # A build/ folder made earlier keeps its own generator; a new one uses Ninja.
