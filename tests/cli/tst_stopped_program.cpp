@@ -7,7 +7,7 @@
 #include "common/text_encoding.h"
 #include "dbaccess/target_settings.h"
 #include "tests/cli/command_line_runner.h"
-#include "tests/run/run_fixture.h"
+#include "tests/run/run_record.h"
 #include "tests/support/qt_printers.h"
 #include "tests/support/recording_ui.h"
 #include "tools/sample_practice/sample_practice.h"
@@ -132,18 +132,15 @@ QJsonObject tableNamed(const QJsonObject& report, const QString& table)
     return {};
 }
 
-class StoppedProgramTest : public test::RunOnEngineTest {
+class StoppedProgramTest : public test::PracticeRunTest {
 protected:
     void SetUp() override
     {
-        RunOnEngineTest::SetUp();
+        PracticeRunTest::SetUp();
         if (HasFatalFailure() || IsSkipped())
             return;
-        ASSERT_TRUE(folder.isValid());
         logs = folder.filePath("logs") + '/';
-        QDir().mkpath(logs);
-        qputenv("P1IMPORT_LOG_FOLDER", logs.toUtf8());
-        practice = writeSamplePractice(folder.filePath("source"), {.patients = 30});
+        writePractice({.patients = 30});
         targetFolder = folder.filePath("cible") + '/';
         QStringList initialisation{"--init-target", targetFolder};
         if (GetParam() == TargetEngine::Postgres) {
@@ -153,7 +150,6 @@ protected:
         const test::CommandLineOutcome made = test::runCommandLineWith(initialisation);
         ASSERT_EQ(made.status, 0) << made.err.toStdString();
     }
-    void TearDown() override { qunsetenv("P1IMPORT_LOG_FOLDER"); }
 
     QStringList importArguments(const QStringList& extra = {}) const
     {
@@ -197,9 +193,7 @@ protected:
         }
     }
 
-    QTemporaryDir folder;
     QString logs;
-    SamplePractice practice;
     QString targetFolder;
     std::optional<test::TestTarget> database;
 };

@@ -11,6 +11,7 @@
 #include "tools/jetwriter/jet_writer.h"
 #include "tools/sample_practice/source_tables.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QLocale>
 #include <QFile>
@@ -23,11 +24,30 @@ struct SourceUser {
     QString name;
 };
 
+struct SourceLetter {
+    qint64 code;
+    qint64 patient;
+    QString fileName;
+};
+
+struct SourcePrescription {
+    qint64 code;
+    qint64 patient;
+};
+
+// The few rows a case needs; every other table the stages read is there, empty.
 struct SourceContent {
-    QList<SourceUser> users;
+    QList<SourceUser> users = {};
+    QList<SourceLetter> letters = {};
+    QList<SourcePrescription> prescriptions = {};
+    // Each prescription with one item; without, Ordo.mdb has no items table.
+    bool withPrescriptionItems = true;
     bool withUsersTable = true;
     bool withOrdo = true;
 };
+
+const QDateTime sourceLetterDay = QDateTime(QDate(2026, 1, 2), QTime(9, 0));
+const QDateTime sourcePrescriptionDay = QDateTime(QDate(2026, 3, 5), QTime(10, 0));
 
 inline void writeSourceFiles(const QString& folder, const SourceContent& content)
 {
@@ -46,13 +66,24 @@ inline void writeSourceFiles(const QString& folder, const SourceContent& content
     sample::consultationTypeTable(v4);
     sample::consultationTable(v4);
     sample::consultationDetailTable(v4);
-    sample::letterTable(v4);
+    jet::TableBuilder& letters = sample::letterTable(v4);
+    for (const SourceLetter& letter : content.letters)
+        letters.row({letter.code, letter.patient, sourceLetterDay, QString("Lettre"), letter.fileName});
     v4.write(folder + "V4.mdb");
-    if (content.withOrdo) {
-        jet::DatabaseBuilder ordo;
-        sample::prescriptionTable(ordo);
-        ordo.write(folder + "Ordo.mdb");
+    if (!content.withOrdo)
+        return;
+    jet::DatabaseBuilder ordo;
+    jet::TableBuilder& prescriptions = sample::prescriptionTable(ordo);
+    for (const SourcePrescription& prescription : content.prescriptions)
+        prescriptions.row({prescription.code, prescription.patient, qint64(3), sourcePrescriptionDay,
+                           sourcePrescriptionDay});
+    if (content.withPrescriptionItems && !content.prescriptions.isEmpty()) {
+        jet::TableBuilder& items = sample::prescriptionItemTable(ordo);
+        for (const SourcePrescription& prescription : content.prescriptions)
+            items.row({prescription.code, qint64(1), QString("Doliprane 1000"), QString("1 cp le soir"), QString(),
+                       QString()});
     }
+    ordo.write(folder + "Ordo.mdb");
 }
 
 // A test of whole runs on each engine, the stamps and dates read the French way.

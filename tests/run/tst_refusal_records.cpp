@@ -23,61 +23,6 @@
 namespace p1 {
 namespace {
 
-struct SourceLetter {
-    qint64 code;
-    qint64 patient;
-    QString fileName;
-};
-
-struct SourcePrescription {
-    qint64 code;
-    qint64 patient;
-};
-
-// The few rows a case needs; every other table the stages read is there, empty.
-struct SourceRows {
-    QList<test::SourceUser> users = {};
-    QList<SourceLetter> letters = {};
-    QList<SourcePrescription> prescriptions = {};
-    bool withPrescriptionItems = true;
-};
-
-const QDateTime letterDay = QDateTime(QDate(2026, 1, 2), QTime(9, 0));
-const QDateTime prescriptionDay = QDateTime(QDate(2026, 3, 5), QTime(10, 0));
-
-void writeSourceRows(const QString& folder, const SourceRows& rows)
-{
-    jet::DatabaseBuilder v4;
-    jet::TableBuilder& users = sample::physicianTable(v4);
-    for (const test::SourceUser& user : rows.users)
-        users.row({user.code, user.name, QString("Jeanne"), qint64(1), QString("3 rue Haute"), QString("75001"),
-                   QString("Paris"), QString("0102030405"), QString(), QString("pw")});
-    sample::specialtyTable(v4).row({qint64(1), QString("Généraliste")});
-    sample::addressBookTable(v4);
-    sample::patientTable(v4);
-    sample::antecedentTable(v4);
-    sample::patientAntecedentTable(v4);
-    sample::consultationTypeTable(v4);
-    sample::consultationTable(v4);
-    sample::consultationDetailTable(v4);
-    jet::TableBuilder& letters = sample::letterTable(v4);
-    for (const SourceLetter& letter : rows.letters)
-        letters.row({letter.code, letter.patient, letterDay, QString("Lettre"), letter.fileName});
-    v4.write(folder + "V4.mdb");
-
-    jet::DatabaseBuilder ordo;
-    jet::TableBuilder& prescriptions = sample::prescriptionTable(ordo);
-    for (const SourcePrescription& prescription : rows.prescriptions)
-        prescriptions.row({prescription.code, prescription.patient, qint64(3), prescriptionDay, prescriptionDay});
-    if (rows.withPrescriptionItems) {
-        jet::TableBuilder& items = sample::prescriptionItemTable(ordo);
-        for (const SourcePrescription& prescription : rows.prescriptions)
-            items.row({prescription.code, qint64(1), QString("Doliprane 1000"), QString("1 cp le soir"), QString(),
-                       QString()});
-    }
-    ordo.write(folder + "Ordo.mdb");
-}
-
 const StageEntry& stageNamed(const QString& word)
 {
     for (const StageEntry& stage : stageTable())
@@ -101,7 +46,7 @@ TEST_P(RefusalRecordsTest, EveryKindOfRefusalIsListedInTheReportWithItsCodeAndMe
     struct Case {
         const char* name;
         QString stage;
-        SourceRows rows;
+        test::SourceContent rows;
         bool purge;
         // Before the run, on the practice.
         std::function<void(test::Practice&)> arrange;
@@ -144,7 +89,7 @@ TEST_P(RefusalRecordsTest, EveryKindOfRefusalIsListedInTheReportWithItsCodeAndMe
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::Practice practice(GetParam());
-        writeSourceRows(practice.source, c.rows);
+        test::writeSourceFiles(practice.source, c.rows);
         if (c.arrange)
             c.arrange(practice);
         RecordingUi ui;
