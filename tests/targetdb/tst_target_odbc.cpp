@@ -21,6 +21,15 @@ QString connectionStringTo(const QString& dataSource, const QString& catalog, co
            + dataSource + ";Initial Catalog=" + catalog + ";User ID=sa;Password=" + password + ";";
 }
 
+// The patient's consultations at that date-time, searched by parameters as the stages search them.
+void openConsultationsOf(TargetDataset& search, qint64 patient, const QDateTime& when)
+{
+    search.setCommandText("SELECT * FROM MOTCONSU WHERE PATIENTS_ID=:patients_id AND DATE_CONSULTATION=:date_consultation");
+    search.setParameter("patients_id", patient);
+    search.setParameter("date_consultation", when);
+    search.open();
+}
+
 TEST(FreeTdsTarget, ARefusedConnectionIsAClearErrorWithoutThePassword)
 {
     ensureQtApplication();
@@ -109,10 +118,7 @@ TEST_F(SqliteOdbcTest, OpensADatasetOnADateTimeParameter)
     }
 
     TargetDataset search(*connection);
-    search.setCommandText("SELECT * FROM MOTCONSU WHERE PATIENTS_ID=:patients_id AND DATE_CONSULTATION=:date_consultation");
-    search.setParameter("patients_id", 5);
-    search.setParameter("date_consultation", day);
-    search.open();
+    openConsultationsOf(search, 5, day);
     ASSERT_EQ(search.recordCount(), 1);
     EXPECT_EQ(search.field("MOTCONSU_ID").asInteger(), 1);
 }
@@ -216,10 +222,7 @@ TEST_P(OdbcDifferencesTest, ValuesComeBackAsStored)
     EXPECT_EQ(stored[0]["DATE_EUROSTART"].asDateTime(), when);
 
     TargetDataset search(*connection);
-    search.setCommandText("SELECT * FROM MOTCONSU WHERE PATIENTS_ID=:patients_id AND DATE_CONSULTATION=:date_consultation");
-    search.setParameter("patients_id", 5);
-    search.setParameter("date_consultation", when);
-    search.open();
+    openConsultationsOf(search, 5, when);
     ASSERT_EQ(search.recordCount(), 1);
     EXPECT_EQ(search.field("MOTIF_DE_CONSULTATION").asText(), longText);
     EXPECT_TRUE(search.locate({"PATIENTS_ID", "DATE_CONSULTATION"}, {5, when}));
