@@ -28,8 +28,8 @@ const QString usage = QStringLiteral(
     "Utilisation :\n"
     "  p1import --source <V4.mdb ou son dossier> --letters <dossier des courriers>\n"
     "           --target <Kelvanor.ver ou son dossier> [--no-purge] [--only <étapes>] [--yes]\n"
-    "           [--target-engine sqlserver|postgres|sqlite] [--report <fichier>]\n"
-    "           [--commit-each-row] [--check]\n"
+    "           [--target-engine sqlserver|postgres|sqlite] [--odbc-driver <pilote>]\n"
+    "           [--report <fichier>] [--commit-each-row] [--check]\n"
     "  p1import --init-target <dossier> [--target-engine sqlite]\n"
     "  p1import --init-target <dossier> --target-engine postgres --server <serveur>\n"
     "           --database <base> --user <utilisateur>\n"
@@ -49,6 +49,10 @@ const QString usage = QStringLiteral(
     "  --yes            ne pas demander de confirmation\n"
     "  --target-engine  le moteur de la base Tessaris (sqlserver par défaut, ou la variable\n"
     "                   d'environnement P1IMPORT_TARGET_ENGINE)\n"
+    "  --odbc-driver    le pilote ODBC (nom de odbcinst.ini) par lequel joindre la base Tessaris :\n"
+    "                   FreeTDS par défaut pour sqlserver ; pour postgres ou sqlite, au lieu du\n"
+    "                   pilote propre au moteur ; de même avec la variable d'environnement\n"
+    "                   P1IMPORT_ODBC_DRIVER\n"
     "  --report         écrit aussi le rapport d'importation dans ce fichier, au format que\n"
     "                   son extension désigne : .html, .json ou .csv\n"
     "  --commit-each-row  valide chaque ligne à part (plus lent) au lieu de valider les lignes\n"
@@ -110,6 +114,7 @@ struct Options {
     bool check = false;
     QList<Box> stages;
     std::optional<TargetEngine> engine;
+    std::optional<QString> odbcDriver;
 };
 
 class BadArguments : public Error {
@@ -211,6 +216,10 @@ Options parseOptions(const QStringList& arguments)
             options.engine = targetEngineFromName(engine);
             if (!options.engine)
                 throw BadArguments("Moteur inconnu : « " + engine + " » (sqlserver, postgres ou sqlite).");
+        } else if (name == "--odbc-driver") {
+            options.odbcDriver = reader.valueOf(name).trimmed();
+            if (options.odbcDriver->isEmpty())
+                throw BadArguments(QStringLiteral("--odbc-driver demande le nom d'un pilote ODBC."));
         } else if (name == "--no-purge") {
             reader.refuseValue(name);
             options.purge = false;
@@ -316,6 +325,8 @@ int runImport(const Options& options, const TerminalStreams& streams)
     if (options.yes)
         ui.answerYesInAdvance();
     ImportSession session(ui, options.engine.value_or(defaultTargetEngine()));
+    if (options.odbcDriver)
+        session.ADOConnectionTessaris.setOdbcDriver(*options.odbcDriver);
     if (options.commitEachRow)
         session.setCommitMode(CommitMode::EachRow);
     session.lettersFolderChosen(letters);
@@ -383,12 +394,14 @@ int initialiseTarget(const Options& options, const TerminalStreams& streams)
     if (options.check)
         throw BadArguments(QStringLiteral("--check ne se combine pas avec --init-target."));
     const QString folder = EnsureTrailingBackslash(absolutePath(options.initTarget));
-    switch (options.engine.value_or(TargetEngine::Sqlite)) {
-    case TargetEngine::Sqlite:
+    const std::optional<TargetEngine> engine =
+        options.engine ? options.engine : engineCreating(TargetCreation::EmbeddedFile);
+    switch (defaultEngineUnit(*engine).creation()) {
+    case TargetCreation::EmbeddedFile:
         return initialiseEmbeddedTarget(options, folder, streams);
-    case TargetEngine::Postgres:
+    case TargetCreation::ServerDatabase:
         return initialisePostgresTarget(options, folder, streams);
-    case TargetEngine::SqlServer:
+    case TargetCreation::None:
         break;
     }
     throw BadArguments(QStringLiteral("--init-target crée une base SQLite ou PostgreSQL (--target-engine sqlite ou postgres)."));

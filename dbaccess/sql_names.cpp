@@ -15,13 +15,6 @@ bool hasControlCharacter(const QString& name)
     });
 }
 
-QString quoted(const QString& name, QChar opening, QChar closing)
-{
-    QString doubled = name;
-    doubled.replace(closing, QString(2, closing));
-    return opening + doubled + closing;
-}
-
 } // namespace
 
 bool isPlainSqlName(const QString& name)
@@ -36,12 +29,7 @@ std::optional<QString> tableNameInSql(TargetEngine engine, const QString& name)
         return name;
     if (name.isEmpty() || hasControlCharacter(name))
         return std::nullopt;
-    switch (engine) {
-    case TargetEngine::SqlServer: return quoted(name, u'[', u']');
-    case TargetEngine::Postgres: return quoted(name.toLower(), u'"', u'"');
-    case TargetEngine::Sqlite: break;
-    }
-    return quoted(name, u'"', u'"');
+    return defaultEngineUnit(engine).quotedName(name);
 }
 
 } // namespace p1

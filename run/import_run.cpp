@@ -143,14 +143,10 @@ bool ImportRun::claimed(TargetClaim& claim)
     return false;
 }
 
-// The claim on SQLite is a lock file beside the database: a check writes no file there, and is
-// refused only when a run holds it. A check would read a target half imported, or fail on its
-// locks.
+// A check would read a target half imported, or fail on its locks.
 bool ImportRun::claimTaken(TargetClaim& claim)
 {
-    if (checking() && session_.ADOConnectionTessaris.engine() == TargetEngine::Sqlite)
-        return !claim.heldByARun();
-    return claim.tryAcquire();
+    return checking() ? claim.allowsACheck() : claim.tryAcquire();
 }
 
 namespace {

@@ -24,6 +24,7 @@ ImportSession::ImportSession(OperatorUi& ui, TargetEngine engine)
       ui_(ui),
       lookups_(std::make_unique<ReferenceLookups>(ADOConnectionSorvane))
 {
+    ADOConnectionTessaris.setOdbcDriver(qEnvironmentVariable("P1IMPORT_ODBC_DRIVER").trimmed());
     nameLocalTimeZone();
 }
 

@@ -173,7 +173,7 @@ void createEmbeddedTarget(const QString& folder)
     const QStringList created = missingFiles(settingsFiles(folder));
     createSqliteDatabase(database);
     try {
-        TargetConnection connection(TargetEngine::Sqlite);
+        TargetConnection connection(*engineCreating(TargetCreation::EmbeddedFile));
         connection.setConnectionString(targetConnectionString(settings, QString()));
         connection.setBaseFolder(folder);
         connection.open();
@@ -190,7 +190,7 @@ void createPostgresTarget(const QString& folder, const ServerDatabase& server)
 {
     refuseExistingTarget(folder, {QStringLiteral("Kelvanor.ver")});
     const TargetConnectionSettings settings = serverSettings(server);
-    TargetConnection connection(TargetEngine::Postgres);
+    TargetConnection connection(*engineCreating(TargetCreation::ServerDatabase));
     openServerDatabase(connection, server, settings);
     refuseTablesIn(connection, server);
     makeTargetFolder(folder);

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc libgl1-mesa-dev qt6-translations-l10n
   mdbtools mdbtools-dev libsqlite3-dev libmimalloc-dev
-  unixodbc-dev unixodbc tdsodbc libsqliteodbc
+  unixodbc-dev unixodbc tdsodbc libsqliteodbc odbc-postgresql
   libgtest-dev libgmock-dev
   postgresql libpq-dev
   xvfb xauth

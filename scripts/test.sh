@@ -29,4 +29,7 @@ if [ -f build-thread-sanitize/CMakeCache.txt ]; then
 fi
 cmake -S . -B build-thread-sanitize "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DP1_THREAD_SANITIZE=ON >/dev/null
 cmake --build build-thread-sanitize --parallel "$(nproc)" --target thread_tests
-bash scripts/with-postgres.sh ctest --test-dir build-thread-sanitize --output-on-failure --timeout 900 -j 2 -E _NOT_BUILT
+# The ODBC configurations run the same threads as the engines' own drivers, less the target's
+# (rows do not go ahead through ODBC): they run once, in the main build, not again here.
+bash scripts/with-postgres.sh ctest --test-dir build-thread-sanitize --output-on-failure --timeout 900 -j 2 \
+  -E '_NOT_BUILT|Odbc'

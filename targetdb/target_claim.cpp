@@ -13,25 +13,6 @@
 
 namespace p1 {
 
-namespace {
-
-// The same number for every run of this program, so that two runs meet on it.
-const QString postgresClaim = QStringLiteral("SELECT pg_try_advisory_lock(7106341520)");
-const QString sqlServerClaim = QStringLiteral(
-    "DECLARE @result int; "
-    "EXEC @result = sp_getapplock @Resource = 'p1import', @LockMode = 'Exclusive', "
-    "@LockOwner = 'Session', @LockTimeout = 0; "
-    "SELECT CASE WHEN @result >= 0 THEN 1 ELSE 0 END");
-
-// A transaction that has written holds the lock of its own transaction number until it ends.
-const QString postgresOtherWriters = QStringLiteral(
-    "SELECT a.pid FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid "
-    "WHERE l.locktype = 'transactionid' AND l.mode = 'ExclusiveLock' AND l.granted "
-    "AND a.datname = current_database() AND a.backend_type = 'client backend' "
-    "AND a.pid <> pg_backend_pid() AND a.pid <> %1 ORDER BY a.pid LIMIT 1");
-
-} // namespace
-
 TargetClaim::TargetClaim(TargetConnection& connection) : connection_(connection) {}
 
 TargetClaim::~TargetClaim()
@@ -41,15 +22,13 @@ TargetClaim::~TargetClaim()
 
 bool TargetClaim::tryAcquire()
 {
-    switch (connection_.engine()) {
-    case TargetEngine::Sqlite:
-        return tryLockFile();
-    case TargetEngine::Postgres:
-        return tryAcquireOnServer(postgresClaim);
-    case TargetEngine::SqlServer:
-        return tryAcquireOnServer(sqlServerClaim);
-    }
-    return false;
+    const QString statement = connection_.unit().claimStatement();
+    return statement.isEmpty() ? tryLockFile() : tryAcquireOnServer(statement);
+}
+
+bool TargetClaim::allowsACheck()
+{
+    return connection_.unit().claimStatement().isEmpty() ? !heldByARun() : tryAcquire();
 }
 
 // Only a lock file another run holds means another run: one that cannot be written (a full disk,
@@ -88,13 +67,14 @@ bool TargetClaim::tryAcquireOnServer(const QString& statement)
 
 QString TargetClaim::otherSessionHoldingTheTarget()
 {
-    if (connection_.engine() != TargetEngine::Postgres || !side_.isOpen())
+    const TargetEngineUnit& unit = connection_.unit();
+    if (unit.otherWritersStatement().isEmpty() || !side_.isOpen())
         return {};
     QSqlQuery own(connection_.database());
-    if (!own.exec(QStringLiteral("SELECT pg_backend_pid()")) || !own.next())
+    if (!own.exec(unit.sessionIdentifierStatement()) || !own.next())
         throw TargetError(connection_.engineMessage(own.lastError()));
     QSqlQuery others(side_);
-    if (!others.exec(postgresOtherWriters.arg(own.value(0).toLongLong())))
+    if (!others.exec(unit.otherWritersStatement().arg(own.value(0).toLongLong())))
         throw TargetError(connection_.engineMessage(others.lastError()));
     if (!others.next())
         return {};

@@ -24,6 +24,9 @@ public:
     // True when the claim is now held; false, at once, when another run holds it.
     // Throws TargetError when the engine cannot be asked, or the lock file cannot be written.
     bool tryAcquire();
+    // For a check: true when it may read the target. A lock file is not written (a check writes
+    // no file there): only a run holding it refuses the check. A server's claim is taken.
+    bool allowsACheck();
     void release();
     // SQLite: whether a run holds the claim, told without writing any file (a check's question).
     bool heldByARun() const;

@@ -137,7 +137,7 @@ struct TargetDataset::Impl {
     void readTableFacts();
     void readTableFactsOnce();
     void readSqliteFacts();
-    void readSqlServerFacts();
+    void readCoarseDateTimeColumns(const QString& statement);
     void readServerTextSizes();
     void noteOversizedTexts(const Row& row) const;
     void readLayout(const QSqlRecord& record);
@@ -179,7 +179,7 @@ void TargetDataset::Impl::noteHighest(const Row& row)
 
 void TargetDataset::Impl::fail(const QSqlQuery& query) const
 {
-    connection.throwFailure(query.lastError());
+    connection.throwFailure(query);
 }
 
 void TargetDataset::Impl::requireOpen() const
@@ -241,19 +241,23 @@ void TargetDataset::Impl::noteOversizedTexts(const Row& row) const
     }
 }
 
-// SQL Server's datetime columns keep the time of day to 1/300 s only (datetime2 keeps it
-// exactly): a date-time stored there is compared as the engine keeps it. An ODBC source that is
-// no SQL Server (the SQLite driver of the tests) has no catalogue views, and its date-times keep
-// their milliseconds.
-void TargetDataset::Impl::readSqlServerFacts()
+// A date-time stored in a column that keeps the time of day coarser than the millisecond (SQL
+// Server's datetime, to 1/300 s) is compared as the engine keeps it. A catalogue that cannot be
+// read ends the run as a failed target does: every consultation would otherwise stop merging by
+// date-time without a word, or each row would fail on its own.
+void TargetDataset::Impl::readCoarseDateTimeColumns(const QString& statement)
 {
     QSqlQuery info(connection.database());
-    if (!info.prepare(QStringLiteral("SELECT COLUMN_NAME FROM INFORMATION_SCHEMA.COLUMNS "
-                                     "WHERE TABLE_NAME = ? AND DATA_TYPE = 'datetime'")))
-        return;
+    const auto unreadable = [&] {
+        throw TargetUnavailable(QStringLiteral("Le catalogue de la base Tessaris ne dit pas comment la table %1 "
+                                               "garde ses dates et heures : %2")
+                              .arg(table, connection.engineMessage(connection.unit().errorOf(info))));
+    };
+    if (!info.prepare(statement))
+        unreadable();
     info.addBindValue(table.section('.', -1));
     if (!info.exec())
-        return;
+        unreadable();
     while (info.next())
         tickColumns.insert(info.value(0).toString().toUpper());
 }
@@ -266,15 +270,16 @@ void TargetDataset::Impl::readTableFacts()
     tickColumns.clear();
     textSizes.clear();
     keyName.clear();
-    if (connection.engine() == TargetEngine::Sqlite) {
+    const TargetEngineUnit& unit = connection.unit();
+    if (unit.tableFacts() == TableFacts::DeclaredTypes) {
         readSqliteFacts();
         return;
     }
     keyName = connection.database().primaryIndex(table).fieldName(0);
     if (connection.columnSizesWatched())
         readServerTextSizes();
-    if (connection.engine() == TargetEngine::SqlServer)
-        readSqlServerFacts();
+    if (const QString statement = unit.coarseDateTimeColumnsStatement(); !statement.isEmpty())
+        readCoarseDateTimeColumns(statement);
 }
 
 // A dataset reopened on the same table of the same connection (a search run once per source
@@ -376,7 +381,7 @@ QVariantList TargetDataset::Impl::setValues(const Row& row) const
     values.reserve(columns.size() + 1);
     for (int column = 0; column < columns.size(); ++column) {
         if (pendingSet.at(column))
-            values.append(parameterForEngine(row.at(column), columns.at(column).kind, connection.engine()));
+            values.append(parameterForEngine(row.at(column), columns.at(column).kind, connection.unit()));
     }
     return values;
 }
@@ -443,7 +448,7 @@ void TargetDataset::Impl::updatePending()
     noteOversizedTexts(row);
     const Row before = rows.at(current);
     QVariantList values = setValues(row);
-    values.append(parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind, connection.engine()));
+    values.append(parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind, connection.unit()));
     const QString mask = setColumnsMask('U');
     if (connection.sendsRowsAhead()) {
         sendAhead(mask, values, true);
@@ -506,7 +511,7 @@ Row TargetDataset::Impl::readRowAgain(const Row& row)
         return QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
             .arg(names.join(", "), table, names.at(keyColumn));
     });
-    query.bindValue(0, parameterForEngine(row.at(keyColumn), columns.at(keyColumn).kind, connection.engine()));
+    query.bindValue(0, parameterForEngine(row.at(keyColumn), columns.at(keyColumn).kind, connection.unit()));
     if (!query.exec())
         fail(query);
     if (!query.next()) {

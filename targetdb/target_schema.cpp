@@ -6,7 +6,7 @@ namespace p1 {
 
 namespace {
 
-enum class Type { Key, Integer, Boolean, DateTime, Text, Memo };
+using Type = SchemaType;
 
 struct ColumnDefinition {
     QString name;
@@ -134,60 +134,19 @@ const QStringList& purgedOnlyTables()
     return names;
 }
 
-QString typeText(const ColumnDefinition& column, TargetEngine engine)
+QString columnText(const ColumnDefinition& column, const TargetEngineUnit& unit)
 {
-    const bool sqlite = engine == TargetEngine::Sqlite;
-    const bool postgres = engine == TargetEngine::Postgres;
-    switch (column.type) {
-    case Type::Key:
-        return sqlite ? "INTEGER NOT NULL PRIMARY KEY" : postgres ? "integer NOT NULL PRIMARY KEY"
-                                                                  : "int NOT NULL PRIMARY KEY";
-    case Type::Integer:
-        return sqlite ? "INTEGER" : postgres ? "integer" : "int";
-    case Type::Boolean:
-        return sqlite ? "BOOLEAN" : postgres ? "boolean" : "bit";
-    case Type::DateTime:
-        return sqlite ? "DATETIME" : postgres ? "timestamp(3)" : "datetime2(3)";
-    case Type::Text:
-        // SQLite keeps any length: the check refuses an over-long text as the servers do.
-        if (sqlite)
-            return QStringLiteral("VARCHAR(%1) CHECK (length(%2) <= %1)").arg(column.size).arg(column.name);
-        return QString(postgres ? "varchar(%1)" : "nvarchar(%1)").arg(column.size);
-    case Type::Memo:
-        return sqlite ? "TEXT" : postgres ? "text" : "nvarchar(max)";
-    }
-    return {};
-}
-
-QString defaultText(const ColumnDefinition& column, TargetEngine engine)
-{
-    const QString value = QString::fromUtf8(column.defaultValue);
-    switch (column.type) {
-    case Type::Boolean:
-        if (engine == TargetEngine::Postgres)
-            return value;
-        return value == "true" ? "1" : "0";
-    case Type::Text:
-    case Type::Memo:
-        return '\'' + QString(value).replace('\'', "''") + '\'';
-    default:
-        return value;
-    }
-}
-
-QString columnText(const ColumnDefinition& column, TargetEngine engine)
-{
-    QString text = column.name + ' ' + typeText(column, engine);
+    QString text = column.name + ' ' + unit.columnType(column.type, column.size, column.name);
     if (column.defaultValue)
-        text += " DEFAULT " + defaultText(column, engine);
+        text += " DEFAULT " + unit.defaultValue(column.type, QString::fromUtf8(column.defaultValue));
     return text;
 }
 
-QString createTableText(const TableDefinition& table, TargetEngine engine)
+QString createTableText(const TableDefinition& table, const TargetEngineUnit& unit)
 {
     QStringList columns;
     for (const ColumnDefinition& column : table.columns)
-        columns.append("  " + columnText(column, engine));
+        columns.append("  " + columnText(column, unit));
     return QStringLiteral("CREATE TABLE %1 (\n%2\n)").arg(table.name, columns.join(",\n"));
 }
 
@@ -226,9 +185,14 @@ std::vector<TableDefinition> allTables()
 
 QStringList targetSchemaStatements(TargetEngine engine)
 {
+    return targetSchemaStatements(defaultEngineUnit(engine));
+}
+
+QStringList targetSchemaStatements(const TargetEngineUnit& unit)
+{
     QStringList statements;
     for (const TableDefinition& table : allTables()) {
-        statements.append(createTableText(table, engine));
+        statements.append(createTableText(table, unit));
         for (const IndexDefinition& index : searchedTables())
             if (index.table == table.name)
                 statements.append(createIndexText(index));
@@ -238,7 +202,7 @@ QStringList targetSchemaStatements(TargetEngine engine)
 
 void createTargetSchema(TargetConnection& connection)
 {
-    for (const QString& statement : targetSchemaStatements(connection.engine())) {
+    for (const QString& statement : targetSchemaStatements(connection.unit())) {
         TargetStatement create(connection, {statement});
         create.execute();
     }

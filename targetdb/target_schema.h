@@ -15,6 +15,7 @@ namespace p1 {
 void createTargetSchema(TargetConnection& connection);
 // The CREATE TABLE statements in the engine's dialect, in creation order.
 QStringList targetSchemaStatements(TargetEngine engine);
+QStringList targetSchemaStatements(const TargetEngineUnit& unit);
 // The text of schema/target_schema_sqlserver.sql, for a real SQL Server.
 QString sqlServerSchemaScript();
 // The prescriptions table of the schema (EDITOR.INI of a test target names it).

@@ -2,9 +2,7 @@
 
 #include "common/connection_strings.h"
 #include "common/errors.h"
-#include "targetdb/postgres_batch.h"
-#include "targetdb/sqlite_files.h"
-#include "targetdb/sqlite_batch.h"
+#include "targetdb/rows_ahead_batch.h"
 #include "targetdb/target_values.h"
 
 #include <QAtomicInteger>
@@ -18,32 +16,13 @@
 
 #include <utility>
 
-#include <sqlite3.h>
-
 namespace p1 {
 
 namespace {
 
-constexpr int loginTimeoutSeconds = 5;
-// How long a statement waits for a lock another session holds, on every engine.
-constexpr int lockWaitSeconds = 5;
-// Well above any statement of an import (the purge of the largest table), yet a server that
-// stalls ends the run instead of holding it for ever.
-constexpr int statementTimeoutMinutes = 10;
-// A silent server (cable pulled, machine gone) is found out within about a minute.
-const QString postgresKeepalives = QStringLiteral(
-    ";keepalives=1;keepalives_idle=30;keepalives_interval=10;keepalives_count=3;tcp_user_timeout=60000");
-const QStringList postgresServerSideProbes = {
-    QStringLiteral("tcp_keepalives_idle TO 30"), QStringLiteral("tcp_keepalives_interval TO 10"),
-    QStringLiteral("tcp_keepalives_count TO 3"), QStringLiteral("tcp_user_timeout TO 60000"),
-    QStringLiteral("client_connection_check_interval TO '10s'")};
-const QString defaultSqlServerPort = QStringLiteral("1433");
 // A group older than this is committed at the next row boundary: a crash of the program loses at
 // most about a second of rows, which the next run's purge clears anyway.
 constexpr qint64 defaultGroupMilliseconds = 1000;
-// A rolled-back run on SQLite holds every page it changes in memory (up to about this many KiB)
-// rather than spilling it into the log file before the rollback.
-constexpr int rolledBackCacheKibibytes = 4 * 1024 * 1024;
 const QString groupSavepoint = QStringLiteral("p1_group");
 const QString lostGroupText = QStringLiteral("La connexion à la base Tessaris a été perdue : "
                                              "les dernières lignes importées n'ont pas été enregistrées.");
@@ -54,7 +33,6 @@ struct KeptStatement {
     QString text;
     QVariantList values;
 };
-
 
 QString uniqueConnectionName()
 {
@@ -84,154 +62,12 @@ QString passwordValue(const QString& rest)
     return rest.left(end);
 }
 
-// An ODBC attribute value, braced when it holds a character the connection string syntax uses.
-QString odbcValue(const QString& value)
-{
-    const bool plain = !value.contains(';') && !value.contains('{') && !value.contains('}')
-                       && value.trimmed() == value;
-    if (plain)
-        return value;
-    QString escaped = value;
-    escaped.replace('}', QStringLiteral("}}"));
-    return '{' + escaped + '}';
-}
-
-struct HostAndPort {
-    QString host;
-    QString port;
-};
-
-// "host", "host:port", "host,port", or a socket folder (optionally followed by ":port").
-HostAndPort splitHostAndPort(const QString& dataSource)
-{
-    const qsizetype separator = std::max(dataSource.lastIndexOf(':'), dataSource.lastIndexOf(','));
-    if (separator > 0) {
-        bool numeric = false;
-        dataSource.mid(separator + 1).toUInt(&numeric);
-        if (numeric)
-            return {dataSource.left(separator).trimmed(), dataSource.mid(separator + 1).trimmed()};
-    }
-    return {dataSource.trimmed(), {}};
-}
-
-// A program gone without a word (network cut, machine off) would leave its session open, with its
-// transaction, its locks and the run's claim: the server probes the client as the client probes
-// it, and checks it while a statement runs.
-void probeClientFromServer(const QSqlDatabase& session)
-{
-    QSqlQuery setting(session);
-    for (const QString& probe : postgresServerSideProbes)
-        setting.exec(QStringLiteral("SET ") + probe);
-}
-
-const QByteArray sqliteHeader("SQLite format 3\0", 16);
-
-// SQLite takes an empty or missing file for an empty database, and would write its header into
-// whatever file it is given: only a file that already holds a database is opened. Empty when it
-// does, else what is wrong with it.
-QString nonSqliteFileProblem(const QString& file)
-{
-    const QFileInfo info(file);
-    if (info.isDir())
-        return QStringLiteral("DatabaseName désigne le dossier [%1], pas une base de données SQLite.").arg(file);
-    if (!info.exists())
-        return QStringLiteral("La base de données %1 n'existe pas.").arg(file);
-    QFile database(file);
-    if (!database.open(QIODevice::ReadOnly))
-        return QStringLiteral("La base de données [%1] ne peut pas être lue : %2").arg(file, database.errorString());
-    if (database.read(sqliteHeader.size()) != sqliteHeader)
-        return QStringLiteral("DatabaseName désigne le fichier [%1], qui n'est pas une base de données SQLite.")
-            .arg(file);
-    return {};
-}
-
-// A statement that reads the database itself, so that an opening the engine accepted on trust
-// (SQLite reads nothing before the first statement) or a connection that died is found out.
-QString probeStatement(TargetEngine engine)
-{
-    return engine == TargetEngine::Sqlite ? QStringLiteral("SELECT count(*) FROM sqlite_master")
-                                          : QStringLiteral("SELECT 1");
-}
-
-// The primary result code is the low byte of an extended one (SQLITE_IOERR_WRITE, ...).
-FailureCode sqliteFailureKind(const QString& code)
-{
-    switch (code.toInt() & 0xff) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-    case SQLITE_NOMEM:
-    case SQLITE_READONLY:
-    case SQLITE_IOERR:
-    case SQLITE_CORRUPT:
-    case SQLITE_FULL:
-    case SQLITE_CANTOPEN:
-    case SQLITE_PROTOCOL:
-    case SQLITE_NOTADB:
-        return FailureCode::Target;
-    default:
-        return FailureCode::Row;
-    }
-}
-
-// SQLSTATE classes 08 (connection), 53 (resources: disk full, memory), 57 (operator intervention:
-// shutdown, statement cancelled by its timeout), 58 (system: I/O), and a lock not obtained in
-// time, a read-only server, corrupted data.
-FailureCode postgresFailureKind(const QString& code)
-{
-    static const QStringList targetClasses = {"08", "53", "57", "58"};
-    static const QStringList targetStates = {"55P03", "25006", "XX001", "XX002"};
-    if (targetClasses.contains(code.left(2)) || targetStates.contains(code))
-        return FailureCode::Target;
-    return FailureCode::Row;
-}
-
-// ODBC gives SQLSTATE 08xxx for a lost link and HYT00/HYT01 for a timeout; SQL Server's own
-// numbers name a lock timeout (1222), a full file group or log (1105, 9002), a read-only
-// database (3906) and I/O errors (823, 824). Other numbers do not tell.
-FailureCode sqlServerFailureKind(const QString& code)
-{
-    static const QStringList targetCodes = {"HYT00", "HYT01", "1222", "1105", "9002", "3906", "823", "824"};
-    if (code.startsWith(QStringLiteral("08")) || targetCodes.contains(code))
-        return FailureCode::Target;
-    return FailureCode::Unknown;
-}
-
 } // namespace
-
-FailureCode failureCodeKind(TargetEngine engine, const QString& code)
-{
-    if (code.trimmed().isEmpty())
-        return FailureCode::Unknown;
-    switch (engine) {
-    case TargetEngine::Sqlite: return sqliteFailureKind(code.trimmed());
-    case TargetEngine::Postgres: return postgresFailureKind(code.trimmed());
-    case TargetEngine::SqlServer: return sqlServerFailureKind(code.trimmed());
-    }
-    return FailureCode::Unknown;
-}
 
 CommitMode defaultCommitMode()
 {
     return qEnvironmentVariable("P1IMPORT_COMMIT_EACH_ROW") == QStringLiteral("1") ? CommitMode::EachRow
                                                                                 : CommitMode::Grouped;
-}
-
-std::optional<TargetEngine> targetEngineFromName(const QString& name)
-{
-    const QString key = name.trimmed().toLower();
-    if (key == "sqlserver")
-        return TargetEngine::SqlServer;
-    if (key == "sqlite")
-        return TargetEngine::Sqlite;
-    if (key == "postgres")
-        return TargetEngine::Postgres;
-    return std::nullopt;
-}
-
-TargetEngine defaultTargetEngine()
-{
-    return targetEngineFromName(qEnvironmentVariable("P1IMPORT_TARGET_ENGINE"))
-        .value_or(TargetEngine::SqlServer);
 }
 
 ConnectionStringParts parseConnectionString(const QString& connectionString)
@@ -270,26 +106,6 @@ ConnectionStringParts parseConnectionString(const QString& connectionString)
     return parts;
 }
 
-QString odbcConnectionString(const ConnectionStringParts& parts, const QString& driver)
-{
-    QString server = parts.dataSource;
-    QString port;
-    const qsizetype comma = server.indexOf(',');
-    if (comma >= 0) {
-        port = server.mid(comma + 1).trimmed();
-        server = server.left(comma).trimmed();
-    } else if (!server.contains('\\')) {
-        port = defaultSqlServerPort;
-    }
-    QString text = QStringLiteral("DRIVER={%1};SERVER=%2;").arg(driver, odbcValue(server));
-    if (!port.isEmpty())
-        text += QStringLiteral("PORT=%1;").arg(odbcValue(port));
-    text += QStringLiteral("DATABASE=%1;UID=%2;PWD=%3;TDS_Version=7.4")
-                .arg(odbcValue(parts.initialCatalog), odbcValue(parts.userId),
-                     odbcValue(parts.password));
-    return text;
-}
-
 void createSqliteDatabase(const QString& path)
 {
     if (QFileInfo::exists(path))
@@ -317,9 +133,9 @@ void createSqliteDatabase(const QString& path)
 
 struct TargetConnection::Impl {
     TargetEngine engine;
+    std::shared_ptr<const TargetEngineUnit> unit;
     QString connectionString;
     QString baseFolder;
-    QString odbcDriver = QStringLiteral("FreeTDS");
     // Every opening gets a connection name of its own, so that a dataset can tell that the
     // statements it prepared belong to an earlier opening. All are removed at the end.
     QStringList connectionNames;
@@ -336,16 +152,16 @@ struct TargetConnection::Impl {
     qint64 groupMilliseconds = defaultGroupMilliseconds;
     bool columnSizesWatched = false;
     QList<OversizedText> oversizedTexts;
-    // PostgreSQL: what the open group changed, and whether it was run again since it began.
+    // What the open journaling group changed, and whether it was run again since it began.
     QList<KeptStatement> journal;
     bool replayed = false;
     bool groupSavepointSet = false;
     bool rowsAheadWanted = false;
-    std::unique_ptr<RowsAheadBatch> batch; // none for SQL Server
+    std::unique_ptr<RowsAheadBatch> batch; // none when each statement waits for its answer
     std::optional<FileChanges> fileChanges;
     bool logFoundAtOpening = false; // SQLite
-    // The open group sent rows ahead, or kept statements for its commit: a statement refused
-    // meanwhile on PostgreSQL dooms them.
+    // The open group sent rows ahead, or kept statements for its commit: on an engine where a
+    // refusal dooms the transaction, a statement refused meanwhile dooms them.
     bool aheadInGroup = false;
     QMap<QString, KeptStatement> keptForCommit; // by key, in key order
     // The same statements run at once, while rows do not go ahead (a counter kept row after row),
@@ -361,102 +177,32 @@ struct TargetConnection::Impl {
     std::optional<qint64> faultAt;
     StatementFault faultKind = StatementFault::Refused;
 
-    // SQLite undoes a failed statement alone; PostgreSQL dooms the transaction, and SQL Server
-    // ends it on some errors: their groups keep what they ran, to run it again.
-    bool journaling() const { return groupOpen && engine != TargetEngine::Sqlite; }
+    // An engine that does not undo a failed statement alone keeps what its group ran, to run it
+    // again.
+    bool journaling() const { return groupOpen && unit->failedStatementUndo() != FailedStatementUndo::Alone; }
 
     QString password() const { return parseConnectionString(connectionString).password; }
-    QSqlDatabase prepared(const QString& connectionName) const;
-    QString sqliteFile(const ConnectionStringParts& parts) const;
-    void tuneSqlite();
-    void tunePostgres();
-    void tuneSqlServer();
-
+    QSqlDatabase prepared(const QString& connectionName) const
+    {
+        return unit->addDatabase(connectionName, parseConnectionString(connectionString), baseFolder);
+    }
+    FailureCode failureKindOf(const QSqlError& error) const
+    {
+        const QString code = error.nativeErrorCode().trimmed();
+        return code.isEmpty() ? FailureCode::Unknown : unit->failureKind(code);
+    }
+    QString databaseFile() const { return unit->databaseFile(parseConnectionString(connectionString), baseFolder); }
+    void useUnit(std::shared_ptr<const TargetEngineUnit> chosen)
+    {
+        unit = std::move(chosen);
+        batch = unit->rowsAheadBatch();
+    }
 };
-
-QString TargetConnection::Impl::sqliteFile(const ConnectionStringParts& parts) const
-{
-    if (QDir::isAbsolutePath(parts.initialCatalog) || baseFolder.isEmpty())
-        return parts.initialCatalog;
-    return QDir(baseFolder).filePath(parts.initialCatalog);
-}
-
-QSqlDatabase TargetConnection::Impl::prepared(const QString& connectionName) const
-{
-    const ConnectionStringParts parts = parseConnectionString(connectionString);
-    QSqlDatabase db;
-    switch (engine) {
-    case TargetEngine::SqlServer:
-        db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), connectionName);
-        db.setDatabaseName(odbcConnectionString(parts, odbcDriver));
-        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%2")
-                                 .arg(loginTimeoutSeconds)
-                                 .arg(statementTimeoutMinutes * 60));
-        break;
-    case TargetEngine::Sqlite:
-        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-        db.setDatabaseName(sqliteFile(parts));
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(lockWaitSeconds * 1000));
-        break;
-    case TargetEngine::Postgres: {
-        db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName);
-        const HostAndPort server = splitHostAndPort(parts.dataSource);
-        db.setHostName(server.host);
-        if (!server.port.isEmpty())
-            db.setPort(server.port.toInt());
-        db.setDatabaseName(parts.initialCatalog);
-        db.setUserName(parts.userId);
-        db.setPassword(parts.password);
-        db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(loginTimeoutSeconds) + postgresKeepalives);
-        break;
-    }
-    }
-    return db;
-}
-
-// Rows may be committed one at a time (and are, outside import runs): in the default rollback
-// journal every commit would wait for two disk syncs. The write-ahead log (which an import
-// switches to) with NORMAL synchronisation syncs at checkpoints only and still survives a crash
-// of the program; makeDurable() checkpoints, or syncs the log.
-void TargetConnection::Impl::tuneSqlite()
-{
-    QSqlQuery pragma(database);
-    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    if (fileChanges)
-        letSqliteFilesChange(database, *fileChanges, logFoundAtOpening);
-}
-
-// The same choice for PostgreSQL, for this session only: a commit does not wait for its log
-// record to reach the disk (the server writes it within a fraction of a second); a crash of the
-// server can lose the last rows stored, never corrupt the database; makeDurable() waits.
-// Waits are bounded as SQLite's are: a lock held elsewhere or a statement that never ends fails
-// with a code that ends the run.
-void TargetConnection::Impl::tunePostgres()
-{
-    QSqlQuery setting(database);
-    setting.exec(QStringLiteral("SET synchronous_commit TO off"));
-    setting.exec(QStringLiteral("SET lock_timeout TO '%1s'").arg(lockWaitSeconds));
-    setting.exec(QStringLiteral("SET statement_timeout TO '%1min'").arg(statementTimeoutMinutes));
-    probeClientFromServer(database);
-    // Nor does a transaction left idle outlive the longest statement: its program is gone.
-    setting.exec(QStringLiteral("SET idle_in_transaction_session_timeout TO '%1min'").arg(statementTimeoutMinutes));
-}
-
-// SQL Server waits for a lock without limit unless told otherwise; the connection timeout bounds
-// the driver's other requests (catalogue, transactions) against a silent server.
-void TargetConnection::Impl::tuneSqlServer()
-{
-    QSqlQuery setting(database);
-    setting.exec(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockWaitSeconds * 1000));
-}
 
 TargetConnection::TargetConnection(TargetEngine engine) : impl_(std::make_unique<Impl>())
 {
     impl_->engine = engine;
-    if (engine == TargetEngine::Postgres)
-        impl_->batch = std::make_unique<PostgresBatch>();
-    else if (engine == TargetEngine::Sqlite)
-        impl_->batch = std::make_unique<SqliteBatch>();
+    impl_->useUnit(makeEngineUnit(engine));
 }
 
 TargetConnection::~TargetConnection()
@@ -470,6 +216,11 @@ TargetConnection::~TargetConnection()
 TargetEngine TargetConnection::engine() const
 {
     return impl_->engine;
+}
+
+const TargetEngineUnit& TargetConnection::unit() const
+{
+    return *impl_->unit;
 }
 
 void TargetConnection::setConnectionString(const QString& connectionString)
@@ -487,19 +238,17 @@ void TargetConnection::setBaseFolder(const QString& folder)
 void TargetConnection::setOdbcDriver(const QString& driver)
 {
     close();
-    impl_->odbcDriver = driver;
+    impl_->useUnit(makeEngineUnit(impl_->engine, driver));
 }
 
 void TargetConnection::open()
 {
     close();
-    if (impl_->engine == TargetEngine::Sqlite) {
-        const QString file = impl_->sqliteFile(parseConnectionString(impl_->connectionString));
-        const QString problem = nonSqliteFileProblem(file);
-        if (!problem.isEmpty())
-            throw TargetError(withoutPassword(problem, impl_->password()));
-        impl_->logFoundAtOpening = QFileInfo::exists(sqliteLogFile(file));
-    }
+    const QString problem = impl_->unit->openingProblem(parseConnectionString(impl_->connectionString),
+                                                        impl_->baseFolder);
+    if (!problem.isEmpty())
+        throw TargetError(withoutPassword(problem, impl_->password()));
+    impl_->logFoundAtOpening = impl_->unit->logLeftBeside(impl_->databaseFile());
     impl_->connectionNames.append(uniqueConnectionName());
     impl_->database = impl_->prepared(impl_->connectionNames.last());
     if (!impl_->database.open())
@@ -511,11 +260,9 @@ void TargetConnection::open()
         throw;
     }
     impl_->meantOpen = true;
-    switch (impl_->engine) {
-    case TargetEngine::Sqlite: impl_->tuneSqlite(); break;
-    case TargetEngine::Postgres: impl_->tunePostgres(); break;
-    case TargetEngine::SqlServer: impl_->tuneSqlServer(); break;
-    }
+    impl_->unit->tuneSession(impl_->database);
+    if (impl_->fileChanges)
+        impl_->unit->letFilesChange(impl_->database, *impl_->fileChanges, impl_->logFoundAtOpening);
 }
 
 QSqlDatabase TargetConnection::openSideSession()
@@ -524,38 +271,42 @@ QSqlDatabase TargetConnection::openSideSession()
     QSqlDatabase side = impl_->prepared(impl_->connectionNames.last());
     if (!side.open())
         throw TargetError(engineMessage(side.lastError()));
-    if (impl_->engine == TargetEngine::Postgres)
-        probeClientFromServer(side);
+    impl_->unit->tuneSideSession(side);
     return side;
 }
 
 QString TargetConnection::sqliteDatabaseFile() const
 {
-    return impl_->sqliteFile(parseConnectionString(impl_->connectionString));
+    return impl_->databaseFile();
 }
 
 void TargetConnection::proveUsable()
 {
     QSqlQuery probe(impl_->database);
-    if (!probe.exec(probeStatement(impl_->engine)))
-        throwFailure(probe.lastError());
+    if (!probe.exec(impl_->unit->probeStatement()))
+        throwFailure(probe);
 }
 
 bool TargetConnection::answers()
 {
     QSqlQuery probe(impl_->database);
-    return probe.exec(probeStatement(impl_->engine));
+    return probe.exec(impl_->unit->probeStatement());
 }
 
 void TargetConnection::throwFailure(const QSqlError& error)
 {
     const QString message = engineMessage(error);
-    const FailureCode kind = failureCodeKind(impl_->engine, error.nativeErrorCode());
+    const FailureCode kind = impl_->failureKindOf(error);
     if (kind == FailureCode::Row || (kind == FailureCode::Unknown && answers()))
         throw TargetError(message);
     forgetGroup();
-    impl_->database.close();
+    dropSession();
     throw TargetUnavailable(message);
+}
+
+void TargetConnection::throwFailure(const QSqlQuery& failed)
+{
+    throwFailure(impl_->unit->errorOf(failed));
 }
 
 void TargetConnection::makeDurable()
@@ -565,12 +316,8 @@ void TargetConnection::makeDurable()
     if (!commitGroup())
         throw TargetUnavailable(lostGroupText);
     ensureOpen();
-    switch (impl_->engine) {
-    case TargetEngine::Sqlite: checkpointSqlite(); break;
-    case TargetEngine::Postgres: commitPostgresSynchronously(); break;
-    // SQL Server commits are durable unless the database was set to delayed durability.
-    case TargetEngine::SqlServer: break;
-    }
+    if (const std::optional<QSqlError> failure = impl_->unit->makeCommittedDurable(impl_->database))
+        throwFailure(*failure);
 }
 
 void TargetConnection::failStatement(std::optional<qint64> ordinal, StatementFault kind)
@@ -603,12 +350,7 @@ std::optional<StatementFault> TargetConnection::countStatement()
 QSqlError TargetConnection::faultError(StatementFault kind) const
 {
     const bool target = kind == StatementFault::TargetFailed;
-    QString code;
-    switch (impl_->engine) {
-    case TargetEngine::Sqlite: code = target ? QStringLiteral("10") : QStringLiteral("19"); break;
-    case TargetEngine::Postgres: code = target ? QStringLiteral("58030") : QStringLiteral("23514"); break;
-    case TargetEngine::SqlServer: code = target ? QStringLiteral("823") : QStringLiteral("547"); break;
-    }
+    const QString code = impl_->unit->faultCode(kind);
     const QString text = target ? QStringLiteral("Panne simulée de la base Tessaris à l'instruction n°%1")
                                 : QStringLiteral("Refus simulé de l'instruction n°%1");
     return QSqlError(QString(), text.arg(impl_->statementsCounted), QSqlError::StatementError, code);
@@ -618,6 +360,13 @@ void TargetConnection::close()
 {
     impl_->meantOpen = false;
     forgetGroup();
+    dropSession();
+}
+
+// The statements go first: the SQLite ODBC driver refuses to close a session that still has
+// statements prepared, and would keep the database open.
+void TargetConnection::dropSession()
+{
     releasePreparedQueries();
     if (impl_->database.isOpen())
         impl_->database.close();
@@ -679,12 +428,8 @@ QStringList TargetConnection::tableAndViewNames()
     proveUsable();
     QStringList userNames;
     for (const QString& name : names) {
-        if (impl_->engine == TargetEngine::Sqlite && name.startsWith("sqlite_", Qt::CaseInsensitive))
-            continue;
-        // PostgreSQL qualifies the names of schemas other than public.
-        if (impl_->engine == TargetEngine::Postgres && name.contains('.'))
-            continue;
-        userNames.append(name);
+        if (!impl_->unit->isEngineTable(name))
+            userNames.append(name);
     }
     return userNames;
 }
@@ -694,51 +439,6 @@ QSqlDatabase TargetConnection::database()
     ensureOpen();
     settleRowsAhead();
     return impl_->database;
-}
-
-// A checkpoint syncs the log before it copies it into the database file, and syncs that file
-// after. It passes no page another program still reads (a database browser left open), and does
-// not wait for it: what it could not copy is made durable in the log itself, by a commit under
-// full synchronisation, which syncs the log and so every commit before it. That commit rewrites
-// the database's user version as it stands, the one change it can make that changes nothing.
-void TargetConnection::checkpointSqlite()
-{
-    QSqlQuery statement(impl_->database);
-    if (!statement.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)")) || !statement.next())
-        throwFailure(statement.lastError());
-    const bool wholeLogCopied = statement.value(1).toInt() == statement.value(2).toInt();
-    statement.finish();
-    if (wholeLogCopied)
-        return;
-    if (!statement.exec(QStringLiteral("PRAGMA user_version")) || !statement.next())
-        throwFailure(statement.lastError());
-    const qint64 version = statement.value(0).toLongLong();
-    statement.finish();
-    const bool committed = statement.exec(QStringLiteral("PRAGMA synchronous=FULL"))
-                           && statement.exec(QStringLiteral("PRAGMA user_version=%1").arg(version));
-    const QSqlError error = statement.lastError();
-    statement.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    if (!committed)
-        throwFailure(error);
-}
-
-// A synchronous commit waits for the log up to its own record, so for every commit before it.
-// The server waits only for a transaction that wrote to the log: a message in the log, which
-// changes no table, is that write.
-void TargetConnection::commitPostgresSynchronously()
-{
-    if (!impl_->database.transaction())
-        throwFailure(impl_->database.lastError());
-    QSqlQuery statement(impl_->database);
-    if (!statement.exec(QStringLiteral("SET LOCAL synchronous_commit TO on"))
-        || !statement.exec(QStringLiteral("SELECT pg_logical_emit_message(true, 'p1import', 'durable')"))) {
-        const QSqlError error = statement.lastError();
-        impl_->database.rollback();
-        throwFailure(error);
-    }
-    statement.finish();
-    if (!impl_->database.commit())
-        throwFailure(impl_->database.lastError());
 }
 
 void TargetConnection::watchColumnSizes(bool watched)
@@ -765,8 +465,8 @@ QList<OversizedText> TargetConnection::takeOversizedTexts()
 void TargetConnection::allowFileChanges(FileChanges changes)
 {
     impl_->fileChanges = changes;
-    if (impl_->engine == TargetEngine::Sqlite && isOpen())
-        letSqliteFilesChange(impl_->database, changes, impl_->logFoundAtOpening);
+    if (isOpen())
+        impl_->unit->letFilesChange(impl_->database, changes, impl_->logFoundAtOpening);
 }
 
 void TargetConnection::setCommitMode(CommitMode mode)
@@ -799,7 +499,7 @@ bool TargetConnection::commitGroup()
     impl_->aheadInGroup = false;
     impl_->journal.clear();
     if (!impl_->database.commit()) {
-        const QSqlError error = impl_->database.lastError();
+        const QSqlError error = impl_->unit->errorOf(impl_->database);
         // A commit that failed leaves no transaction behind on any engine but SQLite.
         impl_->database.rollback();
         throwFailure(error);
@@ -822,8 +522,8 @@ void TargetConnection::writeKeptStatements()
             query.bindValue(int(place), statement.values.at(place));
         if (done && query.exec())
             continue;
-        const QSqlError error = query.lastError();
-        if (failureCodeKind(impl_->engine, error.nativeErrorCode()) == FailureCode::Target)
+        const QSqlError error = impl_->unit->errorOf(query);
+        if (impl_->failureKindOf(error) == FailureCode::Target)
             throwFailure(error);
         takeBackRowsAhead();
     }
@@ -847,11 +547,8 @@ void TargetConnection::endGroup()
     if (!wasOpen || !impl_->database.isOpen())
         return;
     impl_->database.rollback();
-    if (impl_->engine == TargetEngine::Sqlite && impl_->commitMode == CommitMode::RolledBack) {
-        QSqlQuery pragma(impl_->database);
-        pragma.exec(QStringLiteral("PRAGMA cache_spill=ON"));
-        pragma.exec(QStringLiteral("PRAGMA cache_size=-2000"));
-    }
+    if (impl_->commitMode == CommitMode::RolledBack)
+        impl_->unit->holdChangesInMemory(impl_->database, false);
 }
 
 void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()>& attempt, Counting counting)
@@ -865,15 +562,14 @@ void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()
         keepForReplay(query);
         return;
     }
-    statementFailed(query.lastError());
+    statementFailed(impl_->unit->errorOf(query));
 }
 
 void TargetConnection::statementFailed(const QSqlError& error)
 {
     // The statements sent ahead are in the transaction the refusal doomed, and only a run of the
     // group again gives each of them its own outcome.
-    if (impl_->aheadInGroup && impl_->engine == TargetEngine::Postgres
-        && failureCodeKind(impl_->engine, error.nativeErrorCode()) == FailureCode::Row)
+    if (impl_->aheadInGroup && impl_->unit->refusalDoomsRowsAhead() && impl_->failureKindOf(error) == FailureCode::Row)
         takeBackRowsAhead();
     undoStatement(error);
     throwFailure(error);
@@ -965,7 +661,7 @@ void TargetConnection::settleRowsAhead()
         refusal = std::move(faulted);
     if (!refusal)
         return;
-    const FailureCode kind = failureCodeKind(impl_->engine, refusal->nativeErrorCode());
+    const FailureCode kind = impl_->failureKindOf(*refusal);
     if (kind == FailureCode::Target)
         throwFailure(*refusal);
     impl_->database.rollback();
@@ -996,19 +692,15 @@ void TargetConnection::forgetWorkAhead()
     impl_->refusalAhead.reset();
 }
 
-// SQLite writes a changed page into the log file as soon as its cache is full; a rolled-back run
-// must leave the files as they were, so every page stays in memory until the rollback.
+// A rolled-back run must leave the target's files as they were until its rollback.
 void TargetConnection::openGroupWhenWanted()
 {
     if (impl_->commitMode == CommitMode::EachRow || impl_->groupOpen)
         return;
-    if (impl_->engine == TargetEngine::Sqlite && impl_->commitMode == CommitMode::RolledBack) {
-        QSqlQuery pragma(impl_->database);
-        pragma.exec(QStringLiteral("PRAGMA cache_spill=OFF"));
-        pragma.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(rolledBackCacheKibibytes));
-    }
+    if (impl_->commitMode == CommitMode::RolledBack)
+        impl_->unit->holdChangesInMemory(impl_->database, true);
     if (!impl_->database.transaction())
-        throwFailure(impl_->database.lastError());
+        throwFailure(impl_->unit->errorOf(impl_->database));
     impl_->groupOpen = true;
     impl_->replayed = false;
     impl_->groupSavepointSet = false;
@@ -1016,26 +708,24 @@ void TargetConnection::openGroupWhenWanted()
     markRolledBackGroup();
 }
 
-// A rolled-back run is never committed: on PostgreSQL its groups are savepoints, so that a failed
-// statement goes back only to the last one.
+// A rolled-back run is never committed: where its groups are savepoints, a failed statement goes
+// back only to the last one.
 void TargetConnection::markRolledBackGroup()
 {
-    if (!impl_->journaling() || impl_->engine != TargetEngine::Postgres || impl_->commitMode != CommitMode::RolledBack)
+    if (!impl_->journaling() || !impl_->unit->rolledBackGroupsAreSavepoints()
+        || impl_->commitMode != CommitMode::RolledBack)
         return;
     QSqlQuery savepoint(impl_->database);
     const QString mark = QStringLiteral("SAVEPOINT ") + groupSavepoint;
     if (!savepoint.exec(impl_->groupSavepointSet ? QStringLiteral("RELEASE SAVEPOINT %1; ").arg(groupSavepoint) + mark
                                                  : mark))
-        throwFailure(savepoint.lastError());
+        throwFailure(savepoint);
     impl_->groupSavepointSet = true;
     impl_->journal.clear();
     impl_->replayed = false;
 }
 
-// A failed statement dooms a PostgreSQL transaction. Rather than a savepoint before every
-// statement (a round trip each), the group keeps its statements that changed rows: after a
-// failure, it goes back to its start and runs them again, so that the failed statement alone is
-// undone. Groups are short, failures rare, and the group is committed right after.
+// The statements of a journaling group that changed rows, to be run again after a failure.
 void TargetConnection::keepForReplay(const QSqlQuery& query)
 {
     if (impl_->journaling() && query.isActive() && !query.isSelect())
@@ -1044,10 +734,10 @@ void TargetConnection::keepForReplay(const QSqlQuery& query)
 
 void TargetConnection::undoStatement(const QSqlError& failure)
 {
-    if (!impl_->groupOpen || failureCodeKind(impl_->engine, failure.nativeErrorCode()) == FailureCode::Target)
+    if (!impl_->groupOpen || impl_->failureKindOf(failure) == FailureCode::Target)
         return;
-    if (impl_->engine == TargetEngine::SqlServer) {
-        undoSqlServerStatement();
+    if (impl_->unit->failedStatementUndo() == FailedStatementUndo::ByTransactionCount) {
+        undoByTransactionCount();
         return;
     }
     if (!impl_->journaling())
@@ -1057,19 +747,19 @@ void TargetConnection::undoStatement(const QSqlError& failure)
                           ? statement.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + groupSavepoint)
                           : impl_->database.rollback() && impl_->database.transaction();
     if (!back)
-        loseGroup(impl_->database.lastError().isValid() ? impl_->database.lastError() : statement.lastError());
+        loseGroup(impl_->database.lastError().isValid() ? impl_->unit->errorOf(impl_->database)
+                                                        : impl_->unit->errorOf(statement));
     runKeptStatementsAgain();
 }
 
-// SQL Server undoes a failed statement alone, except for the errors that end the transaction (a
-// deadlock, an error inside a trigger, some conversions), which undo the whole group: the driver's
-// next statement begins a new transaction, in which the group's statements before the failed one
-// run again, as PostgreSQL's do. A check's one transaction cannot be rebuilt so: it ends.
-void TargetConnection::undoSqlServerStatement()
+// The errors that end the transaction undo the whole group: the driver's next statement begins a
+// new transaction, in which the group's statements before the failed one run again, as after a
+// doomed transaction. A check's one transaction cannot be rebuilt so: it ends.
+void TargetConnection::undoByTransactionCount()
 {
     QSqlQuery count(impl_->database);
-    if (!count.exec(QStringLiteral("SELECT @@TRANCOUNT")) || !count.next())
-        loseGroup(count.lastError());
+    if (!count.exec(impl_->unit->transactionCountStatement()) || !count.next())
+        loseGroup(impl_->unit->errorOf(count));
     if (count.value(0).toInt() > 0)
         return;
     if (impl_->commitMode == CommitMode::RolledBack)
@@ -1085,7 +775,7 @@ void TargetConnection::runKeptStatementsAgain()
         for (qsizetype place = 0; place < kept.values.size(); ++place)
             statement.bindValue(int(place), kept.values.at(place));
         if (!done || (!kept.values.isEmpty() && !statement.exec()))
-            loseGroup(statement.lastError());
+            loseGroup(impl_->unit->errorOf(statement));
     }
     impl_->replayed = true;
 }
@@ -1093,7 +783,7 @@ void TargetConnection::runKeptStatementsAgain()
 void TargetConnection::loseGroup(const QSqlError& error)
 {
     forgetGroup();
-    impl_->database.close();
+    dropSession();
     const QString reason = engineMessage(error);
     throw TargetUnavailable(reason.isEmpty() ? lostGroupText
                                              : QStringLiteral("Les dernières lignes importées n'ont pas pu être "

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "targetdb/target_engine.h"
+
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -13,16 +15,6 @@
 
 namespace p1 {
 
-// The target engine behind the system's SQL Server connection string. SQL Server over ODBC
-// (FreeTDS) in production; SQLite (Initial Catalog = database file, relative to the target base
-// folder) and PostgreSQL (Data Source = host[:port] or socket folder) run the same code.
-enum class TargetEngine { SqlServer, Sqlite, Postgres };
-
-// "sqlserver", "sqlite", "postgres"; nullopt for anything else.
-std::optional<TargetEngine> targetEngineFromName(const QString& name);
-// P1IMPORT_TARGET_ENGINE when set to a known name, else SQL Server.
-TargetEngine defaultTargetEngine();
-
 // A text longer than the size its target column declares: SQL Server and PostgreSQL refuse it, a
 // SQLite column without a check of its own keeps it whole.
 struct OversizedText {
@@ -32,12 +24,6 @@ struct OversizedText {
     QString value;
 };
 
-struct ConnectionStringParts {
-    QString dataSource;
-    QString initialCatalog;
-    QString userId;
-    QString password;
-};
 ConnectionStringParts parseConnectionString(const QString& connectionString);
 // The DSN-less ODBC connection string for SQL Server through the given ODBC driver:
 // "DRIVER={FreeTDS};SERVER=host;PORT=1433;DATABASE=...;UID=...;PWD=...;TDS_Version=7.4".
@@ -51,19 +37,6 @@ enum class CommitMode {
     Grouped,    // statements gather in an open group, committed by commitGroup()
     RolledBack, // one group holds everything until endGroup() rolls it back: the target is left
                 // exactly as it was, and nothing (makeDurable() included) commits meanwhile
-};
-
-// What a run may do to the target's files besides storing its rows (SQLite only: a server keeps
-// its files to itself). Until a run says, an opening changes nothing of them.
-enum class FileChanges {
-    // An import: a SQLite database goes over to its write-ahead log, for good, as the file's
-    // header then records.
-    Allowed,
-    // A check: every byte stays as it was. A rollback journal is kept in memory, and a log an
-    // earlier program left (after a crash) is not copied into the database at the close. SQLite's
-    // index of the log in shared memory (-shm), which every program reading the database
-    // rewrites, is the one file this does not cover.
-    None,
 };
 
 // Grouped, or EachRow when the environment variable P1IMPORT_COMMIT_EACH_ROW is 1.
@@ -81,10 +54,6 @@ struct RowsAheadRefused {};
 // counters kept for durability are the mechanism's own and never count.
 enum class Counting { Counted, Uncounted };
 
-// Test only: how the statement a fault hits fails. Refused: as the engine refuses a statement for
-// its data (a key already there); TargetFailed: as a target that fails (disk full, I/O error).
-enum class StatementFault { Refused, TargetFailed };
-
 // ADOConnectionTessaris. The password lives only in the connection string: it appears in no
 // error text. A closed connection is reopened on demand by the statements and datasets.
 // UI thread only.
@@ -96,10 +65,13 @@ public:
     TargetConnection& operator=(const TargetConnection&) = delete;
 
     TargetEngine engine() const;
+    // What the engine does differently, as this connection reaches it.
+    const TargetEngineUnit& unit() const;
     void setConnectionString(const QString& connectionString);
     // Folder against which a relative SQLite Initial Catalog is resolved.
     void setBaseFolder(const QString& folder);
-    // The ODBC driver of the SQL Server engine, as odbcinst.ini names it ("FreeTDS" by default).
+    // The ODBC driver through which the engine is reached, as odbcinst.ini names it: SQL Server
+    // through FreeTDS when empty, the other engines through their own Qt driver.
     void setOdbcDriver(const QString& driver);
 
     void open();       // throws TargetError
@@ -190,6 +162,8 @@ public:
     // connection no longer answers; TargetError for a statement refused for its data. A failed
     // target is closed as lost, so that the next run step reconnects once.
     [[noreturn]] void throwFailure(const QSqlError& error);
+    // The same for the statement that failed, with the code its engine gives.
+    [[noreturn]] void throwFailure(const QSqlQuery& failed);
 
     // While watched, every text a dataset stores is compared with its column's declared size
     // first, and the oversized ones are kept until taken (whether the engine then stores the row
@@ -209,14 +183,13 @@ private:
     // Throws TargetError when the database cannot be read.
     void proveUsable();
     bool answers();
-    void checkpointSqlite();
-    void commitPostgresSynchronously();
     void releasePreparedQueries();
+    void dropSession();
     void openGroupWhenWanted();
     void markRolledBackGroup();
     void keepForReplay(const QSqlQuery& query);
     void undoStatement(const QSqlError& failure);
-    void undoSqlServerStatement();
+    void undoByTransactionCount();
     void runKeptStatementsAgain();
     std::optional<StatementFault> countStatement();
     QSqlError faultError(StatementFault kind) const;
@@ -230,11 +203,6 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
-// What an engine's error code (QSqlError::nativeErrorCode) says of a failed statement: the
-// target refused the statement for its data, the target itself failed, or the code does not tell.
-enum class FailureCode { Row, Target, Unknown };
-FailureCode failureCodeKind(TargetEngine engine, const QString& code);
 
 // A new, empty SQLite database at the path; the connection opens existing databases only.
 // Throws TargetError when the file exists or cannot be written.

@@ -119,13 +119,13 @@ QSqlQuery& ParameterisedRun::run(TargetConnection& connection, const QString& te
         connection.runStatement(query, [&] { return query.prepare(text); }, Counting::Uncounted);
         preparedFor_ = preparing;
     }
-    const TargetEngine engine = connection.engine();
+    const TargetEngineUnit& unit = connection.unit();
     for (const QString& name : std::as_const(names_)) {
         // A parameter left unset would be bound as NULL and match nothing without a word.
         const std::optional<QVariant> value = parameters.value(name);
         if (!value)
             throw TargetError(QStringLiteral("Le paramètre :%1 de la requête %2 n'a pas de valeur.").arg(name, text));
-        query_->bindValue(':' + name, statementParameter(*value, engine));
+        query_->bindValue(':' + name, statementParameter(*value, unit));
     }
     QSqlQuery& query = *query_;
     connection.runStatement(query, [&] { return query.exec(); });
@@ -180,7 +180,7 @@ void TargetStatement::open()
         impl_->rows.append(row);
     }
     if (query.lastError().isValid())
-        impl_->connection.throwFailure(query.lastError());
+        impl_->connection.throwFailure(query);
     query.finish();
     impl_->open = true;
 }

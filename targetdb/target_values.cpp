@@ -289,27 +289,14 @@ std::optional<QVariant> valueForColumn(const QVariant& value, ColumnKind kind)
     return std::nullopt;
 }
 
-QVariant parameterForEngine(const QVariant& value, ColumnKind kind, TargetEngine engine)
+QVariant parameterForEngine(const QVariant& value, ColumnKind kind, const TargetEngineUnit& unit)
 {
-    if (!value.isValid()) {
-        switch (kind) {
-        case ColumnKind::Integer:
-            return QVariant(QMetaType::fromType<qint64>());
-        case ColumnKind::Real:
-            return QVariant(QMetaType::fromType<double>());
-        case ColumnKind::Boolean:
-            return QVariant(QMetaType::fromType<bool>());
-        case ColumnKind::DateTime:
-            return engine == TargetEngine::SqlServer ? QVariant(QMetaType::fromType<QDateTime>())
-                                                     : QVariant(QMetaType::fromType<QString>());
-        default:
-            return QVariant(QMetaType::fromType<QString>());
-        }
-    }
-    return statementParameter(value, engine);
+    if (!value.isValid())
+        return unit.nullParameter(kind);
+    return statementParameter(value, unit);
 }
 
-QVariant statementParameter(const QVariant& value, TargetEngine engine)
+QVariant statementParameter(const QVariant& value, const TargetEngineUnit& unit)
 {
     switch (value.typeId()) {
     case QMetaType::QString:
@@ -319,13 +306,10 @@ QVariant statementParameter(const QVariant& value, TargetEngine engine)
     case QMetaType::QDate: {
         if (value.isNull())
             return {};
-        const QDateTime dateTime = *dateTimeFrom(value);
-        if (engine == TargetEngine::SqlServer)
-            return dateTime;
-        return dateTimeForEngine(dateTime);
+        return unit.dateTimeParameter(*dateTimeFrom(value));
     }
     case QMetaType::Bool:
-        return engine == TargetEngine::Sqlite ? QVariant(value.toBool() ? 1 : 0) : value;
+        return unit.booleanParameter(value.toBool());
     default:
         return value;
     }

@@ -34,9 +34,9 @@ std::optional<QVariant> valueForColumn(const QVariant& value, ColumnKind kind);
 // The form in which a value in the layer's own form is bound on the engine. Date-times go as
 // "yyyy-MM-dd HH:mm:ss" text to SQLite and PostgreSQL (no zone conversion on either side),
 // booleans as 0/1 to SQLite; an empty text stays an empty text (never NULL).
-QVariant parameterForEngine(const QVariant& value, ColumnKind kind, TargetEngine engine);
+QVariant parameterForEngine(const QVariant& value, ColumnKind kind, const TargetEngineUnit& unit);
 // A parameter of a statement, whose column is unknown: converted by the value's own type.
-QVariant statementParameter(const QVariant& value, TargetEngine engine);
+QVariant statementParameter(const QVariant& value, const TargetEngineUnit& unit);
 
 // Date-time texts: ISO ("yyyy-MM-dd[ HH:mm:ss[.zzz]]", also with "T"), or the short date
 // format of the system, optionally followed by a blank and the long time format. Invalid when

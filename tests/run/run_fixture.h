@@ -87,7 +87,7 @@ inline void writeSourceFiles(const QString& folder, const SourceContent& content
 }
 
 // A test of whole runs on each engine, the stamps and dates read the French way.
-class RunOnEngineTest : public ::testing::TestWithParam<TargetEngine> {
+class RunOnEngineTest : public ::testing::TestWithParam<TargetConfiguration> {
 protected:
     void SetUp() override
     {
@@ -99,8 +99,8 @@ protected:
 };
 
 struct Practice {
-    explicit Practice(TargetEngine engine = TargetEngine::Sqlite, const SourceContent& content = {})
-        : target(makeTarget(engine))
+    explicit Practice(const TargetConfiguration& configuration = {}, const SourceContent& content = {})
+        : target(makeTarget(configuration))
     {
         QDir(temporary.path()).mkpath("source");
         QDir(temporary.path()).mkpath("courriers");

@@ -216,6 +216,7 @@ inline RunRecord recordRun(const TestTarget& target, const SamplePractice& pract
     RunRecord record;
     {
         ImportSession session(ui, target.engine);
+        session.ADOConnectionTessaris.setOdbcDriver(target.odbcDriver);
         session.setCommitMode(mode);
         session.lettersFolderChosen(practice.lettersFolder);
         EXPECT_TRUE(session.targetChosen(target.folder + "Kelvanor.ver"));
@@ -229,6 +230,7 @@ inline RunRecord recordRun(const TestTarget& target, const SamplePractice& pract
             record.escaped = errorMessage(error);
         }
         failCopiesNamed(QString());
+        EXPECT_EQ(session.ADOConnectionTessaris.unit().throughOdbc(), !target.odbcDriver.isEmpty());
         if (statementsCounted)
             *statementsCounted = session.ADOConnectionTessaris.statementsCounted();
         session.ADOConnectionTessaris.failStatement(std::nullopt);

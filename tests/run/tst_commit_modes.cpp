@@ -180,6 +180,7 @@ TEST_P(CommitModesTest, TheEnvironmentSwitchCommitsEachRowAsItIsStored)
         PatientsCountingUi ui(target);
         ui.setAllTicked(true);
         ImportSession session(ui, GetParam());
+        session.ADOConnectionTessaris.setOdbcDriver(target.odbcDriver);
         qunsetenv("P1IMPORT_COMMIT_EACH_ROW");
         session.lettersFolderChosen(practice.lettersFolder);
         ASSERT_TRUE(session.targetChosen(target.folder + "Kelvanor.ver"));
@@ -194,7 +195,7 @@ TEST_P(CommitModesTest, TheEnvironmentSwitchCommitsEachRowAsItIsStored)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, CommitModesTest, test::testEngines(), test::engineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, CommitModesTest, test::testEnginesWithOdbc(), test::engineTestName);
 
 } // namespace
 } // namespace p1

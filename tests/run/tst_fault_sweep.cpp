@@ -290,8 +290,8 @@ TEST_P(RefusingTriggerTest, ACounterTheTargetRefusesToRaiseGivesTheOutcomesOfCom
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, FaultSweepTest, test::testEngines(), test::engineTestName);
-INSTANTIATE_TEST_SUITE_P(Engines, RefusingTriggerTest, test::testEngines(), test::engineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, FaultSweepTest, test::testEnginesWithOdbc(), test::engineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, RefusingTriggerTest, test::testEnginesWithOdbc(), test::engineTestName);
 
 } // namespace
 } // namespace p1

@@ -48,6 +48,7 @@ protected:
             return;
         practice_ = std::make_unique<Practice>(GetParam(), test::SourceContent{threePhysicians});
         session_ = std::make_unique<ImportSession>(ui, GetParam());
+        session().ADOConnectionTessaris.setOdbcDriver(practice().target.odbcDriver);
         session().lettersFolderChosen(practice().letters);
         ASSERT_TRUE(session().targetChosen(practice().target.folder + "Kelvanor.ver"));
         session().sourceBaseChosen(practice().source + "V4.mdb");
@@ -166,6 +167,7 @@ TEST_P(RunFailuresTest, ARowRefusedForItsDataStillFailsAloneAndTheRunGoesOn)
     Practice duplicated(GetParam(), {{{3, "Martin"}, {5, "Durand"}, {5, "Doublon"}}});
     RecordingUi otherUi;
     ImportSession other(otherUi, GetParam());
+    other.ADOConnectionTessaris.setOdbcDriver(duplicated.target.odbcDriver);
     other.lettersFolderChosen(duplicated.letters);
     ASSERT_TRUE(other.targetChosen(duplicated.target.folder + "Kelvanor.ver"));
     other.sourceBaseChosen(duplicated.source + "V4.mdb");
@@ -177,7 +179,7 @@ TEST_P(RunFailuresTest, ARowRefusedForItsDataStillFailsAloneAndTheRunGoesOn)
     EXPECT_EQ(test::countRows(*test::connectTo(duplicated.target), "MEDECINS"), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, RunFailuresTest, test::testEngines(), test::engineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, RunFailuresTest, test::testEnginesWithOdbc(), test::engineTestName);
 
 class FullDiskTest : public RunFailuresTest {};
 

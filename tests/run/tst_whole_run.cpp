@@ -1,5 +1,5 @@
 // A whole run through the command line with the purge and every stage, on a generated practice
-// into an embedded target: every source row with a positive code ends either stored or named in
+// into a target of each engine, reached by its own driver or through ODBC: every source row with a positive code ends either stored or named in
 // a failure line, and every stored letter has its file, byte for byte.
 
 #include "common/files.h"
@@ -182,8 +182,21 @@ void checkPrescriptions(const SamplePractice& practice, TargetConnection& target
     EXPECT_TRUE(log.contains(QString("%1 pescriptions créées").arg(positiveRows(prescriptions) - refused)));
 }
 
-TEST(WholeRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
+class WholeRunTest : public ::testing::TestWithParam<TargetConfiguration> {};
+
+// The command line's words for the engine and the driver the target is reached by.
+QStringList engineArguments(const TargetConfiguration& configuration)
 {
+    QStringList arguments{"--target-engine", defaultEngineUnit(configuration.engine).commandLineName()};
+    if (*configuration.odbcDriver)
+        arguments << "--odbc-driver" << configuration.odbcDriver;
+    return arguments;
+}
+
+TEST_P(WholeRunTest, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
+{
+    if (GetParam() == TargetEngine::Postgres)
+        P1_REQUIRE_POSTGRES();
     ensureQtApplication();
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
@@ -191,14 +204,24 @@ TEST(WholeRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
     QDir().mkpath(folder.filePath("logs"));
     const SamplePractice practice =
         writeSamplePractice(folder.filePath("source"), {.patients = 400, .lettersPerPatient = 1});
-    const QString targetFolder = folder.filePath("target");
+    QString targetFolder = folder.filePath("target");
 
     FILE* out = std::tmpfile();
     FILE* err = std::tmpfile();
     const TerminalStreams streams{out, err, stdin};
-    ASSERT_EQ(runCommandLine({"--init-target", targetFolder, "--target-engine", "sqlite"}, streams), 0);
-    const int status = runCommandLine({"--source", practice.v4Path, "--letters", practice.lettersFolder,
-                                       "--target", targetFolder, "--yes", "--target-engine", "sqlite"},
+    // An embedded target is made as an operator makes one; a server's database as the tests make it.
+    TestTarget serverTarget;
+    if (GetParam() == TargetEngine::Sqlite) {
+        ASSERT_EQ(runCommandLine({"--init-target", targetFolder, "--target-engine", "sqlite"}, streams), 0);
+    } else {
+        serverTarget = makeTarget(GetParam());
+        writeTargetSettings(serverTarget);
+        targetFolder = serverTarget.folder.chopped(1);
+    }
+    const QStringList engine = engineArguments(GetParam());
+    const int status = runCommandLine(QStringList{"--source", practice.v4Path, "--letters", practice.lettersFolder,
+                                                  "--target", targetFolder, "--yes"}
+                                          + engine,
                                       streams);
     const QStringList log = readLines(out);
     // 3: the practice names letter files that are missing on purpose.
@@ -207,7 +230,8 @@ TEST(WholeRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
     std::fclose(err);
 
     RecordingUi ui;
-    TargetConnection target(TargetEngine::Sqlite);
+    TargetConnection target(GetParam().engine);
+    target.setOdbcDriver(GetParam().odbcDriver);
     ASSERT_TRUE(openTargetConnection(target, ui, targetFolder + '/'));
 
     const QList<Row> users = sourceRows(practice.v4Path, "GLB Medecin");
@@ -266,10 +290,11 @@ TEST(WholeRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
 
     // Again without the purge: every row is refused by its identifier, named, and nothing changes.
     FILE* againOut = std::tmpfile();
-    const int againStatus = runCommandLine({"--source", practice.v4Path, "--letters", practice.lettersFolder,
-                                            "--target", targetFolder, "--no-purge", "--only",
-                                            "medecins,correspondants,patients", "--yes",
-                                            "--target-engine", "sqlite"},
+    const int againStatus = runCommandLine(QStringList{"--source", practice.v4Path, "--letters",
+                                                       practice.lettersFolder, "--target", targetFolder,
+                                                       "--no-purge", "--only", "medecins,correspondants,patients",
+                                                       "--yes"}
+                                               + engine,
                                            {againOut, stderr, stdin});
     const QStringList again = readLines(againOut);
     std::fclose(againOut);
@@ -287,6 +312,8 @@ TEST(WholeRun, EveryPositiveCodeIsStoredOrNamedInAFailureLine)
     EXPECT_EQ(storedCodes(target, "PATIENTS", "PATIENTS_ID"), storedPatients);
     qunsetenv("P1IMPORT_LOG_FOLDER");
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, WholeRunTest, testEnginesWithOdbc(), engineTestName);
 
 } // namespace
 } // namespace p1::test

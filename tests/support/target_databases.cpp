@@ -116,26 +116,46 @@ TestTarget makePostgresTarget(bool withSchema)
     return target;
 }
 
-TestTarget makeTarget(TargetEngine engine, bool withSchema)
+TargetConfiguration postgresThroughOdbc()
 {
-    switch (engine) {
+    return {TargetEngine::Postgres, "PostgreSQL Unicode"};
+}
+
+TargetConfiguration sqliteThroughOdbc()
+{
+    return {TargetEngine::Sqlite, "SQLite3"};
+}
+
+// The schema is made through the configured driver too: its statements are the engine's.
+TestTarget makeTarget(const TargetConfiguration& configuration, bool withSchema)
+{
+    TestTarget target;
+    switch (configuration.engine) {
     case TargetEngine::Sqlite:
-        return makeSqliteTarget(withSchema);
-    case TargetEngine::Postgres:
-        return makePostgresTarget(withSchema);
-    case TargetEngine::SqlServer:
+        target = makeSqliteTarget(false);
         break;
+    case TargetEngine::Postgres:
+        target = makePostgresTarget(false);
+        break;
+    case TargetEngine::SqlServer:
+        throw std::runtime_error("pas de serveur SQL Server pour les tests");
     }
-    throw std::runtime_error("pas de serveur SQL Server pour les tests");
+    target.odbcDriver = QString::fromUtf8(configuration.odbcDriver);
+    if (withSchema)
+        addSchema(target);
+    return target;
 }
 
 std::unique_ptr<TargetConnection> connectTo(const TestTarget& target)
 {
     ensureQtApplication();
     auto connection = std::make_unique<TargetConnection>(target.engine);
+    connection->setOdbcDriver(target.odbcDriver);
     connection->setBaseFolder(target.folder);
     connection->setConnectionString(target.connectionString);
     connection->open();
+    if (!target.odbcDriver.isEmpty() && connection->database().driverName() != QStringLiteral("QODBC"))
+        throw std::runtime_error("la cible n'est pas jointe par ODBC");
     return connection;
 }
 
@@ -169,14 +189,21 @@ void TargetEngineTest::SetUp()
     connection = connectTo(target);
 }
 
-::testing::internal::ParamGenerator<TargetEngine> testEngines()
+::testing::internal::ParamGenerator<TargetConfiguration> testEngines()
 {
-    return ::testing::Values(TargetEngine::Sqlite, TargetEngine::Postgres);
+    return ::testing::Values(TargetConfiguration(TargetEngine::Sqlite), TargetConfiguration(TargetEngine::Postgres));
 }
 
-std::string engineTestName(const ::testing::TestParamInfo<TargetEngine>& info)
+::testing::internal::ParamGenerator<TargetConfiguration> testEnginesWithOdbc()
 {
-    return info.param == TargetEngine::Postgres ? "Postgres" : "Sqlite";
+    return ::testing::Values(TargetConfiguration(TargetEngine::Sqlite), TargetConfiguration(TargetEngine::Postgres),
+                             sqliteThroughOdbc(), postgresThroughOdbc());
+}
+
+std::string engineTestName(const ::testing::TestParamInfo<TargetConfiguration>& info)
+{
+    const std::string engine = info.param.engine == TargetEngine::Postgres ? "Postgres" : "Sqlite";
+    return *info.param.odbcDriver ? engine + "Odbc" : engine;
 }
 
 QMap<qint64, TableRow> rowsById(TargetConnection& connection, const QString& table, const QString& idColumn)
@@ -227,6 +254,13 @@ void refuseInserts(TargetConnection& target, const QString& table, const QString
 } // namespace p1::test
 
 namespace p1 {
+
+void test::PrintTo(const TargetConfiguration& configuration, std::ostream* out)
+{
+    p1::PrintTo(configuration.engine, out);
+    if (*configuration.odbcDriver)
+        *out << " odbc " << configuration.odbcDriver;
+}
 
 void PrintTo(TargetEngine engine, std::ostream* out)
 {

@@ -16,12 +16,32 @@
 
 namespace p1::test {
 
+// An engine as a test reaches it: through the engine's own Qt driver, or through Qt's ODBC driver
+// and the named ODBC driver, as production reaches SQL Server. Converts to and from the engine,
+// so that a test that cares only for the engine's SQL asks for it as before.
+struct TargetConfiguration {
+    TargetConfiguration(TargetEngine engine = TargetEngine::Sqlite, const char* odbcDriver = "")
+        : engine(engine), odbcDriver(odbcDriver)
+    {
+    }
+    operator TargetEngine() const { return engine; }
+
+    TargetEngine engine;
+    const char* odbcDriver;
+};
+
+// The ODBC configurations: psqlODBC against the throwaway server, the SQLite ODBC driver against
+// SQLite files (odbcinst.ini's names of Debian's odbc-postgresql and libsqliteodbc).
+TargetConfiguration postgresThroughOdbc();
+TargetConfiguration sqliteThroughOdbc();
+
 // A fresh target database for one test. The folder is the target base folder (the SQLite file
 // lives there); it is a temporary folder, removed with the last copy of the TestTarget.
 // A PostgreSQL database is created on the throwaway server of scripts/with-postgres.sh and left
 // there: the server goes away with the script.
 struct TestTarget {
     TargetEngine engine = TargetEngine::Sqlite;
+    QString odbcDriver;       // empty: the engine's own Qt driver
     QString folder;           // ends with "/"
     QString connectionString; // the system's own form: "Provider=SQLOLEDB.1;...;Password=;"
     QString databaseName;     // SQLite: the file name inside folder; PostgreSQL: the database
@@ -41,9 +61,9 @@ TestTarget makeSqliteTarget(bool withSchema = true);
 // Throws std::runtime_error without P1_PG_HOST: use P1_REQUIRE_POSTGRES() (or TargetEngineTest)
 // so that the test is skipped, or fails under CI.
 TestTarget makePostgresTarget(bool withSchema = true);
-TestTarget makeTarget(TargetEngine engine, bool withSchema = true);
+TestTarget makeTarget(const TargetConfiguration& configuration, bool withSchema = true);
 
-// An open connection to the test target, with the base folder set.
+// An open connection to the test target, with the base folder set, reaching it as configured.
 std::unique_ptr<TargetConnection> connectTo(const TestTarget& target);
 
 // A whole table read back for assertions: one map per row, keyed by the column name in upper
@@ -73,7 +93,7 @@ void writeTargetSettings(const TestTarget& target,
 //   INSTANTIATE_TEST_SUITE_P(Engines, MyTest, p1::test::testEngines(), p1::test::engineTestName);
 // Each test gets a fresh target with the schema; PostgreSQL tests skip without a server (fail
 // under CI).
-class TargetEngineTest : public ::testing::TestWithParam<TargetEngine> {
+class TargetEngineTest : public ::testing::TestWithParam<TargetConfiguration> {
 protected:
     void SetUp() override;
 
@@ -81,14 +101,19 @@ protected:
     std::unique_ptr<TargetConnection> connection;
 };
 
-::testing::internal::ParamGenerator<TargetEngine> testEngines();
-std::string engineTestName(const ::testing::TestParamInfo<TargetEngine>& info);
+::testing::internal::ParamGenerator<TargetConfiguration> testEngines();
+// The same, and each engine through its ODBC driver.
+::testing::internal::ParamGenerator<TargetConfiguration> testEnginesWithOdbc();
+std::string engineTestName(const ::testing::TestParamInfo<TargetConfiguration>& info);
 
 } // namespace p1::test
 
 namespace p1 {
 // Lets GoogleTest name the engine of a parameterised test ("sqlite", "postgres").
 void PrintTo(TargetEngine engine, std::ostream* out);
+namespace test {
+void PrintTo(const TargetConfiguration& configuration, std::ostream* out);
+}
 } // namespace p1
 
 // In a test body or SetUp: skips the test when no PostgreSQL server is at hand, or fails it
