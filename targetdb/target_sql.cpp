@@ -176,6 +176,13 @@ struct TargetConnection::Impl {
     qint64 statementsAtCommit = 0;
     std::optional<qint64> faultAt;
     StatementFault faultKind = StatementFault::Refused;
+    QSet<QString>* recordedTexts = nullptr;
+
+    void record(const QString& text) const
+    {
+        if (recordedTexts)
+            recordedTexts->insert(text);
+    }
 
     // An engine that does not undo a failed statement alone keeps what its group ran, to run it
     // again.
@@ -318,6 +325,11 @@ void TargetConnection::makeDurable()
     ensureOpen();
     if (const std::optional<QSqlError> failure = impl_->unit->makeCommittedDurable(impl_->database))
         throwFailure(*failure);
+}
+
+void TargetConnection::recordStatementTexts(QSet<QString>* texts)
+{
+    impl_->recordedTexts = texts;
 }
 
 void TargetConnection::failStatement(std::optional<qint64> ordinal, StatementFault kind)
@@ -517,6 +529,7 @@ void TargetConnection::writeKeptStatements()
         takeBackRowsAhead();
     for (const KeptStatement& statement : kept) {
         QSqlQuery query(impl_->database);
+        impl_->record(statement.text);
         bool done = query.prepare(statement.text);
         for (qsizetype place = 0; done && place < statement.values.size(); ++place)
             query.bindValue(int(place), statement.values.at(place));
@@ -558,7 +571,9 @@ void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()
     if (counting == Counting::Counted)
         if (const std::optional<StatementFault> fault = countStatement())
             statementFailed(faultError(*fault));
-    if (attempt()) {
+    const bool done = attempt();
+    impl_->record(query.lastQuery());
+    if (done) {
         keepForReplay(query);
         return;
     }
@@ -646,6 +661,7 @@ void TargetConnection::sendAhead(const QString& statement, const QVariantList& v
             impl_->refusalAhead = faultError(*fault);
         return;
     }
+    impl_->record(statement);
     impl_->batch->add(statement, values, changesARow);
 }
 

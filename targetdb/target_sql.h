@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlError>
+#include <QSet>
 #include <QStringList>
 #include <QVariant>
 
@@ -142,6 +143,9 @@ public:
     // A group taken back counts its statements again.
     void failStatement(std::optional<qint64> ordinal, StatementFault kind = StatementFault::Refused);
     qint64 statementsCounted() const;
+    // Test only: the text of every statement run from now on is added to `texts` (nullptr: no
+    // longer), so that what a run sends can be read by another engine's parser.
+    void recordStatementTexts(QSet<QString>* texts);
     // Test only: how long a group stays open before its commit is due (a second); 0 makes every
     // row a group of its own.
     void setGroupMilliseconds(qint64 milliseconds);

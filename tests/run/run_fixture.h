@@ -38,12 +38,12 @@ struct SourcePrescription {
 // The few rows a case needs; every other table the stages read is there, empty.
 struct SourceContent {
     QList<SourceUser> users = {};
+    bool withUsersTable = true;
+    bool withOrdo = true;
     QList<SourceLetter> letters = {};
     QList<SourcePrescription> prescriptions = {};
     // Each prescription with one item; without, Ordo.mdb has no items table.
     bool withPrescriptionItems = true;
-    bool withUsersTable = true;
-    bool withOrdo = true;
 };
 
 const QDateTime sourceLetterDay = QDateTime(QDate(2026, 1, 2), QTime(9, 0));

@@ -207,7 +207,8 @@ inline QStringList withTargetFolder(QStringList texts, const TestTarget& target)
 
 // A whole run of every stage into the target, purged first or not.
 inline RunRecord recordRun(const TestTarget& target, const SamplePractice& practice, CommitMode mode,
-                           bool purge, const RunFault& fault = {}, qint64* statementsCounted = nullptr)
+                           bool purge, const RunFault& fault = {}, qint64* statementsCounted = nullptr,
+                           QSet<QString>* statementTexts = nullptr)
 {
     StatementsNotingUi ui;
     ui.setAllTicked(true);
@@ -222,6 +223,7 @@ inline RunRecord recordRun(const TestTarget& target, const SamplePractice& pract
         EXPECT_TRUE(session.targetChosen(target.folder + "Kelvanor.ver"));
         session.sourceBaseChosen(practice.v4Path);
         session.ADOConnectionTessaris.failStatement(fault.statement, fault.kind);
+        session.ADOConnectionTessaris.recordStatementTexts(statementTexts);
         ui.target = &session.ADOConnectionTessaris;
         failCopiesNamed(fault.letterCopy, fault.copyKind);
         try {
@@ -234,6 +236,7 @@ inline RunRecord recordRun(const TestTarget& target, const SamplePractice& pract
         if (statementsCounted)
             *statementsCounted = session.ADOConnectionTessaris.statementsCounted();
         session.ADOConnectionTessaris.failStatement(std::nullopt);
+        session.ADOConnectionTessaris.recordStatementTexts(nullptr);
         ui.target = nullptr;
         session.closeConnections();
         record.report = session.lastRunReport();

@@ -1,4 +1,5 @@
-#include "targetdb/target_schema.h"
+#include "targetdb/target_engine.h"
+#include "tests/run/run_record.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@ using namespace p1;
 
 // No SQL Server runs here: what the program would send it is read by a T-SQL parser
 // (scripts/tsql, installed by the set-up) instead.
+namespace p1::test {
 namespace {
 
 struct ParserVerdict {
@@ -56,4 +58,37 @@ TEST(TsqlParser, RefusesWhatSqlServerWouldRefuse)
     }
 }
 
+// What a whole import sends through ODBC, recorded on the SQLite ODBC driver (whose identifiers
+// Qt quotes as FreeTDS's), beside the SQL Server unit's own statements.
+class SqlServerStatementsTest : public PracticeRunTest {};
+
+TEST_P(SqlServerStatementsTest, EveryStatementAWholeImportSendsReadsAsTsql)
+{
+    writePractice({.patients = 20});
+    QSet<QString> texts;
+    const RunRecord record = recordRun(newTarget(), practice, CommitMode::Grouped, true, {}, nullptr, &texts);
+    ASSERT_TRUE(record.ended && record.escaped.isEmpty()) << record.log.join('\n').toStdString();
+    for (const QString kind : {"INSERT INTO", "UPDATE", "SELECT", "DELETE FROM"})
+        EXPECT_TRUE(std::any_of(texts.cbegin(), texts.cend(), [&](const QString& text) { return text.startsWith(kind); }))
+            << kind.toStdString();
+
+    const auto unit = makeEngineUnit(TargetEngine::SqlServer);
+    QString batches;
+    for (const QString& text : texts)
+        batches += text + "\nGO\n";
+    for (const QString& text : {unit->probeStatement(), unit->transactionCountStatement(),
+                                unit->coarseDateTimeColumnsStatement()})
+        batches += text + "\nGO\n";
+    batches += "-- non vérifiable : EXEC @résultat = procédure, que l'analyseur ne lit pas\n" + unit->claimStatement()
+               + "\nGO\n";
+    QTemporaryDir output;
+    const ParserVerdict verdict = parsedByTsql({writtenTo(output, "import.sql", batches)});
+    EXPECT_EQ(verdict.exitCode, 0) << verdict.output.toStdString();
+    EXPECT_TRUE(verdict.output.contains(QStringLiteral(" %1 lues sans erreur").arg(texts.size() + 3)))
+        << verdict.output.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Odbc, SqlServerStatementsTest, ::testing::Values(sqliteThroughOdbc()), engineTestName);
+
 } // namespace
+} // namespace p1::test
