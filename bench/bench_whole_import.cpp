@@ -135,7 +135,10 @@ int rounds()
 
 void measure(TargetEngine engine, const QList<int>& sizes)
 {
-    std::printf("%s\n", engineName(engine));
+    // The runs' own sessions read the driver from the environment, as the program does.
+    const QString odbcDriver = qEnvironmentVariable("P1IMPORT_ODBC_DRIVER");
+    std::printf("%s%s\n", engineName(engine),
+                odbcDriver.isEmpty() ? "" : qPrintable(" through ODBC (" + odbcDriver + ")"));
     QList<double> best(sizes.size(), 0);
     QList<double> bestRatio(sizes.size(), 0);
     for (int round = 1; round <= rounds(); ++round) {
