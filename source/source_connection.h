@@ -31,6 +31,10 @@ public:
     // The copies of these tables (names bracketed or not) are given back to memory, unless a
     // query is open on one: a statement that reads one later copies it again.
     void releaseCopies(const QStringList& tables);
+    // The indexes these statements will read through are made on a thread of their own, in
+    // turn, while the program goes on; a statement on a table waits for its indexes. A statement
+    // that cannot be run is left to tell its error when it is.
+    void makeIndexesAhead(const QStringList& statements);
 
     struct Impl;
     Impl& impl();

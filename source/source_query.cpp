@@ -19,6 +19,7 @@ struct SourceQuery::Impl {
     // The statement prepared for the text in preparedText, kept from one opening to the next:
     // a look-up run once per source row then costs its binding and its rows only.
     StatementPointer statement;
+    const CopiedTable* copiedTable = nullptr; // the one the statement reads, kept while it is prepared
     QString preparedText;
     QString unorderedSql; // what a count runs: the order of the rows does not change their number
     QString table;
@@ -82,27 +83,13 @@ void SourceQuery::Impl::prepareText(const QString& text)
 {
     release();
     MemoryCopy& memory = copy();
-    const CopyStatement translated = translateStatement(text, [&](const QString& name) {
-        const CopiedTable& table = memory.table(name);
-        StatementTable found{table.name, {}};
-        for (const SourceColumn& column : table.columns)
-            found.columns.append(column.name);
-        return found;
-    });
-    for (const QString& column : translated.filterColumns)
-        memory.ensureIndex(translated.table, {column});
-    // Rows read in an order come from an index in that order instead of being sorted at every
-    // reading: the rows a filter finds (a consultation's lines, read once per consultation), or
-    // a whole table (a stage's rows), whose sort would go through temporary files.
-    if (!translated.orderColumns.isEmpty()) {
-        QStringList columns = translated.filterColumns;
-        for (const QString& column : translated.orderColumns)
-            if (!columns.contains(column))
-                columns.append(column);
+    const CopyStatement translated =
+        translateStatement(text, [&](const QString& name) { return memory.statementTable(name); });
+    for (const QStringList& columns : indexesFor(translated))
         memory.ensureIndex(translated.table, columns);
-    }
 
     const CopiedTable& copied = memory.table(translated.table);
+    copiedTable = &copied;
     StatementPointer prepared;
     prepare(copied.database.get(), translated.sql, prepared);
     types.clear();
@@ -217,6 +204,8 @@ void SourceQuery::open()
     const QString text = impl_->lines.join(QLatin1Char('\n'));
     if (!impl_->statement || text != impl_->preparedText)
         impl_->prepareText(text);
+    else
+        impl_->copy().waitForIndexesOf(*impl_->copiedTable);
     sqlite3_clear_bindings(impl_->statement.get());
     impl_->bindParameters(impl_->statement.get());
     impl_->open = true;
