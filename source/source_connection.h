@@ -10,9 +10,9 @@ namespace p1 {
 // A connection to one source file, built from the system's connection string
 // ("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=<file>;Mode=Share Deny None;...").
 // It copies each table it is asked for once (into an in-memory SQLite database of its own, with
-// an index on every parameter column used and on the columns of every order asked) so that
-// statements run as written, ORDER BY included, and a parameterised query costs the rows it
-// returns. Copied tables are dropped when it closes, or when given back.
+// an index on the parameter columns and then the order columns of each statement, or on each
+// parameter column of a statement without order) so that statements run as written, ORDER BY
+// included, and a parameterised query costs the rows it returns. Copied tables are dropped when it closes, or when given back.
 // UI thread only.
 class SourceConnection {
 public:
