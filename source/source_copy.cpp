@@ -368,19 +368,15 @@ void MemoryCopy::makeIndex(CopiedTable& table, const QStringList& columns, std::
     table.indexes.insert(key);
 }
 
-void MemoryCopy::waitForIndexesAhead(const CopiedTable& table, std::unique_lock<std::mutex>& lock)
+bool MemoryCopy::indexedAhead(const CopiedTable& table) const
 {
-    indexesChanged_.wait(lock, [&] {
-        return indexedAhead_ != &table
-               && std::none_of(indexesAhead_.cbegin(), indexesAhead_.cend(),
-                               [&](const IndexAhead& index) { return index.table == &table; });
-    });
+    return indexedAhead_ == &table || std::any_of(indexesAhead_.cbegin(), indexesAhead_.cend(),
+                                                  [&](const IndexAhead& index) { return index.table == &table; });
 }
 
-void MemoryCopy::waitForIndexesOf(const CopiedTable& table)
+void MemoryCopy::waitForIndexesAhead(const CopiedTable& table, std::unique_lock<std::mutex>& lock)
 {
-    std::unique_lock lock(indexesMutex_);
-    waitForIndexesAhead(table, lock);
+    indexesChanged_.wait(lock, [&] { return !indexedAhead(table); });
 }
 
 void MemoryCopy::makeIndexesAhead(const QString& tableName, const QList<QStringList>& indexes)
@@ -395,6 +391,9 @@ void MemoryCopy::makeIndexesAhead(const QString& tableName, const QList<QStringL
     }
     {
         const std::lock_guard lock(indexesMutex_);
+        // A table already given was not read then, and nothing reads it until its indexes are made.
+        if (!indexedAhead(table) && sqlite3_next_stmt(table.database.get(), nullptr) != nullptr)
+            return;
         for (const QStringList& columns : indexes)
             indexesAhead_.push_back({&table, columns});
     }

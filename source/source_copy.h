@@ -40,7 +40,8 @@ struct CopiedTable {
 // reads one table. Text columns compare without regard to case, as Jet's do; date-times are
 // stored as milliseconds from the zero day, so that they order chronologically before 1899 too.
 // UI thread only, but for the indexes made ahead: those are made on a thread of their own, each
-// on a copy that nothing else uses meanwhile (the calls below on a table wait for its indexes).
+// on a copy that nothing else uses meanwhile: no statement is prepared on a table whose indexes
+// are made ahead, and the calls below on a table wait for them.
 class MemoryCopy {
 public:
     explicit MemoryCopy(const SourceDatabase& database);
@@ -57,11 +58,9 @@ public:
     void ensureIndex(const QString& table, const QStringList& columns);
     // The indexes statements on the table will want, made while the program goes on with other
     // tables: a whole table's sort then costs a stage nothing. One that cannot be made ahead is
-    // made, or fails with its error, when a statement wants it.
+    // made, or fails with its error, when a statement wants it; none is made ahead on a table a
+    // statement is prepared on (it is read meanwhile).
     void makeIndexesAhead(const QString& table, const QList<QStringList>& indexes);
-    // Returns once no index is being made ahead on the table: a statement kept prepared on it may
-    // run again.
-    void waitForIndexesOf(const CopiedTable& table);
     // Gives the memory of the table's copy back; a later statement on it copies it again. A copy
     // that a statement is still prepared on stays.
     void release(const QString& name);
@@ -76,6 +75,7 @@ private:
     void copyRows(const CopiedTable& table);
     CopiedTable& copied(const QString& name);
     void makeIndex(CopiedTable& table, const QStringList& columns, std::unique_lock<std::mutex>& lock);
+    bool indexedAhead(const CopiedTable& table) const; // with the lock held
     void waitForIndexesAhead(const CopiedTable& table, std::unique_lock<std::mutex>& lock);
     void makeIndexesAheadInTurn();
 

@@ -19,7 +19,6 @@ struct SourceQuery::Impl {
     // The statement prepared for the text in preparedText, kept from one opening to the next:
     // a look-up run once per source row then costs its binding and its rows only.
     StatementPointer statement;
-    const CopiedTable* copiedTable = nullptr; // the one the statement reads, kept while it is prepared
     QString preparedText;
     QString unorderedSql; // what a count runs: the order of the rows does not change their number
     QString table;
@@ -89,7 +88,6 @@ void SourceQuery::Impl::prepareText(const QString& text)
         memory.ensureIndex(translated.table, columns);
 
     const CopiedTable& copied = memory.table(translated.table);
-    copiedTable = &copied;
     StatementPointer prepared;
     prepare(copied.database.get(), translated.sql, prepared);
     types.clear();
@@ -204,8 +202,6 @@ void SourceQuery::open()
     const QString text = impl_->lines.join(QLatin1Char('\n'));
     if (!impl_->statement || text != impl_->preparedText)
         impl_->prepareText(text);
-    else
-        impl_->copy().waitForIndexesOf(*impl_->copiedTable);
     sqlite3_clear_bindings(impl_->statement.get());
     impl_->bindParameters(impl_->statement.get());
     impl_->open = true;

@@ -249,6 +249,19 @@ TEST_F(SourceQueryTest, IndexesMadeAheadGiveTheSameRowsAndAStatementThatCannotRu
     EXPECT_THROW(missing.open(), SourceError);
 }
 
+// A table read by an open query gets no index made ahead: the query goes on reading it.
+TEST_F(SourceQueryTest, AQueryOpenOnATableWhenIndexesAreMadeAheadGoesOnReadingIt)
+{
+    const QJsonObject expected = expectedTable("CON CONSULTATION");
+    SourceQuery headers(&connection, headerLines);
+    headers.open();
+    headers.next();
+    connection.makeIndexesAhead({headerLines.join('\n'), detailStatement});
+    EXPECT_EQ(remainingRows(headers, expected["columns"].toArray()).size() + 1, expected["rows"].toArray().size());
+    headers.close();
+    expectEachHeaderWithItsLines(connection);
+}
+
 // A run that ends early closes its files while indexes are still being made ahead.
 TEST_F(SourceQueryTest, ClosingWhileIndexesAreMadeAheadLeavesAFileThatOpensAgain)
 {
