@@ -202,14 +202,20 @@ Error syncError(const QString& path, int error)
 
 } // namespace
 
-bool isRegularFileWithin(const QString& folder, const QString& path)
+RegularFilesWithin::RegularFilesWithin(const QString& folder) : inside_(realPath(folder))
 {
-    const std::optional<QByteArray> realFolder = realPath(folder);
+    if (inside_ && !inside_->endsWith('/'))
+        inside_->append('/');
+}
+
+bool RegularFilesWithin::holds(const QString& path) const
+{
+    if (!inside_)
+        return false;
     const std::optional<QByteArray> realFile = realPath(path);
     struct stat status {};
-    const QByteArray inside = realFolder && realFolder->endsWith('/') ? *realFolder : realFolder.value_or("") + '/';
-    return realFolder && realFile && realFile->startsWith(inside)
-           && ::stat(realFile->constData(), &status) == 0 && S_ISREG(status.st_mode);
+    return realFile && realFile->startsWith(*inside_) && ::stat(realFile->constData(), &status) == 0
+           && S_ISREG(status.st_mode);
 }
 
 void syncToDisk(const QString& path)

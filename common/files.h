@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -51,9 +52,17 @@ std::optional<qint64> copyFileAsNew(const QString& source, const QString& path);
 enum class CopyFault { NameTaken, CopyFails };
 void failCopiesNamed(const QString& fileName, CopyFault fault = CopyFault::NameTaken);
 bool makeFolder(const QString& path); // with its missing parents
-// True when the path names a regular file, through symbolic links, whose real path lies inside
-// the real path of the folder: never a folder, a device, a pipe or a link out of the folder.
-bool isRegularFileWithin(const QString& folder, const QString& path);
+// Whether a path names a regular file, through symbolic links, whose real path lies inside the
+// real path of the folder: never a folder, a device, a pipe or a link out of the folder. The
+// folder's real path is resolved once, when made: a stage checks tens of thousands of files in it.
+class RegularFilesWithin {
+public:
+    explicit RegularFilesWithin(const QString& folder);
+    bool holds(const QString& path) const;
+
+private:
+    std::optional<QByteArray> inside_; // the folder's real path and a separator; none when it has none
+};
 // Puts the file, or the folder's entries, on disk. Throws Error when the system cannot.
 void syncToDisk(const QString& path);
 // Puts on disk everything written to the file system that holds the folder: one call for the

@@ -51,6 +51,7 @@ private:
     bool claimed(TargetClaim& claim);
     bool claimTaken(TargetClaim& claim);
     void proveSourceReadable();
+    void makeSourceIndexesAhead();
     void provePrescriptionTableThere(const QString& prescriptionTable);
     void runStage(const StageEntry& stage, RunContext& run);
     QString createdTable(const StageEntry& stage) const;

@@ -72,6 +72,21 @@ void SourceConnection::releaseCopies(const QStringList& tables)
     }
 }
 
+void SourceConnection::makeIndexesAhead(const QStringList& statements)
+{
+    if (!isOpen())
+        return;
+    MemoryCopy& copy = *impl_->copy;
+    for (const QString& text : statements) {
+        try {
+            const CopyStatement translated =
+                translateStatement(text, [&](const QString& name) { return copy.statementTable(name); });
+            copy.makeIndexesAhead(translated.table, indexesFor(translated));
+        } catch (const SourceError&) {
+        }
+    }
+}
+
 SourceConnection::Impl& SourceConnection::impl()
 {
     return *impl_;

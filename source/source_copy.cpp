@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -212,7 +213,20 @@ void execute(sqlite3* database, const QString& sql, const QString& failure)
 
 MemoryCopy::MemoryCopy(const SourceDatabase& database) : database_(database) {}
 
-MemoryCopy::~MemoryCopy() = default;
+MemoryCopy::~MemoryCopy()
+{
+    if (!indexer_.joinable())
+        return;
+    {
+        const std::lock_guard lock(indexesMutex_);
+        indexesAhead_.clear();
+        stopping_ = true;
+        if (indexedAhead_)
+            sqlite3_interrupt(indexedAhead_->database.get());
+    }
+    indexesChanged_.notify_all();
+    indexer_.join();
+}
 
 DatabasePointer MemoryCopy::openDatabase() const
 {
@@ -231,6 +245,23 @@ DatabasePointer MemoryCopy::openDatabase() const
 }
 
 const CopiedTable& MemoryCopy::table(const QString& name)
+{
+    const CopiedTable& found = copied(name);
+    std::unique_lock lock(indexesMutex_);
+    waitForIndexesAhead(found, lock);
+    return found;
+}
+
+StatementTable MemoryCopy::statementTable(const QString& name)
+{
+    const CopiedTable& copy = table(name);
+    StatementTable found{copy.name, {}};
+    for (const SourceColumn& column : copy.columns)
+        found.columns.append(column.name);
+    return found;
+}
+
+CopiedTable& MemoryCopy::copied(const QString& name)
 {
     const QString key = name.toCaseFolded();
     const auto found = tables_.find(key);
@@ -292,28 +323,129 @@ void MemoryCopy::copyRows(const CopiedTable& table)
             store(row);
 }
 
+namespace {
+
+// An index on more columns than asked, the asked ones first, finds and orders rows as well.
+bool indexBeginsWith(const CopiedTable& table, const QString& key)
+{
+    const QString prefix = key + QLatin1Char('\n');
+    return std::any_of(table.indexes.cbegin(), table.indexes.cend(),
+                       [&](const QString& index) { return index.startsWith(prefix); });
+}
+
+} // namespace
+
 void MemoryCopy::ensureIndex(const QString& tableName, const QStringList& columns)
 {
     CopiedTable& table = tables_.at(tableName.toCaseFolded());
+    std::unique_lock lock(indexesMutex_);
+    waitForIndexesAhead(table, lock);
+    makeIndex(table, columns, lock);
+}
+
+// Called and left with the lock held; the index is made without it, while nothing else uses the
+// table: the indexes made ahead are made one at a time, and the other calls wait for them.
+void MemoryCopy::makeIndex(CopiedTable& table, const QStringList& columns, std::unique_lock<std::mutex>& lock)
+{
     const QString key = columns.join(QLatin1Char('\n')).toCaseFolded();
-    if (table.indexes.contains(key))
+    if (table.indexes.contains(key) || indexBeginsWith(table, key))
         return;
     QStringList quoted;
     for (const QString& column : columns)
         quoted.append(quotedIdentifier(column));
-    execute(table.database.get(),
-            QStringLiteral("CREATE INDEX p1_index_%1 ON %2 (%3)")
-                .arg(++indexCount_)
-                .arg(table.quotedName, quoted.join(QStringLiteral(", "))),
-            QStringLiteral("Erreur de la copie de travail de [%1]").arg(database_.path()));
+    const QString statement = QStringLiteral("CREATE INDEX p1_index_%1 ON %2 (%3)")
+                                  .arg(table.indexes.size() + 1)
+                                  .arg(table.quotedName, quoted.join(QStringLiteral(", ")));
+    lock.unlock();
+    try {
+        execute(table.database.get(), statement,
+                QStringLiteral("Erreur de la copie de travail de [%1]").arg(database_.path()));
+    } catch (...) {
+        lock.lock();
+        throw;
+    }
+    lock.lock();
     table.indexes.insert(key);
+}
+
+bool MemoryCopy::indexedAhead(const CopiedTable& table) const
+{
+    return indexedAhead_ == &table || std::any_of(indexesAhead_.cbegin(), indexesAhead_.cend(),
+                                                  [&](const IndexAhead& index) { return index.table == &table; });
+}
+
+void MemoryCopy::waitForIndexesAhead(const CopiedTable& table, std::unique_lock<std::mutex>& lock)
+{
+    indexesChanged_.wait(lock, [&] { return !indexedAhead(table); });
+}
+
+void MemoryCopy::makeIndexesAhead(const QString& tableName, const QList<QStringList>& indexes)
+{
+    CopiedTable& table = copied(tableName);
+    if (!indexer_.joinable()) {
+        try {
+            indexer_ = std::thread(&MemoryCopy::makeIndexesAheadInTurn, this);
+        } catch (const std::system_error&) {
+            return; // each is made when a statement wants it
+        }
+    }
+    {
+        const std::lock_guard lock(indexesMutex_);
+        // A table already given was not read then, and nothing reads it until its indexes are made.
+        if (!indexedAhead(table) && sqlite3_next_stmt(table.database.get(), nullptr) != nullptr)
+            return;
+        for (const QStringList& columns : indexes)
+            indexesAhead_.push_back({&table, columns});
+    }
+    indexesChanged_.notify_all();
+}
+
+// An index that cannot be made here is made again, with its error, when a statement wants it.
+void MemoryCopy::makeIndexesAheadInTurn()
+{
+    std::unique_lock lock(indexesMutex_);
+    for (;;) {
+        indexesChanged_.wait(lock, [this] { return stopping_ || !indexesAhead_.empty(); });
+        if (stopping_)
+            return;
+        const IndexAhead next = std::move(indexesAhead_.front());
+        indexesAhead_.pop_front();
+        indexedAhead_ = next.table;
+        try {
+            makeIndex(*next.table, next.columns, lock);
+        } catch (const std::exception&) {
+        }
+        indexedAhead_ = nullptr;
+        indexesChanged_.notify_all();
+    }
 }
 
 void MemoryCopy::release(const QString& name)
 {
     const auto copied = tables_.find(name.toCaseFolded());
-    if (copied != tables_.end() && sqlite3_next_stmt(copied->second.database.get(), nullptr) == nullptr)
+    if (copied == tables_.end())
+        return;
+    {
+        std::unique_lock lock(indexesMutex_);
+        waitForIndexesAhead(copied->second, lock);
+    }
+    if (sqlite3_next_stmt(copied->second.database.get(), nullptr) == nullptr)
         tables_.erase(copied);
+}
+
+QList<QStringList> indexesFor(const CopyStatement& statement)
+{
+    if (statement.orderColumns.isEmpty()) {
+        QList<QStringList> indexes;
+        for (const QString& column : statement.filterColumns)
+            indexes.append({column});
+        return indexes;
+    }
+    QStringList columns = statement.filterColumns;
+    for (const QString& column : statement.orderColumns)
+        if (!columns.contains(column))
+            columns.append(column);
+    return {columns};
 }
 
 } // namespace p1

@@ -1,12 +1,17 @@
 #pragma once
 
 #include "source/source_database.h"
+#include "source/source_statement.h"
 
 #include <QSet>
 #include <QString>
 
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -34,11 +39,13 @@ struct CopiedTable {
 // The in-memory SQLite copies in which a source connection runs its statements, each of which
 // reads one table. Text columns compare without regard to case, as Jet's do; date-times are
 // stored as milliseconds from the zero day, so that they order chronologically before 1899 too.
-// UI thread only.
+// UI thread only, but for the indexes made ahead: those are made on a thread of their own, each
+// on a copy that nothing else uses meanwhile: no statement is prepared on a table whose indexes
+// are made ahead, and the calls below on a table wait for them.
 class MemoryCopy {
 public:
     explicit MemoryCopy(const SourceDatabase& database);
-    ~MemoryCopy();
+    ~MemoryCopy(); // an index being made ahead is interrupted, those not begun are not made
     MemoryCopy(const MemoryCopy&) = delete;
     MemoryCopy& operator=(const MemoryCopy&) = delete;
 
@@ -46,20 +53,50 @@ public:
 
     // Copies the table on first use. Throws SourceError for a missing or unreadable table.
     const CopiedTable& table(const QString& name);
+    // The table's exact name and columns, for translating a statement; copies it on first use.
+    StatementTable statementTable(const QString& name);
     void ensureIndex(const QString& table, const QStringList& columns);
+    // The indexes statements on the table will want, made while the program goes on with other
+    // tables: a whole table's sort then costs a stage nothing. One that cannot be made ahead is
+    // made, or fails with its error, when a statement wants it; none is made ahead on a table a
+    // statement is prepared on (it is read meanwhile).
+    void makeIndexesAhead(const QString& table, const QList<QStringList>& indexes);
     // Gives the memory of the table's copy back; a later statement on it copies it again. A copy
     // that a statement is still prepared on stays.
     void release(const QString& name);
     bool holds(const QString& name) const { return tables_.contains(name.toCaseFolded()); }
 
 private:
+    struct IndexAhead {
+        CopiedTable* table;
+        QStringList columns;
+    };
     DatabasePointer openDatabase() const;
     void copyRows(const CopiedTable& table);
+    CopiedTable& copied(const QString& name);
+    void makeIndex(CopiedTable& table, const QStringList& columns, std::unique_lock<std::mutex>& lock);
+    bool indexedAhead(const CopiedTable& table) const; // with the lock held
+    void waitForIndexesAhead(const CopiedTable& table, std::unique_lock<std::mutex>& lock);
+    void makeIndexesAheadInTurn();
 
     const SourceDatabase& database_;
     std::map<QString, CopiedTable> tables_; // by case-folded name; references stay valid
-    int indexCount_ = 0;
+
+    // The indexes made ahead, in turn; indexes of every table are read and written under the lock.
+    std::mutex indexesMutex_;
+    std::condition_variable indexesChanged_;
+    std::deque<IndexAhead> indexesAhead_;
+    const CopiedTable* indexedAhead_ = nullptr; // the table whose index is being made ahead
+    bool stopping_ = false;
+    std::thread indexer_;
 };
+
+// The indexes a statement reads through: rows in an order come from an index in that order
+// instead of being sorted at every reading, the rows a filter finds (a consultation's lines, read
+// once per consultation) or a whole table (a stage's rows), whose sort would go through temporary
+// files. That index begins with the filter's columns, so it serves the filter too: a second index
+// on them alone would cost the table's sort once more.
+QList<QStringList> indexesFor(const CopyStatement& statement);
 
 // Throws SourceError with what failed and SQLite's message.
 [[noreturn]] void failOn(sqlite3* database, const QString& what);

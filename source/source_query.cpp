@@ -82,25 +82,10 @@ void SourceQuery::Impl::prepareText(const QString& text)
 {
     release();
     MemoryCopy& memory = copy();
-    const CopyStatement translated = translateStatement(text, [&](const QString& name) {
-        const CopiedTable& table = memory.table(name);
-        StatementTable found{table.name, {}};
-        for (const SourceColumn& column : table.columns)
-            found.columns.append(column.name);
-        return found;
-    });
-    for (const QString& column : translated.filterColumns)
-        memory.ensureIndex(translated.table, {column});
-    // Rows read in an order come from an index in that order instead of being sorted at every
-    // reading: the rows a filter finds (a consultation's lines, read once per consultation), or
-    // a whole table (a stage's rows), whose sort would go through temporary files.
-    if (!translated.orderColumns.isEmpty()) {
-        QStringList columns = translated.filterColumns;
-        for (const QString& column : translated.orderColumns)
-            if (!columns.contains(column))
-                columns.append(column);
+    const CopyStatement translated =
+        translateStatement(text, [&](const QString& name) { return memory.statementTable(name); });
+    for (const QStringList& columns : indexesFor(translated))
         memory.ensureIndex(translated.table, columns);
-    }
 
     const CopiedTable& copied = memory.table(translated.table);
     StatementPointer prepared;

@@ -17,13 +17,15 @@ const QString antecedentFailure = QStringLiteral(" : importation de l'antécéde
 const QString importedStatus = QStringLiteral("Patient n°%1, antécédent daté au %2 importé");
 const QString historyColumn = QStringLiteral("ANTECEDENTS_MEDICAUX");
 
+const QString sourceTable = QStringLiteral("[ANT ANTECEDENT PATIENT]");
+const QString sourceOrder = QStringLiteral("ORDER BY [CODE PATIENT], [CODE ANTECEDENT PATIENT]");
+
 class AntecedentsStage : public ImportStage {
 public:
     explicit AntecedentsStage(RunContext& run)
         : ImportStage(run, antecedentsTexts,
                       {run.Sorvane_Select, &run.ADOConnectionSorvane,
-                       QStringLiteral("[ANT ANTECEDENT PATIENT]"),
-                       QStringLiteral("ORDER BY [CODE PATIENT], [CODE ANTECEDENT PATIENT]")},
+                       sourceTable, sourceOrder},
                       {{run.Query1, QStringLiteral("SELECT * FROM ANTECED ORDER BY PATIENTS_ID")}}),
           ANTECED(run.Query1), antecedentNumber_(counter(QStringLiteral("ANTECED")))
     {
@@ -82,6 +84,11 @@ private:
 StageCounts importAntecedents(RunContext& run)
 {
     return AntecedentsStage(run).run();
+}
+
+QStringList antecedentsSourceStatements()
+{
+    return {wholeTableStatement(sourceTable, sourceOrder)};
 }
 
 } // namespace p1

@@ -10,5 +10,7 @@ namespace p1 {
 // line of ANTECEDENTS_MEDICAUX. The summary counts every row with a positive patient code.
 // UI thread only.
 StageCounts importAntecedents(RunContext& run);
+// The statements the stage runs on its source file, whose indexes the run makes ahead.
+QStringList antecedentsSourceStatements();
 
 } // namespace p1

@@ -32,12 +32,14 @@ QString withLine(const QString& text, const QString& line)
     return text.isEmpty() ? line : text + u'\r' + line;
 }
 
+const QString sourceTable = QStringLiteral("[CON CONSULTATION]");
+const QString sourceOrder = QStringLiteral("ORDER BY [CODE PATIENT], [Date], [CodeTitre]");
+
 class ConsultationsStage : public ImportStage {
 public:
     explicit ConsultationsStage(RunContext& run)
         : ImportStage(run, consultationsTexts,
-                      {run.Sorvane_Select, &run.ADOConnectionSorvane, QStringLiteral("[CON CONSULTATION]"),
-                       QStringLiteral("ORDER BY [CODE PATIENT], [Date], [CodeTitre]")},
+                      {run.Sorvane_Select, &run.ADOConnectionSorvane, sourceTable, sourceOrder},
                       {{run.Query1, wholeTable(QStringLiteral("MOTCONSU"))}}),
           MOTCONSU(run.Query1), Sorvane_Query1(run.Sorvane_Query1),
           consultationNumber_(counter(QStringLiteral("MOTCONSU")))
@@ -146,6 +148,11 @@ private:
 StageCounts importConsultations(RunContext& run)
 {
     return ConsultationsStage(run).run();
+}
+
+QStringList consultationsSourceStatements()
+{
+    return {wholeTableStatement(sourceTable, sourceOrder), detailQuery.first()};
 }
 
 } // namespace p1

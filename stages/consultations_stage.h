@@ -10,5 +10,7 @@ namespace p1 {
 // lines ([CON SOUS CONSULTATION]) indented by level as lines of AUTRES. A consultation without a
 // date gets a row of its own with no DATE_CONSULTATION. UI thread only.
 StageCounts importConsultations(RunContext& run);
+// The statements the stage runs on its source file, whose indexes the run makes ahead.
+QStringList consultationsSourceStatements();
 
 } // namespace p1

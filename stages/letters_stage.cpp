@@ -28,14 +28,17 @@ QString letterFileName(qint64 letterNumber)
     return QStringLiteral("LET") + QString::number(letterNumber) + QStringLiteral(".HED");
 }
 
+const QString sourceTable = QStringLiteral("[COU COURRIER GENERE]");
+const QString sourceOrder = QStringLiteral("ORDER BY [CODE PATIENT], [DATE], [CODE COURRIER GENERE]");
+
 class LettersStage : public ImportStage, private OutsideWork {
 public:
     explicit LettersStage(RunContext& run)
         : ImportStage(run, lettersTexts,
-                      {run.Sorvane_Select, &run.ADOConnectionSorvane, QStringLiteral("[COU COURRIER GENERE]"),
-                       QStringLiteral("ORDER BY [CODE PATIENT], [DATE], [CODE COURRIER GENERE]")},
+                      {run.Sorvane_Select, &run.ADOConnectionSorvane, sourceTable, sourceOrder},
                       {{run.Query1, wholeTable(QStringLiteral("LETTERS"))}}),
-          LETTERS(run.Query1), lettersFolder_(run.sourceLettersFolder), letterNumber_(counter(QStringLiteral("LETTERS")))
+          LETTERS(run.Query1), lettersFolder_(run.sourceLettersFolder), filesOfLettersFolder_(run.sourceLettersFolder),
+          letterNumber_(counter(QStringLiteral("LETTERS")))
     {
         identifyRowsBy(QStringLiteral("CODE COURRIER GENERE"));
         sendRowsAhead();
@@ -110,7 +113,7 @@ private:
     bool ImportLetterFile(qint64 patient, const QString& fileName, const QString& newName)
     {
         const QString sourcePath = sourceFileOf(fileName);
-        if (sourcePath.isEmpty() || !isRegularFileWithin(run_.sourceLettersFolder, sourcePath)) {
+        if (sourcePath.isEmpty() || !filesOfLettersFolder_.holds(sourcePath)) {
             countLetters(sourcePath.isEmpty() ? &LetterCounts::namesRefused : &LetterCounts::filesMissing);
             refuseLetter(missingFileLine + letterIdentification() + QStringLiteral(" inexistant."),
                          whyNotRead(sourcePath));
@@ -216,6 +219,7 @@ private:
 
     TargetDataset& LETTERS;
     WindowsNameResolver lettersFolder_;
+    RegularFilesWithin filesOfLettersFolder_;
     StageCounter& letterNumber_;
     bool inGroups_ = false;
     QStringList filesOfGroup_; // copied since the group began
@@ -229,6 +233,11 @@ private:
 StageCounts importLetters(RunContext& run)
 {
     return LettersStage(run).run();
+}
+
+QStringList lettersSourceStatements()
+{
+    return {wholeTableStatement(sourceTable, sourceOrder)};
 }
 
 } // namespace p1

@@ -9,5 +9,7 @@ namespace p1 {
 // from "LETTERS" in ID_VALUES; a row is stored only once its file stands under its new name.
 // A file that cannot be copied ends the run. UI thread only.
 StageCounts importLetters(RunContext& run);
+// The statements the stage runs on its source file, whose indexes the run makes ahead.
+QStringList lettersSourceStatements();
 
 } // namespace p1

@@ -53,12 +53,14 @@ std::optional<int> sexOf(qint64 sexCode)
     }
 }
 
+const QString sourceTable = QStringLiteral("[GLB PATIENT]");
+const QString sourceOrder = QStringLiteral("order by [CODE PATIENT]");
+
 class PatientsStage : public ImportStage {
 public:
     explicit PatientsStage(RunContext& run)
         : ImportStage(run, patientsTexts,
-                      {run.Sorvane_Select, &run.ADOConnectionSorvane, QStringLiteral("[GLB PATIENT]"),
-                       QStringLiteral("order by [CODE PATIENT]")},
+                      {run.Sorvane_Select, &run.ADOConnectionSorvane, sourceTable, sourceOrder},
                       {{run.Query1, wholeTable(QStringLiteral("PATIENTS"))},
                        {run.Query2, wholeTable(QStringLiteral("ANTECED"))},
                        {run.Query3, wholeTable(QStringLiteral("PATMEDTR"))}}),
@@ -227,6 +229,11 @@ private:
 StageCounts importPatients(RunContext& run)
 {
     return PatientsStage(run).run();
+}
+
+QStringList patientsSourceStatements()
+{
+    return {wholeTableStatement(sourceTable, sourceOrder)};
 }
 
 } // namespace p1

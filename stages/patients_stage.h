@@ -9,5 +9,7 @@ namespace p1 {
 // both numbered from 1 in every run. Raises "PATIENTS", "ANTECED" and "PATMEDTR" once at the
 // end. UI thread only.
 StageCounts importPatients(RunContext& run);
+// The statements the stage runs on its source file, whose indexes the run makes ahead.
+QStringList patientsSourceStatements();
 
 } // namespace p1

@@ -39,13 +39,15 @@ QString withItem(QString prescription, const SourceQuery& item)
     return prescription;
 }
 
+const QString sourceTable = QStringLiteral("[ORD ORDONNANCE]");
+const QString sourceOrder = QStringLiteral("ORDER BY [CODE ORDONNANCE], [DATE]");
+
 class PrescriptionsStage : public ImportStage {
 public:
     explicit PrescriptionsStage(RunContext& run)
         : ImportStage(run, prescriptionsTexts,
                       {run.Sorvane_Select, &run.ADOConnectionSorvaneOrdo,
-                       QStringLiteral("[ORD ORDONNANCE]"),
-                       QStringLiteral("ORDER BY [CODE ORDONNANCE], [DATE]")},
+                       sourceTable, sourceOrder},
                       {{run.Query1, wholeTable(run.prescriptionTable)},
                        {run.Query2, consultationLookupText()}}),
           PRESCRIPTIONS(run.Query1), MOTCONSU(run.Query2), items_(run.Sorvane_Query1),
@@ -154,6 +156,11 @@ private:
 StageCounts importPrescriptions(RunContext& run)
 {
     return PrescriptionsStage(run).run();
+}
+
+QStringList prescriptionsSourceStatements()
+{
+    return {wholeTableStatement(sourceTable, sourceOrder), itemStatement};
 }
 
 } // namespace p1

@@ -10,5 +10,7 @@ namespace p1 {
 // text. Leaves Sorvane_Select and Sorvane_Query1 on Ordo.mdb (the run takes them back).
 // Raises the table's key once at the end. UI thread only.
 StageCounts importPrescriptions(RunContext& run);
+// The statements the stage runs on its source file, whose indexes the run makes ahead.
+QStringList prescriptionsSourceStatements();
 
 } // namespace p1

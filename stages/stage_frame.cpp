@@ -252,6 +252,14 @@ void selectWholeTable(SourceQuery& Sorvane_Select, SourceConnection& connection,
     Sorvane_Select.sql() = lines;
 }
 
+QString wholeTableStatement(const QString& tableLine, const QString& orderLine)
+{
+    QStringList lines = sharedSelectLines();
+    lines[1] = tableLine;
+    lines[2] = orderLine;
+    return lines.join(QLatin1Char('\n'));
+}
+
 void openWholeTable(TargetDataset& dataset, const QString& commandText)
 {
     dataset.close();

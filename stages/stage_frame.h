@@ -173,6 +173,8 @@ QStringList sharedSelectLines();
 // stage may have left it open or on the other file.
 void selectWholeTable(SourceQuery& Sorvane_Select, SourceConnection& connection,
                       const QString& tableLine, const QString& orderLine);
+// The text the shared query runs once selectWholeTable has pointed it at that table.
+QString wholeTableStatement(const QString& tableLine, const QString& orderLine);
 
 // Opens the dataset on its command text, ready for appending. A dataset that an earlier run
 // left open (its run ended on an error) is closed first.

@@ -15,23 +15,25 @@ const QList<StageEntry>& stageTable()
     using enum SourceFile;
     static const QList<StageEntry> table = {
         {Box::ImportMedecins, "CBImportMedecins", "importer les médecins, utilisateurs", "medecins",
-         importUsers, false, V4, {"[GLB Medecin]", "[GLB SPECIALITE]"}, "MEDECINS", {"PL_SUBJ"}},
+         importUsers, false, V4, {"[GLB Medecin]", "[GLB SPECIALITE]"}, "MEDECINS", {"PL_SUBJ"}, {}},
         {Box::ImportCorrespondants, "CBImportCorrespondants", "importer les correspondants",
          "correspondants", importCorrespondents, false, V4, {"[ADR CARNET ADRESSE]", "[REF FONCTION]"},
-         "MEDTRAIT", {}},
+         "MEDTRAIT", {}, {}},
         {Box::ImportPatients, "CBImportPatients", "importer les patients", "patients",
          importPatients, true, V4, {"[GLB PATIENT]", "[REF TYPE PROFESSION]"}, "PATIENTS",
-         {"ANTECED", "PATMEDTR"}},
+         {"ANTECED", "PATMEDTR"}, patientsSourceStatements()},
         {Box::ImportAnteced, "CBImportAnteced", "importer les antécédents", "antecedents",
-         importAntecedents, true, V4, {"[ANT ANTECEDENT PATIENT]", "[ANT ANTECEDENT]"}, "ANTECED", {}},
+         importAntecedents, true, V4, {"[ANT ANTECEDENT PATIENT]", "[ANT ANTECEDENT]"}, "ANTECED", {},
+         antecedentsSourceStatements()},
         {Box::ImportConsultations, "CBImportConsultations", "importer les consultations",
          "consultations", importConsultations, true, V4,
-         {"[CON CONSULTATION]", "[CON SOUS CONSULTATION]", "[CON TYPE CONSULTATION]"}, "MOTCONSU", {}},
+         {"[CON CONSULTATION]", "[CON SOUS CONSULTATION]", "[CON TYPE CONSULTATION]"}, "MOTCONSU", {},
+         consultationsSourceStatements()},
         {Box::ImportCourriers, "cbImportCourriers", "importer les courriers", "courriers",
-         importLetters, true, V4, {"[COU COURRIER GENERE]"}, "LETTERS", {}},
+         importLetters, true, V4, {"[COU COURRIER GENERE]"}, "LETTERS", {}, lettersSourceStatements()},
         {Box::ImportOrdo, "cbImportOrdo", "importer les prescriptions", "prescriptions",
          importPrescriptions, false, Ordo, {"[ORD ORDONNANCE]", "[ORD PRESCRIPTION]"}, QString(),
-         {"MOTCONSU"}},
+         {"MOTCONSU"}, prescriptionsSourceStatements()},
     };
     return table;
 }

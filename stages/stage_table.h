@@ -14,8 +14,9 @@ enum class SourceFile { V4, Ordo };
 // command line, its import (none while the stage is not built), whether the status line and the
 // progress bar are emptied after it whether it ran or not, the source tables it reads (its own
 // first, then those of its lookups), which the run reads through before touching the target, the
-// target table its created rows go to (empty: the prescriptions table EDITOR.INI names), and the
-// tables it also adds rows to that it does not count.
+// target table its created rows go to (empty: the prescriptions table EDITOR.INI names), the
+// tables it also adds rows to that it does not count, and the statements on its source file
+// whose indexes the run makes ahead (its lookups' small tables need none).
 struct StageEntry {
     Box box;
     QString boxName;
@@ -27,6 +28,7 @@ struct StageEntry {
     QStringList sourceTables;
     QString createdTable;
     QStringList uncountedTables;
+    QStringList indexedStatements;
 };
 
 // The stages in the order of the run. The window, the command line and the run read it.

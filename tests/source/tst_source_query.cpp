@@ -4,6 +4,7 @@
 #include "common/errors.h"
 #include "common/locale_texts.h"
 #include "source/source_connection_impl.h"
+#include "source/source_copy.h"
 #include "source/source_query.h"
 #include "source/source_statement.h"
 
@@ -195,7 +196,13 @@ TEST_F(SourceQueryTest, ParameterisedLookupsFindTheirRowsInAnyCase)
 
 // The consultations stage's pattern: its detail query runs once per header row, while the
 // header query is still being walked, and stages its own table at its first opening.
-TEST_F(SourceQueryTest, DetailQueryPerHeaderRowWhileTheHeadersAreWalked)
+const QStringList headerLines{"SELECT * from ", "[CON CONSULTATION]", "ORDER BY [CODE PATIENT], [Date], [CodeTitre]"};
+const QString detailStatement =
+    "SELECT * from [CON SOUS CONSULTATION] where CodeTitre=:code ORDER BY CodeTitre, NroOrdre";
+
+// Each consultation's lines, read by a query per consultation while the consultations are walked
+// in their order, are the fixture's lines of that consultation in their order.
+void expectEachHeaderWithItsLines(SourceConnection& connection)
 {
     const QJsonObject expected = expectedTable("CON SOUS CONSULTATION");
     QMap<qint64, QList<QJsonArray>> linesByHeader;
@@ -205,9 +212,8 @@ TEST_F(SourceQueryTest, DetailQueryPerHeaderRowWhileTheHeadersAreWalked)
         std::stable_sort(lines.begin(), lines.end(),
                          [](const QJsonArray& a, const QJsonArray& b) { return lessByKeys(a, b, {1}); });
 
-    SourceQuery headers(&connection, {"SELECT * from ", "[CON CONSULTATION]", "ORDER BY [CODE PATIENT], [Date], [CodeTitre]"});
-    SourceQuery detail(&connection,
-                       {"SELECT * from [CON SOUS CONSULTATION] where CodeTitre=:code ORDER BY CodeTitre, NroOrdre"});
+    SourceQuery headers(&connection, headerLines);
+    SourceQuery detail(&connection, {detailStatement});
     headers.open();
     const int headerCount = headers.recordCount();
     int headersWalked = 0;
@@ -224,6 +230,60 @@ TEST_F(SourceQueryTest, DetailQueryPerHeaderRowWhileTheHeadersAreWalked)
     EXPECT_EQ(headersWalked, headerCount);
     EXPECT_EQ(headerCount, expectedTable("CON CONSULTATION")["rows"].toArray().size());
     EXPECT_GT(linesRead, 1000);
+}
+
+TEST_F(SourceQueryTest, DetailQueryPerHeaderRowWhileTheHeadersAreWalked)
+{
+    expectEachHeaderWithItsLines(connection);
+}
+
+// The run has the indexes of its stages' statements made on a thread of their own; a statement
+// that cannot run is left to fail when it is run, in its own words.
+TEST_F(SourceQueryTest, IndexesMadeAheadGiveTheSameRowsAndAStatementThatCannotRunFailsWhenRun)
+{
+    connection.open();
+    connection.makeIndexesAhead({headerLines.join('\n'), "SELECT * from [NO SUCH TABLE] ORDER BY [A]",
+                                 "SELECT * from [CON CONSULTATION] ORDER BY [NO SUCH COLUMN]", detailStatement});
+    expectEachHeaderWithItsLines(connection);
+    SourceQuery missing(&connection, {"SELECT * from [NO SUCH TABLE] ORDER BY [A]"});
+    EXPECT_THROW(missing.open(), SourceError);
+}
+
+// A table read by an open query gets no index made ahead: the query goes on reading it.
+TEST_F(SourceQueryTest, AQueryOpenOnATableWhenIndexesAreMadeAheadGoesOnReadingIt)
+{
+    const QJsonObject expected = expectedTable("CON CONSULTATION");
+    SourceQuery headers(&connection, headerLines);
+    headers.open();
+    headers.next();
+    connection.makeIndexesAhead({headerLines.join('\n'), detailStatement});
+    EXPECT_EQ(remainingRows(headers, expected["columns"].toArray()).size() + 1, expected["rows"].toArray().size());
+    headers.close();
+    expectEachHeaderWithItsLines(connection);
+}
+
+// A run that ends early closes its files while indexes are still being made ahead.
+TEST_F(SourceQueryTest, ClosingWhileIndexesAreMadeAheadLeavesAFileThatOpensAgain)
+{
+    for (int time = 0; time < 3; ++time) {
+        connection.open();
+        connection.makeIndexesAhead({headerLines.join('\n'), detailStatement});
+        connection.close();
+    }
+    expectEachHeaderWithItsLines(connection);
+}
+
+// One index per statement read in an order, the filter's columns first: it finds and orders.
+TEST(SourceCopyIndexes, AnOrderedStatementNeedsOneIndexAFilterAloneOnePerColumn)
+{
+    const auto indexes = [](QStringList filter, QStringList order) {
+        return indexesFor({"T", "", "", std::move(filter), std::move(order)});
+    };
+    EXPECT_EQ(indexes({"CodeTitre"}, {"CodeTitre", "NroOrdre"}), QList<QStringList>({{"CodeTitre", "NroOrdre"}}));
+    EXPECT_EQ(indexes({"A"}, {"B"}), QList<QStringList>({{"A", "B"}}));
+    EXPECT_EQ(indexes({}, {"A", "B"}), QList<QStringList>({{"A", "B"}}));
+    EXPECT_EQ(indexes({"A", "B"}, {}), QList<QStringList>({{"A"}, {"B"}}));
+    EXPECT_TRUE(indexes({}, {}).isEmpty());
 }
 
 // Between stages the copies of the tables read are given back: a query still open on one goes
