@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc libgl1-mesa-dev qt6-translations-l10n
   mdbtools mdbtools-dev libsqlite3-dev libmimalloc-dev
+  # FreeTDS for SQL Server; the drivers the tests reach SQLite and PostgreSQL through, as
+  # production reaches SQL Server.
   unixodbc-dev unixodbc tdsodbc libsqliteodbc odbc-postgresql
   libgtest-dev libgmock-dev
   postgresql libpq-dev
@@ -14,8 +16,6 @@ packages=(
   # The Debian package: cpack's shared-library scan (file), what the package recommends
   # (libqt6svg6), and what its test reads the installed package with (man-db, desktop-file-utils).
   file libqt6svg6 man-db desktop-file-utils
-  # The ODBC driver the tests reach PostgreSQL through, as production reaches SQL Server.
-  odbc-postgresql
 )
 missing=()
 for package in "${packages[@]}"; do
