@@ -119,17 +119,8 @@ private:
 
     void writeAll(int fd, const QByteArray& bytes)
     {
-        const char* next = bytes.constData();
-        qint64 left = bytes.size();
-        while (left > 0) {
-            const ssize_t written = ::write(fd, next, size_t(left));
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                throw FileWriteError(path_, systemReason(written < 0 ? errno : 0));
-            next += written;
-            left -= written;
-        }
+        if (!writeEveryByte(fd, bytes))
+            throw FileWriteError(path_, systemReason(errno));
     }
 
     QString path_;
@@ -203,6 +194,25 @@ QByteArray windows1252Lines(const QStringList& lines)
 void writeWindows1252Lines(const QString& path, const QStringList& lines)
 {
     writeWholeFile(path, windows1252Lines(lines));
+}
+
+// A write that stores nothing and names no error leaves errno at 0: the reason then says so.
+bool writeEveryByte(int fd, const QByteArray& bytes)
+{
+    const char* next = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written == 0)
+            errno = 0;
+        if (written <= 0)
+            return false;
+        next += written;
+        left -= written;
+    }
+    return true;
 }
 
 } // namespace p1

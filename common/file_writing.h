@@ -26,6 +26,10 @@ private:
 // the path (an earlier file stays as it was) nor beside it, and FileWriteError is thrown.
 void writeWholeFile(const QString& path, const QByteArray& bytes);
 
+// Every byte written to the descriptor, through interruptions and short writes; false on a full
+// disk, a quota, an I/O error, errno telling which.
+bool writeEveryByte(int fd, const QByteArray& bytes);
+
 // A file of a set written together: its extension (".log") and its content.
 struct FileToWrite {
     QString extension;

@@ -23,23 +23,6 @@ QByteArray encoded(const QString& path)
     return QFile::encodeName(path);
 }
 
-// Every byte, or false (a full disk, a quota, an I/O error).
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    const char* next = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, next, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        next += written;
-        left -= written;
-    }
-    return true;
-}
-
 } // namespace
 
 LogJournal::LogJournal(const QString& folder, const QString& stem)
@@ -82,7 +65,7 @@ void LogJournal::keep(const QStringList& lines)
 {
     if (fd_ < 0 || lines.size() <= linesKept_)
         return;
-    if (!writeAll(fd_, windows1252Lines(lines.mid(linesKept_))) || ::fsync(fd_) != 0) {
+    if (!writeEveryByte(fd_, windows1252Lines(lines.mid(linesKept_))) || ::fsync(fd_) != 0) {
         giveUp();
         return;
     }
