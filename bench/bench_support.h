@@ -53,6 +53,13 @@ inline SamplePracticeOptions practiceShape(int patients)
             .sameTimeConsultationPercent = 0, .sameDayPrescriptionPercent = 18};
 }
 
+// How many times each measurement runs: P1_BENCH_ROUNDS, 3 by default.
+inline int benchRounds()
+{
+    const int wanted = qEnvironmentVariableIntValue("P1_BENCH_ROUNDS");
+    return wanted > 0 ? wanted : 3;
+}
+
 // The machine's load, printed with each measurement: it is shared.
 inline void printLoad()
 {

@@ -127,12 +127,6 @@ double importInto(const SamplePractice& practice, TargetEngine engine)
     return seconds;
 }
 
-int rounds()
-{
-    const int wanted = qEnvironmentVariableIntValue("P1_BENCH_ROUNDS");
-    return wanted > 0 ? wanted : 3;
-}
-
 void measure(TargetEngine engine, const QList<int>& sizes)
 {
     // The runs' own sessions read the driver from the environment, as the program does.
@@ -141,7 +135,7 @@ void measure(TargetEngine engine, const QList<int>& sizes)
                 odbcDriver.isEmpty() ? "" : qPrintable(" through ODBC (" + odbcDriver + ")"));
     QList<double> best(sizes.size(), 0);
     QList<double> bestRatio(sizes.size(), 0);
-    for (int round = 1; round <= rounds(); ++round) {
+    for (int round = 1; round <= benchRounds(); ++round) {
         for (qsizetype size = 0; size < sizes.size(); ++size) {
             const SamplePractice practice = benchPractice(sizes[size]);
             std::printf("  %d patients, run %d\n", sizes[size], round);
@@ -154,7 +148,7 @@ void measure(TargetEngine engine, const QList<int>& sizes)
         }
     }
     for (qsizetype size = 0; size < sizes.size(); ++size)
-        std::printf("  %d patients: best of %d runs %.2f s, best ratio to its anchor %.2fx\n", sizes[size], rounds(),
+        std::printf("  %d patients: best of %d runs %.2f s, best ratio to its anchor %.2fx\n", sizes[size], benchRounds(),
                     best[size], bestRatio[size]);
     if (sizes.size() == 2 && best[0] > 0)
         std::printf("  growth %d -> %d patients: %.2fx\n", sizes[0], sizes[1], best[1] / best[0]);
