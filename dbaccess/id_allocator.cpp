@@ -78,13 +78,15 @@ void IdAllocator::RaiseLastValue(const QString& key, qint64 value, bool force)
     writeRaise(key, value);
 }
 
-void IdAllocator::keepAtLeast(const QString& key, qint64 value)
+bool IdAllocator::keepAtLeast(const QString& key, qint64 value)
 {
     try {
         target_.writeBeforeCommit(QStringLiteral("keep ") + key, keepText, {value, key, value}, Counting::Uncounted);
+        return true;
     } catch (const TargetUnavailable&) {
         throw;
     } catch (const std::exception&) {
+        return false;
     }
 }
 

@@ -31,8 +31,8 @@ public:
     // Makes the stored LAST_VALUE of the key at least the value, without a word when the target
     // refuses it: a stage's counter kept up with the rows it numbers, so that whatever commits
     // them leaves the counter at or above them (the stage's own raise at its end says what goes
-    // wrong). Nothing read or remembered changes.
-    void keepAtLeast(const QString& key, qint64 value);
+    // wrong). Nothing read or remembered changes. False when the target refused it.
+    bool keepAtLeast(const QString& key, qint64 value);
 
     // What it remembers of the counters, taken at the start of a group of rows and put back when
     // the group is run again: the values handed out in it are handed out again.

@@ -26,6 +26,7 @@ public:
     {
         ahead_ = false;
         target_.setRowsAhead(false);
+        target_.setStatementsGuarded(false);
     }
     AheadScope(const AheadScope&) = delete;
     AheadScope& operator=(const AheadScope&) = delete;
@@ -40,7 +41,7 @@ private:
 qint64 StageCounter::next()
 {
     ++value_;
-    if (!groups_.rowsGoAhead())
+    if (!groups_.countersWaitForCommit())
         keepInTarget();
     return value_;
 }
@@ -50,17 +51,19 @@ void StageCounter::raiseTo(qint64 code)
     if (code <= value_)
         return;
     value_ = code;
-    if (!groups_.rowsGoAhead())
+    if (!groups_.countersWaitForCommit())
         keepInTarget();
 }
 
-// Row by row, before the row it numbers is stored; while rows go ahead, with the group's commit.
-void StageCounter::keepInTarget()
+// Row by row, before the row it numbers is stored; otherwise with the group's commit. False when
+// the target refused it.
+bool StageCounter::keepInTarget()
 {
     if (value_ <= written_)
-        return;
-    groups_.run_.ids.keepAtLeast(key_, value_);
+        return true;
+    const bool kept = groups_.run_.ids.keepAtLeast(key_, value_);
     written_ = value_;
+    return kept;
 }
 
 void RowGroups::HeldMonitor::announce(Kind kind, const QString& text)
@@ -99,6 +102,11 @@ StageCounter& RowGroups::addCounter(const QString& key, StageCounter::Start star
 bool RowGroups::rowsGoAhead() const
 {
     return ahead_ && run_.ADOConnectionTessaris.sendsRowsAhead();
+}
+
+bool RowGroups::countersWaitForCommit() const
+{
+    return rowsGoAhead() || (ahead_ && rowsWithoutRefusal_ >= 0);
 }
 
 void RowGroups::readCounters()
@@ -203,6 +211,7 @@ void RowGroups::afterRow()
 void RowGroups::rowsAheadAgain()
 {
     rowsWithoutRefusal_ = -1;
+    target().setStatementsGuarded(false);
     target().setRowsAhead(ahead_);
 }
 
@@ -222,8 +231,10 @@ void RowGroups::commit()
 {
     if (outside_ && !outside_->settle())
         target().takeBackRowsAhead();
+    // Row by row the refusal would have come in its row's place: the group runs again so.
     for (StageCounter& counter : counters_)
-        counter.keepInTarget();
+        if (!counter.keepInTarget())
+            target().takeBackRowsAhead();
     commitStoredRows(target());
     committed_ = counts_;
     held_.show();
@@ -265,6 +276,8 @@ void RowGroups::runAgain()
     calmStretch_ = calmStretch_ == 0 ? firstCalmStretch : std::min(2 * calmStretch_, longestCalmStretch);
     rowsWithoutRefusal_ = -1;
     target().setRowsAhead(false);
+    // Rows that run one at a time after a refusal meet more refusals: each is undone alone.
+    target().setStatementsGuarded(true);
     for (TargetDataset* dataset : datasets_)
         dataset->backToMark();
     for (StageCounter& counter : counters_) {

@@ -16,8 +16,8 @@
 //   the group. The log lines and dialogs of the group's rows are held until its commit.
 // - At the commit (every second or so, at the end of the walk, and when an error ends the run),
 //   the letter files are waited for, the counters are written at or above every number the group
-//   gave (ID_VALUES then numbers whatever the commit keeps), and the group is committed; then its
-//   lines and dialogs are shown, in the order of its rows.
+//   gave (ID_VALUES then numbers whatever the commit keeps; one refused takes the group back), and
+//   the group is committed; then its lines and dialogs are shown, in the order of its rows.
 // - Anything refused in the group (a row, a raise, a statement run directly on PostgreSQL, a
 //   letter file that could not be made) rolls it back: everything marked is set back, the files
 //   it made are removed, its held lines are dropped, and its rows run again one statement at a
@@ -26,7 +26,10 @@
 //   stretch of them passes without a refusal (a target that refuses a kind of row mostly refuses
 //   the next ones too, and each group taken back is run again), then rows go ahead again; each
 //   group refused after such a stretch doubles the next one. Either way every row runs as it
-//   would on its own: only the cost differs.
+//   would on its own: only the cost differs. While rows run one at a time so, each statement is
+//   guarded (TargetConnection::setStatementsGuarded): on PostgreSQL a refusal is undone alone,
+//   back to a savepoint, instead of dooming the group; and after the group that ran again, the
+//   counters wait for the commit as when rows go ahead.
 // - An error that ends the run keeps every row stored before it: the group is settled (run again
 //   row by row if something in it was refused, the error then comes again in its place) and
 //   committed. A target that fails loses the open group: the counts and the letter files go back
@@ -71,7 +74,7 @@ public:
 
 private:
     friend class RowGroups;
-    void keepInTarget();
+    bool keepInTarget();
 
     RowGroups& groups_;
     QString key_;
@@ -114,6 +117,9 @@ public:
     RunMonitor& monitor() { return held_; }
     // Whether the rows go ahead now: what they leave outside the tables may be made on a thread.
     bool rowsGoAhead() const;
+    // Whether the counters are kept in the target at the commit rather than row by row: while rows
+    // go ahead, and while they run one at a time after a group ran again.
+    bool countersWaitForCommit() const;
 
     void readCounters();
     // walkRow for every remaining source row, committed in groups.

@@ -24,6 +24,7 @@ namespace {
 // most about a second of rows, which the next run's purge clears anyway.
 constexpr qint64 defaultGroupMilliseconds = 1000;
 const QString groupSavepoint = QStringLiteral("p1_group");
+const QString statementSavepoint = QStringLiteral("p1_statement");
 const QString lostGroupText = QStringLiteral("La connexion à la base Tessaris a été perdue : "
                                              "les dernières lignes importées n'ont pas été enregistrées.");
 
@@ -156,6 +157,12 @@ struct TargetConnection::Impl {
     QList<KeptStatement> journal;
     bool replayed = false;
     bool groupSavepointSet = false;
+    // Statements guarded by a savepoint each (setStatementsGuarded): none set yet in the open
+    // transaction, one set since the last statement stored (where a refusal goes back to), or one
+    // set before the last statement stored, to be moved past it.
+    enum class Guard { None, Set, Passed };
+    bool guardWanted = false;
+    Guard guard = Guard::None;
     bool rowsAheadWanted = false;
     std::unique_ptr<RowsAheadBatch> batch; // none when each statement waits for its answer
     std::optional<FileChanges> fileChanges;
@@ -568,6 +575,7 @@ void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()
 {
     settleRowsAhead();
     openGroupWhenWanted();
+    guardStatement();
     if (counting == Counting::Counted)
         if (const std::optional<StatementFault> fault = countStatement())
             statementFailed(faultError(*fault));
@@ -575,6 +583,8 @@ void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()
     impl_->record(query.lastQuery());
     if (done) {
         keepForReplay(query);
+        if (impl_->guard == Impl::Guard::Set)
+            impl_->guard = Impl::Guard::Passed;
         return;
     }
     statementFailed(impl_->unit->errorOf(query));
@@ -582,12 +592,52 @@ void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()
 
 void TargetConnection::statementFailed(const QSqlError& error)
 {
+    const bool refused = impl_->failureKindOf(error) == FailureCode::Row;
+    if (refused && undoneToGuard())
+        throwFailure(error);
     // The statements sent ahead are in the transaction the refusal doomed, and only a run of the
     // group again gives each of them its own outcome.
-    if (impl_->aheadInGroup && impl_->unit->refusalDoomsRowsAhead() && impl_->failureKindOf(error) == FailureCode::Row)
+    if (impl_->aheadInGroup && impl_->unit->refusalDoomsRowsAhead() && refused)
         takeBackRowsAhead();
     undoStatement(error);
     throwFailure(error);
+}
+
+void TargetConnection::setStatementsGuarded(bool wanted)
+{
+    impl_->guardWanted = wanted;
+}
+
+bool TargetConnection::guardsStatements() const
+{
+    return impl_->guardWanted && impl_->commitMode == CommitMode::Grouped && impl_->groupOpen
+           && impl_->unit->failedStatementUndo() == FailedStatementUndo::Replayed;
+}
+
+// The savepoint moves past the statements stored since it was set, in the same round trip.
+void TargetConnection::guardStatement()
+{
+    if (!guardsStatements() || impl_->guard == Impl::Guard::Set)
+        return;
+    const QString mark = QStringLiteral("SAVEPOINT ") + statementSavepoint;
+    QSqlQuery savepoint(impl_->database);
+    if (!savepoint.exec(impl_->guard == Impl::Guard::Passed
+                            ? QStringLiteral("RELEASE SAVEPOINT %1; ").arg(statementSavepoint) + mark
+                            : mark))
+        loseGroup(impl_->unit->errorOf(savepoint));
+    impl_->guard = Impl::Guard::Set;
+}
+
+// A refused statement that a savepoint guards is undone back to it; the savepoint stays, just
+// after the last statement stored.
+bool TargetConnection::undoneToGuard()
+{
+    if (impl_->guard != Impl::Guard::Set || !impl_->groupOpen)
+        return false;
+    QSqlQuery back(impl_->database);
+    if (!back.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + statementSavepoint))
+        loseGroup(impl_->unit->errorOf(back));
+    return true;
 }
 
 void TargetConnection::writeBeforeCommit(const QString& key, const QString& statement, const QVariantList& values,
@@ -720,6 +770,7 @@ void TargetConnection::openGroupWhenWanted()
     impl_->groupOpen = true;
     impl_->replayed = false;
     impl_->groupSavepointSet = false;
+    impl_->guard = Impl::Guard::None;
     impl_->groupClock.start();
     markRolledBackGroup();
 }
@@ -765,6 +816,7 @@ void TargetConnection::undoStatement(const QSqlError& failure)
     if (!back)
         loseGroup(impl_->database.lastError().isValid() ? impl_->unit->errorOf(impl_->database)
                                                         : impl_->unit->errorOf(statement));
+    impl_->guard = Impl::Guard::None;
     runKeptStatementsAgain();
 }
 

@@ -112,6 +112,12 @@ public:
     // session settles them first, whether still wanted or not: a refusal among them rolls the
     // group back and throws RowsAheadRefused. SQL Server waits for each row's answer.
     void setRowsAhead(bool wanted);
+    // While wanted, in Grouped mode on an engine where a refusal dooms the transaction, a savepoint
+    // precedes each statement run directly, so that a refusal is undone alone (back to that
+    // savepoint) instead of by the group's rollback and the run again of its statements, and
+    // dooms neither the group nor the rows it sent ahead. A round trip more for each statement
+    // stored: wanted where refusals are seen, not for every row.
+    void setStatementsGuarded(bool wanted);
     // PostgreSQL or SQLite in Grouped mode: rows would go ahead if wanted.
     bool rowsAheadPossible() const;
     bool sendsRowsAhead() const;
@@ -191,6 +197,9 @@ private:
     void dropSession();
     void openGroupWhenWanted();
     void markRolledBackGroup();
+    bool guardsStatements() const;
+    void guardStatement();
+    bool undoneToGuard();
     void keepForReplay(const QSqlQuery& query);
     void undoStatement(const QSqlError& failure);
     void undoByTransactionCount();

@@ -142,6 +142,46 @@ TEST_P(PrescriptionsStageTest, ARefusedConsultationOrRowCostsOnlyItsPrescription
     EXPECT_EQ(counts.refused, 2);
 }
 
+// Refusals of a counter's update above 13: row by row the rows numbered up to 13 keep it.
+void refuseCounterAbove13(TargetConnection& connection, const QString& key)
+{
+    const QString condition = "NEW.KEY_NAME = '" + key + "' AND NEW.LAST_VALUE > 13";
+    QStringList statements;
+    if (connection.engine() == TargetEngine::Postgres)
+        statements << "CREATE FUNCTION refuse_counter() RETURNS trigger AS $$ BEGIN IF " + condition
+                          + " THEN RAISE EXCEPTION 'compteur refusé'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql"
+                   << "CREATE TRIGGER refuse_counter BEFORE UPDATE ON ID_VALUES FOR EACH ROW EXECUTE FUNCTION "
+                      "refuse_counter()";
+    else
+        statements << "CREATE TRIGGER refuse_counter BEFORE UPDATE ON ID_VALUES WHEN " + condition
+                          + " BEGIN SELECT RAISE(ABORT, 'compteur refusé'); END";
+    for (const QString& statement : statements)
+        TargetStatement(connection, {statement}).execute();
+}
+
+// The rows after a group that ran again keep their counter for the commit: refused there, it is
+// kept again row by row, as each row keeps it committed on its own.
+TEST_P(PrescriptionsStageTest, ACounterRefusedAtTheCommitIsKeptAsRowByRow)
+{
+    setLastValue(*connection, "DATAPRESCR", 10);
+    refuseInserts(*connection, "MOTCONSU", "NEW.PATIENTS_ID = 5");
+    refuseCounterAbove13(*connection, "DATAPRESCR");
+    jet::TableBuilder& table = prescriptions()
+                                   .row({qint64(1), qint64(5), qint64(3), at(3, 5, 9), at(3, 5, 9)})
+                                   .row({qint64(2), qint64(5), qint64(3), at(3, 4, 9), at(3, 4, 9)});
+    for (int code = 3; code <= 8; ++code) {
+        addConsultation(50 + code, 6, at(4, code));
+        table.row({qint64(code), qint64(6), qint64(3), at(4, code, 9), at(4, code, 9)});
+    }
+    items();
+
+    const QStringList log = importFrom(source);
+
+    EXPECT_EQ(prescriptionRows().size(), 6) << log.join('\n').toStdString();
+    EXPECT_EQ(counts.refused, 2);
+    EXPECT_EQ(lastValueOf(*connection, "DATAPRESCR"), 13);
+}
+
 TEST_P(PrescriptionsStageTest, UnreadableItemsAreShownAndSkipThePrescription)
 {
     prescriptions()

@@ -149,6 +149,28 @@ TEST_P(RowsAheadTest, ARefusalIsKnownAtTheNextUseOfTheSessionAndTakesItsGroupBac
     EXPECT_THROW(TargetStatement(*connection, {"SELECT * FROM ANTECED"}).open(), RowsAheadRefused);
 }
 
+// Rows run one at a time after a refusal: each refused statement is undone alone, in the group,
+// whose rows sent ahead and statements stored stay; the next group begins without the last one's
+// savepoint.
+TEST_P(RowsAheadTest, AGuardedRefusalIsUndoneAloneAndSparesItsGroup)
+{
+    connection->setGroupMilliseconds(60000);
+    auto history = openTable(*connection, "ANTECED");
+    storeHistory(*history, 1, "devant");
+    connection->setRowsAhead(false);
+    connection->setStatementsGuarded(true);
+    for (int group = 1; group <= 2; ++group) {
+        for (int row = 0; row < 2; ++row) {
+            EXPECT_THROW(storeHistory(*history, 1, "doublon"), TargetError) << group;
+            history->cancel();
+            storeHistory(*history, 10 * group + row, "gardé");
+        }
+        EXPECT_FALSE(connection->groupDue());
+        ASSERT_TRUE(connection->commitGroup());
+    }
+    EXPECT_EQ(rowsById(*connection, "ANTECED", "ANTECED_ID").keys(), (QList<qint64>{1, 10, 11, 20, 21}));
+}
+
 // A refusal runs the group again; a session that is gone must end the run instead.
 TEST_F(PostgresRowsAheadTest, ALostSessionEndsTheRunInsteadOfRunningTheGroupAgain)
 {
