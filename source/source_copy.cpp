@@ -498,6 +498,13 @@ void MemoryCopy::release(const QString& name)
         tables_.erase(copied);
 }
 
+bool MemoryCopy::writtenOut(const QString& name)
+{
+    const std::lock_guard lock(indexesMutex_);
+    const auto copied = tables_.find(name.toCaseFolded());
+    return copied != tables_.end() && copied->second.writtenOut;
+}
+
 QList<QStringList> indexesFor(const CopyStatement& statement)
 {
     if (statement.orderColumns.isEmpty()) {

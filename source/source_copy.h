@@ -69,6 +69,8 @@ public:
     // that a statement is still prepared on stays.
     void release(const QString& name);
     bool holds(const QString& name) const { return tables_.contains(name.toCaseFolded()); }
+    // Whether the table's copy waits in its temporary file.
+    bool writtenOut(const QString& name);
 
 private:
     struct IndexAhead {
