@@ -228,12 +228,12 @@ MemoryCopy::~MemoryCopy()
     indexer_.join();
 }
 
-DatabasePointer MemoryCopy::openDatabase() const
+DatabasePointer MemoryCopy::openDatabase(const char* path) const
 {
     sqlite3* raw = nullptr;
     // One thread at a time uses a copy: its own locks would only cost.
     const int opened =
-        sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        sqlite3_open_v2(path, &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     DatabasePointer database(raw);
     if (opened != SQLITE_OK
         || sqlite3_create_collation(raw, "JET", SQLITE_UTF16_ALIGNED, nullptr, compareWithoutCase) != SQLITE_OK)
@@ -246,10 +246,70 @@ DatabasePointer MemoryCopy::openDatabase() const
 
 const CopiedTable& MemoryCopy::table(const QString& name)
 {
-    const CopiedTable& found = copied(name);
+    CopiedTable& found = copied(name);
     std::unique_lock lock(indexesMutex_);
     waitForIndexesAhead(found, lock);
+    readBack(found);
     return found;
+}
+
+namespace {
+
+// The whole of one database into another, which then holds exactly the same pages, indexes
+// included.
+bool copyDatabase(sqlite3* from, sqlite3* to)
+{
+    sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
+    if (!backup)
+        return false;
+    const int stepped = sqlite3_backup_step(backup, -1);
+    return sqlite3_backup_finish(backup) == SQLITE_OK && stepped == SQLITE_DONE;
+}
+
+// Pages beyond these few leave the cache for the file as soon as they are written.
+constexpr const char* writtenOutSettings = "PRAGMA journal_mode = OFF; PRAGMA cache_size = 16";
+
+} // namespace
+
+// Called and left with the lock held, on the indexes' thread, while nothing else uses the table.
+// A copy that cannot be written out (no room for the file) stays in memory as it is: only the
+// memory it takes depends on it.
+void MemoryCopy::writeOut(CopiedTable& table, std::unique_lock<std::mutex>& lock)
+{
+    if (table.writtenOut || wantedSoon(table))
+        return;
+    lock.unlock();
+    // An empty name: a temporary file of SQLite's own, gone when the database closes.
+    DatabasePointer file = openDatabase("");
+    const bool written = sqlite3_exec(file.get(), writtenOutSettings, nullptr, nullptr, nullptr) == SQLITE_OK
+                         && copyDatabase(table.database.get(), file.get());
+    lock.lock();
+    if (!written)
+        return;
+    table.database.swap(file);
+    table.writtenOut = true;
+}
+
+// On the thread that uses the table, nothing else using it. A copy that cannot be read back
+// into memory is read where it is, its cache as large as a copy in memory's.
+void MemoryCopy::readBack(CopiedTable& table) const
+{
+    if (!table.writtenOut)
+        return;
+    DatabasePointer memory = openDatabase();
+    if (copyDatabase(table.database.get(), memory.get()))
+        table.database.swap(memory);
+    else
+        sqlite3_exec(table.database.get(), "PRAGMA cache_size = -65536", nullptr, nullptr, nullptr);
+    table.writtenOut = false;
+}
+
+// A table the UI thread waits for, or that a statement reads, would only be read back at once.
+bool MemoryCopy::wantedSoon(const CopiedTable& table) const
+{
+    return awaited_ == &table || sqlite3_next_stmt(table.database.get(), nullptr) != nullptr
+           || std::any_of(indexesAhead_.cbegin(), indexesAhead_.cend(),
+                          [&](const IndexAhead& index) { return index.table == &table; });
 }
 
 StatementTable MemoryCopy::statementTable(const QString& name)
@@ -340,6 +400,7 @@ void MemoryCopy::ensureIndex(const QString& tableName, const QStringList& column
     CopiedTable& table = tables_.at(tableName.toCaseFolded());
     std::unique_lock lock(indexesMutex_);
     waitForIndexesAhead(table, lock);
+    readBack(table);
     makeIndex(table, columns, lock);
 }
 
@@ -376,7 +437,9 @@ bool MemoryCopy::indexedAhead(const CopiedTable& table) const
 
 void MemoryCopy::waitForIndexesAhead(const CopiedTable& table, std::unique_lock<std::mutex>& lock)
 {
+    awaited_ = &table;
     indexesChanged_.wait(lock, [&] { return !indexedAhead(table); });
+    awaited_ = nullptr;
 }
 
 void MemoryCopy::makeIndexesAhead(const QString& tableName, const QList<QStringList>& indexes)
@@ -412,9 +475,11 @@ void MemoryCopy::makeIndexesAheadInTurn()
         indexesAhead_.pop_front();
         indexedAhead_ = next.table;
         try {
+            readBack(*next.table);
             makeIndex(*next.table, next.columns, lock);
         } catch (const std::exception&) {
         }
+        writeOut(*next.table, lock);
         indexedAhead_ = nullptr;
         indexesChanged_.notify_all();
     }
@@ -431,6 +496,13 @@ void MemoryCopy::release(const QString& name)
     }
     if (sqlite3_next_stmt(copied->second.database.get(), nullptr) == nullptr)
         tables_.erase(copied);
+}
+
+bool MemoryCopy::writtenOut(const QString& name)
+{
+    const std::lock_guard lock(indexesMutex_);
+    const auto copied = tables_.find(name.toCaseFolded());
+    return copied != tables_.end() && copied->second.writtenOut;
 }
 
 QList<QStringList> indexesFor(const CopyStatement& statement)

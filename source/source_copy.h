@@ -32,6 +32,7 @@ struct CopiedTable {
     QList<SourceColumn> columns;
     QSet<QString> indexes; // the columns of each index, case-folded, one per line
     DatabasePointer database;
+    bool writtenOut = false; // the database waits in a temporary file, out of memory
 
     int columnIndex(const QString& name) const; // without regard to case; -1 when absent
 };
@@ -42,6 +43,9 @@ struct CopiedTable {
 // UI thread only, but for the indexes made ahead: those are made on a thread of their own, each
 // on a copy that nothing else uses meanwhile: no statement is prepared on a table whose indexes
 // are made ahead, and the calls below on a table wait for them.
+// A copy whose indexes are made ahead waits in a temporary file until a statement or an index
+// wants it, so that the copies of the later stages' tables take no memory from the earlier ones;
+// it is then read back into memory whole, as it was.
 class MemoryCopy {
 public:
     explicit MemoryCopy(const SourceDatabase& database);
@@ -65,13 +69,18 @@ public:
     // that a statement is still prepared on stays.
     void release(const QString& name);
     bool holds(const QString& name) const { return tables_.contains(name.toCaseFolded()); }
+    // Whether the table's copy waits in its temporary file.
+    bool writtenOut(const QString& name);
 
 private:
     struct IndexAhead {
         CopiedTable* table;
         QStringList columns;
     };
-    DatabasePointer openDatabase() const;
+    DatabasePointer openDatabase(const char* path = ":memory:") const;
+    void writeOut(CopiedTable& table, std::unique_lock<std::mutex>& lock);
+    void readBack(CopiedTable& table) const;
+    bool wantedSoon(const CopiedTable& table) const; // with the lock held
     void copyRows(const CopiedTable& table);
     CopiedTable& copied(const QString& name);
     void makeIndex(CopiedTable& table, const QStringList& columns, std::unique_lock<std::mutex>& lock);
@@ -87,6 +96,7 @@ private:
     std::condition_variable indexesChanged_;
     std::deque<IndexAhead> indexesAhead_;
     const CopiedTable* indexedAhead_ = nullptr; // the table whose index is being made ahead
+    const CopiedTable* awaited_ = nullptr;      // the table the UI thread waits for
     bool stopping_ = false;
     std::thread indexer_;
 };

@@ -1,4 +1,5 @@
 #include "common/errors.h"
+#include "targetdb/dataset_rows.h"
 #include "targetdb/target_sql.h"
 #include "targetdb/target_values.h"
 
@@ -32,26 +33,14 @@ using Row = QList<QVariant>;
 // read or the row is edited; texts of located columns stay, shared with the locate's keys.
 constexpr qsizetype longestKeptText = 40;
 
-struct TextLeftInTarget {};
-
-const QVariant& textLeftInTarget()
-{
-    static const QVariant marker = QVariant::fromValue(TextLeftInTarget{});
-    return marker;
-}
-
-bool isLeftInTarget(const QVariant& value)
-{
-    return value.metaType() == QMetaType::fromType<TextLeftInTarget>();
-}
-
-// Rows by the key their located columns make, in dataset order: the first is the one found.
-// Most keys name one row, which is then held without an allocation of its own.
+// Rows by the hash of the key their located columns make, in dataset order; the index holds no
+// key of its own: a locate compares its key with each candidate row's, and the first equal is
+// the one found. Most hashes name one row, which is then held without an allocation of its own.
 using RowNumbers = QVarLengthArray<int, 1>;
 
 struct LocateIndex {
     QList<int> columns;
-    QHash<LocateKey, RowNumbers> rowsByKey;
+    QHash<quint32, RowNumbers> rowsByHash;
 };
 
 enum class Pending { None, Insert, Update };
@@ -69,21 +58,45 @@ QString tableOfCommand(const QString& commandText)
     return table;
 }
 
-// The key of the values given for the columns (values.at(i) for columns.at(i)), or of a row's
-// own values (values.at(columns.at(i))).
-enum class ValuesOf { Columns, Row };
-
-std::optional<LocateKey> keyOf(const QList<int>& columns, const QList<Column>& layout,
-                               const QVariantList& values, ValuesOf valuesOf)
+// The key the columns make, valueOf(place, column) giving the value of columns.at(place).
+template <typename ValueOf>
+std::optional<LocateKey> keyOf(const QList<int>& columns, const QList<Column>& layout, ValueOf valueOf)
 {
     LocateKey key;
     for (int place = 0; place < columns.size(); ++place) {
         const int column = columns.at(place);
-        const QVariant& value = values.at(valuesOf == ValuesOf::Row ? column : place);
-        if (!setLocateKeyPart(key, place, value, layout.at(column).kind, layout.at(column).resolution))
+        if (!setLocateKeyPart(key, place, valueOf(place, column), layout.at(column).kind,
+                              layout.at(column).resolution))
             return std::nullopt;
     }
     return key;
+}
+
+std::optional<LocateKey> keyOfValues(const QList<int>& columns, const QList<Column>& layout,
+                                     const QVariantList& values)
+{
+    return keyOf(columns, layout, [&](int place, int) { return values.at(place); });
+}
+
+std::optional<LocateKey> keyOfRow(const QList<int>& columns, const QList<Column>& layout, const Row& row)
+{
+    return keyOf(columns, layout, [&](int, int column) { return row.at(column); });
+}
+
+void removeRowNumber(QHash<quint32, RowNumbers>& rowsByHash, quint32 hash, int row)
+{
+    auto found = rowsByHash.find(hash);
+    if (found == rowsByHash.end())
+        return;
+    found->removeOne(row);
+    if (found->isEmpty())
+        rowsByHash.erase(found);
+}
+
+void insertRowNumber(QHash<quint32, RowNumbers>& rowsByHash, quint32 hash, int row)
+{
+    RowNumbers& list = rowsByHash[hash];
+    list.insert(std::lower_bound(list.begin(), list.end(), row), row);
 }
 
 // The value as the engine keeps it, so that a stored row reads and locates in the dataset as it
@@ -111,7 +124,7 @@ struct TargetDataset::Impl {
     QHash<QString, ColumnKind> declaredKinds;
     QSet<QString> tickColumns;
     QHash<QString, int> textSizes; // declared sizes of the text columns, by upper-case name, while watched
-    QList<Row> rows;
+    DatasetRows rows;
     QList<bool> located; // per column: some locate compares it
     int wholeRowNumber = -1;
     Row wholeRow; // the row wholeRowNumber with its texts read again
@@ -156,13 +169,15 @@ struct TargetDataset::Impl {
     void insertPending();
     void updatePending();
     Row compacted(Row row) const;
-    bool leftInTarget(const Row& row, const QList<int>& columnsOfRow) const;
+    bool leftInTarget(int row, const QList<int>& columnsOfRow) const;
     void keepStored(int row, const Row& values);
     void forgetWholeRow();
-    Row readRowAgain(const Row& row);
-    const Row& wholeRowAt(int row);
+    Row readRowAgain(int row);
+    Row wholeRowAt(int row);
     QVariant valueAt(int row, int column);
     void keepLocatedValues(const QList<int>& columnsOfKey);
+    std::optional<LocateKey> keyOfStoredRow(const QList<int>& columnsOfKey, int row) const;
+    std::optional<int> firstRowWithKey(const LocateIndex& index, const LocateKey& key) const;
     void indexRow(int row);
     void unindexRow(int row);
     void reindexRow(int row, const Row& before);
@@ -431,11 +446,12 @@ void TargetDataset::Impl::insertPending()
         bindAll(query, setValues(row));
         connection.runStatement(query, [&] { return query.exec(); });
     }
-    rows.append(row);
+    rows.append(compacted(row));
     noteHighest(row);
-    current = int(rows.size()) - 1;
+    current = rows.size() - 1;
     indexRow(current);
-    keepStored(current, row);
+    wholeRowNumber = current;
+    wholeRow = row;
 }
 
 void TargetDataset::Impl::updatePending()
@@ -446,7 +462,7 @@ void TargetDataset::Impl::updatePending()
         throw TargetError(QStringLiteral("La table %1 n'a pas de clé : modification impossible").arg(table));
     const Row row = convertedPendingRow();
     noteOversizedTexts(row);
-    const Row before = rows.at(current);
+    const Row before = rows.row(current);
     QVariantList values = setValues(row);
     values.append(parameterForEngine(before.at(keyColumn), columns.at(keyColumn).kind, connection.unit()));
     const QString mask = setColumnsMask('U');
@@ -460,10 +476,9 @@ void TargetDataset::Impl::updatePending()
             throw TargetError(QStringLiteral("La ligne à modifier n'existe plus dans la table %1").arg(table));
     }
     noteChange(current);
-    rows[current] = row;
+    keepStored(current, row);
     noteHighest(row);
     reindexRow(current, before);
-    keepStored(current, row);
 }
 
 Row TargetDataset::Impl::compacted(Row row) const
@@ -479,17 +494,17 @@ Row TargetDataset::Impl::compacted(Row row) const
     return row;
 }
 
-bool TargetDataset::Impl::leftInTarget(const Row& row, const QList<int>& columnsOfRow) const
+bool TargetDataset::Impl::leftInTarget(int row, const QList<int>& columnsOfRow) const
 {
     return std::any_of(columnsOfRow.begin(), columnsOfRow.end(),
-                       [&](int column) { return isLeftInTarget(row.at(column)); });
+                       [&](int column) { return rows.isLeftInTarget(row, column); });
 }
 
 // The row just stored is the one the next merge most often edits (the source's rows come by
 // patient): it stays whole until another row is read again.
 void TargetDataset::Impl::keepStored(int row, const Row& values)
 {
-    rows[row] = compacted(values);
+    rows.set(row, compacted(values));
     wholeRowNumber = row;
     wholeRow = values;
 }
@@ -501,7 +516,7 @@ void TargetDataset::Impl::forgetWholeRow()
 }
 
 // The row as the target holds it, by its key: what the dataset stored there or read from it.
-Row TargetDataset::Impl::readRowAgain(const Row& row)
+Row TargetDataset::Impl::readRowAgain(int row)
 {
     QSqlQuery& query = preparedStore(QStringLiteral("S"), [this] {
         const QSqlDriver* driver = connection.database().driver();
@@ -511,14 +526,15 @@ Row TargetDataset::Impl::readRowAgain(const Row& row)
         return QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?")
             .arg(names.join(", "), table, names.at(keyColumn));
     });
-    query.bindValue(0, parameterForEngine(row.at(keyColumn), columns.at(keyColumn).kind, connection.unit()));
+    const QVariant key = rows.value(row, keyColumn);
+    query.bindValue(0, parameterForEngine(key, columns.at(keyColumn).kind, connection.unit()));
     if (!query.exec())
         fail(query);
     if (!query.next()) {
         if (query.lastError().isValid())
             fail(query);
         throw TargetError(QStringLiteral("La ligne %1 = %2 n'existe plus dans la table %3")
-                              .arg(columns.at(keyColumn).name, row.at(keyColumn).toString(), table));
+                              .arg(columns.at(keyColumn).name, key.toString(), table));
     }
     Row whole;
     whole.reserve(columns.size());
@@ -528,13 +544,12 @@ Row TargetDataset::Impl::readRowAgain(const Row& row)
     return whole;
 }
 
-const Row& TargetDataset::Impl::wholeRowAt(int row)
+Row TargetDataset::Impl::wholeRowAt(int row)
 {
-    const Row& kept = rows.at(row);
-    if (std::none_of(kept.begin(), kept.end(), isLeftInTarget))
-        return kept;
+    if (!rows.holdsLeftInTarget(row))
+        return rows.row(row);
     if (wholeRowNumber != row) {
-        wholeRow = readRowAgain(kept);
+        wholeRow = readRowAgain(row);
         wholeRowNumber = row;
     }
     return wholeRow;
@@ -542,8 +557,13 @@ const Row& TargetDataset::Impl::wholeRowAt(int row)
 
 QVariant TargetDataset::Impl::valueAt(int row, int column)
 {
-    const QVariant& kept = rows.at(row).at(column);
-    return isLeftInTarget(kept) ? wholeRowAt(row).at(column) : kept;
+    if (!rows.isLeftInTarget(row, column))
+        return rows.value(row, column);
+    if (wholeRowNumber != row) {
+        wholeRow = readRowAgain(row);
+        wholeRowNumber = row;
+    }
+    return wholeRow.at(column);
 }
 
 // Texts a new locate compares are read again for the rows that left them in the target, and
@@ -553,24 +573,41 @@ void TargetDataset::Impl::keepLocatedValues(const QList<int>& columnsOfKey)
     for (int column : columnsOfKey)
         located[column] = true;
     for (int row = 0; row < rows.size(); ++row) {
-        if (leftInTarget(rows.at(row), columnsOfKey))
-            rows[row] = compacted(readRowAgain(rows.at(row)));
+        if (leftInTarget(row, columnsOfKey))
+            rows.set(row, compacted(readRowAgain(row)));
     }
+}
+
+std::optional<LocateKey> TargetDataset::Impl::keyOfStoredRow(const QList<int>& columnsOfKey, int row) const
+{
+    return keyOf(columnsOfKey, columns, [&](int, int column) { return rows.value(row, column); });
+}
+
+std::optional<int> TargetDataset::Impl::firstRowWithKey(const LocateIndex& index, const LocateKey& key) const
+{
+    const auto found = index.rowsByHash.constFind(locateHash(key));
+    if (found == index.rowsByHash.cend())
+        return std::nullopt;
+    for (int row : *found) {
+        if (keyOfStoredRow(index.columns, row) == key)
+            return row;
+    }
+    return std::nullopt;
 }
 
 void TargetDataset::Impl::indexRow(int row)
 {
     for (LocateIndex& index : indexes) {
-        if (auto key = keyOf(index.columns, columns, rows.at(row), ValuesOf::Row))
-            index.rowsByKey[*key].append(row);
+        if (auto key = keyOfStoredRow(index.columns, row))
+            index.rowsByHash[locateHash(*key)].append(row);
     }
 }
 
 void TargetDataset::Impl::unindexRow(int row)
 {
     for (LocateIndex& index : indexes) {
-        if (auto key = keyOf(index.columns, columns, rows.at(row), ValuesOf::Row))
-            index.rowsByKey[*key].removeOne(row);
+        if (auto key = keyOfStoredRow(index.columns, row))
+            removeRowNumber(index.rowsByHash, locateHash(*key), row);
     }
 }
 
@@ -578,22 +615,20 @@ void TargetDataset::Impl::unindexRow(int row)
 void TargetDataset::Impl::noteChange(int row)
 {
     if (markedRows && row < *markedRows && !rowsAtMark.contains(row))
-        rowsAtMark.insert(row, rows.at(row));
+        rowsAtMark.insert(row, rows.row(row));
 }
 
 void TargetDataset::Impl::reindexRow(int row, const Row& before)
 {
     for (LocateIndex& index : indexes) {
-        const auto oldKey = keyOf(index.columns, columns, before, ValuesOf::Row);
-        const auto newKey = keyOf(index.columns, columns, rows.at(row), ValuesOf::Row);
+        const auto oldKey = keyOfRow(index.columns, columns, before);
+        const auto newKey = keyOfStoredRow(index.columns, row);
         if (oldKey == newKey)
             continue;
         if (oldKey)
-            index.rowsByKey[*oldKey].removeOne(row);
-        if (newKey) {
-            RowNumbers& list = index.rowsByKey[*newKey];
-            list.insert(std::lower_bound(list.begin(), list.end(), row), row);
-        }
+            removeRowNumber(index.rowsByHash, locateHash(*oldKey), row);
+        if (newKey)
+            insertRowNumber(index.rowsByHash, locateHash(*newKey), row);
     }
 }
 
@@ -606,10 +641,10 @@ LocateIndex& TargetDataset::Impl::indexFor(const QList<int>& columnsOfKey)
     keepLocatedValues(columnsOfKey);
     LocateIndex& index = indexes.emplace_back();
     index.columns = columnsOfKey;
-    index.rowsByKey.reserve(rows.size());
+    index.rowsByHash.reserve(rows.size());
     for (int row = 0; row < rows.size(); ++row) {
-        if (auto key = keyOf(columnsOfKey, columns, rows.at(row), ValuesOf::Row))
-            index.rowsByKey[*key].append(row);
+        if (auto key = keyOfStoredRow(columnsOfKey, row))
+            index.rowsByHash[locateHash(*key)].append(row);
     }
     return index;
 }
@@ -645,6 +680,10 @@ void TargetDataset::open()
     QSqlQuery& query = impl_->select.run(impl_->connection, impl_->commandText, impl_->parameters);
     impl_->readLayout(query.record());
     impl_->located = QList<bool>(impl_->columns.size(), false);
+    QList<ColumnKind> kinds;
+    for (const Column& column : std::as_const(impl_->columns))
+        kinds.append(column.kind);
+    impl_->rows.reset(kinds);
     const int count = int(impl_->columns.size());
     while (query.next()) {
         Row row;
@@ -667,7 +706,7 @@ void TargetDataset::close()
     impl_->rowsAtMark.clear();
     impl_->highest.clear();
     impl_->open = false;
-    impl_->rows.clear();
+    impl_->rows.reset({});
     impl_->indexes.clear();
     impl_->forgetWholeRow();
     impl_->current = 0;
@@ -680,7 +719,7 @@ bool TargetDataset::isOpen() const
 
 int TargetDataset::recordCount() const
 {
-    return int(impl_->rows.size());
+    return impl_->rows.size();
 }
 
 bool TargetDataset::eof() const
@@ -712,14 +751,13 @@ bool TargetDataset::locate(const QStringList& columns, const QVariantList& value
     QList<int> columnsOfKey;
     for (const QString& name : columns)
         columnsOfKey.append(impl_->columnOf(name));
-    const auto key = keyOf(columnsOfKey, impl_->columns, values, ValuesOf::Columns);
+    const auto key = keyOfValues(columnsOfKey, impl_->columns, values);
     if (!key)
         return false;
-    const LocateIndex& index = impl_->indexFor(columnsOfKey);
-    const auto found = index.rowsByKey.constFind(*key);
-    if (found == index.rowsByKey.cend() || found->isEmpty())
+    const std::optional<int> found = impl_->firstRowWithKey(impl_->indexFor(columnsOfKey), *key);
+    if (!found)
         return false;
-    impl_->current = found->first();
+    impl_->current = *found;
     return true;
 }
 
@@ -777,7 +815,7 @@ void TargetDataset::cancel()
 
 void TargetDataset::mark()
 {
-    impl_->markedRows = int(impl_->rows.size());
+    impl_->markedRows = impl_->rows.size();
     impl_->markedCurrent = impl_->current;
     impl_->rowsAtMark.clear();
     impl_->highestAtMark = impl_->highest;
@@ -791,10 +829,10 @@ void TargetDataset::backToMark()
     impl_->forgetWholeRow();
     for (int row = int(impl_->rows.size()) - 1; row >= *impl_->markedRows; --row)
         impl_->unindexRow(row);
-    impl_->rows.resize(*impl_->markedRows);
+    impl_->rows.truncate(*impl_->markedRows);
     for (auto atMark = impl_->rowsAtMark.cbegin(); atMark != impl_->rowsAtMark.cend(); ++atMark) {
-        const Row changed = impl_->rows.at(atMark.key());
-        impl_->rows[atMark.key()] = atMark.value();
+        const Row changed = impl_->rows.row(atMark.key());
+        impl_->rows.set(atMark.key(), atMark.value());
         impl_->reindexRow(atMark.key(), changed);
     }
     impl_->rowsAtMark.clear();
@@ -810,8 +848,8 @@ qint64 TargetDataset::highestValue(const QString& column)
     if (found != impl_->highest.cend())
         return *found;
     qint64 highest = 0;
-    for (const Row& row : std::as_const(impl_->rows))
-        highest = std::max(highest, row.at(place).toLongLong());
+    for (int row = 0; row < impl_->rows.size(); ++row)
+        highest = std::max(highest, impl_->rows.value(row, place).toLongLong());
     impl_->highest.insert(place, highest);
     return highest;
 }

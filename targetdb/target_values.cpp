@@ -419,6 +419,12 @@ size_t qHash(const LocateKey& key, size_t seed)
                       key.nulls[0], key.nulls[1]);
 }
 
+quint32 locateHash(const LocateKey& key)
+{
+    const size_t hash = qHash(key, QHashSeed::globalSeed());
+    return quint32(hash ^ (quint64(hash) >> 32));
+}
+
 qsizetype indexOfName(const QStringList& names, const QString& name)
 {
     // Stages name columns as the schema writes them: the exact spelling, compared by length

@@ -63,6 +63,9 @@ struct LocateKey {
     bool operator==(const LocateKey&) const = default;
 };
 size_t qHash(const LocateKey& key, size_t seed = 0);
+// The narrow hash a dataset's locate index files a row under, so that the index holds no key:
+// keys that differ may share it.
+quint32 locateHash(const LocateKey& key);
 
 // Puts the value, seen as a value of a column of the given kind, at the place (0 or 1) of the
 // key; false when it cannot equal any value of such a column (a text that is no number, for an

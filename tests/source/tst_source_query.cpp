@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 using namespace p1;
 
@@ -260,6 +262,38 @@ TEST_F(SourceQueryTest, AQueryOpenOnATableWhenIndexesAreMadeAheadGoesOnReadingIt
     EXPECT_EQ(remainingRows(headers, expected["columns"].toArray()).size() + 1, expected["rows"].toArray().size());
     headers.close();
     expectEachHeaderWithItsLines(connection);
+}
+
+// A copy whose indexes are made ahead waits in a file until read: read back, it gives the same
+// rows in the same orders (its texts compared as Jet compares them), and an index made ahead on
+// it later is made on it whole.
+TEST_F(SourceQueryTest, ACopyWaitingInItsFileIsReadBackWhole)
+{
+    connection.open();
+    MemoryCopy& copy = *connection.impl().copy;
+    const auto writtenOut = [&](const QString& table) {
+        for (int wait = 0; wait < 500 && !copy.writtenOut(table); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return copy.writtenOut(table);
+    };
+    connection.makeIndexesAhead({headerLines.join('\n'), detailStatement});
+    ASSERT_TRUE(writtenOut("CON CONSULTATION"));
+    ASSERT_TRUE(writtenOut("CON SOUS CONSULTATION"));
+    connection.makeIndexesAhead({"SELECT * from [CON SOUS CONSULTATION] ORDER BY [DONNEES], [CodeTitre], [NroOrdre]"});
+    ASSERT_TRUE(writtenOut("CON SOUS CONSULTATION"));
+
+    expectEachHeaderWithItsLines(connection);
+    EXPECT_FALSE(copy.writtenOut("CON CONSULTATION"));
+    SourceQuery byText(&connection, {"SELECT * from [CON SOUS CONSULTATION] ORDER BY [DONNEES], [CodeTitre], [NroOrdre]"});
+    byText.open();
+    QStringList texts;
+    for (; !byText.eof(); byText.next())
+        texts.append(byText.field("DONNEES").asText());
+    QStringList sorted = texts;
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    EXPECT_EQ(texts.size(), expectedTable("CON SOUS CONSULTATION")["rows"].toArray().size());
+    EXPECT_EQ(texts, sorted);
 }
 
 // A run that ends early closes its files while indexes are still being made ahead.

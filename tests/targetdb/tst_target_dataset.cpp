@@ -2,7 +2,10 @@
 #include "common/errors.h"
 #include "common/locale_texts.h"
 #include "targetdb/target_sql.h"
+#include "targetdb/target_values.h"
 #include "tests/support/target_databases.h"
+
+#include <QSqlQuery>
 
 #include <gtest/gtest.h>
 
@@ -335,6 +338,101 @@ TEST_P(TargetDatasetTest, LocateFollowsEditedValues)
     ASSERT_TRUE(patients->locate({"NOM"}, {"Ancien"}));
     EXPECT_EQ(patients->field("PATIENTS_ID").asInteger(), 2);
     EXPECT_FALSE(patients->locate({"NOM"}, {"ancien"})); // exact match only
+}
+
+// The dataset keeps its rows packed: every row, not only the current one, and whether stored or
+// read from the engine, gives back its nulls, its empty texts, its flags and its milliseconds.
+TEST_P(TargetDatasetTest, EveryRowHeldGivesBackItsNullsFlagsAndMilliseconds)
+{
+    const QDateTime precise = wallClock(QDate(2019, 7, 14), QTime(8, 5, 9, 123));
+    auto patients = openTable("PATIENTS", "PATIENTS_ID");
+    for (int code = 1; code <= 3; ++code) {
+        patients->append();
+        patients->setValue("PATIENTS_ID", code);
+        patients->setValue("NOM", code == 1 ? QVariant(QStringLiteral("")) : QVariant());
+        patients->setValue("SEXE", code == 2 ? QVariant(0) : QVariant());
+        patients->setValue("DOSSIER_EXIT", code == 3);
+        patients->setValue("NE_LE", code == 3 ? QVariant(precise) : QVariant());
+        patients->post();
+    }
+    const auto expectRows = [&](TargetDataset& dataset) {
+        dataset.first();
+        for (int code = 1; code <= 3; ++code, dataset.next()) {
+            ASSERT_FALSE(dataset.eof());
+            EXPECT_EQ(dataset.field("PATIENTS_ID").asInteger(), code);
+            EXPECT_EQ(dataset.field("NOM").isNull(), code != 1) << code;
+            EXPECT_EQ(dataset.field("NOM").value().typeId(), code == 1 ? QMetaType::QString : QMetaType::UnknownType);
+            EXPECT_EQ(dataset.field("SEXE").isNull(), code != 2) << code;
+            EXPECT_EQ(dataset.field("DOSSIER_EXIT").value(), QVariant(code == 3)) << code;
+            EXPECT_EQ(dataset.field("NE_LE").isNull(), code != 3) << code;
+        }
+        ASSERT_TRUE(dataset.locate({"PATIENTS_ID"}, {3}));
+        EXPECT_EQ(dataset.field("NE_LE").asDateTime(), precise);
+        EXPECT_EQ(dataset.field("NE_LE").asDateTime().timeSpec(), Qt::UTC);
+    };
+    expectRows(*patients);
+    patients->close();
+    patients->open();
+    expectRows(*patients);
+}
+
+// SQLite keeps a value of any type in any column: the dataset gives it back as it was, backToMark
+// included.
+TEST_P(TargetDatasetTest, AValueOfAnotherTypeThanItsColumnsComesBackAsItWas)
+{
+    const bool looselyTyped = GetParam().engine == TargetEngine::Sqlite && *GetParam().odbcDriver == '\0';
+    const QVariant kept = looselyTyped ? QVariant(QStringLiteral("inconnu")) : QVariant(qint64(7));
+    QSqlQuery insert(connection->database());
+    ASSERT_TRUE(insert.exec(QStringLiteral("INSERT INTO PATIENTS (PATIENTS_ID, SEXE) VALUES (1, %1)")
+                                .arg(looselyTyped ? "'inconnu'" : "7")));
+    auto patients = openTable("PATIENTS", "PATIENTS_ID");
+    ASSERT_EQ(patients->recordCount(), 1);
+    EXPECT_EQ(patients->field("SEXE").value(), kept);
+    patients->mark();
+    patients->edit();
+    patients->setValue("SEXE", 2);
+    patients->post();
+    EXPECT_EQ(patients->field("SEXE").asInteger(), 2);
+    patients->backToMark();
+    ASSERT_TRUE(patients->locate({"PATIENTS_ID"}, {1}));
+    EXPECT_EQ(patients->field("SEXE").value(), kept);
+}
+
+// The locate index keeps a narrow hash of each key, not the key: two keys of the same hash are
+// told apart by the rows' own values.
+TEST_P(TargetDatasetTest, KeysSharingTheirHashAreFoundEachOnItsOwnRow)
+{
+    QHash<quint32, qint64> patientOfHash;
+    qint64 first = 0;
+    qint64 second = 0;
+    for (qint64 patient = 1; patient < 2'000'000 && second == 0; ++patient) {
+        LocateKey key;
+        ASSERT_TRUE(setLocateKeyPart(key, 0, patient, ColumnKind::Integer));
+        const quint32 hash = locateHash(key);
+        if (const auto found = patientOfHash.constFind(hash); found != patientOfHash.cend()) {
+            first = *found;
+            second = patient;
+        }
+        patientOfHash.insert(hash, patient);
+    }
+    ASSERT_NE(second, 0);
+    auto consultations = openTable("MOTCONSU");
+    for (const qint64 patient : {second, first}) {
+        consultations->append();
+        consultations->setValue("MOTCONSU_ID", consultations->recordCount() + 1);
+        consultations->setValue("PATIENTS_ID", patient);
+        consultations->post();
+    }
+    ASSERT_TRUE(consultations->locate({"PATIENTS_ID"}, {first}));
+    EXPECT_EQ(consultations->field("MOTCONSU_ID").asInteger(), 2);
+    ASSERT_TRUE(consultations->locate({"PATIENTS_ID"}, {second}));
+    EXPECT_EQ(consultations->field("MOTCONSU_ID").asInteger(), 1);
+    consultations->edit();
+    consultations->setValue("PATIENTS_ID", second + 1);
+    consultations->post();
+    EXPECT_FALSE(consultations->locate({"PATIENTS_ID"}, {second}));
+    ASSERT_TRUE(consultations->locate({"PATIENTS_ID"}, {first}));
+    EXPECT_EQ(consultations->field("MOTCONSU_ID").asInteger(), 2);
 }
 
 // What a group run again starts from, once the engine rolled it back: the rows as they were, and
