@@ -208,14 +208,38 @@ RegularFilesWithin::RegularFilesWithin(const QString& folder) : inside_(realPath
         inside_->append('/');
 }
 
-bool RegularFilesWithin::holds(const QString& path) const
+bool RegularFilesWithin::holds(const QString& path)
 {
     if (!inside_)
         return false;
-    const std::optional<QByteArray> realFile = realPath(path);
+    const QByteArray file = QFile::encodeName(path);
+    struct stat status {};
+    if (::lstat(file.constData(), &status) != 0)
+        return false;
+    if (S_ISLNK(status.st_mode))
+        return linkLeadsToRegularFileInside(file);
+    const qsizetype separator = file.lastIndexOf('/');
+    if (!S_ISREG(status.st_mode) || separator < 0)
+        return false;
+    // Not a link itself: the file's real path is its folder's, joined with its name.
+    const std::optional<QByteArray>& realFolder = realFolderOf(file.left(separator + 1));
+    return realFolder && (*realFolder + '/').startsWith(*inside_);
+}
+
+bool RegularFilesWithin::linkLeadsToRegularFileInside(const QByteArray& path) const
+{
+    const std::optional<QByteArray> realFile = realPath(QFile::decodeName(path));
     struct stat status {};
     return realFile && realFile->startsWith(*inside_) && ::stat(realFile->constData(), &status) == 0
            && S_ISREG(status.st_mode);
+}
+
+const std::optional<QByteArray>& RegularFilesWithin::realFolderOf(const QByteArray& folder)
+{
+    auto found = realFolders_.constFind(folder);
+    if (found == realFolders_.cend())
+        found = realFolders_.insert(folder, realPath(QFile::decodeName(folder)));
+    return *found;
 }
 
 void syncToDisk(const QString& path)

@@ -54,14 +54,19 @@ void failCopiesNamed(const QString& fileName, CopyFault fault = CopyFault::NameT
 bool makeFolder(const QString& path); // with its missing parents
 // Whether a path names a regular file, through symbolic links, whose real path lies inside the
 // real path of the folder: never a folder, a device, a pipe or a link out of the folder. The
-// folder's real path is resolved once, when made: a stage checks tens of thousands of files in it.
+// folder's real path is resolved once, when made, and so is each subfolder's, when first met: a
+// stage checks tens of thousands of files in them, and only a file that is a link is resolved.
 class RegularFilesWithin {
 public:
     explicit RegularFilesWithin(const QString& folder);
-    bool holds(const QString& path) const;
+    bool holds(const QString& path);
 
 private:
+    bool linkLeadsToRegularFileInside(const QByteArray& path) const;
+    const std::optional<QByteArray>& realFolderOf(const QByteArray& folder);
+
     std::optional<QByteArray> inside_; // the folder's real path and a separator; none when it has none
+    QHash<QByteArray, std::optional<QByteArray>> realFolders_; // by the folder as given
 };
 // Puts the file, or the folder's entries, on disk. Throws Error when the system cannot.
 void syncToDisk(const QString& path);

@@ -222,7 +222,7 @@ TEST_P(LettersStageTest, ANameThatWouldLeaveTheLettersFolderIsNeverRead)
 }
 
 // Only a regular file of the letters folder is a letter: a link out of the folder (to a system
-// file), a pipe (which would hold the run for ever), a device or a folder is logged as missing.
+// file, or a subfolder that is one), a pipe (which would hold the run for ever), a device or a folder is logged as missing.
 // A link that stays inside the folder is followed, and every copy gets the store's own mode.
 TEST_P(LettersStageTest, OnlyARegularFileInsideTheLettersFolderIsCopied)
 {
@@ -237,7 +237,8 @@ TEST_P(LettersStageTest, OnlyARegularFileInsideTheLettersFolderIsCopied)
     ASSERT_EQ(::mkfifo(QFile::encodeName(folder + "tube.rtf").constData(), 0644), 0);
     ASSERT_TRUE(QFile::link("/dev/zero", folder + "zero.rtf"));
     ASSERT_TRUE(QDir().mkpath(folder + "dossier.rtf"));
-    const QStringList refused{"lien.rtf", "memoire.rtf", "tube.rtf", "zero.rtf", "dossier.rtf"};
+    ASSERT_TRUE(QFile::link(source.folder(), folder + "ailleurs"));
+    const QStringList refused{"lien.rtf", "memoire.rtf", "tube.rtf", "zero.rtf", "dossier.rtf", "ailleurs\\dehors.rtf"};
     jet::TableBuilder& table = letters(source);
     for (qsizetype i = 0; i < refused.size(); ++i)
         table.row({qint64(i + 1), qint64(5), wallClock(QDate(2026, 1, 2)), text("L"), refused[i]});
@@ -251,12 +252,12 @@ TEST_P(LettersStageTest, OnlyARegularFileInsideTheLettersFolderIsCopied)
                               .arg(i + 1)
                               .arg(refused[i]));
     EXPECT_EQ(log.last(), "1 courrier créé");
-    EXPECT_EQ(storedFiles(5), QStringList{"LET6.HED"});
-    EXPECT_EQ(storedFile(5, "LET6.HED"), "the letter");
+    EXPECT_EQ(storedFiles(5), QStringList{"LET7.HED"});
+    EXPECT_EQ(storedFile(5, "LET7.HED"), "the letter");
     const mode_t mask = ::umask(0);
     ::umask(mask);
     struct stat status {};
-    ASSERT_EQ(::stat(QFile::encodeName(patientFolder(5) + "LET6.HED").constData(), &status), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(patientFolder(5) + "LET7.HED").constData(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
 }
 
