@@ -28,6 +28,7 @@ public:
           MEDTRAIT(run.Query1), highestStoredCode_(highestCode(QStringLiteral("MEDTRAIT")))
     {
         identifyRowsBy(QStringLiteral("CODE CARNET ADRESSE"));
+        sendRowsAhead();
     }
 
 private:
