@@ -212,6 +212,24 @@ std::optional<QSqlError> PostgresBatch::settle()
     return std::exchange(failure_, std::nullopt);
 }
 
+// One answer per statement of the command, none of them counted as changing a row. A query of
+// the driver's own still being answered (it reads some row by row) holds the session: the driver
+// runs the command then.
+bool PostgresBatch::sendWithoutWaiting(const QByteArray& command)
+{
+    if (!connection_)
+        return false;
+    send();
+    readAnswers();
+    if (PQtransactionStatus(connection_) == PQTRANS_ACTIVE)
+        return false;
+    gathered_ += command;
+    gathered_ += ';';
+    gatheredChangesARow_.push_back(false);
+    send();
+    return true;
+}
+
 void PostgresBatch::discard()
 {
     gathered_.resize(0);

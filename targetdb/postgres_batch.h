@@ -25,6 +25,7 @@ public:
     void add(const QString& statement, const QVariantList& values, bool changesARow) override;
     // Sends what is gathered and reads every answer.
     std::optional<QSqlError> settle() override;
+    bool sendWithoutWaiting(const QByteArray& command) override;
     // Reads the answers still due, whatever they say.
     void discard() override;
     // Without a word to the session (it may be closed already): its prepared statements end with it.

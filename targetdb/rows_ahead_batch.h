@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
@@ -28,6 +29,11 @@ public:
     // Runs what is gathered and waits for every outcome: nullopt when every statement did what it
     // should, else the first failure (a statement's error, or an update that changed no row).
     virtual std::optional<QSqlError> settle() = 0;
+
+    // Sends a command of the session's own (a savepoint moved, or gone back to) at once, after
+    // what is gathered, without waiting for its answer: the next settle reads it, a failure
+    // included. False when the engine's batch cannot: the caller runs it itself then.
+    virtual bool sendWithoutWaiting(const QByteArray&) { return false; }
 
     // Forgets what was gathered and waits for what is running, whatever its outcome: the group
     // it belonged to is being rolled back, or the session closed.

@@ -25,6 +25,8 @@ namespace {
 constexpr qint64 defaultGroupMilliseconds = 1000;
 const QString groupSavepoint = QStringLiteral("p1_group");
 const QString statementSavepoint = QStringLiteral("p1_statement");
+// Moved past the statements run since it was set, in one request.
+const QString movedStatementSavepoint = QStringLiteral("RELEASE SAVEPOINT %1; SAVEPOINT %1").arg(statementSavepoint);
 const QString lostGroupText = QStringLiteral("La connexion à la base Tessaris a été perdue : "
                                              "les dernières lignes importées n'ont pas été enregistrées.");
 
@@ -158,11 +160,14 @@ struct TargetConnection::Impl {
     bool replayed = false;
     bool groupSavepointSet = false;
     // Statements guarded by a savepoint each (setStatementsGuarded): none set yet in the open
-    // transaction, one set since the last statement stored (where a refusal goes back to), or one
-    // set before the last statement stored, to be moved past it.
+    // transaction, one set after the last statement that changed rows (where a refusal goes back
+    // to), or one set before the last query that returned rows, to be moved past it before the
+    // next statement; and whether the last command that moved it or went back to it still awaits
+    // its answer.
     enum class Guard { None, Set, Passed };
     bool guardWanted = false;
     Guard guard = Guard::None;
+    bool guardCommandAwaited = false;
     bool rowsAheadWanted = false;
     std::unique_ptr<RowsAheadBatch> batch; // none when each statement waits for its answer
     std::optional<FileChanges> fileChanges;
@@ -562,6 +567,7 @@ void TargetConnection::endGroup()
     impl_->groupDropped = false;
     impl_->journal.clear();
     forgetWorkAhead();
+    impl_->guardCommandAwaited = false;
     if (impl_->batch)
         impl_->batch->discard();
     if (!wasOpen || !impl_->database.isOpen())
@@ -583,8 +589,7 @@ void TargetConnection::runStatement(QSqlQuery& query, const std::function<bool()
     impl_->record(query.lastQuery());
     if (done) {
         keepForReplay(query);
-        if (impl_->guard == Impl::Guard::Set)
-            impl_->guard = Impl::Guard::Passed;
+        passGuard(query);
         return;
     }
     statementFailed(impl_->unit->errorOf(query));
@@ -621,11 +626,22 @@ void TargetConnection::guardStatement()
         return;
     const QString mark = QStringLiteral("SAVEPOINT ") + statementSavepoint;
     QSqlQuery savepoint(impl_->database);
-    if (!savepoint.exec(impl_->guard == Impl::Guard::Passed
-                            ? QStringLiteral("RELEASE SAVEPOINT %1; ").arg(statementSavepoint) + mark
-                            : mark))
+    if (!savepoint.exec(impl_->guard == Impl::Guard::Passed ? movedStatementSavepoint : mark))
         loseGroup(impl_->unit->errorOf(savepoint));
     impl_->guard = Impl::Guard::Set;
+}
+
+// Past a statement that changed rows, the savepoint moves at once, without waiting. A query that
+// returned rows may still be read by its holder (the driver reads some row by row): the
+// savepoint moves before the next statement, as the session is free by then.
+void TargetConnection::passGuard(const QSqlQuery& query)
+{
+    if (impl_->guard != Impl::Guard::Set)
+        return;
+    if (query.isSelect())
+        impl_->guard = Impl::Guard::Passed;
+    else
+        sendGuardCommand(movedStatementSavepoint);
 }
 
 // A refused statement that a savepoint guards is undone back to it; the savepoint stays, just
@@ -634,10 +650,25 @@ bool TargetConnection::undoneToGuard()
 {
     if (impl_->guard != Impl::Guard::Set || !impl_->groupOpen)
         return false;
-    QSqlQuery back(impl_->database);
-    if (!back.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ") + statementSavepoint))
-        loseGroup(impl_->unit->errorOf(back));
+    sendGuardCommand(QStringLiteral("ROLLBACK TO SAVEPOINT ") + statementSavepoint);
     return true;
+}
+
+// Without waiting for its answer where the engine's batch can send it so: the server runs it
+// while the program prepares the next row, and the next request reads the answer first
+// (settleRowsAhead). A failure there leaves the group without a savepoint to stand on.
+void TargetConnection::sendGuardCommand(const QString& command)
+{
+    if (impl_->batch) {
+        impl_->batch->attach(impl_->database);
+        if (impl_->batch->isAttached() && impl_->batch->sendWithoutWaiting(command.toUtf8())) {
+            impl_->guardCommandAwaited = true;
+            return;
+        }
+    }
+    QSqlQuery guard(impl_->database);
+    if (!guard.exec(command))
+        loseGroup(impl_->unit->errorOf(guard));
 }
 
 void TargetConnection::writeBeforeCommit(const QString& key, const QString& statement, const QVariantList& values,
@@ -722,6 +753,8 @@ void TargetConnection::settleRowsAhead()
     if (!impl_->batch || !impl_->batch->isAttached())
         return;
     std::optional<QSqlError> refusal = impl_->batch->settle();
+    if (std::exchange(impl_->guardCommandAwaited, false) && refusal)
+        loseGroup(*refusal);
     std::optional<QSqlError> faulted = std::exchange(impl_->refusalAhead, std::nullopt);
     if (!refusal)
         refusal = std::move(faulted);
@@ -739,6 +772,7 @@ void TargetConnection::settleRowsAhead()
 
 void TargetConnection::takeBackRowsAhead()
 {
+    impl_->guardCommandAwaited = false;
     if (impl_->batch)
         impl_->batch->discard();
     if (impl_->groupOpen && impl_->database.isOpen())
@@ -861,6 +895,7 @@ void TargetConnection::loseGroup(const QSqlError& error)
 
 void TargetConnection::forgetGroup()
 {
+    impl_->guardCommandAwaited = false;
     if (impl_->batch)
         impl_->batch->detach();
     impl_->groupDropped = impl_->groupDropped || impl_->groupOpen;

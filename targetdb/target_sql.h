@@ -200,6 +200,8 @@ private:
     bool guardsStatements() const;
     void guardStatement();
     bool undoneToGuard();
+    void passGuard(const QSqlQuery& query);
+    void sendGuardCommand(const QString& command);
     void keepForReplay(const QSqlQuery& query);
     void undoStatement(const QSqlError& failure);
     void undoByTransactionCount();

@@ -195,6 +195,35 @@ TEST_F(PostgresRowsAheadTest, ALostSessionEndsTheRunInsteadOfRunningTheGroupAgai
         TargetUnavailable);
 }
 
+// A command sent without waiting has its answer read at the next settle, a failure included; a
+// query of the driver's own still being answered keeps the session, and the command is left to
+// the caller.
+TEST_F(PostgresRowsAheadTest, ACommandSentWithoutWaitingIsAnsweredAtTheNextSettle)
+{
+    QSqlDatabase session = connection->database();
+    ASSERT_TRUE(session.transaction());
+    PostgresBatch batch;
+    batch.attach(session);
+    ASSERT_TRUE(batch.sendWithoutWaiting("SAVEPOINT p1_test; RELEASE SAVEPOINT p1_test"));
+    EXPECT_EQ(batch.settle(), std::nullopt);
+    ASSERT_TRUE(batch.sendWithoutWaiting("ROLLBACK TO SAVEPOINT p1_nowhere"));
+    const std::optional<QSqlError> failure = batch.settle();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->nativeErrorCode(), "3B001");
+    session.rollback();
+
+    QSqlQuery rows(session);
+    rows.setForwardOnly(true);
+    ASSERT_TRUE(rows.exec("SELECT generate_series(1, 100000)") && rows.next());
+    const bool sent = batch.sendWithoutWaiting("SELECT 1");
+    EXPECT_TRUE(rows.next());
+    EXPECT_EQ(rows.value(0).toInt(), 2);
+    if (sent) {
+        EXPECT_EQ(batch.settle(), std::nullopt);
+    }
+    batch.detach();
+}
+
 // SQLite's rows run on a thread of their own, bound as the driver binds them: each value is
 // stored with the driver's type and bytes (a column without a type keeps both).
 TEST(SqliteRowsAheadTest, ValuesAreBoundAsTheDriverBindsThem)
