@@ -45,6 +45,14 @@ struct LocateIndex {
 
 enum class Pending { None, Insert, Update };
 
+// The highest value of an integer column over the rows held. A dataset is asked for one or two
+// columns, and each stored row updates them: a short array, copied at every mark, allocates nothing.
+struct Highest {
+    int column;
+    qint64 value;
+};
+using HighestValues = QVarLengthArray<Highest, 2>;
+
 QString tableOfCommand(const QString& commandText)
 {
     static const QRegularExpression from(QStringLiteral(R"(\bFROM\s+(\[[^\]]+\]|"[^"]+"|[\w.]+))"),
@@ -101,7 +109,7 @@ void insertRowNumber(QHash<quint32, RowNumbers>& rowsByHash, quint32 hash, int r
 
 // The value as the engine keeps it, so that a stored row reads and locates in the dataset as it
 // will once read back.
-QVariant keptByEngine(const QVariant& value, const Column& column)
+QVariant keptByEngine(QVariant value, const Column& column)
 {
     if (column.kind != ColumnKind::DateTime || value.isNull())
         return value;
@@ -142,8 +150,8 @@ struct TargetDataset::Impl {
     int markedCurrent = 0;
     QHash<int, Row> rowsAtMark;
     // The highest value of each integer column asked for, over the rows held; as it was at mark().
-    QHash<int, qint64> highest;
-    QHash<int, qint64> highestAtMark;
+    HighestValues highest;
+    HighestValues highestAtMark;
 
     explicit Impl(TargetConnection& target) : connection(target) {}
 
@@ -188,8 +196,8 @@ struct TargetDataset::Impl {
 
 void TargetDataset::Impl::noteHighest(const Row& row)
 {
-    for (auto column = highest.begin(); column != highest.end(); ++column)
-        column.value() = std::max(column.value(), row.at(column.key()).toLongLong());
+    for (Highest& column : highest)
+        column.value = std::max(column.value, row.at(column.column).toLongLong());
 }
 
 void TargetDataset::Impl::fail(const QSqlQuery& query) const
@@ -330,18 +338,23 @@ void TargetDataset::Impl::readLayout(const QSqlRecord& record)
         keyColumn = int(indexOfName(columnNames, table.section('.', -1) + QStringLiteral("_ID")));
 }
 
+// Built value by value rather than copied and then changed: the copy would be made twice.
 Row TargetDataset::Impl::convertedPendingRow() const
 {
-    Row row = pendingValues;
+    Row row;
+    row.reserve(columns.size());
     for (int column = 0; column < columns.size(); ++column) {
-        if (!pendingSet.at(column))
+        const QVariant& given = pendingValues.at(column);
+        if (!pendingSet.at(column)) {
+            row.append(given);
             continue;
-        const auto value = valueForColumn(pendingValues.at(column), columns.at(column).kind);
+        }
+        auto value = valueForColumn(given, columns.at(column).kind);
         if (!value) {
             throw TargetError(QStringLiteral("Valeur « %1 » incorrecte pour le champ %2")
-                                  .arg(pendingValues.at(column).toString(), columns.at(column).name));
+                                  .arg(given.toString(), columns.at(column).name));
         }
-        row[column] = keptByEngine(*value, columns.at(column));
+        row.append(keptByEngine(std::move(*value), columns.at(column)));
     }
     return row;
 }
@@ -844,13 +857,14 @@ qint64 TargetDataset::highestValue(const QString& column)
 {
     impl_->requireOpen();
     const int place = impl_->columnOf(column);
-    auto found = impl_->highest.constFind(place);
+    const auto found = std::find_if(impl_->highest.cbegin(), impl_->highest.cend(),
+                                    [place](const Highest& known) { return known.column == place; });
     if (found != impl_->highest.cend())
-        return *found;
+        return found->value;
     qint64 highest = 0;
     for (int row = 0; row < impl_->rows.size(); ++row)
         highest = std::max(highest, impl_->rows.value(row, place).toLongLong());
-    impl_->highest.insert(place, highest);
+    impl_->highest.append({place, highest});
     return highest;
 }
 

@@ -91,7 +91,11 @@ std::optional<QDateTime> dateTimeFrom(const QVariant& value)
     QDateTime dateTime;
     switch (value.typeId()) {
     case QMetaType::QDateTime:
-        dateTime = wallClockOf(value.toDateTime());
+        dateTime = value.toDateTime();
+        // Taking a date-time apart into its date and time costs a calendar computation, and every
+        // date-time of every stored row comes here: one already in the wall-clock form is kept.
+        if (dateTime.timeSpec() != Qt::UTC)
+            dateTime = wallClockOf(dateTime);
         break;
     case QMetaType::QDate:
         dateTime = wallClock(value.toDate());

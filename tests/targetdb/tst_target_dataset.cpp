@@ -121,6 +121,19 @@ TEST_P(TargetDatasetTest, DateTimesRoundTripAsTheSameWallClock)
     ASSERT_EQ(find.recordCount(), 1);
     EXPECT_EQ(find.field("motconsu_id").asInteger(), 4);
     EXPECT_EQ(find.field("DATE_CONSULTATION").asDateTime(), dateTimes[3]);
+
+    // Given in another form, a date-time is stored as the wall clock it shows, never shifted.
+    const QDateTime shown = wallClock(QDate(2021, 7, 14), QTime(10, 15));
+    const QList<QDateTime> otherForms = {QDateTime(shown.date(), shown.time(), Qt::LocalTime),
+                                         QDateTime(shown.date(), shown.time(), Qt::OffsetFromUTC, 7200)};
+    for (const QDateTime& given : otherForms) {
+        consultations->append();
+        consultations->setValue("MOTCONSU_ID", 100);
+        consultations->setValue("DATE_CONSULTATION", given);
+        EXPECT_EQ(consultations->field("DATE_CONSULTATION").asDateTime(), shown);
+        EXPECT_EQ(consultations->field("DATE_CONSULTATION").asDateTime().timeSpec(), Qt::UTC);
+        consultations->cancel();
+    }
 }
 
 TEST_P(TargetDatasetTest, DateTimeColumnsAcceptDatesAndTexts)
@@ -450,6 +463,8 @@ TEST_P(TargetDatasetTest, BackToMarkDropsTheRowsAppendedAndRestoresTheRowsChange
     }
     ASSERT_TRUE(history->locate({"PATIENTS_ID"}, {10}));
     ASSERT_TRUE(connection->commitGroup());
+    EXPECT_EQ(history->highestValue("ANTECED_ID"), 2);
+    EXPECT_EQ(history->highestValue("PATIENTS_ID"), 20);
     history->mark();
     history->edit();
     history->setValue("PATIENTS_ID", 30);
@@ -459,6 +474,8 @@ TEST_P(TargetDatasetTest, BackToMarkDropsTheRowsAppendedAndRestoresTheRowsChange
     history->setValue("ANTECED_ID", 3);
     history->setValue("PATIENTS_ID", 10);
     history->post();
+    EXPECT_EQ(history->highestValue("ANTECED_ID"), 3);
+    EXPECT_EQ(history->highestValue("PATIENTS_ID"), 30);
     history->append();
     history->setValue("ANTECED_ID", 4);
 
@@ -466,6 +483,8 @@ TEST_P(TargetDatasetTest, BackToMarkDropsTheRowsAppendedAndRestoresTheRowsChange
     history->backToMark();
     EXPECT_FALSE(history->isPending());
     EXPECT_EQ(history->recordCount(), 2);
+    EXPECT_EQ(history->highestValue("ANTECED_ID"), 2);
+    EXPECT_EQ(history->highestValue("PATIENTS_ID"), 20);
     EXPECT_FALSE(history->locate({"PATIENTS_ID"}, {30}));
     EXPECT_FALSE(history->locate({"ANTECED_ID"}, {3}));
     ASSERT_TRUE(history->locate({"PATIENTS_ID"}, {10}));
