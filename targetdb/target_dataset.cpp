@@ -1,5 +1,6 @@
 #include "common/errors.h"
 #include "targetdb/dataset_rows.h"
+#include "targetdb/rows_by_hash.h"
 #include "targetdb/target_sql.h"
 #include "targetdb/target_values.h"
 
@@ -35,12 +36,10 @@ constexpr qsizetype longestKeptText = 40;
 
 // Rows by the hash of the key their located columns make, in dataset order; the index holds no
 // key of its own: a locate compares its key with each candidate row's, and the first equal is
-// the one found. Most hashes name one row, which is then held without an allocation of its own.
-using RowNumbers = QVarLengthArray<int, 1>;
-
+// the one found.
 struct LocateIndex {
     QList<int> columns;
-    QHash<quint32, RowNumbers> rowsByHash;
+    RowsByHash rowsByHash;
 };
 
 enum class Pending { None, Insert, Update };
@@ -89,22 +88,6 @@ std::optional<LocateKey> keyOfValues(const QList<int>& columns, const QList<Colu
 std::optional<LocateKey> keyOfRow(const QList<int>& columns, const QList<Column>& layout, const Row& row)
 {
     return keyOf(columns, layout, [&](int, int column) { return row.at(column); });
-}
-
-void removeRowNumber(QHash<quint32, RowNumbers>& rowsByHash, quint32 hash, int row)
-{
-    auto found = rowsByHash.find(hash);
-    if (found == rowsByHash.end())
-        return;
-    found->removeOne(row);
-    if (found->isEmpty())
-        rowsByHash.erase(found);
-}
-
-void insertRowNumber(QHash<quint32, RowNumbers>& rowsByHash, quint32 hash, int row)
-{
-    RowNumbers& list = rowsByHash[hash];
-    list.insert(std::lower_bound(list.begin(), list.end(), row), row);
 }
 
 // The value as the engine keeps it, so that a stored row reads and locates in the dataset as it
@@ -598,10 +581,7 @@ std::optional<LocateKey> TargetDataset::Impl::keyOfStoredRow(const QList<int>& c
 
 std::optional<int> TargetDataset::Impl::firstRowWithKey(const LocateIndex& index, const LocateKey& key) const
 {
-    const auto found = index.rowsByHash.constFind(locateHash(key));
-    if (found == index.rowsByHash.cend())
-        return std::nullopt;
-    for (int row : *found) {
+    for (int row : index.rowsByHash.rowsWith(locateHash(key))) {
         if (keyOfStoredRow(index.columns, row) == key)
             return row;
     }
@@ -612,7 +592,7 @@ void TargetDataset::Impl::indexRow(int row)
 {
     for (LocateIndex& index : indexes) {
         if (auto key = keyOfStoredRow(index.columns, row))
-            index.rowsByHash[locateHash(*key)].append(row);
+            index.rowsByHash.add(locateHash(*key), row);
     }
 }
 
@@ -620,7 +600,7 @@ void TargetDataset::Impl::unindexRow(int row)
 {
     for (LocateIndex& index : indexes) {
         if (auto key = keyOfStoredRow(index.columns, row))
-            removeRowNumber(index.rowsByHash, locateHash(*key), row);
+            index.rowsByHash.remove(locateHash(*key), row);
     }
 }
 
@@ -639,9 +619,9 @@ void TargetDataset::Impl::reindexRow(int row, const Row& before)
         if (oldKey == newKey)
             continue;
         if (oldKey)
-            removeRowNumber(index.rowsByHash, locateHash(*oldKey), row);
+            index.rowsByHash.remove(locateHash(*oldKey), row);
         if (newKey)
-            insertRowNumber(index.rowsByHash, locateHash(*newKey), row);
+            index.rowsByHash.add(locateHash(*newKey), row);
     }
 }
 
@@ -657,7 +637,7 @@ LocateIndex& TargetDataset::Impl::indexFor(const QList<int>& columnsOfKey)
     index.rowsByHash.reserve(rows.size());
     for (int row = 0; row < rows.size(); ++row) {
         if (auto key = keyOfStoredRow(columnsOfKey, row))
-            index.rowsByHash[locateHash(*key)].append(row);
+            index.rowsByHash.add(locateHash(*key), row);
     }
     return index;
 }
