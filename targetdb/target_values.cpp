@@ -32,7 +32,12 @@ bool standsForNull(const QVariant& value, ColumnKind kind)
 
 std::optional<qint64> integerFrom(const QVariant& value)
 {
+    // The integers every stored row and every locate gives, read without a conversion.
     switch (value.typeId()) {
+    case QMetaType::Int:
+        return value.toInt();
+    case QMetaType::LongLong:
+        return value.toLongLong();
     case QMetaType::Bool:
         return value.toBool() ? 1 : 0;
     case QMetaType::Double:
