@@ -6,6 +6,7 @@
 #include <QList>
 #include <QVariant>
 
+#include <deque>
 #include <vector>
 
 namespace p1 {
@@ -42,12 +43,14 @@ public:
 private:
     enum class Cell : quint8 { Null, Held, LeftInTarget, Apart };
 
+    // In blocks that never move: a stage appends rows one by one up to hundreds of thousands,
+    // and a vector would copy every column whole each time it grows.
     struct Column {
         ColumnKind kind;
-        std::vector<Cell> cells;
-        std::vector<qint64> numbers;  // integers, flags, reals' bits, date-times in milliseconds
-        std::vector<QString> texts;   // text columns
-        std::vector<QVariant> others; // columns of no kind the layer knows
+        std::deque<Cell> cells;
+        std::deque<qint64> numbers;  // integers, flags, reals' bits, date-times in milliseconds
+        std::deque<QString> texts;   // text columns
+        std::deque<QVariant> others; // columns of no kind the layer knows
     };
 
     void put(int row, int column, const QVariant& value);

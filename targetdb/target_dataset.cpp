@@ -1,5 +1,6 @@
 #include "common/errors.h"
 #include "targetdb/dataset_rows.h"
+#include "targetdb/rows_by_hash.h"
 #include "targetdb/target_sql.h"
 #include "targetdb/target_values.h"
 
@@ -35,15 +36,21 @@ constexpr qsizetype longestKeptText = 40;
 
 // Rows by the hash of the key their located columns make, in dataset order; the index holds no
 // key of its own: a locate compares its key with each candidate row's, and the first equal is
-// the one found. Most hashes name one row, which is then held without an allocation of its own.
-using RowNumbers = QVarLengthArray<int, 1>;
-
+// the one found.
 struct LocateIndex {
     QList<int> columns;
-    QHash<quint32, RowNumbers> rowsByHash;
+    RowsByHash rowsByHash;
 };
 
 enum class Pending { None, Insert, Update };
+
+// The highest value of an integer column over the rows held. A dataset is asked for one or two
+// columns, and each stored row updates them: a short array, copied at every mark, allocates nothing.
+struct Highest {
+    int column;
+    qint64 value;
+};
+using HighestValues = QVarLengthArray<Highest, 2>;
 
 QString tableOfCommand(const QString& commandText)
 {
@@ -83,25 +90,9 @@ std::optional<LocateKey> keyOfRow(const QList<int>& columns, const QList<Column>
     return keyOf(columns, layout, [&](int, int column) { return row.at(column); });
 }
 
-void removeRowNumber(QHash<quint32, RowNumbers>& rowsByHash, quint32 hash, int row)
-{
-    auto found = rowsByHash.find(hash);
-    if (found == rowsByHash.end())
-        return;
-    found->removeOne(row);
-    if (found->isEmpty())
-        rowsByHash.erase(found);
-}
-
-void insertRowNumber(QHash<quint32, RowNumbers>& rowsByHash, quint32 hash, int row)
-{
-    RowNumbers& list = rowsByHash[hash];
-    list.insert(std::lower_bound(list.begin(), list.end(), row), row);
-}
-
 // The value as the engine keeps it, so that a stored row reads and locates in the dataset as it
 // will once read back.
-QVariant keptByEngine(const QVariant& value, const Column& column)
+QVariant keptByEngine(QVariant value, const Column& column)
 {
     if (column.kind != ColumnKind::DateTime || value.isNull())
         return value;
@@ -142,8 +133,8 @@ struct TargetDataset::Impl {
     int markedCurrent = 0;
     QHash<int, Row> rowsAtMark;
     // The highest value of each integer column asked for, over the rows held; as it was at mark().
-    QHash<int, qint64> highest;
-    QHash<int, qint64> highestAtMark;
+    HighestValues highest;
+    HighestValues highestAtMark;
 
     explicit Impl(TargetConnection& target) : connection(target) {}
 
@@ -188,8 +179,8 @@ struct TargetDataset::Impl {
 
 void TargetDataset::Impl::noteHighest(const Row& row)
 {
-    for (auto column = highest.begin(); column != highest.end(); ++column)
-        column.value() = std::max(column.value(), row.at(column.key()).toLongLong());
+    for (Highest& column : highest)
+        column.value = std::max(column.value, row.at(column.column).toLongLong());
 }
 
 void TargetDataset::Impl::fail(const QSqlQuery& query) const
@@ -330,18 +321,23 @@ void TargetDataset::Impl::readLayout(const QSqlRecord& record)
         keyColumn = int(indexOfName(columnNames, table.section('.', -1) + QStringLiteral("_ID")));
 }
 
+// Built value by value rather than copied and then changed: the copy would be made twice.
 Row TargetDataset::Impl::convertedPendingRow() const
 {
-    Row row = pendingValues;
+    Row row;
+    row.reserve(columns.size());
     for (int column = 0; column < columns.size(); ++column) {
-        if (!pendingSet.at(column))
+        const QVariant& given = pendingValues.at(column);
+        if (!pendingSet.at(column)) {
+            row.append(given);
             continue;
-        const auto value = valueForColumn(pendingValues.at(column), columns.at(column).kind);
+        }
+        auto value = valueForColumn(given, columns.at(column).kind);
         if (!value) {
             throw TargetError(QStringLiteral("Valeur « %1 » incorrecte pour le champ %2")
-                                  .arg(pendingValues.at(column).toString(), columns.at(column).name));
+                                  .arg(given.toString(), columns.at(column).name));
         }
-        row[column] = keptByEngine(*value, columns.at(column));
+        row.append(keptByEngine(std::move(*value), columns.at(column)));
     }
     return row;
 }
@@ -585,10 +581,7 @@ std::optional<LocateKey> TargetDataset::Impl::keyOfStoredRow(const QList<int>& c
 
 std::optional<int> TargetDataset::Impl::firstRowWithKey(const LocateIndex& index, const LocateKey& key) const
 {
-    const auto found = index.rowsByHash.constFind(locateHash(key));
-    if (found == index.rowsByHash.cend())
-        return std::nullopt;
-    for (int row : *found) {
+    for (int row : index.rowsByHash.rowsWith(locateHash(key))) {
         if (keyOfStoredRow(index.columns, row) == key)
             return row;
     }
@@ -599,7 +592,7 @@ void TargetDataset::Impl::indexRow(int row)
 {
     for (LocateIndex& index : indexes) {
         if (auto key = keyOfStoredRow(index.columns, row))
-            index.rowsByHash[locateHash(*key)].append(row);
+            index.rowsByHash.add(locateHash(*key), row);
     }
 }
 
@@ -607,7 +600,7 @@ void TargetDataset::Impl::unindexRow(int row)
 {
     for (LocateIndex& index : indexes) {
         if (auto key = keyOfStoredRow(index.columns, row))
-            removeRowNumber(index.rowsByHash, locateHash(*key), row);
+            index.rowsByHash.remove(locateHash(*key), row);
     }
 }
 
@@ -626,9 +619,9 @@ void TargetDataset::Impl::reindexRow(int row, const Row& before)
         if (oldKey == newKey)
             continue;
         if (oldKey)
-            removeRowNumber(index.rowsByHash, locateHash(*oldKey), row);
+            index.rowsByHash.remove(locateHash(*oldKey), row);
         if (newKey)
-            insertRowNumber(index.rowsByHash, locateHash(*newKey), row);
+            index.rowsByHash.add(locateHash(*newKey), row);
     }
 }
 
@@ -644,7 +637,7 @@ LocateIndex& TargetDataset::Impl::indexFor(const QList<int>& columnsOfKey)
     index.rowsByHash.reserve(rows.size());
     for (int row = 0; row < rows.size(); ++row) {
         if (auto key = keyOfStoredRow(columnsOfKey, row))
-            index.rowsByHash[locateHash(*key)].append(row);
+            index.rowsByHash.add(locateHash(*key), row);
     }
     return index;
 }
@@ -844,13 +837,14 @@ qint64 TargetDataset::highestValue(const QString& column)
 {
     impl_->requireOpen();
     const int place = impl_->columnOf(column);
-    auto found = impl_->highest.constFind(place);
+    const auto found = std::find_if(impl_->highest.cbegin(), impl_->highest.cend(),
+                                    [place](const Highest& known) { return known.column == place; });
     if (found != impl_->highest.cend())
-        return *found;
+        return found->value;
     qint64 highest = 0;
     for (int row = 0; row < impl_->rows.size(); ++row)
         highest = std::max(highest, impl_->rows.value(row, place).toLongLong());
-    impl_->highest.insert(place, highest);
+    impl_->highest.append({place, highest});
     return highest;
 }
 

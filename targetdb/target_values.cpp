@@ -32,7 +32,12 @@ bool standsForNull(const QVariant& value, ColumnKind kind)
 
 std::optional<qint64> integerFrom(const QVariant& value)
 {
+    // The integers every stored row and every locate gives, read without a conversion.
     switch (value.typeId()) {
+    case QMetaType::Int:
+        return value.toInt();
+    case QMetaType::LongLong:
+        return value.toLongLong();
     case QMetaType::Bool:
         return value.toBool() ? 1 : 0;
     case QMetaType::Double:
@@ -91,7 +96,11 @@ std::optional<QDateTime> dateTimeFrom(const QVariant& value)
     QDateTime dateTime;
     switch (value.typeId()) {
     case QMetaType::QDateTime:
-        dateTime = wallClockOf(value.toDateTime());
+        dateTime = value.toDateTime();
+        // Taking a date-time apart into its date and time costs a calendar computation, and every
+        // date-time of every stored row comes here: one already in the wall-clock form is kept.
+        if (dateTime.timeSpec() != Qt::UTC)
+            dateTime = wallClockOf(dateTime);
         break;
     case QMetaType::QDate:
         dateTime = wallClock(value.toDate());

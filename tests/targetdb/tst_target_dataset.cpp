@@ -1,6 +1,7 @@
 #include "common/date_time.h"
 #include "common/errors.h"
 #include "common/locale_texts.h"
+#include "targetdb/rows_by_hash.h"
 #include "targetdb/target_sql.h"
 #include "targetdb/target_values.h"
 #include "tests/support/target_databases.h"
@@ -8,6 +9,10 @@
 #include <QSqlQuery>
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
 
 using namespace p1;
 using namespace p1::test;
@@ -121,6 +126,19 @@ TEST_P(TargetDatasetTest, DateTimesRoundTripAsTheSameWallClock)
     ASSERT_EQ(find.recordCount(), 1);
     EXPECT_EQ(find.field("motconsu_id").asInteger(), 4);
     EXPECT_EQ(find.field("DATE_CONSULTATION").asDateTime(), dateTimes[3]);
+
+    // Given in another form, a date-time is stored as the wall clock it shows, never shifted.
+    const QDateTime shown = wallClock(QDate(2021, 7, 14), QTime(10, 15));
+    const QList<QDateTime> otherForms = {QDateTime(shown.date(), shown.time(), Qt::LocalTime),
+                                         QDateTime(shown.date(), shown.time(), Qt::OffsetFromUTC, 7200)};
+    for (const QDateTime& given : otherForms) {
+        consultations->append();
+        consultations->setValue("MOTCONSU_ID", 100);
+        consultations->setValue("DATE_CONSULTATION", given);
+        EXPECT_EQ(consultations->field("DATE_CONSULTATION").asDateTime(), shown);
+        EXPECT_EQ(consultations->field("DATE_CONSULTATION").asDateTime().timeSpec(), Qt::UTC);
+        consultations->cancel();
+    }
 }
 
 TEST_P(TargetDatasetTest, DateTimeColumnsAcceptDatesAndTexts)
@@ -450,6 +468,8 @@ TEST_P(TargetDatasetTest, BackToMarkDropsTheRowsAppendedAndRestoresTheRowsChange
     }
     ASSERT_TRUE(history->locate({"PATIENTS_ID"}, {10}));
     ASSERT_TRUE(connection->commitGroup());
+    EXPECT_EQ(history->highestValue("ANTECED_ID"), 2);
+    EXPECT_EQ(history->highestValue("PATIENTS_ID"), 20);
     history->mark();
     history->edit();
     history->setValue("PATIENTS_ID", 30);
@@ -459,6 +479,8 @@ TEST_P(TargetDatasetTest, BackToMarkDropsTheRowsAppendedAndRestoresTheRowsChange
     history->setValue("ANTECED_ID", 3);
     history->setValue("PATIENTS_ID", 10);
     history->post();
+    EXPECT_EQ(history->highestValue("ANTECED_ID"), 3);
+    EXPECT_EQ(history->highestValue("PATIENTS_ID"), 30);
     history->append();
     history->setValue("ANTECED_ID", 4);
 
@@ -466,6 +488,8 @@ TEST_P(TargetDatasetTest, BackToMarkDropsTheRowsAppendedAndRestoresTheRowsChange
     history->backToMark();
     EXPECT_FALSE(history->isPending());
     EXPECT_EQ(history->recordCount(), 2);
+    EXPECT_EQ(history->highestValue("ANTECED_ID"), 2);
+    EXPECT_EQ(history->highestValue("PATIENTS_ID"), 20);
     EXPECT_FALSE(history->locate({"PATIENTS_ID"}, {30}));
     EXPECT_FALSE(history->locate({"ANTECED_ID"}, {3}));
     ASSERT_TRUE(history->locate({"PATIENTS_ID"}, {10}));
@@ -628,5 +652,38 @@ TEST_P(TargetDatasetTest, AMissingTableIsATargetErrorWithTheEnginesText)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, TargetDatasetTest, testEngines(), engineTestName);
+
+// Rows filed and dropped in any order, under hashes that share their slot or probe past each
+// other's, as the table grows: each hash keeps exactly its rows, lowest first, and only them.
+TEST(RowsByHash, EveryHashKeepsExactlyItsRowsThroughAddsAndRemovals)
+{
+    QList<quint32> hashes;
+    for (quint32 next = 0; next < 150; ++next)
+        hashes.append({next, next << 12, 0xffff'ffffu - next}); // neighbours, one home, the end
+    RowsByHash index;
+    std::map<quint32, std::set<int>> expected;
+    const auto expectSame = [&](quint32 hash) {
+        const std::span<const int> rows = index.rowsWith(hash);
+        const std::set<int>& filed = expected[hash];
+        return std::vector<int>(rows.begin(), rows.end()) == std::vector<int>(filed.begin(), filed.end());
+    };
+    std::mt19937 random(25);
+    for (int step = 0; step < 30'000; ++step) {
+        const quint32 hash = hashes.at(random() % hashes.size());
+        const int row = int(random() % 3);
+        std::set<int>& filed = expected[hash];
+        if (filed.erase(row) > 0) {
+            index.remove(hash, row);
+        } else {
+            filed.insert(row);
+            index.add(hash, row);
+        }
+        ASSERT_TRUE(expectSame(hash)) << step;
+    }
+    for (quint32 hash : hashes)
+        EXPECT_TRUE(expectSame(hash)) << hash;
+    EXPECT_TRUE(index.rowsWith(12345).empty());
+    index.remove(12345, 1);
+}
 
 } // namespace
