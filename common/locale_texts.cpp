@@ -126,15 +126,21 @@ std::optional<NumericFormat> NumericFormat::of(const QString& format, const QLoc
 
 QString NumericFormat::write(const QDate& date, const QTime& time) const
 {
+    // One conversion from the day number for the three parts: each of day(), month() and year()
+    // would make its own.
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    date.getDate(&year, &month, &day);
     QString text;
     text.reserve(20);
     for (const Part& part : parts_) {
         int value = 0;
         switch (part.field.unicode()) {
         case 0: text += part.literal; continue;
-        case u'd': value = date.day(); break;
-        case u'M': value = date.month(); break;
-        case u'y': value = part.width == 2 ? date.year() % 100 : date.year(); break;
+        case u'd': value = day; break;
+        case u'M': value = month; break;
+        case u'y': value = part.width == 2 ? year % 100 : year; break;
         case u'h':
         case u'H': value = time.hour(); break;
         case u'm': value = time.minute(); break;
