@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QRegularExpression>
+#include <QVarLengthArray>
 
 #include <optional>
 
@@ -41,8 +42,10 @@ void setTextLocale(const QLocale& locale)
 
 QLocale textLocale()
 {
+    // Made once: every source date read as a text asks for the locale.
+    static const QLocale french(QLocale::French, QLocale::France);
     const QLocale locale = pinnedLocale.value_or(QLocale::system());
-    return isPosixLocale(locale) ? QLocale(QLocale::French, QLocale::France) : locale;
+    return isPosixLocale(locale) ? french : locale;
 }
 
 namespace {
@@ -72,26 +75,33 @@ private:
         QString literal;
     };
     QList<Part> parts_;
+    bool namesTheDate_ = false; // a time format does not
 };
+
+// A date or time text is written on the stack and copied into its QString once: appending to
+// the QString part by part would cost more than the digits.
+using TextBuffer = QVarLengthArray<QChar, 32>;
+
+void append(TextBuffer& text, QStringView part)
+{
+    text.append(part.data(), part.size());
+}
 
 // The digits of a value, at least width of them; from 0 to 9999 (every day and time of a Jet
 // file) without a text of their own.
-void appendPadded(QString& text, int value, int width)
+void appendPadded(TextBuffer& text, int value, int width)
 {
     if (value < 0 || value > 9999) {
-        text += QString::number(value).rightJustified(width, u'0');
+        append(text, QString::number(value).rightJustified(width, u'0'));
         return;
     }
-    char16_t digits[4];
+    char16_t digits[4]; // from the right
     int count = 0;
     do {
-        digits[count++] = char16_t(u'0' + value % 10);
+        digits[3 - count++] = char16_t(u'0' + value % 10);
         value /= 10;
-    } while (value > 0);
-    for (int pad = count; pad < width; ++pad)
-        text += u'0';
-    while (count > 0)
-        text += QChar(digits[--count]);
+    } while (count < 4 && (value > 0 || count < width));
+    append(text, QStringView(digits + 4 - count, count));
 }
 
 std::optional<NumericFormat> NumericFormat::of(const QString& format, const QLocale& locale)
@@ -108,6 +118,7 @@ std::optional<NumericFormat> NumericFormat::of(const QString& format, const QLoc
             if (!numericFields.contains(c) || width > (c == u'y' ? 4 : 2) || (c == u'y' && width != 2 && width != 4))
                 return std::nullopt;
             compiled.parts_.append({c, width, {}});
+            compiled.namesTheDate_ = compiled.namesTheDate_ || c == u'd' || c == u'M' || c == u'y';
         } else if (c == u'\'') {
             return std::nullopt;
         } else {
@@ -126,15 +137,21 @@ std::optional<NumericFormat> NumericFormat::of(const QString& format, const QLoc
 
 QString NumericFormat::write(const QDate& date, const QTime& time) const
 {
-    QString text;
-    text.reserve(20);
+    // One conversion from the day number for the three parts: each of day(), month() and year()
+    // would make its own.
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    if (namesTheDate_)
+        date.getDate(&year, &month, &day);
+    TextBuffer text;
     for (const Part& part : parts_) {
         int value = 0;
         switch (part.field.unicode()) {
-        case 0: text += part.literal; continue;
-        case u'd': value = date.day(); break;
-        case u'M': value = date.month(); break;
-        case u'y': value = part.width == 2 ? date.year() % 100 : date.year(); break;
+        case 0: append(text, part.literal); continue;
+        case u'd': value = day; break;
+        case u'M': value = month; break;
+        case u'y': value = part.width == 2 ? year % 100 : year; break;
         case u'h':
         case u'H': value = time.hour(); break;
         case u'm': value = time.minute(); break;
@@ -142,7 +159,7 @@ QString NumericFormat::write(const QDate& date, const QTime& time) const
         }
         appendPadded(text, value, part.width);
     }
-    return text;
+    return QString(text.constData(), text.size());
 }
 
 // The formats are worked out again only when the locale changes: every source date read as a

@@ -25,8 +25,18 @@ struct SourceQuery::Impl {
     QList<SourceType> types;
     QStringList names;
     QHash<QString, int> positions; // by case-folded name
-    // By the name as the caller spells it: a field read costs one look-up, no case folding.
-    mutable QHash<QString, int> positionsAsSpelled;
+    // The names fields were read by, as the caller spells them, in the order first read. A stage
+    // reads the same fields in the same order row after row, mostly by literals: a look-up that
+    // starts after the name found last meets its name first, and a name held here is the one
+    // text at its address (literals never change, a shared text is copied before it changes),
+    // so a field read costs a comparison of addresses instead of hashing its name.
+    struct SpelledName {
+        QString name;
+        int position;
+    };
+    mutable QList<SpelledName> spelledNames;
+    mutable qsizetype lastSpelled = 0;
+    QStringList parameterKeys; // of the prepared statement's parameters in turn (parameterKeysOf)
 
     bool open = false;
     bool atEnd = true;
@@ -37,7 +47,7 @@ struct SourceQuery::Impl {
     void release();
     void prepareText(const QString& text);
     void prepare(sqlite3* database, const QString& sql, StatementPointer& into) const;
-    void bindParameters(sqlite3_stmt* target) const;
+    void bindParameters(sqlite3_stmt* target, const QStringList& keys) const;
     void step();
     int columnIndex(const QString& name) const;
 };
@@ -67,6 +77,16 @@ SourceValue sourceValueOf(const QVariant& value)
     }
 }
 
+// The parameters' names as the parameters are kept, worked out once for a statement run once per
+// source row.
+QStringList parameterKeysOf(sqlite3_stmt* statement)
+{
+    QStringList keys;
+    for (int index = 1; index <= sqlite3_bind_parameter_count(statement); ++index)
+        keys.append(QString::fromUtf8(sqlite3_bind_parameter_name(statement, index)).mid(1).toCaseFolded());
+    return keys;
+}
+
 } // namespace
 
 void SourceQuery::Impl::release()
@@ -93,7 +113,8 @@ void SourceQuery::Impl::prepareText(const QString& text)
     types.clear();
     names.clear();
     positions.clear();
-    positionsAsSpelled.clear();
+    spelledNames.clear();
+    parameterKeys = parameterKeysOf(prepared.get());
     for (int i = 0; i < sqlite3_column_count(prepared.get()); ++i) {
         const QString name = QString::fromUtf8(sqlite3_column_name(prepared.get(), i));
         const int column = copied.columnIndex(name);
@@ -118,14 +139,14 @@ void SourceQuery::Impl::prepare(sqlite3* database, const QString& sql, Statement
         failOn(database, QStringLiteral("La requête [%1] ne peut pas être exécutée").arg(lines.join(' ').simplified()));
 }
 
-void SourceQuery::Impl::bindParameters(sqlite3_stmt* target) const
+void SourceQuery::Impl::bindParameters(sqlite3_stmt* target, const QStringList& keys) const
 {
-    for (int index = 1; index <= sqlite3_bind_parameter_count(target); ++index) {
-        const QString name = QString::fromUtf8(sqlite3_bind_parameter_name(target, index));
-        const auto found = parameters.constFind(name.mid(1).toCaseFolded());
+    for (int index = 1; index <= keys.size(); ++index) {
+        const auto found = parameters.constFind(keys[index - 1]);
         if (found == parameters.constEnd())
             throw SourceError(QStringLiteral("Le paramètre %1 de la requête [%2] n'a pas de valeur.")
-                                  .arg(name, lines.join(' ').simplified()));
+                                  .arg(QString::fromUtf8(sqlite3_bind_parameter_name(target, index)),
+                                       lines.join(' ').simplified()));
         bindSourceValue(target, index, sourceValueOf(*found));
     }
 }
@@ -138,13 +159,28 @@ void SourceQuery::Impl::step()
     atEnd = result != SQLITE_ROW;
 }
 
+namespace {
+
+bool sameText(const QString& known, const QString& name)
+{
+    return known.size() == name.size() && (known.constData() == name.constData() || known == name);
+}
+
+} // namespace
+
 int SourceQuery::Impl::columnIndex(const QString& name) const
 {
-    const auto spelled = positionsAsSpelled.constFind(name);
-    if (spelled != positionsAsSpelled.constEnd())
-        return *spelled;
+    const qsizetype count = spelledNames.size();
+    for (qsizetype step = 1; step <= count; ++step) {
+        const qsizetype at = (lastSpelled + step) % count;
+        if (sameText(spelledNames[at].name, name)) {
+            lastSpelled = at;
+            return spelledNames[at].position;
+        }
+    }
     const int position = positions.value(name.toCaseFolded(), -1);
-    positionsAsSpelled.insert(name, position);
+    spelledNames.append({name, position});
+    lastSpelled = count;
     return position;
 }
 
@@ -203,7 +239,7 @@ void SourceQuery::open()
     if (!impl_->statement || text != impl_->preparedText)
         impl_->prepareText(text);
     sqlite3_clear_bindings(impl_->statement.get());
-    impl_->bindParameters(impl_->statement.get());
+    impl_->bindParameters(impl_->statement.get(), impl_->parameterKeys);
     impl_->open = true;
     impl_->rowNumber = 0;
     impl_->step();
@@ -231,7 +267,7 @@ int SourceQuery::recordCount() const
         sqlite3* database = sqlite3_db_handle(impl_->statement.get());
         StatementPointer counting;
         impl_->prepare(database, QStringLiteral("SELECT count(*) FROM (%1)").arg(impl_->unorderedSql), counting);
-        impl_->bindParameters(counting.get());
+        impl_->bindParameters(counting.get(), parameterKeysOf(counting.get()));
         if (sqlite3_step(counting.get()) != SQLITE_ROW)
             failOn(database, QStringLiteral("Erreur de lecture de la table [%1]").arg(impl_->table));
         impl_->count = sqlite3_column_int(counting.get(), 0);

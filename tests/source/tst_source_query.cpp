@@ -369,6 +369,41 @@ TEST_F(SourceQueryTest, DatesBeforeTheZeroDayKeepTheirTypeAndOrder)
     }
 }
 
+// A field is found by its name whatever the order the fields are read in, the name's case, or
+// where its text lives: a literal, or a text made for the read and gone after it, whose memory
+// the next name, of the same length, may take again. A query prepared again forgets the names
+// of its earlier table and the names of its earlier parameters.
+TEST_F(SourceQueryTest, FieldsReadInAnyOrderAndSpellingGiveTheirOwnValues)
+{
+    const QJsonObject expected = expectedTable("GLB Medecin");
+    const QJsonArray columns = expected["columns"].toArray();
+    SourceQuery query(&connection, {"SELECT * from [GLB Medecin]"});
+    query.open();
+    for (const QJsonValue& row : expected["rows"].toArray()) {
+        for (int round = 0; round < 3; ++round) {
+            for (int at = 0; at < columns.size(); ++at) {
+                const int column = round == 1 ? int(columns.size()) - 1 - at : at;
+                const QString written = columns[column].toString();
+                const QString name = round == 2 ? written.toLower() : QString(written.constData(), written.size());
+                SCOPED_TRACE(name.toStdString());
+                EXPECT_EQ(asJson(query.field(name).value()), row.toArray()[column]);
+            }
+        }
+        EXPECT_EQ(asJson(query.field(QStringLiteral("NOM")).value()), row.toArray()[1]);
+        EXPECT_EQ(asJson(query.field(QStringLiteral("FAX")).value()), row.toArray()[8]);
+        query.next();
+    }
+    EXPECT_TRUE(query.eof());
+
+    query.close();
+    query.sql() = QStringList{"SELECT * from [GLB SPECIALITE]", "where [CODE SPECIALITE]=:autre"};
+    query.setParameter("autre", 6);
+    query.open();
+    EXPECT_EQ(query.field(QStringLiteral("NOM SPECIALISTE")).asText(), "Rhumatologie");
+    EXPECT_EQ(query.recordCount(), 1);
+    EXPECT_THROW(query.field(QStringLiteral("NOM")), SourceError);
+}
+
 TEST_F(SourceQueryTest, MissingTableColumnOrParameterIsNamedInTheError)
 {
     SourceQuery query(&connection, {"SELECT * from [GLB ABSENTE]"});
