@@ -567,7 +567,6 @@ void TargetConnection::endGroup()
     impl_->groupDropped = false;
     impl_->journal.clear();
     forgetWorkAhead();
-    impl_->guardCommandAwaited = false;
     if (impl_->batch)
         impl_->batch->discard();
     if (!wasOpen || !impl_->database.isOpen())
@@ -772,7 +771,6 @@ void TargetConnection::settleRowsAhead()
 
 void TargetConnection::takeBackRowsAhead()
 {
-    impl_->guardCommandAwaited = false;
     if (impl_->batch)
         impl_->batch->discard();
     if (impl_->groupOpen && impl_->database.isOpen())
@@ -786,6 +784,7 @@ void TargetConnection::takeBackRowsAhead()
 
 void TargetConnection::forgetWorkAhead()
 {
+    impl_->guardCommandAwaited = false;
     impl_->aheadInGroup = false;
     impl_->keptForCommit.clear();
     impl_->keptRefused = false;
@@ -895,7 +894,6 @@ void TargetConnection::loseGroup(const QSqlError& error)
 
 void TargetConnection::forgetGroup()
 {
-    impl_->guardCommandAwaited = false;
     if (impl_->batch)
         impl_->batch->detach();
     impl_->groupDropped = impl_->groupDropped || impl_->groupOpen;
